@@ -1,0 +1,40 @@
+# Wraps CMake for the everyday commands; each installs what is missing first.
+JOBS ?= $(shell nproc)
+CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+
+.PHONY: all deps run build test bench fuzz clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh
+
+# The program, optimised, with debug information.
+build: deps
+	cmake -S . -B build/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKDL_TESTS=OFF
+	cmake --build build/release -j $(JOBS) --target kestrune-disklabel
+
+run: build
+	build/release/bin/kestrune-disklabel
+
+# Every test, under AddressSanitizer and UndefinedBehaviorSanitizer; the
+# benchmarks are compiled too, so that they never rot.
+test: deps
+	cmake -S . -B build/test $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DKDL_SANITIZE=ON
+	cmake --build build/test -j $(JOBS)
+	cd build/test && ctest -j $(JOBS) --output-on-failure --timeout 900
+
+bench: deps
+	cmake -S . -B build/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
+	cmake --build build/bench -j $(JOBS)
+	@set -e; for b in build/bench/bench/bench_*; do \
+	  [ -x "$$b" ] || continue; echo "== $$b"; "$$b" $(BENCH_ARGS); done
+
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKDL_FUZZ=ON
+	cmake --build build/fuzz -j $(JOBS)
+	@echo "Fuzz targets: build/fuzz/fuzz/fuzz_*  (run one with its corpus: build/fuzz/fuzz/fuzz_NAME fuzz/corpus/NAME)"
+
+clean:
+	rm -rf build

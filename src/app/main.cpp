@@ -1,0 +1,21 @@
+// Entry point of the label designer.
+#include <QApplication>
+#include <QMainWindow>
+#include <QString>
+
+#include "kdl/Version.h"
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  QApplication::setOrganizationName(kdl::version::CompanyName);
+  QApplication::setApplicationName(kdl::version::ProductName);
+  QApplication::setApplicationVersion(kdl::version::ProductVersion);
+
+  QMainWindow window;
+  window.setWindowTitle(QString("%1 %2").arg(kdl::version::ProductName,
+                                             kdl::version::ProductVersion));
+  window.setMinimumSize(920, 635);
+  window.resize(920, 635);
+  window.show();
+  return QApplication::exec();
+}

@@ -1,0 +1,24 @@
+// The one base of every exception the program raises: it carries the
+// message text that is shown to the user.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace kdl {
+
+class Exception : public std::runtime_error {
+ public:
+  explicit Exception(const std::string& message) : std::runtime_error(message) {}
+  std::string Message() const { return what(); }
+};
+
+// Declares a named exception class that derives from Base and keeps the
+// base's constructor.
+#define KDL_DECLARE_EXCEPTION(Name, Base) \
+  class Name : public Base {              \
+   public:                                \
+    using Base::Base;                     \
+  }
+
+}  // namespace kdl

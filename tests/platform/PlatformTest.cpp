@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "platform/CpuFeatures.h"
+#include "platform/CriticalSection.h"
+#include "platform/TempFiles.h"
+#include "platform/TickCount.h"
+
+namespace kdl {
+namespace {
+
+TEST(CriticalSection, ReentrantForOwnerAndExclusiveForOthers) {
+  TCriticalSection cs;
+  cs.Enter();
+  cs.Enter();  // re-entry by the owner must not deadlock
+
+  std::atomic<bool> otherGotIt{false};
+  std::thread other([&] {
+    otherGotIt = cs.TryEnter();
+    if (otherGotIt) cs.Leave();
+  });
+  other.join();
+  EXPECT_FALSE(otherGotIt) << "a second thread entered a held section";
+
+  cs.Leave();
+  std::thread stillHeld([&] { otherGotIt = cs.TryEnter(); if (otherGotIt) cs.Leave(); });
+  stillHeld.join();
+  EXPECT_FALSE(otherGotIt) << "one Leave released a section entered twice";
+
+  cs.Leave();
+  std::thread free([&] { otherGotIt = cs.TryEnter(); if (otherGotIt) cs.Leave(); });
+  free.join();
+  EXPECT_TRUE(otherGotIt);
+}
+
+TEST(CriticalSection, SerialisesIncrements) {
+  TCriticalSection cs;
+  long counter = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 20000; ++i) {
+        TCriticalSectionGuard guard(cs);
+        TCriticalSectionGuard nested(cs);
+        ++counter;
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(counter, 80000);
+}
+
+TEST(TickCount, AdvancesWithTimeAndCanBeDriven) {
+  const auto a = TickCount64();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  const auto b = TickCount64();
+  EXPECT_GE(b - a, 25u);
+  EXPECT_LT(b - a, 5000u);
+
+  std::uint64_t fake = 0xFFFFFFF0ull;
+  SetTickSource([&] { return fake; });
+  const std::uint32_t before = GetTickCount();
+  fake += 0x20;  // crosses the 32-bit wrap
+  EXPECT_EQ(static_cast<std::uint32_t>(GetTickCount() - before), 0x20u);
+  SetTickSource(nullptr);
+  EXPECT_GE(TickCount64(), b);
+}
+
+TEST(TempFiles, UniqueCreatedInTempFolderAndRemovedByOwner) {
+  std::set<std::filesystem::path> names;
+  std::filesystem::path kept;
+  {
+    std::vector<std::unique_ptr<TTempFile>> files;
+    for (int i = 0; i < 50; ++i) {
+      files.push_back(std::make_unique<TTempFile>("kdltest"));
+      const auto& p = files.back()->Path();
+      EXPECT_TRUE(std::filesystem::exists(p));
+      EXPECT_EQ(std::filesystem::canonical(p.parent_path()),
+                std::filesystem::canonical(TempDirectory()));
+      names.insert(p);
+    }
+    EXPECT_EQ(names.size(), 50u);
+    kept = files.front()->Release();
+  }
+  for (const auto& p : names) {
+    if (p == kept) continue;
+    EXPECT_FALSE(std::filesystem::exists(p)) << p;
+  }
+  EXPECT_TRUE(std::filesystem::exists(kept));
+  std::filesystem::remove(kept);
+}
+
+TEST(CpuFeatures, LevelsAreConsistentAndCanBeForced) {
+  const auto detected = DetectedSimdLevel();
+  const auto levels = SupportedSimdLevels();
+  ASSERT_FALSE(levels.empty());
+  EXPECT_EQ(levels.front(), TSimdLevel::slReference);
+  EXPECT_EQ(levels.back(), detected);
+#if defined(__x86_64__)
+  EXPECT_TRUE(CpuFeatures().SSE2) << "every x86-64 processor has SSE2";
+#endif
+  EXPECT_EQ(ForceSimdLevel(TSimdLevel::slReference), TSimdLevel::slReference);
+  EXPECT_EQ(ForceSimdLevel(TSimdLevel::slAVX2), detected);  // clamped
+  TSimdLevel parsed{};
+  EXPECT_TRUE(ParseSimdLevel("SSE41", parsed));
+  EXPECT_EQ(parsed, TSimdLevel::slSSE41);
+  EXPECT_FALSE(ParseSimdLevel("mmx", parsed));
+}
+
+}  // namespace
+}  // namespace kdl
