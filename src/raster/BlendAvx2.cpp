@@ -7,6 +7,8 @@
 #ifdef KDL_BLEND_X86
 #include <immintrin.h>
 
+#include <cstdint>
+
 #define KDL_AVX2 __attribute__((target("avx2")))
 #define KDL_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
 
@@ -18,6 +20,18 @@ KDL_AVX2_INLINE __m256i Select(__m256i mask, __m256i a, __m256i b) {
 }
 
 KDL_AVX2_INLINE int Mask8(__m256i m) { return _mm256_movemask_ps(_mm256_castsi256_ps(m)); }
+
+// Asks for the lines a few steps ahead of both streams: with the
+// arithmetic between the loads, the hardware prefetcher alone leaves main
+// memory idle part of the time. Computed on integers, as the address may
+// lie past the end of the run (a prefetch never faults).
+KDL_AVX2_INLINE void PrefetchAhead(const TColor32* src, const TColor32* dst) {
+  constexpr std::uintptr_t kAhead = 1024;
+  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(src) + kAhead),
+               _MM_HINT_T0);
+  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(dst) + kAhead),
+               _MM_HINT_T0);
+}
 
 // A per-pixel value (0..65535 in each 32-bit lane) repeated in the four
 // 16-bit channel lanes of pixels 0-1 and 4-5 (lo), 2-3 and 6-7 (hi).
@@ -98,6 +112,7 @@ KDL_AVX2 void BlendLineAvx2(const TColor32* src, TColor32* dst, std::int32_t cou
   const __m256i c255 = _mm256_set1_epi32(255);
   std::int32_t i = 0;
   for (; i + 8 <= count; i += 8) {
+    PrefetchAhead(src + i, dst + i);
     const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
     const __m256i fa = _mm256_srli_epi32(f, 24);
     const __m256i opaque = _mm256_cmpeq_epi32(fa, c255);
@@ -123,6 +138,7 @@ KDL_AVX2 void BlendLineExAvx2(const TColor32* src, TColor32* dst, std::int32_t c
   const __m256i m1 = _mm256_set1_epi32(static_cast<int>((m > 255 ? 255 : m) + 1));
   std::int32_t i = 0;
   for (; i + 8 <= count; i += 8) {
+    PrefetchAhead(src + i, dst + i);
     const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
     // W = ((M + 1)*Fa) >> 8, at most 65280 before the shift.
     const __m256i w = _mm256_srli_epi32(_mm256_mullo_epi16(_mm256_srli_epi32(f, 24), m1), 8);
@@ -140,6 +156,7 @@ KDL_AVX2 void MergeLineAvx2(const TColor32* src, TColor32* dst, std::int32_t cou
   const __m256i c255 = _mm256_set1_epi32(255);
   std::int32_t i = 0;
   for (; i + 8 <= count; i += 8) {
+    PrefetchAhead(src + i, dst + i);
     const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
     const __m256i fa = _mm256_srli_epi32(f, 24);
     const __m256i fOpaque = _mm256_cmpeq_epi32(fa, c255);
@@ -177,6 +194,7 @@ KDL_AVX2 void MergeLineExAvx2(const TColor32* src, TColor32* dst, std::int32_t c
   const __m256i mZero = _mm256_set1_epi32(m == 0 ? -1 : 0);
   std::int32_t i = 0;
   for (; i + 8 <= count; i += 8) {
+    PrefetchAhead(src + i, dst + i);
     const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
     const __m256i fa = _mm256_srli_epi32(f, 24);
     const __m256i fClear = _mm256_cmpeq_epi32(fa, zero);
