@@ -60,21 +60,39 @@ KDL_AVX2_INLINE __m256i CombineTerms(__m256i f, __m256i b, __m256i w32) {
   return _mm256_packus_epi16(zlo, zhi);
 }
 
-// x div 255 for 0 <= x < 65535, in 32-bit lanes.
+// x div 255 for 16-bit x in 32-bit lanes whose upper halves are zero:
+// (x * 0x8081) >> 23 is exact over the whole 16-bit range.
 KDL_AVX2_INLINE __m256i Div255(__m256i x) {
-  return _mm256_srli_epi32(_mm256_add_epi32(_mm256_add_epi32(x, _mm256_set1_epi32(1)), _mm256_srli_epi32(x, 8)),
-                        8);
+  return _mm256_srli_epi16(_mm256_mulhi_epu16(x, _mm256_set1_epi16(static_cast<short>(0x8081))), 7);
 }
 
-// The merge formula for foreground alphas fa (1..254) over background
-// alphas ba (1..255), both in 32-bit lanes; other lanes give junk that the
-// caller replaces.
+// pshufb controls that repeat byte `byte` of a pixel (and the byte after
+// it, or zero) in the four 16-bit lanes of that pixel's channels.
+constexpr std::uint64_t SpreadControl(int pixel, int byte, bool twoBytes) {
+  const std::uint64_t low = static_cast<std::uint64_t>(4 * pixel + byte);
+  const std::uint64_t high = twoBytes ? low + 1 : 0x80u;
+  return (low | high << 8) * 0x0001000100010001ull;
+}
+
+template <int Byte, bool TwoBytes>
+KDL_AVX2_INLINE void SpreadBytes(__m256i v, __m256i& lo, __m256i& hi) {
+  constexpr auto q0 = static_cast<long long>(SpreadControl(0, Byte, TwoBytes));
+  constexpr auto q1 = static_cast<long long>(SpreadControl(1, Byte, TwoBytes));
+  constexpr auto q2 = static_cast<long long>(SpreadControl(2, Byte, TwoBytes));
+  constexpr auto q3 = static_cast<long long>(SpreadControl(3, Byte, TwoBytes));
+  lo = _mm256_shuffle_epi8(v, _mm256_set_epi64x(q1, q0, q1, q0));
+  hi = _mm256_shuffle_epi8(v, _mm256_set_epi64x(q3, q2, q3, q2));
+}
+
+// The merge formula for foreground alphas fa (1..254, also the alpha byte
+// of f) over background alphas ba (1..255), both in 32-bit lanes; other
+// lanes give junk that the caller replaces.
 KDL_AVX2_INLINE __m256i MergeCore(__m256i f, __m256i b, __m256i fa32, __m256i ba32) {
   const __m256i zero = _mm256_setzero_si256();
   // Ra = Fa + Ba - Fa*Ba div 255; the product fits in 16 bits, whose upper
   // lane halves are zero.
   const __m256i ra = _mm256_sub_epi32(_mm256_add_epi32(fa32, ba32),
-                                   Div255(_mm256_mullo_epi16(fa32, ba32)));
+                                      Div255(_mm256_mullo_epi16(fa32, ba32)));
   // 65536 div Ra through a float quotient: it is never within half an ulp
   // of the next integer for Ra <= 255, so truncation is exact. Ra >= 2 on
   // the lanes kept, so the scale fits 16 bits.
@@ -82,9 +100,9 @@ KDL_AVX2_INLINE __m256i MergeCore(__m256i f, __m256i b, __m256i fa32, __m256i ba
   const __m256i scale = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_set1_ps(65536.0f), raf));
 
   __m256i slo, shi, falo, fahi, balo, bahi;
-  Spread16(scale, slo, shi);
-  Spread16(fa32, falo, fahi);
-  Spread16(ba32, balo, bahi);
+  SpreadBytes<0, true>(scale, slo, shi);
+  SpreadBytes<3, false>(f, falo, fahi);
+  SpreadBytes<3, false>(b, balo, bahi);
   const __m256i c256 = _mm256_set1_epi16(256);
   const __m256i flo = _mm256_unpacklo_epi8(f, zero), fhi = _mm256_unpackhi_epi8(f, zero);
   const __m256i blo = _mm256_unpacklo_epi8(b, zero), bhi = _mm256_unpackhi_epi8(b, zero);
@@ -211,7 +229,7 @@ KDL_AVX2 void MergeLineExAvx2(const TColor32* src, TColor32* dst, std::int32_t c
     const __m256i fm = _mm256_or_si256(_mm256_and_si256(f, rgbMask), _mm256_slli_epi32(faM, 24));
     __m256i takeB = _mm256_or_si256(fClear, _mm256_andnot_si256(bClear, _mm256_cmpeq_epi32(faM, zero)));
     takeB = _mm256_or_si256(takeB, _mm256_and_si256(mZero, _mm256_cmpeq_epi32(fa, c255)));
-    __m256i z = MergeCore(f, b, faM, ba);
+    __m256i z = MergeCore(fm, b, faM, ba);
     z = Select(takeB, b, Select(bClear, fm, z));
     _mm256_storeu_si256(d, z);
   }

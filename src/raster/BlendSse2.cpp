@@ -61,10 +61,10 @@ KDL_SSE2_INLINE __m128i CombineTerms(__m128i f, __m128i b, __m128i w32) {
   return _mm_packus_epi16(zlo, zhi);
 }
 
-// x div 255 for 0 <= x < 65535, in 32-bit lanes.
+// x div 255 for 16-bit x in 32-bit lanes whose upper halves are zero:
+// (x * 0x8081) >> 23 is exact over the whole 16-bit range.
 KDL_SSE2_INLINE __m128i Div255(__m128i x) {
-  return _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(x, _mm_set1_epi32(1)), _mm_srli_epi32(x, 8)),
-                        8);
+  return _mm_srli_epi16(_mm_mulhi_epu16(x, _mm_set1_epi16(static_cast<short>(0x8081))), 7);
 }
 
 // The merge formula for foreground alphas fa (1..254) over background
