@@ -1,5 +1,5 @@
 // SSE2 line kernels: four pixels per step, each channel widened to 16 bits.
-// Every product below fits in 16 unsigned bits, so the integer formulas of
+// Every intermediate fits in 16 unsigned bits, so the integer formulas of
 // the reference kernels are reproduced exactly; the alpha shortcuts become
 // per-pixel selects. The remainder of a line goes through the reference.
 #include "raster/BlendKernels.h"
