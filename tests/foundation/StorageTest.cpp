@@ -278,7 +278,9 @@ TEST(Storage, EmptyMembersAndGrowingDirectoryTerminate) {
   Put(storage, "data", "payload");
   for (int i = 0; i < 40; ++i) storage.RenameStream("e" + std::to_string(i), std::string(60, 'n') + std::to_string(i));
   for (const auto& item : storage.Items()) {
-    if (item.Size > 0) EXPECT_GE(item.Offset, storage.DirectorySize() + 6);
+    if (item.Size > 0) {
+      EXPECT_GE(item.Offset, storage.DirectorySize() + 6);
+    }
   }
   EXPECT_EQ(Get(storage, "data"), "payload");
   EXPECT_EQ(Get(storage, std::string(60, 'n') + "7"), "");
