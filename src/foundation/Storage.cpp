@@ -102,9 +102,19 @@ char32_t FoldCase(char32_t c) {
 }
 
 bool SameName(const std::string& a, const std::string& b) {
+  // Every fold keeps the length of the UTF-8 form, so lengths must agree.
+  if (a.size() != b.size()) return false;
   std::size_t i = 0, j = 0;
   while (i < a.size() && j < b.size()) {
-    if (FoldCase(NextCodePoint(a, i)) != FoldCase(NextCodePoint(b, j))) return false;
+    const auto ca = static_cast<unsigned char>(a[i]);
+    const auto cb = static_cast<unsigned char>(b[j]);
+    if (ca < 0x80 && cb < 0x80) {
+      if (FoldCase(ca) != FoldCase(cb)) return false;
+      ++i;
+      ++j;
+    } else if (FoldCase(NextCodePoint(a, i)) != FoldCase(NextCodePoint(b, j))) {
+      return false;
+    }
   }
   return i == a.size() && j == b.size();
 }
@@ -187,8 +197,7 @@ class TqxStorage::TOperation {
 };
 
 TqxStorage::TqxStorage()
-    : copyBuffer_(static_cast<std::size_t>(kStorageCopyBufferSize)),
-      random_(std::random_device{}()) {
+    : copyBuffer_(static_cast<std::size_t>(kStorageCopyBufferSize)) {
   Reset();
 }
 
@@ -639,6 +648,10 @@ int TqxStorage::StreamCount() {
 
 std::string TqxStorage::MakeUniqueTempName(const std::string& extension) {
   TOperation op(*this);
+  if (!randomSeeded_) {
+    random_.seed(std::random_device{}());
+    randomSeeded_ = true;
+  }
   std::uniform_int_distribution<int> digits(0, 9999999);
   for (;;) {
     char number[8] = {'0', '0', '0', '0', '0', '0', '0', '0'};

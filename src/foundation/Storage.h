@@ -129,6 +129,7 @@ class TqxStorage {
   std::vector<TqxIndexItem> items_;
   std::vector<unsigned char> copyBuffer_;
   std::mt19937 random_;
+  bool randomSeeded_ = false;
 };
 
 }  // namespace kdl
