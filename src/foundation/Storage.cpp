@@ -18,7 +18,8 @@ constexpr char kFutureVersion[] = "File is wrong (future) version";
 constexpr char kNoTempFile[] = "Unable to create temporary file";
 constexpr char kBlocksOverlap[] = "Blocks overlap in copying action";
 constexpr char kRecursiveCall[] = "Warning: recursive call to qxStorage from event";
-// The working directory may sit in this many bytes before the first member.
+// DirectorySize counts from the directory-offset field; the signature,
+// version and spare byte before it add these bytes to where data may start.
 constexpr std::int64_t kDirectoryHeadroom = 6;
 // Members of an empty working copy start this far behind the directory, so
 // that a few new names fit without moving anything.
