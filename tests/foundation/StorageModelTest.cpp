@@ -48,7 +48,8 @@ class StorageModel {
       else if (op < 55) Rename();
       else if (op < 70) Read();
       else if (op < 80) Save();
-      else if (op < 90) Load();
+      else if (op < 88) Load();
+      else if (op < 91) storage_.DetachSource();  // the model does not change
       else SetCache();
       Check();
     }
