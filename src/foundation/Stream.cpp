@@ -78,9 +78,11 @@ void TMemoryStream::SetCapacity(std::int64_t capacity) {
   }
   if (static_cast<std::uint64_t>(capacity) > std::numeric_limits<std::size_t>::max() / 2)
     throw EStreamError("Out of memory while expanding memory stream");
-  auto* p = static_cast<unsigned char*>(std::realloc(memory_, static_cast<std::size_t>(capacity)));
+  // A first block comes zeroed from calloc, which for large blocks costs no pass.
+  auto* p = static_cast<unsigned char*>(memory_ ? std::realloc(memory_, static_cast<std::size_t>(capacity))
+                                                : std::calloc(static_cast<std::size_t>(capacity), 1));
   if (!p) throw EStreamError("Out of memory while expanding memory stream");
-  if (capacity > capacity_) std::memset(p + capacity_, 0, static_cast<std::size_t>(capacity - capacity_));
+  if (memory_ && capacity > capacity_) std::memset(p + capacity_, 0, static_cast<std::size_t>(capacity - capacity_));
   memory_ = p;
   capacity_ = capacity;
 }

@@ -1,0 +1,39 @@
+// A growable memory stream whose block grows in steps of 8192 x 4^k, used to
+// build document parts and the font cache in memory. Bytes the stream has not
+// been given read as zeros.
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/Stream.h"
+
+namespace kdl {
+
+class TQuickMemStream : public TStream {
+ public:
+  TQuickMemStream() = default;
+  ~TQuickMemStream() override;
+  TQuickMemStream(const TQuickMemStream&) = delete;
+  TQuickMemStream& operator=(const TQuickMemStream&) = delete;
+
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  // Not clamped: the position may lie before the start or past the end.
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+  std::int64_t Size() override { return size_; }
+  void SetSize(std::int64_t newSize) override;
+  // 8192, multiplied by 4 until it holds newSize; a smaller size shrinks.
+  void SetCapacity(std::int64_t newSize);
+
+  void* Memory() { return memory_; }
+  const void* Memory() const { return memory_; }
+  std::int64_t Capacity() const { return capacity_; }
+
+ private:
+  unsigned char* memory_ = nullptr;
+  std::int64_t size_ = 0;
+  std::int64_t position_ = 0;
+  std::int64_t capacity_ = 0;
+};
+
+}  // namespace kdl

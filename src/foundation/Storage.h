@@ -1,0 +1,135 @@
+// An archive of named byte streams ("members") in one file.
+//
+// The storage works on a working copy: members that are written live in the
+// working stream (memory, a temporary file once MemoryCache is exceeded, or in
+// auto-save mode the archive file itself); members that were only loaded stay
+// in the source file until they are needed. Saving writes a packed copy.
+//
+// File layout (little-endian): "STOR", version 1, one ignored byte, the 64-bit
+// directory offset, in saved files a 55-byte banner, then at the directory
+// offset a 32-bit count and per member its 64-bit offset, 64-bit size, 32-bit
+// name length and the name bytes. Saved files put the directory at 69 and pack
+// the members behind it in directory order; the working stream keeps its
+// directory at 14 and its members anywhere behind it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "foundation/Stream.h"
+#include "platform/CriticalSection.h"
+
+namespace kdl {
+
+inline constexpr char kStorageSignature[4] = {'S', 'T', 'O', 'R'};
+inline constexpr std::uint8_t kStorageVersion = 1;
+inline constexpr std::int64_t kStorageHeaderSize = 14;       // signature, version, spare, dir offset
+inline constexpr std::int64_t kStorageBannerSize = 55;
+inline constexpr std::int64_t kStorageArchiveDirectory = 69;  // header + banner
+inline constexpr std::int64_t kStorageWorkDirectory = 14;
+inline constexpr std::int64_t kStorageEntryFixedSize = 20;    // offset, size, name length
+inline constexpr std::int64_t kStorageCopyBufferSize = 61440;
+inline constexpr std::int32_t kStorageDefaultMemoryCache = 10485760;
+
+struct TqxIndexItem {
+  std::string Name;
+  bool InSource = false;  // the data still lives in the source file
+  std::int64_t Offset = 0;
+  std::int64_t Size = 0;
+};
+
+class TqxStorage {
+ public:
+  TqxStorage();
+  ~TqxStorage();
+  TqxStorage(const TqxStorage&) = delete;
+  TqxStorage& operator=(const TqxStorage&) = delete;
+
+  void Clear();
+  // A missing file gives an empty storage without error.
+  void LoadFromFile(const std::filesystem::path& fileName);
+  void LoadFromStream(TStream& stream);
+  // Writes a temporary file beside the target and renames it over the target,
+  // so a failure leaves the previous file as it was.
+  void SaveToFile(const std::filesystem::path& fileName);
+  // Writes the packed archive from the stream's current position.
+  void SaveToStream(TStream& stream);
+  // Opens (or creates) the archive file as the working stream itself.
+  void OpenAutoSave(const std::filesystem::path& fileName);
+
+  // The member's bytes replace the stream's content; its position is left at 0.
+  void ReadStream(const std::string& name, TStream& stream);
+  // Stores the whole content of the stream, from its start, as the member.
+  void WriteStream(const std::string& name, TStream& stream);
+  void DeleteStream(const std::string& name);
+  // A member that already bears the new name is replaced.
+  void RenameStream(const std::string& oldName, const std::string& newName);
+  bool StreamExists(const std::string& name);
+  int IndexOfStream(const std::string& name);
+  std::string GetStreamName(int index);
+  int StreamCount();
+  // Copies every member still in the source file into the working copy and
+  // closes the source.
+  void DetachSource();
+
+  // "TMP", seven random digits and the extension, unused in this storage.
+  std::string MakeUniqueTempName(const std::string& extension);
+  static bool IsTempStreamName(const std::string& name);
+
+  std::filesystem::path FileName() const;
+  void SetFileName(const std::filesystem::path& fileName);
+  bool AutoSave() const { return autoSave_; }
+  void SetAutoSave(bool value);
+  std::int32_t MemoryCache() const { return memoryCache_; }
+  void SetMemoryCache(std::int32_t value);
+
+  // The directory in member order, for inspection.
+  const std::vector<TqxIndexItem>& Items() const { return items_; }
+  // 12 + the sum over all entries of (20 + name length).
+  std::int64_t DirectorySize() const;
+
+ private:
+  class TOperation;
+
+  void Reset();
+  void DeleteTempWorkFile();
+  void ReadDirectory(TStream& stream);
+  void WriteHeader();
+  void WriteDirectory();
+  void WriteArchive(TStream& target);
+  void DoDetachSource();
+  void DoLoadFromFile(const std::filesystem::path& fileName);
+  void DoOpenAutoSave(const std::filesystem::path& fileName);
+  std::int64_t UsedEnd() const;
+  std::int64_t FindFreeSpace(std::int64_t size, std::int64_t extraDirectory) const;
+  void SetWorkSize(std::int64_t newSize);
+  void SpillToTempFile();
+  void MoveBlock(std::int64_t count, std::int64_t dest, std::int64_t source);
+  void CopyBetween(TStream& from, std::int64_t fromPos, TStream& to, std::int64_t toPos,
+                   std::int64_t count);
+  void RemoveEntry(int index);
+  int FindEntry(const std::string& name) const;
+
+  bool busy_ = false;
+  bool autoSave_ = false;
+  TCriticalSection lock_;
+  std::int32_t memoryCache_ = kStorageDefaultMemoryCache;
+  std::unique_ptr<TStream> work_;
+  bool workInMemory_ = true;
+  std::filesystem::path workFileName_;
+  bool workIsTemp_ = true;
+  // The temporary file this storage created; removed whatever its name.
+  std::filesystem::path tempWorkFile_;
+  std::unique_ptr<TFileStream> source_;
+  std::filesystem::path sourceFileName_;
+  std::vector<TqxIndexItem> items_;
+  std::vector<unsigned char> copyBuffer_;
+  std::mt19937 random_;
+  bool randomSeeded_ = false;
+};
+
+}  // namespace kdl

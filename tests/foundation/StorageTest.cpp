@@ -1,0 +1,467 @@
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "foundation/Storage.h"
+#include "platform/TempFiles.h"
+
+namespace kdl {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+void Put(TqxStorage& storage, const std::string& name, const std::string& bytes) {
+  TMemoryStream s;
+  if (!bytes.empty()) s.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  s.SetPosition(static_cast<std::int64_t>(bytes.size()) / 2);  // the position must not matter
+  storage.WriteStream(name, s);
+}
+
+std::string Get(TqxStorage& storage, const std::string& name) {
+  TMemoryStream s;
+  s.WriteBuffer("stale bytes that must go", 24);
+  storage.ReadStream(name, s);
+  EXPECT_EQ(s.Position(), 0);
+  return {static_cast<const char*>(s.Memory()), static_cast<std::size_t>(s.Size())};
+}
+
+std::string SaveToBytes(TqxStorage& storage) {
+  TMemoryStream s;
+  storage.SaveToStream(s);
+  return {static_cast<const char*>(s.Memory()), static_cast<std::size_t>(s.Size())};
+}
+
+std::string Message(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "(no exception)";
+}
+
+// A private folder, also used as TMPDIR so the storage's temporary files can
+// be counted.
+class StorageFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = TempDirectory() / ("kdlstorage" + std::to_string(::getpid()) + "_" +
+                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "tmp");
+    const char* old = std::getenv("TMPDIR");
+    oldTmp_ = old ? old : "";
+    hadTmp_ = old != nullptr;
+    ::setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
+  }
+  void TearDown() override {
+    if (hadTmp_) ::setenv("TMPDIR", oldTmp_.c_str(), 1);
+    else ::unsetenv("TMPDIR");
+    fs::remove_all(dir_);
+  }
+  int TempFileCount() const {
+    return static_cast<int>(std::distance(fs::directory_iterator(dir_ / "tmp"), fs::directory_iterator()));
+  }
+  std::vector<std::string> DirListing() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  fs::path dir_;
+  std::string oldTmp_;
+  bool hadTmp_ = false;
+};
+
+// Caps the size of files this process writes, so that writes fail with EFBIG
+// the way they fail on a full disk.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    rlimit r = old_;
+    r.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &r);
+  }
+  ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &old_); }
+
+ private:
+  rlimit old_{};
+};
+
+TEST(StorageFormat, WorkedExampleIsLaidOutAndLoads) {
+  TqxStorage storage;
+  Put(storage, "Index.xml", std::string(100, 'I'));
+  Put(storage, "Page0001.xml", std::string(50, 'P'));
+  const std::string saved = SaveToBytes(storage);
+  ASSERT_EQ(saved.size(), 284u);
+
+  // The file made by hand from the format table: equal except the banner
+  // text, and it loads.
+  const std::string hand = ReadFile(fs::path(KDL_SOURCE_DIR) / "tests/foundation/data/worked_example.stor");
+  ASSERT_EQ(hand.size(), 284u);
+  EXPECT_EQ(saved.substr(0, 14), hand.substr(0, 14));
+  EXPECT_EQ(saved.substr(69), hand.substr(69));
+  EXPECT_EQ(saved.substr(14, 32), "\r\nCreated with Folionix - Info: ");
+
+  TqxStorage loaded;
+  loaded.LoadFromFile(fs::path(KDL_SOURCE_DIR) / "tests/foundation/data/worked_example.stor");
+  ASSERT_EQ(loaded.StreamCount(), 2);
+  EXPECT_EQ(loaded.Items()[0].Offset, 134);
+  EXPECT_EQ(loaded.Items()[1].Offset, 234);
+  EXPECT_EQ(Get(loaded, "index.XML"), std::string(100, 'I'));
+  EXPECT_EQ(Get(loaded, "Page0001.xml"), std::string(50, 'P'));
+}
+
+TEST_F(StorageFiles, IndependentReaderReadsSavedArchive) {
+  TqxStorage storage;
+  storage.SetMemoryCache(300);  // the members come from a temporary file
+  Put(storage, "Index.xml", "<index/>");
+  Put(storage, "Empty", "");
+  Put(storage, "Bin\xC3\xA9.dat", std::string("\0\x01\xFF\x80", 4) + std::string(700, 'z'));
+  Put(storage, "Index.xml", "<index version=\"2\"/>");
+  const auto path = dir_ / "a.stor";
+  storage.SaveToFile(path);
+
+  const std::string cmd = "python3 " + std::string(KDL_SOURCE_DIR) + "/tests/foundation/storage_reader.py read " +
+                          path.string() + " 2>&1";
+  FILE* pipe = ::popen(cmd.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char buf[4096];
+  while (const auto n = std::fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
+  ASSERT_EQ(::pclose(pipe), 0) << out;
+
+  auto hex = [](const std::string& s) {
+    std::string h;
+    char b[3];
+    for (unsigned char c : s) {
+      std::snprintf(b, sizeof b, "%02x", c);
+      h += b;
+    }
+    return h;
+  };
+  const std::int64_t first = 73 + (20 + 9) + (20 + 5) + (20 + 9);
+  const std::string bin = std::string("\0\x01\xFF\x80", 4) + std::string(700, 'z');
+  const std::string expect =
+      "Index.xml\t" + std::to_string(first) + "\t20\t" + hex("<index version=\"2\"/>") + "\n" +
+      "Empty\t" + std::to_string(first + 20) + "\t0\t\n" +
+      "Bin\xC3\xA9.dat\t" + std::to_string(first + 20) + "\t704\t" + hex(bin) + "\n";
+  EXPECT_EQ(out, expect);
+}
+
+TEST_F(StorageFiles, CorruptFilesAreRefusedAndLeaveTheStorageEmpty) {
+  TqxStorage storage;
+  storage.LoadFromFile(dir_ / "missing.stor");
+  EXPECT_EQ(storage.StreamCount(), 0);
+  EXPECT_TRUE(storage.FileName().empty());
+
+  const std::string good = ReadFile(fs::path(KDL_SOURCE_DIR) / "tests/foundation/data/worked_example.stor");
+  auto with = [&](std::size_t at, const std::string& bytes) {
+    std::string s = good;
+    s.replace(at, bytes.size(), bytes);
+    return s;
+  };
+  auto i64 = [](std::int64_t v) { return std::string(reinterpret_cast<const char*>(&v), 8); };
+  auto i32 = [](std::int32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+  // Entry 0 starts at 73: offset, size, name length.
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"other bytes", "PK\x03\x04 something else entirely"},
+      {"short header", "STOR\x01"},
+      {"directory offset past end", with(6, i64(1000))},
+      {"directory offset negative", with(6, i64(-5))},
+      {"directory inside header", with(6, i64(2))},
+      {"count too large", with(69, i32(0x7FFFFFFF))},
+      {"count negative", with(69, i32(-1))},
+      {"name length past end", with(89, i32(10000))},
+      {"name length negative", with(89, i32(-3))},
+      {"member past end", with(73, i64(200))},
+      {"member size wraps", with(73, i64(134)) .replace(81, 8, i64(INT64_MAX - 100))},
+      {"member offset negative", with(73, i64(-1))},
+      {"members overlap", with(102, i64(200))},
+      {"member inside directory", with(73, i64(80))},
+      {"truncated data", good.substr(0, 250)},
+  };
+  for (const auto& [what, bytes] : cases) {
+    const auto path = dir_ / "bad.stor";
+    WriteFile(path, bytes);
+    Put(storage, "Previous", "x");
+    EXPECT_EQ(Message([&] { storage.LoadFromFile(path); }), "File is not a storage file") << what;
+    EXPECT_EQ(storage.StreamCount(), 0) << what;
+    TMemoryStream s;
+    s.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    EXPECT_EQ(Message([&] { storage.LoadFromStream(s); }), "File is not a storage file") << what;
+    EXPECT_EQ(storage.StreamCount(), 0) << what;
+  }
+  WriteFile(dir_ / "future.stor", with(4, "\x02"));
+  EXPECT_EQ(Message([&] { storage.LoadFromFile(dir_ / "future.stor"); }), "File is wrong (future) version");
+}
+
+TEST(Storage, NamesPlacementAndMoves) {
+  TqxStorage storage;
+  // The first member of an empty working copy sits 512 bytes behind the
+  // directory as it was before the member.
+  Put(storage, "Index.xml", std::string(100, 'a'));
+  EXPECT_EQ(storage.Items()[0].Offset, 12 + 512);
+
+  // Case-insensitive names; a working member keeps its spelling.
+  Put(storage, "INDEX.XML", std::string(40, 'b'));
+  EXPECT_EQ(storage.StreamCount(), 1);
+  EXPECT_EQ(storage.GetStreamName(0), "Index.xml");
+  EXPECT_EQ(storage.Items()[0].Offset, 524);  // smaller: in place
+  Put(storage, "index.xml", std::string(41, 'c'));
+  EXPECT_NE(storage.Items()[0].Offset, 524);  // larger: moved
+  EXPECT_EQ(Get(storage, "Index.XML"), std::string(41, 'c'));
+  EXPECT_TRUE(storage.StreamExists("\xC3\x89T\xC3\x89.png") == false);
+  Put(storage, "\xC3\x89t\xC3\xA9.png", "x");  // "Été.png"
+  EXPECT_TRUE(storage.StreamExists("\xC3\xA9T\xC3\x89.PNG"));
+
+  // A member that still lives in the source takes the new spelling.
+  TMemoryStream saved;
+  storage.SaveToStream(saved);
+  TqxStorage loaded;
+  loaded.LoadFromStream(saved);
+  EXPECT_FALSE(loaded.Items()[0].InSource);
+  EXPECT_EQ(Message([&] { Get(loaded, "nope"); }), "Stream \"nope\" not found in the storage");
+  EXPECT_EQ(loaded.GetStreamName(5), "");
+  EXPECT_EQ(loaded.IndexOfStream("nope"), -1);
+
+  // Rename onto an existing name replaces that member.
+  Put(storage, "A", "first");
+  Put(storage, "B", "second");
+  storage.RenameStream("B", "a");
+  EXPECT_EQ(storage.IndexOfStream("B"), -1);
+  EXPECT_EQ(Get(storage, "A"), "second");
+  EXPECT_EQ(storage.GetStreamName(storage.IndexOfStream("a")), "a");
+  storage.RenameStream("missing", "x");
+  storage.DeleteStream("missing");
+  storage.DeleteStream("a");
+  EXPECT_EQ(storage.StreamCount(), 2);
+
+  EXPECT_TRUE(TqxStorage::IsTempStreamName("TMP0000001.png"));
+  EXPECT_FALSE(TqxStorage::IsTempStreamName("tmp0000001.png"));
+  EXPECT_FALSE(TqxStorage::IsTempStreamName("TM"));
+  const std::string temp = storage.MakeUniqueTempName(".png");
+  ASSERT_EQ(temp.size(), 14u);
+  EXPECT_TRUE(TqxStorage::IsTempStreamName(temp));
+  EXPECT_EQ(temp.find_first_not_of("0123456789", 3), 10u);
+}
+
+TEST(Storage, EmptyMembersAndGrowingDirectoryTerminate) {
+  // Empty members sit anywhere; a directory that grows past them must move
+  // them out of its way without looping.
+  TqxStorage storage;
+  for (int i = 0; i < 40; ++i) Put(storage, "e" + std::to_string(i), "");
+  Put(storage, "data", "payload");
+  for (int i = 0; i < 40; ++i) storage.RenameStream("e" + std::to_string(i), std::string(60, 'n') + std::to_string(i));
+  for (const auto& item : storage.Items()) {
+    if (item.Size > 0) {
+      EXPECT_GE(item.Offset, storage.DirectorySize() + 6);
+    }
+  }
+  EXPECT_EQ(Get(storage, "data"), "payload");
+  EXPECT_EQ(Get(storage, std::string(60, 'n') + "7"), "");
+  TMemoryStream s;
+  storage.SaveToStream(s);
+  TqxStorage loaded;
+  loaded.LoadFromStream(s);
+  EXPECT_EQ(loaded.StreamCount(), 41);
+  EXPECT_EQ(Get(loaded, "data"), "payload");
+}
+
+TEST_F(StorageFiles, SpillToTemporaryFileGivesSameBytesAndIsRemoved) {
+  auto fill = [](TqxStorage& s) {
+    for (int i = 0; i < 20; ++i) Put(s, "m" + std::to_string(i), std::string(1000 + i * 37, static_cast<char>('a' + i)));
+    s.DeleteStream("m3");
+    Put(s, "m5", "short");
+    Put(s, "m7", std::string(5000, '7'));
+  };
+  TqxStorage inMemory;
+  fill(inMemory);
+  EXPECT_EQ(TempFileCount(), 0);
+  {
+    TqxStorage spilled;
+    spilled.SetMemoryCache(2000);
+    fill(spilled);
+    EXPECT_EQ(TempFileCount(), 1);
+    EXPECT_EQ(SaveToBytes(spilled), SaveToBytes(inMemory));
+    spilled.Clear();
+    EXPECT_EQ(TempFileCount(), 0);
+    fill(spilled);
+    EXPECT_EQ(TempFileCount(), 1);
+  }
+  EXPECT_EQ(TempFileCount(), 0);
+}
+
+TEST_F(StorageFiles, FailedSpillKeepsEveryMember) {
+  TqxStorage storage;
+  for (int i = 0; i < 8; ++i) Put(storage, "m" + std::to_string(i), std::string(40000, static_cast<char>('0' + i)));
+  storage.SetMemoryCache(1000);
+  {
+    FileSizeLimit limit(64 * 1024);
+    EXPECT_EQ(Message([&] { Put(storage, "new", "n"); }), "Unable to create temporary file");
+  }
+  EXPECT_EQ(TempFileCount(), 0);
+  ASSERT_EQ(storage.StreamCount(), 8);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(Get(storage, "m" + std::to_string(i)), std::string(40000, static_cast<char>('0' + i)));
+  Put(storage, "new", "n");  // with room again the spill succeeds
+  EXPECT_EQ(TempFileCount(), 1);
+  EXPECT_EQ(Get(storage, "m7"), std::string(40000, '7'));
+}
+
+TEST_F(StorageFiles, FailedSaveRaisesAndKeepsThePreviousFile) {
+  const auto path = dir_ / "doc.stor";
+  TqxStorage storage;
+  Put(storage, "Index.xml", "<old/>");
+  storage.SaveToFile(path);
+  const std::string before = ReadFile(path);
+  const auto listing = DirListing();
+
+  Put(storage, "Image.png", std::string(1 << 20, 'i'));
+  {
+    FileSizeLimit limit(256 * 1024);
+    EXPECT_THROW(storage.SaveToFile(path), EStreamError);
+  }
+  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_EQ(DirListing(), listing);  // no temporary file left beside it
+
+  // A full device as the target stream.
+  TFileStream full("/dev/full", fmOpenWrite);
+  EXPECT_THROW(storage.SaveToStream(full), EWriteError);
+  EXPECT_EQ(ReadFile(path), before);
+}
+
+TEST_F(StorageFiles, SavingOntoTheLoadedFileThroughALink) {
+  const auto path = dir_ / "doc.stor";
+  const auto link = dir_ / "link.stor";
+  TqxStorage storage;
+  Put(storage, "Index.xml", "<doc/>");
+  Put(storage, "Big", std::string(200000, 'b'));
+  storage.SaveToFile(path);
+  fs::create_symlink(path, link);
+
+  storage.LoadFromFile(path);
+  EXPECT_EQ(storage.FileName(), path);
+  Put(storage, "Page0001.xml", "<page/>");
+  storage.SaveToFile(link);  // the same file under another name: source detached first
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_TRUE(storage.FileName().empty());
+
+  TqxStorage reloaded;
+  reloaded.LoadFromFile(path);
+  ASSERT_EQ(reloaded.StreamCount(), 3);
+  EXPECT_EQ(Get(reloaded, "Index.xml"), "<doc/>");
+  EXPECT_EQ(Get(reloaded, "Big"), std::string(200000, 'b'));
+  EXPECT_EQ(Get(reloaded, "Page0001.xml"), "<page/>");
+  EXPECT_EQ(SaveToBytes(reloaded), SaveToBytes(storage));
+  // Save onto itself again by its own name.
+  reloaded.SaveToFile(path);
+  TqxStorage again;
+  again.LoadFromFile(link);
+  EXPECT_EQ(SaveToBytes(again), SaveToBytes(storage));
+
+  // A member still in the source takes the spelling of the write; a working
+  // member keeps its own.
+  Put(again, "index.XML", "<x/>");
+  EXPECT_EQ(again.GetStreamName(0), "index.XML");
+  Put(again, "INDEX.xml", "<y/>");
+  EXPECT_EQ(again.GetStreamName(0), "index.XML");
+  EXPECT_EQ(Get(again, "Index.xml"), "<y/>");
+}
+
+TEST_F(StorageFiles, AutoSaveWritesThroughAndSavingOntoItselfDoesNothing) {
+  const auto path = dir_ / "auto.stor";
+  TqxStorage storage;
+  storage.SetAutoSave(true);
+  storage.SetFileName(path);
+  EXPECT_EQ(storage.FileName(), path);
+  Put(storage, "Index.xml", "<auto/>");
+  Put(storage, "Empty", "");
+  const std::string bytes = ReadFile(path);
+  storage.SaveToFile(path);
+  EXPECT_EQ(ReadFile(path), bytes);
+  storage.SetMemoryCache(10);  // trims the file, keeps its directory
+  {
+    TqxStorage other;
+    other.OpenAutoSave(path);
+    EXPECT_EQ(Get(other, "index.xml"), "<auto/>");
+    EXPECT_EQ(other.StreamCount(), 2);
+  }
+  storage.DeleteStream("Index.xml");
+  storage.DeleteStream("Empty");
+  storage.SetMemoryCache(20);
+  TqxStorage other;
+  other.OpenAutoSave(path);
+  EXPECT_EQ(other.StreamCount(), 0);
+
+  // Back to normal mode: the file is loaded as the source.
+  storage.SetAutoSave(false);
+  EXPECT_EQ(storage.FileName(), path);
+  EXPECT_EQ(TempFileCount(), 0);
+  EXPECT_TRUE(fs::exists(path));
+}
+
+// A stream that calls back into the storage while the storage reads it.
+class ReentrantStream : public TMemoryStream {
+ public:
+  explicit ReentrantStream(TqxStorage& storage) : storage_(storage) { WriteBuffer("abc", 3); }
+  std::int64_t Read(void* buffer, std::int64_t count) override {
+    storage_.StreamCount();
+    return TMemoryStream::Read(buffer, count);
+  }
+
+ private:
+  TqxStorage& storage_;
+};
+
+TEST(Storage, ReentrantCallIsRefusedAndReleasesTheLock) {
+  TqxStorage storage;
+  Put(storage, "keep", "kept");
+  ReentrantStream s(storage);
+  EXPECT_EQ(Message([&] { storage.WriteStream("x", s); }), "Warning: recursive call to qxStorage from event");
+  EXPECT_FALSE(storage.StreamExists("x"));
+  // The refused call left the lock as it found it: another thread gets in.
+  auto other = std::async(std::launch::async, [&] { return Get(storage, "keep"); });
+  ASSERT_EQ(other.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+  EXPECT_EQ(other.get(), "kept");
+}
+
+TEST(Storage, ThreadsTakeTurns) {
+  TqxStorage storage;
+  storage.SetMemoryCache(5000);
+  auto worker = [&](char tag) {
+    for (int i = 0; i < 50; ++i) Put(storage, std::string(1, tag) + std::to_string(i), std::string(100 + i, tag));
+  };
+  std::thread a(worker, 'a'), b(worker, 'b');
+  a.join();
+  b.join();
+  ASSERT_EQ(storage.StreamCount(), 100);
+  EXPECT_EQ(Get(storage, "a49"), std::string(149, 'a'));
+  EXPECT_EQ(Get(storage, "b0"), std::string(100, 'b'));
+}
+
+}  // namespace
+}  // namespace kdl

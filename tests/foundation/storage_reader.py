@@ -1,0 +1,73 @@
+#!/usr/bin/env python3
+"""Independent reader of the archive format, written from the format table
+with nothing but the standard library.
+
+  storage_reader.py read FILE      checks a saved (packed) archive and prints
+                                   one line per member: name, offset, size and
+                                   the data in hex; exits 1 on any violation.
+  storage_reader.py example FILE   writes the two-member worked example.
+"""
+import struct
+import sys
+
+
+def fail(msg):
+    print("violation: " + msg, file=sys.stderr)
+    sys.exit(1)
+
+
+def read(path):
+    data = open(path, "rb").read()
+    if len(data) < 14 or data[0:4] != b"STOR":
+        fail("signature")
+    if data[4] != 1:
+        fail("version %d" % data[4])
+    (diroff,) = struct.unpack_from("<q", data, 6)
+    if diroff != 69:
+        fail("directory offset %d" % diroff)
+    banner = data[14:69]
+    if not banner.startswith(b"\r\nCreated with Folionix - Info: "):
+        fail("banner text")
+    head, _, tail = banner[2:].partition(b"\r\n")
+    if tail.strip(b"\0") != b"" or b"\0" in head:
+        fail("banner padding")
+    (count,) = struct.unpack_from("<i", data, 69)
+    pos = 73
+    entries = []
+    for _ in range(count):
+        off, size, namelen = struct.unpack_from("<qqi", data, pos)
+        pos += 20
+        name = data[pos:pos + namelen]
+        if len(name) != namelen:
+            fail("name past end")
+        pos += namelen
+        entries.append((name, off, size))
+    # Members are packed in directory order right after the directory.
+    expect = pos
+    for name, off, size in entries:
+        if off != expect:
+            fail("member %r at %d, expected %d" % (name, off, expect))
+        expect += size
+    if expect != len(data):
+        fail("file size %d, expected %d" % (len(data), expect))
+    for name, off, size in entries:
+        print("%s\t%d\t%d\t%s" % (name.decode("utf-8"), off, size, data[off:off + size].hex()))
+
+
+def example(path):
+    members = [(b"Index.xml", b"I" * 100), (b"Page0001.xml", b"P" * 50)]
+    banner = b"\r\nCreated with Folionix - Info: hand.made.example\r\n"
+    banner += b"\0" * (55 - len(banner))
+    out = b"STOR" + bytes([1, 1]) + struct.pack("<q", 69) + banner
+    out += struct.pack("<i", len(members))
+    offset = 73 + sum(20 + len(n) for n, _ in members)
+    for name, body in members:
+        out += struct.pack("<qqi", offset, len(body), len(name)) + name
+        offset += len(body)
+    for _, body in members:
+        out += body
+    open(path, "wb").write(out)
+
+
+if __name__ == "__main__":
+    {"read": read, "example": example}[sys.argv[1]](sys.argv[2])
