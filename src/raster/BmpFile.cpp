@@ -43,22 +43,29 @@ std::uint32_t U32(const std::uint8_t* p) {
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-// One channel of a bit-field pixel, scaled to 8 bits.
+// One channel of a bit-field pixel, widened to 8 bits by repeating its
+// bits (so 5-bit 31 is 255 and 5-bit 16 is 132), or cut to its top 8 bits.
 struct TChannelMask {
   std::uint32_t mask = 0;
   int shift = 0;
-  std::uint64_t max = 0;
+  int bits = 0;
 
   explicit TChannelMask(std::uint32_t m = 0) : mask(m) {
     if (m == 0) return;
     shift = std::countr_zero(m);
-    max = m >> shift;
+    bits = std::bit_width(m >> shift);
   }
   std::uint32_t Get(std::uint32_t pixel) const {
-    if (max == 0) return 0;
+    if (bits == 0) return 0;
     const std::uint64_t v = (pixel & mask) >> shift;
-    if (max == 255) return static_cast<std::uint32_t>(v);
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(255, (v * 255 + max / 2) / max));
+    if (bits >= 8) return static_cast<std::uint32_t>(v >> (bits - 8)) & 0xFF;
+    std::uint64_t r = 0;
+    int filled = 0;
+    while (filled < 8) {
+      r = (r << bits) | v;
+      filled += bits;
+    }
+    return static_cast<std::uint32_t>(r >> (filled - 8)) & 0xFF;
   }
 };
 
