@@ -354,14 +354,15 @@ void Separable(TBitmap32& dst, const TRect& clip, const TBitmap32& src, const TF
 // Bilinear weights as two-pixel clusters: the left (upper) pixel's share
 // 256 - Round(frac x 256), the right (lower) one the rest.
 TFlatTable LinearTable(std::int32_t dstLo, std::int32_t dstHi, std::int32_t clipLo,
-                       std::int32_t clipHi, std::int32_t srcLo, std::int32_t srcHi,
-                       std::int32_t srcSize) {
+                       std::int32_t clipHi, std::int32_t srcLo, std::int32_t srcHi) {
   const std::size_t n = static_cast<std::size_t>(clipHi - clipLo);
   std::vector<std::int32_t> index(n), weight(n);
   const double scale = static_cast<double>(srcHi - srcLo) / static_cast<double>(dstHi - dstLo);
   for (std::size_t i = 0; i < n; ++i) {
     double pos = scale * (static_cast<double>(i) + clipLo - dstLo + 0.5) + srcLo - 0.5;
-    pos = std::clamp(pos, 0.0, static_cast<double>(srcSize - 1));
+    // Limited to the source rectangle, not the bitmap: pixels outside the
+    // rectangle must not bleed into its edges.
+    pos = std::clamp(pos, static_cast<double>(srcLo), static_cast<double>(srcHi - 1));
     const double fl = std::floor(pos);
     index[i] = static_cast<std::int32_t>(fl);
     weight[i] = 256 - static_cast<std::int32_t>(std::nearbyint((pos - fl) * 256));
@@ -389,9 +390,9 @@ TFlatTable LinearTable(std::int32_t dstLo, std::int32_t dstHi, std::int32_t clip
 void StretchHorzStretchVertLinear(TBitmap32& dst, const TRect& dstRect, const TRect& clip,
                                   TBitmap32& src, const TRect& srcRect, const TCombineOp& op) {
   const TFlatTable cols = LinearTable(dstRect.Left, dstRect.Right, clip.Left, clip.Right,
-                                      srcRect.Left, srcRect.Right, src.Width());
+                                      srcRect.Left, srcRect.Right);
   const TFlatTable rows = LinearTable(dstRect.Top, dstRect.Bottom, clip.Top, clip.Bottom,
-                                      srcRect.Top, srcRect.Bottom, src.Height());
+                                      srcRect.Top, srcRect.Bottom);
   Separable(dst, clip, src, cols, rows, 0x8000, op);
   EMMS();
 }

@@ -132,9 +132,10 @@ TEST(TransformKernels, LinearEnlargementIsTheInterpolator) {
   dst.SetSize(31, 20);
   const TRect sr{1, 1, 8, 6};
   StretchTransfer(&dst, dst.BoundsRect(), dst.BoundsRect(), &src, sr, sfLinear, dmOpaque, nullptr);
-  auto axis = [](int i, int dstN, int lo, int hi, int size, int& index, std::uint32_t& w) {
+  auto axis = [](int i, int dstN, int lo, int hi, int& index, std::uint32_t& w) {
     double pos = static_cast<double>(hi - lo) / dstN * (i + 0.5) + lo - 0.5;
-    pos = std::min(std::max(pos, 0.0), size - 1.0);
+    // Only pixels of the source rectangle contribute.
+    pos = std::min(std::max(pos, static_cast<double>(lo)), hi - 1.0);
     index = static_cast<int>(std::floor(pos));
     w = 256 - static_cast<std::uint32_t>(std::nearbyint((pos - index) * 256));
   };
@@ -142,8 +143,8 @@ TEST(TransformKernels, LinearEnlargementIsTheInterpolator) {
     for (int x = 0; x < 31; ++x) {
       int ix, iy;
       std::uint32_t wx, wy;
-      axis(x, 31, sr.Left, sr.Right, 9, ix, wx);
-      axis(y, 20, sr.Top, sr.Bottom, 6, iy, wy);
+      axis(x, 31, sr.Left, sr.Right, ix, wx);
+      axis(y, 20, sr.Top, sr.Bottom, iy, wy);
       // Trailing positions that would read past the rectangle take its
       // last pixel whole.
       if (ix + 1 >= sr.Right) { ix = sr.Right - 2; wx = 0; }
