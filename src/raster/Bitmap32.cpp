@@ -8,6 +8,8 @@
 
 #include <QImage>
 #include <QPainter>
+#include <QRect>
+#include <QString>
 
 #include "raster/BmpFile.h"
 #include "raster/LowLevel.h"
