@@ -12,7 +12,7 @@ namespace kdl {
 
 struct TStretchRowKernels {
   // out[4x + k] = sum over the cluster of column x (start[x] .. start[x+1])
-  // of weight x channel k of src[pos].
+  // of weight x channel k of src[pos]; every weight within 16 bits.
   void (*reduce)(const TColor32* src, const std::int32_t* start, const std::int32_t* pos,
                  const std::int32_t* weight, std::size_t width, std::int32_t* out);
   // t[i] += w x h[i] for i < n.

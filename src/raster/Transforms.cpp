@@ -345,7 +345,8 @@ void SeparableTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& src,
 void Separable(TBitmap32& dst, const TRect& clip, const TBitmap32& src, const TFlatTable& cols,
                const TFlatTable& rows, std::int32_t bias, const TCombineOp& op) {
   const std::int64_t bound = cols.maxAbsSum * rows.maxAbsSum * 255 + bias;
-  if (bound < INT32_MAX)
+  // The row kernels also take each column weight as a 16-bit word.
+  if (bound < INT32_MAX && cols.maxAbsSum <= INT16_MAX)
     SeparableTransfer<std::int32_t>(dst, clip, src, cols, rows, bias, op);
   else
     SeparableTransfer<std::int64_t>(dst, clip, src, cols, rows, bias, op);
