@@ -1,0 +1,362 @@
+// The block average of the draft filter and the bilinear interpolator of
+// the linear stretch: the portable reference and SIMD variants that give
+// the same bytes, chosen from the active processor level.
+#include <immintrin.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "raster/Blend.h"
+#include "raster/TransformKernels.h"
+#include "raster/Transforms.h"
+
+namespace kdl {
+
+namespace {
+
+// Blocks beyond this many pixels average to 0 (0x1000000 div area is 0),
+// and below it every channel sum fits 32 bits.
+constexpr std::uint64_t kMaxAveragedArea = 0x1000000;
+
+TColor32 ScaleSums(const std::uint64_t sums[4], std::uint64_t area) {
+  const std::uint64_t rec = kMaxAveragedArea / area;
+  TColor32 c = 0;
+  for (int k = 3; k >= 0; --k) c = (c << 8) | static_cast<TColor32>(((sums[k] * rec) >> 24) & 0xFF);
+  return c;
+}
+
+// The weight in 1/256 held in the upper half of a 16.16 value.
+std::uint32_t InterpolatorWeight(std::uint32_t w) {
+  w >>= 16;
+  return w > 256 ? 256 : w;
+}
+
+__attribute__((target("sse2"))) TColor32 BlockAverageSSE2(std::uint32_t width,
+                                                          std::uint32_t height,
+                                                          const TColor32* src,
+                                                          std::int32_t stride) {
+  const std::uint64_t area = static_cast<std::uint64_t>(width) * height;
+  if (area == 0 || area > kMaxAveragedArea) return 0;
+  const __m128i zero = _mm_setzero_si128();
+  __m128i acc = zero;  // B, G, R, A sums in four 32-bit lanes
+  std::uint64_t tail[4] = {0, 0, 0, 0};
+  for (std::uint32_t y = 0; y < height; ++y) {
+    const TColor32* row = reinterpret_cast<const TColor32*>(
+        reinterpret_cast<const std::uint8_t*>(src) + static_cast<std::int64_t>(y) * stride);
+    std::uint32_t x = 0;
+    for (; x + 4 <= width; x += 4) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+      const __m128i lo = _mm_unpacklo_epi8(v, zero);  // pixels 0, 1 as 16-bit
+      const __m128i hi = _mm_unpackhi_epi8(v, zero);  // pixels 2, 3
+      const __m128i s = _mm_add_epi16(lo, hi);        // at most 510 per lane
+      acc = _mm_add_epi32(acc, _mm_unpacklo_epi16(s, zero));
+      acc = _mm_add_epi32(acc, _mm_unpackhi_epi16(s, zero));
+    }
+    for (; x < width; ++x) {
+      const TColor32 c = row[x];
+      tail[0] += c & 0xFF;
+      tail[1] += (c >> 8) & 0xFF;
+      tail[2] += (c >> 16) & 0xFF;
+      tail[3] += c >> 24;
+    }
+  }
+  alignas(16) std::uint32_t lanes[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), acc);
+  const std::uint64_t sums[4] = {tail[0] + lanes[0], tail[1] + lanes[1], tail[2] + lanes[2],
+                                 tail[3] + lanes[3]};
+  return ScaleSums(sums, area);
+}
+
+// Weights in 1/256, 0..256, from the upper half of a 16.16 value.
+__attribute__((target("sse2"))) TColor32 LinearInterpolatorSSE2(std::uint32_t wx,
+                                                                std::uint32_t wy,
+                                                                const TColor32* p1,
+                                                                const TColor32* p2) {
+  const auto ax = static_cast<int>(InterpolatorWeight(wx));
+  const auto ay = static_cast<int>(InterpolatorWeight(wy));
+  const __m128i zero = _mm_setzero_si128();
+  // Horizontal step: each channel pair (left, right) times (ax, 256 - ax)
+  // in one multiply-add; 32-bit results of at most 255 x 256.
+  const __m128i wh = _mm_set1_epi32(ax | ((256 - ax) << 16));
+  auto row = [&](const TColor32* p) {
+    const __m128i l = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p[0])), zero);
+    const __m128i r = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p[1])), zero);
+    return _mm_madd_epi16(_mm_unpacklo_epi16(l, r), wh);
+  };
+  const __m128i top = row(p1);
+  const __m128i bottom = row(p2);
+  // Vertical step on the high and low bytes of the row sums separately, so
+  // that every multiply-add operand fits a signed 16-bit word.
+  const __m128i wv = _mm_set1_epi32(ay | ((256 - ay) << 16));
+  const __m128i lowByte = _mm_set1_epi32(0xFF);
+  const __m128i pairHi = _mm_or_si128(_mm_srli_epi32(top, 8), _mm_slli_epi32(_mm_srli_epi32(bottom, 8), 16));
+  const __m128i pairLo = _mm_or_si128(_mm_and_si128(top, lowByte), _mm_slli_epi32(_mm_and_si128(bottom, lowByte), 16));
+  __m128i sum = _mm_add_epi32(_mm_slli_epi32(_mm_madd_epi16(pairHi, wv), 8), _mm_madd_epi16(pairLo, wv));
+  sum = _mm_srli_epi32(_mm_add_epi32(sum, _mm_set1_epi32(0x8000)), 16);
+  const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(sum, zero), zero);
+  return static_cast<TColor32>(_mm_cvtsi128_si32(bytes));
+}
+
+// ---- Row kernels of the separable engine ----------------------------------
+
+void ReduceRowReference(const TColor32* src, const std::int32_t* start, const std::int32_t* pos,
+                        const std::int32_t* weight, std::size_t width, std::int32_t* out) {
+  for (std::size_t x = 0; x < width; ++x, out += 4) {
+    std::int32_t b = 0, g = 0, r = 0, a = 0;
+    for (std::int32_t k = start[x]; k < start[x + 1]; ++k) {
+      const TColor32 c = src[pos[k]];
+      const std::int32_t w = weight[k];
+      b += w * static_cast<std::int32_t>(c & 0xFF);
+      g += w * static_cast<std::int32_t>((c >> 8) & 0xFF);
+      r += w * static_cast<std::int32_t>((c >> 16) & 0xFF);
+      a += w * static_cast<std::int32_t>(c >> 24);
+    }
+    out[0] = b;
+    out[1] = g;
+    out[2] = r;
+    out[3] = a;
+  }
+}
+
+void AccumulateRowReference(std::int32_t* t, const std::int32_t* h, std::int32_t w,
+                            std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) t[i] += w * h[i];
+}
+
+void PackRowReference(const std::int32_t* t, TColor32* out, std::size_t width) {
+  constexpr std::int32_t kTop = 255 << 16;
+  for (std::size_t x = 0; x < width; ++x, t += 4) {
+    TColor32 c = 0;
+    for (int k = 3; k >= 0; --k) c = (c << 8) | static_cast<TColor32>(std::clamp(t[k], 0, kTop) >> 16);
+    out[x] = c;
+  }
+}
+
+// Two taps at a time: the channels of both pixels interleave into 16-bit
+// pairs, and one multiply-add gives four 32-bit channel sums. Weights fit
+// 16 bits (the caller guarantees it).
+__attribute__((target("sse4.1"))) void ReduceRowSSE41(const TColor32* src,
+                                                      const std::int32_t* start,
+                                                      const std::int32_t* pos,
+                                                      const std::int32_t* weight,
+                                                      std::size_t width, std::int32_t* out) {
+  const __m128i zero = _mm_setzero_si128();
+  for (std::size_t x = 0; x < width; ++x, out += 4) {
+    __m128i acc = zero;
+    std::int32_t k = start[x];
+    const std::int32_t end = start[x + 1];
+    for (; k + 2 <= end; k += 2) {
+      const __m128i a = _mm_cvtsi32_si128(static_cast<int>(src[pos[k]]));
+      const __m128i b = _mm_cvtsi32_si128(static_cast<int>(src[pos[k + 1]]));
+      const __m128i pairs = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, b), zero);
+      const __m128i w = _mm_set1_epi32(static_cast<int>((static_cast<std::uint32_t>(weight[k + 1]) << 16) |
+                                                        (static_cast<std::uint32_t>(weight[k]) & 0xFFFF)));
+      acc = _mm_add_epi32(acc, _mm_madd_epi16(pairs, w));
+    }
+    if (k < end) {
+      const __m128i c = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(src[pos[k]])));
+      acc = _mm_add_epi32(acc, _mm_mullo_epi32(c, _mm_set1_epi32(weight[k])));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), acc);
+  }
+}
+
+__attribute__((target("sse4.1"))) void AccumulateRowSSE41(std::int32_t* t, const std::int32_t* h,
+                                                          std::int32_t w, std::size_t n) {
+  const __m128i wv = _mm_set1_epi32(w);
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(t + i), _mm_add_epi32(a, _mm_mullo_epi32(b, wv)));
+  }
+  for (; i < n; ++i) t[i] += w * h[i];
+}
+
+__attribute__((target("sse4.1"))) void PackRowSSE41(const std::int32_t* t, TColor32* out,
+                                                    std::size_t width) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i top = _mm_set1_epi32(255 << 16);
+  std::size_t x = 0;
+  for (; x + 2 <= width; x += 2) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 4 * x));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 4 * x + 4));
+    a = _mm_srai_epi32(_mm_min_epi32(_mm_max_epi32(a, zero), top), 16);
+    b = _mm_srai_epi32(_mm_min_epi32(_mm_max_epi32(b, zero), top), 16);
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(a, b), zero);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), bytes);
+  }
+  if (x < width) PackRowReference(t + 4 * x, out + x, width - x);
+}
+
+__attribute__((target("avx2"))) void AccumulateRowAVX2(std::int32_t* t, const std::int32_t* h,
+                                                       std::int32_t w, std::size_t n) {
+  const __m256i wv = _mm256_set1_epi32(w);
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + i));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(t + i), _mm256_add_epi32(a, _mm256_mullo_epi32(b, wv)));
+  }
+  for (; i < n; ++i) t[i] += w * h[i];
+}
+
+__attribute__((target("avx2"))) void PackRowAVX2(const std::int32_t* t, TColor32* out,
+                                                 std::size_t width) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i top = _mm256_set1_epi32(255 << 16);
+  std::size_t x = 0;
+  for (; x + 4 <= width; x += 4) {
+    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + 4 * x));
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + 4 * x + 8));
+    a = _mm256_srai_epi32(_mm256_min_epi32(_mm256_max_epi32(a, zero), top), 16);
+    b = _mm256_srai_epi32(_mm256_min_epi32(_mm256_max_epi32(b, zero), top), 16);
+    // Packing works within 128-bit lanes: pixels come out as 0, 2, 1, 3.
+    const __m256i words = _mm256_packs_epi32(a, b);
+    const __m256i bytes = _mm256_packus_epi16(words, zero);
+    const __m256i ordered = _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm256_castsi256_si128(ordered));
+  }
+  if (x < width) PackRowSSE41(t + 4 * x, out + x, width - x);
+}
+
+void CombineRowsReference(const std::int32_t* const* rows, const std::int32_t* weights,
+                          std::size_t count, std::int32_t bias, TColor32* out, std::size_t width) {
+  constexpr std::int32_t kTop = 255 << 16;
+  for (std::size_t x = 0; x < width; ++x) {
+    TColor32 c = 0;
+    for (int k = 3; k >= 0; --k) {
+      std::int32_t t = bias;
+      for (std::size_t r = 0; r < count; ++r) t += weights[r] * rows[r][4 * x + static_cast<std::size_t>(k)];
+      c = (c << 8) | static_cast<TColor32>(std::clamp(t, 0, kTop) >> 16);
+    }
+    out[x] = c;
+  }
+}
+
+__attribute__((target("sse4.1"))) void CombineRowsSSE41(const std::int32_t* const* rows,
+                                                        const std::int32_t* weights,
+                                                        std::size_t count, std::int32_t bias,
+                                                        TColor32* out, std::size_t width) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i top = _mm_set1_epi32(255 << 16);
+  std::size_t x = 0;
+  for (; x + 2 <= width; x += 2) {
+    __m128i a = _mm_set1_epi32(bias), b = a;
+    for (std::size_t r = 0; r < count; ++r) {
+      const __m128i w = _mm_set1_epi32(weights[r]);
+      const std::int32_t* h = rows[r] + 4 * x;
+      a = _mm_add_epi32(a, _mm_mullo_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h)), w));
+      b = _mm_add_epi32(b, _mm_mullo_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h + 4)), w));
+    }
+    a = _mm_srai_epi32(_mm_min_epi32(_mm_max_epi32(a, zero), top), 16);
+    b = _mm_srai_epi32(_mm_min_epi32(_mm_max_epi32(b, zero), top), 16);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(_mm_packs_epi32(a, b), zero));
+  }
+  if (x < width) {
+    std::vector<const std::int32_t*> moved(count);
+    for (std::size_t r = 0; r < count; ++r) moved[r] = rows[r] + 4 * x;
+    CombineRowsReference(moved.data(), weights, count, bias, out + x, width - x);
+  }
+}
+
+__attribute__((target("avx2"))) void CombineRowsAVX2(const std::int32_t* const* rows,
+                                                     const std::int32_t* weights,
+                                                     std::size_t count, std::int32_t bias,
+                                                     TColor32* out, std::size_t width) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i top = _mm256_set1_epi32(255 << 16);
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  std::size_t x = 0;
+  for (; x + 4 <= width; x += 4) {
+    __m256i a = _mm256_set1_epi32(bias), b = a;
+    for (std::size_t r = 0; r < count; ++r) {
+      const __m256i w = _mm256_set1_epi32(weights[r]);
+      const std::int32_t* h = rows[r] + 4 * x;
+      a = _mm256_add_epi32(a, _mm256_mullo_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h)), w));
+      b = _mm256_add_epi32(b, _mm256_mullo_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + 8)), w));
+    }
+    a = _mm256_srai_epi32(_mm256_min_epi32(_mm256_max_epi32(a, zero), top), 16);
+    b = _mm256_srai_epi32(_mm256_min_epi32(_mm256_max_epi32(b, zero), top), 16);
+    // Packing works within 128-bit lanes: pixels come out as 0, 2, 1, 3.
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(a, b), zero);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                     _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(bytes, order)));
+  }
+  if (x < width) {
+    std::vector<const std::int32_t*> moved(count);
+    for (std::size_t r = 0; r < count; ++r) moved[r] = rows[r] + 4 * x;
+    CombineRowsSSE41(moved.data(), weights, count, bias, out + x, width - x);
+  }
+}
+
+struct TTransformSetup {
+  TTransformSetup() { SetupTransformFunctions(); }
+};
+
+}  // namespace
+
+TColor32 BlockAverageReference(std::uint32_t width, std::uint32_t height, const TColor32* src,
+                               std::int32_t stride) {
+  const std::uint64_t area = static_cast<std::uint64_t>(width) * height;
+  if (area == 0 || area > kMaxAveragedArea) return 0;
+  std::uint64_t sums[4] = {0, 0, 0, 0};
+  for (std::uint32_t y = 0; y < height; ++y) {
+    const TColor32* row = reinterpret_cast<const TColor32*>(
+        reinterpret_cast<const std::uint8_t*>(src) + static_cast<std::int64_t>(y) * stride);
+    for (std::uint32_t x = 0; x < width; ++x) {
+      const TColor32 c = row[x];
+      sums[0] += c & 0xFF;
+      sums[1] += (c >> 8) & 0xFF;
+      sums[2] += (c >> 16) & 0xFF;
+      sums[3] += c >> 24;
+    }
+  }
+  return ScaleSums(sums, area);
+}
+
+TColor32 LinearInterpolatorReference(std::uint32_t wx, std::uint32_t wy, const TColor32* p1,
+                                     const TColor32* p2) {
+  // One rounding at the end, so that equal neighbours give their colour
+  // back exactly.
+  const std::uint32_t ax = InterpolatorWeight(wx);
+  const std::uint32_t ay = InterpolatorWeight(wy);
+  TColor32 result = 0;
+  for (int k = 24; k >= 0; k -= 8) {
+    const auto ch = [k](TColor32 c) { return (c >> k) & 0xFF; };
+    const std::uint32_t top = ch(p1[0]) * ax + ch(p1[1]) * (256 - ax);
+    const std::uint32_t bottom = ch(p2[0]) * ax + ch(p2[1]) * (256 - ax);
+    result |= ((top * ay + bottom * (256 - ay) + 0x8000) >> 16) << k;
+  }
+  return result;
+}
+
+TBlockAverageFunc BlockAverage = BlockAverageReference;
+TStretchRowKernels StretchRowKernels = {ReduceRowReference, AccumulateRowReference,
+                                        PackRowReference, CombineRowsReference};
+TLinearInterpolatorFunc LinearInterpolator = LinearInterpolatorReference;
+
+void SetupTransformFunctions() { SetupTransformFunctions(ActiveSimdLevel()); }
+
+void SetupTransformFunctions(TSimdLevel level) {
+  if (level >= TSimdLevel::slSSE2) {
+    BlockAverage = BlockAverageSSE2;
+    LinearInterpolator = LinearInterpolatorSSE2;
+  } else {
+    BlockAverage = BlockAverageReference;
+    LinearInterpolator = LinearInterpolatorReference;
+  }
+  if (level >= TSimdLevel::slAVX2)
+    StretchRowKernels = {ReduceRowSSE41, AccumulateRowAVX2, PackRowAVX2, CombineRowsAVX2};
+  else if (level >= TSimdLevel::slSSE41)
+    StretchRowKernels = {ReduceRowSSE41, AccumulateRowSSE41, PackRowSSE41, CombineRowsSSE41};
+  else
+    StretchRowKernels = {ReduceRowReference, AccumulateRowReference, PackRowReference,
+                         CombineRowsReference};
+}
+
+namespace {
+const TTransformSetup kTransformSetup;
+}
+
+}  // namespace kdl
