@@ -251,7 +251,10 @@ void WriteFileAtomically(const std::filesystem::path& target,
   const auto dir = real.has_parent_path() ? real.parent_path() : std::filesystem::path(".");
   std::filesystem::path temp;
   try {
-    temp = CreateUniqueFile("." + real.filename().string() + ".", dir);
+    std::string prefix(1, '.');
+    prefix += real.filename().string();
+    prefix += '.';
+    temp = CreateUniqueFile(prefix, dir);
   } catch (const Exception& e) {
     throw EFCreateError("Cannot create file \"" + target.string() + "\". " + e.Message());
   }
