@@ -298,7 +298,8 @@ void TBitmap32::VertLineTSP(std::int32_t x, std::int32_t y1, std::int32_t y2) {
 void TBitmap32::FillRect(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2,
                          TColor32 value) {
   const std::int64_t w = static_cast<std::int64_t>(x2) - x1;
-  for (std::int32_t y = y1; y < y2; ++y) FillLongword(PixelPtr(x1, y), w, value);
+  if (w > 0)
+    for (std::int32_t y = y1; y < y2; ++y) FillLongword(PixelPtr(x1, y), w, value);
   Changed();
 }
 
