@@ -359,6 +359,23 @@ TEST(LineXS, ClipsEverywhereOnTheBitmap) {
   EXPECT_GT(drawn, 100);
 }
 
+TEST(LineXP, OneColourPatternDrawsTheSolidLine) {
+  TBitmap32 solid, stippled, clipped;
+  for (TBitmap32* b : {&solid, &stippled, &clipped}) {
+    b->SetSize(40, 30);
+    b->Clear(0xFF203040u);
+  }
+  stippled.SetStippleArray({0xC0E0A010u});
+  clipped.SetStippleArray({0xC0E0A010u});
+  const TFixed x1 = Fixed(2.3f), y1 = Fixed(3.7f), x2 = Fixed(33.1f), y2 = Fixed(24.9f);
+  solid.LineX(x1, y1, x2, y2, 0xC0E0A010u, true);
+  stippled.LineXP(x1, y1, x2, y2, true);
+  clipped.LineXSP(x1, y1, x2, y2, true);
+  EXPECT_TRUE(std::equal(solid.Bits(), solid.Bits() + 1200, stippled.Bits()));
+  EXPECT_TRUE(std::equal(solid.Bits(), solid.Bits() + 1200, clipped.Bits()));
+  EXPECT_NE(Touched(solid, 0xFF203040u).size(), 0u);
+}
+
 // ---- Stipple -------------------------------------------------------------------------
 
 TEST(Stipple, SequenceAndCounter) {

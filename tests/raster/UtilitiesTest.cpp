@@ -299,6 +299,31 @@ TEST(BlurPass, SlidingWindowOverTheRunOnRows) {
   for (TColor32 c : Pixels(dst)) EXPECT_EQ(c, 0xABu);
 }
 
+TEST(BlurPass, WideWindowsOfLargeValuesDivideExactly) {
+  // Sums beyond 2^50 and below -2^50, against prefix sums and the
+  // truncating division of 64-bit integers.
+  const int n = 1 << 20, r = 300000, size = 2 * r + 1;
+  TBitmap32 src, dst;
+  src.SetSize(1024, 1024);
+  dst.SetSize(1024, 1024);
+  std::mt19937 rng(19);
+  auto* v = reinterpret_cast<std::int32_t*>(src.Bits());
+  for (int i = 0; i < n; ++i) {
+    // Large positive values first, large negative ones after: the sums
+    // cross zero in the middle.
+    const auto mag = static_cast<std::int32_t>(0x7F000000u + rng() % 0x00FFFFFFu);
+    v[i] = i < n / 2 ? mag : -mag;
+  }
+  BlurPass(src, dst, r, size);
+  std::vector<std::int64_t> prefix(n + 1, 0);
+  for (int i = 0; i < n; ++i) prefix[i + 1] = prefix[i] + v[i];
+  const auto* out = reinterpret_cast<const std::int32_t*>(dst.Bits());
+  for (int o = 0; o < n; ++o) {
+    const int lo = std::max(0, o + r - size + 1), hi = std::min(n - 1, o + r);
+    ASSERT_EQ(out[o], static_cast<std::int32_t>((prefix[hi + 1] - prefix[lo]) / size)) << o;
+  }
+}
+
 TEST(BoxBlur, SeparableBoxAgainstDirectSums) {
   TBitmap32 b;
   b.SetSize(9, 6);
