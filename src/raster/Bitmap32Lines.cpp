@@ -521,7 +521,7 @@ void TBitmap32::LineXSP(TFixed x1, TFixed y1, TFixed x2, TFixed y2, bool l) {
     // step with the parts drawn.
     if (!ClipLine(cx1, cy1, cx2, cy2, ClampToInt32(f.Left - 0x10000), ClampToInt32(f.Top - 0x10000),
                   ClampToInt32(f.Right), ClampToInt32(f.Bottom))) {
-      AdvanceStippleCounter(static_cast<float>(FixedLength(x1, y1, x2, y2) + (l ? 1 : 0)));
+      AdvanceStippleCounter(static_cast<float>(FixedLength(x1, y1, x2, y2) - (l ? 1 : 0)));
       return;
     }
     if (cx1 != x1 || cy1 != y1) AdvanceStippleCounter(static_cast<float>(FixedLength(x1, y1, cx1, cy1)));
