@@ -591,14 +591,14 @@ std::string DecodeBody(std::string_view body, TTextEncoding encoding, bool utf8S
     out.reserve(units);
     for (std::size_t i = 0; i < units; ++i) {
       char32_t cp = Unit(s + 2 * i, be);
-      if (utf8Strings) {
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units) {
-          const char16_t low = Unit(s + 2 * i + 2, be);
-          if (low >= 0xDC00 && low <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-            ++i;
-          }
+      if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units) {
+        const char16_t low = Unit(s + 2 * i + 2, be);
+        if (low >= 0xDC00 && low <= 0xDFFF) {
+          cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+          ++i;
         }
+      }
+      if (utf8Strings) {
         AppendUtf8(out, cp);
       } else {
         const int b = UnicodeToCp1252(cp);
