@@ -43,6 +43,18 @@ constexpr TTagType kTagTable[12] = {
 };
 constexpr int kElementRow = 11;
 
+// Characters of a tag that is a bare name: anything but blanks, quotes,
+// "=", "/", ">" and NUL.
+struct NameCharTable {
+  bool v[256];
+  constexpr NameCharTable() : v() {
+    for (int i = 1; i < 256; ++i) v[i] = true;
+    for (unsigned char c : {' ', '\t', '\n', '\r', '"', '\'', '=', '/', '>'}) v[c] = false;
+  }
+  bool operator[](unsigned char c) const { return v[c]; }
+};
+constexpr NameCharTable kNameChar;
+
 // Tokens of a tag's text: cut at blanks outside quotes, then "=" and quoted
 // values that stood apart joined to their names.
 std::vector<std::string> SplitAttributes(std::string_view text) {
@@ -161,6 +173,7 @@ class TXmlParser {
   bool ReadUntil(std::string_view terminator, bool respectQuotes, std::string_view& text);
   void ParseTagText(TXmlNode& node, std::string_view text, int row);
   void ParseContent(TXmlNode& node, int depth);
+  void EndTag(const TXmlNode& node);
   void ParseDoctype(TXmlNode& node, int depth);
   [[noreturn]] void Unterminated(std::string_view close, std::string_view what) {
     throw EFilerError("Missing \"" + std::string(close) + "\" in " + std::string(what));
@@ -174,6 +187,8 @@ class TXmlParser {
 };
 
 int TXmlParser::MatchTagRow() {
+  // Only "<!" and "<?" start anything but an element.
+  if (p_ < lim_ && *p_ != '!' && *p_ != '?') return kElementRow;
   // The longest start text that stands here wins; all begin with "<".
   int best = kElementRow;
   std::size_t bestLen = 1;
@@ -206,6 +221,23 @@ bool TXmlParser::ReadUntil(std::string_view terminator, bool respectQuotes, std:
     return true;
   }
   char quote = 0;
+  if (tlen == 1) {
+    for (const char* q = p_; q < lim_; ++q) {
+      const char c = *q;
+      if (c == last && !quote) {
+        text = std::string_view(start, static_cast<std::size_t>(q - start));
+        p_ = q + 1;
+        return true;
+      }
+      if (c == '"' || c == '\'') {
+        if (!quote) quote = c;
+        else if (c == quote) quote = 0;
+      }
+    }
+    p_ = lim_;
+    Get();
+    return false;
+  }
   for (const char* q = p_; q < lim_; ++q) {
     const char c = *q;
     if (quote) {
@@ -227,7 +259,12 @@ bool TXmlParser::ReadUntil(std::string_view terminator, bool respectQuotes, std:
 void TXmlParser::ParseTagText(TXmlNode& node, std::string_view text, int row) {
   const TXmlNodeKind kind = kTagTable[row].Kind;
   // Most tags are a bare name: no need to cut tokens.
-  if (kind == ntElement && text.find_first_of(" \t\r\n\"'=") == std::string_view::npos) {
+  bool plain = kind == ntElement;
+  for (std::size_t i = 0; plain && i < text.size(); ++i) {
+    const char c = text[i];
+    plain = !(IsBlank(c) || c == '"' || c == '\'' || c == '=');
+  }
+  if (plain) {
     if (text.empty()) throw EFilerError("Missing element name");
     node.SetName(text);
     return;
@@ -288,13 +325,23 @@ void TXmlParser::ParseNode(TXmlNode& node, int depth) {
       break;
     }
     default: {
-      if (!ReadUntil(tag.Close, true, text)) Unterminated(tag.Close, "tag");
       bool shortTag = false;
-      if (tag.Kind == ntElement && !text.empty() && text.back() == '/') {
-        shortTag = true;
-        text.remove_suffix(1);
+      // A bare name ending in ">" or "/>": the common tag, in one pass.
+      const char* q = p_;
+      while (q < lim_ && kNameChar[static_cast<unsigned char>(*q)]) ++q;
+      if (tag.Kind == ntElement && q > p_ && q < lim_ &&
+          (*q == '>' || (*q == '/' && q + 1 < lim_ && q[1] == '>'))) {
+        node.name_.assign(p_, static_cast<std::size_t>(q - p_));
+        shortTag = *q == '/';
+        p_ = q + (shortTag ? 2 : 1);
+      } else {
+        if (!ReadUntil(tag.Close, true, text)) Unterminated(tag.Close, "tag");
+        if (tag.Kind == ntElement && !text.empty() && text.back() == '/') {
+          shortTag = true;
+          text.remove_suffix(1);
+        }
+        ParseTagText(node, text, row);
       }
-      ParseTagText(node, text, row);
       Started(node);
       if (Stopped()) return;
       if (tag.Kind == ntElement && !shortTag) ParseContent(node, depth);
@@ -326,14 +373,21 @@ void TXmlParser::ParseContent(TXmlNode& node, int depth) {
     text = {};
   };
   for (;;) {
-    const void* found = std::memchr(p_, '<', static_cast<std::size_t>(lim_ - p_));
-    if (!found) {
+    // Most runs are short: a plain loop first, memchr for long values.
+    const char* lt = p_;
+    const char* quick = lim_ - p_ > 64 ? p_ + 64 : lim_;
+    while (lt < quick && *lt != '<') ++lt;
+    if (lt == quick && lt < lim_) {
+      const void* found = std::memchr(lt, '<', static_cast<std::size_t>(lim_ - lt));
+      lt = found ? static_cast<const char*>(found) : lim_;
+    }
+    if (lt >= lim_) {
       p_ = lim_;
       Get();
       throw EFilerError(Format("Missing close tag in element %s", node.name_));
     }
-    const char* lt = static_cast<const char*>(found);
-    if (!node.children_.empty() && std::memchr(p_, '\r', static_cast<std::size_t>(lt - p_))) crAfterChild = true;
+    if (!node.children_.empty() && !crAfterChild)
+      for (const char* q = p_; q < lt; ++q) crAfterChild |= *q == '\r';
     text = std::string_view(p_, static_cast<std::size_t>(lt - p_));
     p_ = lt + 1;
     const int c = NextNonBlank();
@@ -351,11 +405,13 @@ void TXmlParser::ParseContent(TXmlNode& node, int depth) {
     crAfterChild = false;
     if (Stopped()) return;
   }
-  std::string_view close;
-  if (!ReadUntil(">", true, close))
-    throw EFilerError(Format("Missing \">\" in close tag of element %s", node.name_));
-  if (!SameXmlName(Trim(close), node.name_))
-    throw EFilerError(Format("Incorrect close tag in element %s", node.name_));
+  // The usual end tag repeats the name exactly.
+  const std::size_t n = node.name_.size();
+  if (static_cast<std::size_t>(lim_ - p_) > n && p_[n] == '>' && std::memcmp(p_, node.name_.data(), n) == 0) {
+    p_ += n + 1;
+  } else {
+    EndTag(node);
+  }
   flush();
   if (crAfterChild && !node.children_.empty()) {
     auto trimEnd = [](std::string& v) {
@@ -365,6 +421,14 @@ void TXmlParser::ParseContent(TXmlNode& node, int depth) {
     for (auto& child : node.children_)
       if (child->kind_ == ntText) trimEnd(child->valueText_);
   }
+}
+
+void TXmlParser::EndTag(const TXmlNode& node) {
+  std::string_view close;
+  if (!ReadUntil(">", true, close))
+    throw EFilerError(Format("Missing \">\" in close tag of element %s", node.name_));
+  if (!SameXmlName(Trim(close), node.name_))
+    throw EFilerError(Format("Incorrect close tag in element %s", node.name_));
 }
 
 void TXmlParser::ParseDoctype(TXmlNode& node, int depth) {

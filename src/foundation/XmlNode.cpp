@@ -1,6 +1,8 @@
 #include "foundation/XmlNode.h"
 
 #include <algorithm>
+#include <atomic>
+#include <new>
 
 #include "foundation/BrenlowXml.h"
 #include "foundation/Encoding.h"
@@ -36,6 +38,89 @@ bool SameXmlName(std::string_view a, std::string_view b) {
   for (std::size_t i = 0; i < a.size(); ++i)
     if (a[i] != b[i] && Fold(a[i]) != Fold(b[i])) return false;
   return true;
+}
+
+// ---- Node pool ------------------------------------------------------------------------
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KDL_XML_NODE_POOL 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KDL_XML_NODE_POOL 0
+#endif
+#endif
+#ifndef KDL_XML_NODE_POOL
+#define KDL_XML_NODE_POOL 1
+#endif
+
+namespace {
+
+// Fixed-size blocks for nodes, taken from 64 KB chunks that live as long as
+// the process; a freed block goes back on the free list. The sanitizer build
+// uses the heap, so that it still sees every use after free.
+class NodePool {
+ public:
+  void* Take() {
+    Guard guard(lock_);
+    if (!free_) Grow();
+    Block* b = free_;
+    free_ = b->next;
+    return b;
+  }
+  void Give(void* p) {
+    Guard guard(lock_);
+    auto* b = static_cast<Block*>(p);
+    b->next = free_;
+    free_ = b;
+  }
+
+ private:
+  struct Block {
+    Block* next;
+  };
+  struct Guard {
+    explicit Guard(std::atomic<bool>& l) : lock(l) {
+      while (lock.exchange(true, std::memory_order_acquire)) {
+      }
+    }
+    ~Guard() { lock.store(false, std::memory_order_release); }
+    std::atomic<bool>& lock;
+  };
+  static constexpr std::size_t kBlock = (sizeof(TXmlNode) + alignof(std::max_align_t) - 1) /
+                                        alignof(std::max_align_t) * alignof(std::max_align_t);
+  static constexpr std::size_t kPerChunk = 65536 / kBlock;
+
+  void Grow() {
+    chunks_.push_back(std::make_unique<unsigned char[]>(kBlock * kPerChunk));
+    unsigned char* base = chunks_.back().get();
+    for (std::size_t i = kPerChunk; i-- > 0;) {
+      auto* b = reinterpret_cast<Block*>(base + i * kBlock);
+      b->next = free_;
+      free_ = b;
+    }
+  }
+
+  std::atomic<bool> lock_{false};
+  Block* free_ = nullptr;
+  std::vector<std::unique_ptr<unsigned char[]>> chunks_;
+};
+
+NodePool& Pool() {
+  static NodePool* pool = new NodePool;  // never destroyed: nodes may outlive statics
+  return *pool;
+}
+
+}  // namespace
+
+void* TXmlNode::operator new(std::size_t size) {
+  if (KDL_XML_NODE_POOL && size == sizeof(TXmlNode)) return Pool().Take();
+  return ::operator new(size);
+}
+
+void TXmlNode::operator delete(void* p, std::size_t size) noexcept {
+  if (!p) return;
+  if (KDL_XML_NODE_POOL && size == sizeof(TXmlNode)) Pool().Give(p);
+  else ::operator delete(p);
 }
 
 // ---- Construction -----------------------------------------------------------------
@@ -103,7 +188,9 @@ void TXmlNode::SetDocumentDeep(TXmlNode* node, TBrenlowXml* document) {
 
 void TXmlNode::SetName(std::string_view name) {
   if (name == name_) return;
-  if (name.find_first_of("\t\n\r ") != std::string_view::npos)
+  bool blank = false;
+  for (char c : name) blank |= c == ' ' || c == '\t' || c == '\n' || c == '\r';
+  if (blank)
     throw EXmlNodeError("Illegal character in node name \"" + std::string(name) + "\"");
   name_.assign(name);
 }

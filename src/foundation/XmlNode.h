@@ -66,6 +66,9 @@ class TXmlNode {
   virtual ~TXmlNode();
   TXmlNode(const TXmlNode&) = delete;
   TXmlNode& operator=(const TXmlNode&) = delete;
+  // Nodes come from a pool: a parsed page holds tens of thousands of them.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p, std::size_t size) noexcept;
 
   // Deep copy; the copies belong to this node's document. Safe when source
   // lies inside this node's own subtree.

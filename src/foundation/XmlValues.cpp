@@ -120,7 +120,11 @@ std::string FloatToText(double value, int digits, bool exponentForm) {
   if (std::isnan(value)) return "NAN";
   if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
   if (value == 0) return "0";
-  if (value < 0) return "-" + FloatToText(-value, digits, exponentForm);
+  if (value < 0) {
+    std::string out = FloatToText(-value, digits, exponentForm);
+    out.insert(out.begin(), '-');
+    return out;
+  }
 
   // Correctly rounded digits and the decimal exponent, so that a mantissa
   // rounding up to 10^digits carries into the exponent.
@@ -156,7 +160,10 @@ std::string FloatToText(double value, int digits, bool exponentForm) {
     m.insert(0, static_cast<std::size_t>(-p), '0');
     p = 0;
   }
-  if (p == 0) return "." + m;
+  if (p == 0) {
+    m.insert(m.begin(), '.');
+    return m;
+  }
   if (p < static_cast<int>(m.size())) m.insert(static_cast<std::size_t>(p), 1, '.');
   return m;
 }
@@ -213,7 +220,8 @@ int DaysInMonth(int y, int m) {
 std::string Pad(int value, int width) {
   std::string s = IntToText(value < 0 ? -value : value);
   if (static_cast<int>(s.size()) < width) s.insert(0, static_cast<std::size_t>(width) - s.size(), '0');
-  return value < 0 ? "-" + s : s;
+  if (value < 0) s.insert(s.begin(), '-');
+  return s;
 }
 
 }  // namespace
@@ -253,9 +261,22 @@ std::string DateTimeToText(TDateTime value) {
   // Far outside the calendar there is nothing sensible to write.
   if (!std::isfinite(value) || std::fabs(value) > 3.0e6) value = 0;
   DecodeDateTime(value, y, mo, d, h, mi, s, ms);
-  std::string out = Pad(y, 4) + "-" + Pad(mo, 2) + "-" + Pad(d, 2);
-  if (value != std::trunc(value))
-    out += "T" + Pad(h, 2) + ":" + Pad(mi, 2) + ":" + Pad(s, 2) + "." + Pad(ms, 3) + "Z";
+  std::string out = Pad(y, 4);
+  out += '-';
+  out += Pad(mo, 2);
+  out += '-';
+  out += Pad(d, 2);
+  if (value != std::trunc(value)) {
+    out += 'T';
+    out += Pad(h, 2);
+    out += ':';
+    out += Pad(mi, 2);
+    out += ':';
+    out += Pad(s, 2);
+    out += '.';
+    out += Pad(ms, 3);
+    out += 'Z';
+  }
   return out;
 }
 
