@@ -1,5 +1,9 @@
 #include "foundation/BrenlowXml.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cstring>
 
 namespace kdl {
@@ -93,6 +97,26 @@ std::vector<std::string> SplitAttributes(std::string_view text) {
   return tokens;
 }
 
+// The first "<" in [p, end), or end. Sixteen bytes at a time while they
+// last, memchr for long runs such as Base64 values.
+const char* FindLess(const char* p, const char* end) {
+#if defined(__SSE2__)
+  const __m128i less = _mm_set1_epi8('<');
+  for (int blocks = 0; end - p >= 16; ++blocks) {
+    if (blocks == 8) {
+      const void* found = std::memchr(p, '<', static_cast<std::size_t>(end - p));
+      return found ? static_cast<const char*>(found) : end;
+    }
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(v, less));
+    if (mask) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    p += 16;
+  }
+#endif
+  while (p < end && *p != '<') ++p;
+  return p;
+}
+
 std::string Format(std::string_view message, std::string_view name) {
   std::string out(message);
   const auto at = out.find("%s");
@@ -101,7 +125,6 @@ std::string Format(std::string_view message, std::string_view name) {
 }
 
 std::string ReadAll(TStream& stream) {
-  std::string data;
   std::int64_t hint = 0;
   try {
     hint = stream.Size() - stream.Position();
@@ -109,13 +132,16 @@ std::string ReadAll(TStream& stream) {
     hint = 0;
   }
   // The size is only a hint: the bytes really read decide.
-  if (hint > 0 && hint < (std::int64_t{1} << 31)) data.reserve(static_cast<std::size_t>(hint));
-  char chunk[65536];
+  std::size_t want = hint > 0 && hint < (std::int64_t{1} << 31) ? static_cast<std::size_t>(hint) : 65536;
+  std::string data(want, '\0');
+  std::size_t got = 0;
   for (;;) {
-    const std::int64_t n = stream.Read(chunk, sizeof chunk);
+    if (got == data.size()) data.resize(data.size() * 2);
+    const std::int64_t n = stream.Read(data.data() + got, static_cast<std::int64_t>(data.size() - got));
     if (n <= 0) break;
-    data.append(chunk, static_cast<std::size_t>(n));
+    got += static_cast<std::size_t>(n);
   }
+  data.resize(got);
   return data;
 }
 
@@ -331,7 +357,7 @@ void TXmlParser::ParseNode(TXmlNode& node, int depth) {
       while (q < lim_ && kNameChar[static_cast<unsigned char>(*q)]) ++q;
       if (tag.Kind == ntElement && q > p_ && q < lim_ &&
           (*q == '>' || (*q == '/' && q + 1 < lim_ && q[1] == '>'))) {
-        node.name_.assign(p_, static_cast<std::size_t>(q - p_));
+        node.name_ = std::string(p_, static_cast<std::size_t>(q - p_));
         shortTag = *q == '/';
         p_ = q + (shortTag ? 2 : 1);
       } else {
@@ -363,7 +389,7 @@ void TXmlParser::ParseContent(TXmlNode& node, int depth) {
     }
     if (node.children_.empty() && !valueTaken) {
       // A leading text node would become the value at the end anyway.
-      node.valueText_.assign(text);
+      node.valueText_ = std::string(text);
       valueTaken = true;
     } else {
       auto child = std::make_unique<TXmlNode>(doc_, ntText);
@@ -374,13 +400,7 @@ void TXmlParser::ParseContent(TXmlNode& node, int depth) {
   };
   for (;;) {
     // Most runs are short: a plain loop first, memchr for long values.
-    const char* lt = p_;
-    const char* quick = lim_ - p_ > 64 ? p_ + 64 : lim_;
-    while (lt < quick && *lt != '<') ++lt;
-    if (lt == quick && lt < lim_) {
-      const void* found = std::memchr(lt, '<', static_cast<std::size_t>(lim_ - lt));
-      lt = found ? static_cast<const char*>(found) : lim_;
-    }
+    const char* lt = FindLess(p_, lim_);
     if (lt >= lim_) {
       p_ = lim_;
       Get();
@@ -407,7 +427,9 @@ void TXmlParser::ParseContent(TXmlNode& node, int depth) {
   }
   // The usual end tag repeats the name exactly.
   const std::size_t n = node.name_.size();
-  if (static_cast<std::size_t>(lim_ - p_) > n && p_[n] == '>' && std::memcmp(p_, node.name_.data(), n) == 0) {
+  bool same = static_cast<std::size_t>(lim_ - p_) > n && p_[n] == '>';
+  for (std::size_t i = 0; same && i < n; ++i) same = p_[i] == node.name_[i];
+  if (same) {
     p_ += n + 1;
   } else {
     EndTag(node);
@@ -812,11 +834,12 @@ struct TBrenlowXml::LoadSource {
   bool Utf8Strings;
 };
 
-void TBrenlowXml::ParseTopLevel(std::string& text, LoadSource* source) {
+void TBrenlowXml::ParseTopLevel(std::string& text, LoadSource* source, std::size_t start) {
   stopRequested_ = false;
   topNodes_->ClearChildren();
   if (OnStreamProgress) OnStreamProgress(*this, 0);
   TXmlParser parser(this, text);
+  parser.Reset(text, start);
   while (!parser.AtEnd()) {
     auto node = std::make_unique<TXmlNode>(this);
     TXmlNode* raw = node.get();
@@ -876,7 +899,7 @@ void TBrenlowXml::ReadFromStream(TStream& stream) {
 }
 
 void TBrenlowXml::LoadFromStream(TStream& stream) {
-  const std::string bytes = ReadAll(stream);
+  std::string bytes = ReadAll(stream);
   const int row = DetectEncodingRow(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   const TTextEncoding encoding = row < 0 ? teEightBit : kEncodingTable[static_cast<std::size_t>(row)].Encoding;
   if (IsUnsupportedEncoding(encoding) || encoding == teUcs4LE) Unsupported();
@@ -884,10 +907,19 @@ void TBrenlowXml::LoadFromStream(TStream& stream) {
   if (row >= 0 && kEncodingTable[static_cast<std::size_t>(row)].ByteOrderMark)
     body.remove_prefix(kEncodingTable[static_cast<std::size_t>(row)].Length);
   bool charLost = false;
-  std::string text = DecodeBody(body, encoding, utf8Strings_, charLost);
+  std::string text;
+  std::size_t start = 0;
+  if (encoding == teUtf8 && ValidUtf8Prefix(body) == body.size()) {
+    // Valid UTF-8 needs no decoding: parse the bytes themselves, past the mark.
+    start = bytes.size() - body.size();
+    text = std::move(bytes);
+    body = std::string_view(text).substr(start);
+  } else {
+    text = DecodeBody(body, encoding, utf8Strings_, charLost);
+  }
   if (charLost && OnCharLost) OnCharLost(*this);
   LoadSource source{body, encoding, utf8Strings_};
-  ParseTopLevel(text, &source);
+  ParseTopLevel(text, &source, start);
   streamEncoding_ = source.Encoding;
   if (streamEncoding_ == teUtf8 || SameXmlName(GetDeclaredEncoding(), "UTF-8")) utf8Strings_ = true;
 }

@@ -116,7 +116,7 @@ class TBrenlowXml {
  private:
   friend class TXmlParser;
   struct LoadSource;
-  void ParseTopLevel(std::string& text, LoadSource* source);
+  void ParseTopLevel(std::string& text, LoadSource* source, std::size_t start = 0);
   void CheckStrictRoot() const;
 
   bool stopRequested_ = false;

@@ -162,8 +162,19 @@ std::size_t ValidUtf8Prefix(std::string_view text) {
       p += 8;
     }
     if (p >= end) break;
-    if (static_cast<unsigned char>(*p) < 0x80) {
+    const auto c0 = static_cast<unsigned char>(*p);
+    if (c0 < 0x80) {
       ++p;
+      continue;
+    }
+    // Two- and plain three-byte forms inline; the rest through the decoder.
+    if (c0 >= 0xC2 && c0 <= 0xDF && end - p >= 2 && IsContinuation(static_cast<unsigned char>(p[1]))) {
+      p += 2;
+      continue;
+    }
+    if (c0 >= 0xE1 && c0 <= 0xEC && end - p >= 3 && IsContinuation(static_cast<unsigned char>(p[1])) &&
+        IsContinuation(static_cast<unsigned char>(p[2]))) {
+      p += 3;
       continue;
     }
     const char* start = p;

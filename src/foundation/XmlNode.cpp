@@ -1,7 +1,7 @@
 #include "foundation/XmlNode.h"
 
 #include <algorithm>
-#include <atomic>
+#include <mutex>
 #include <new>
 
 #include "foundation/BrenlowXml.h"
@@ -55,72 +55,58 @@ bool SameXmlName(std::string_view a, std::string_view b) {
 
 namespace {
 
-// Fixed-size blocks for nodes, taken from 64 KB chunks that live as long as
-// the process; a freed block goes back on the free list. The sanitizer build
-// uses the heap, so that it still sees every use after free.
-class NodePool {
- public:
-  void* Take() {
-    Guard guard(lock_);
-    if (!free_) Grow();
-    Block* b = free_;
-    free_ = b->next;
-    return b;
-  }
-  void Give(void* p) {
-    Guard guard(lock_);
-    auto* b = static_cast<Block*>(p);
-    b->next = free_;
-    free_ = b;
-  }
+// Fixed-size blocks for nodes, carved from 64 KB chunks that live as long as
+// the process. Each thread keeps its own free list, so taking and giving back
+// need no lock; a block freed on another thread simply joins that thread's
+// list. The sanitizer build uses the heap, so that it still sees every use
+// after free.
+constexpr std::size_t kNodeBlock = (sizeof(TXmlNode) + alignof(std::max_align_t) - 1) /
+                                   alignof(std::max_align_t) * alignof(std::max_align_t);
+constexpr std::size_t kNodesPerChunk = 65536 / kNodeBlock;
 
- private:
-  struct Block {
-    Block* next;
-  };
-  struct Guard {
-    explicit Guard(std::atomic<bool>& l) : lock(l) {
-      while (lock.exchange(true, std::memory_order_acquire)) {
-      }
-    }
-    ~Guard() { lock.store(false, std::memory_order_release); }
-    std::atomic<bool>& lock;
-  };
-  static constexpr std::size_t kBlock = (sizeof(TXmlNode) + alignof(std::max_align_t) - 1) /
-                                        alignof(std::max_align_t) * alignof(std::max_align_t);
-  static constexpr std::size_t kPerChunk = 65536 / kBlock;
-
-  void Grow() {
-    chunks_.push_back(std::make_unique<unsigned char[]>(kBlock * kPerChunk));
-    unsigned char* base = chunks_.back().get();
-    for (std::size_t i = kPerChunk; i-- > 0;) {
-      auto* b = reinterpret_cast<Block*>(base + i * kBlock);
-      b->next = free_;
-      free_ = b;
-    }
-  }
-
-  std::atomic<bool> lock_{false};
-  Block* free_ = nullptr;
-  std::vector<std::unique_ptr<unsigned char[]>> chunks_;
+struct FreeBlock {
+  FreeBlock* next;
 };
 
-NodePool& Pool() {
-  static NodePool* pool = new NodePool;  // never destroyed: nodes may outlive statics
-  return *pool;
+thread_local FreeBlock* tFreeNodes = nullptr;
+
+void GrowNodePool() {
+  static std::mutex lock;
+  static auto* chunks = new std::vector<std::unique_ptr<unsigned char[]>>;  // never freed
+  unsigned char* base;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    chunks->push_back(std::make_unique<unsigned char[]>(kNodeBlock * kNodesPerChunk));
+    base = chunks->back().get();
+  }
+  for (std::size_t i = kNodesPerChunk; i-- > 0;) {
+    auto* b = reinterpret_cast<FreeBlock*>(base + i * kNodeBlock);
+    b->next = tFreeNodes;
+    tFreeNodes = b;
+  }
 }
 
 }  // namespace
 
 void* TXmlNode::operator new(std::size_t size) {
-  if (KDL_XML_NODE_POOL && size == sizeof(TXmlNode)) return Pool().Take();
+  if (KDL_XML_NODE_POOL && size == sizeof(TXmlNode)) {
+    if (!tFreeNodes) GrowNodePool();
+    FreeBlock* b = tFreeNodes;
+    tFreeNodes = b->next;
+    return b;
+  }
   return ::operator new(size);
 }
 
 void TXmlNode::operator delete(void* p, std::size_t size) noexcept {
   if (!p) return;
-  if (KDL_XML_NODE_POOL && size == sizeof(TXmlNode)) Pool().Give(p);
-  else ::operator delete(p);
+  if (KDL_XML_NODE_POOL && size == sizeof(TXmlNode)) {
+    auto* b = static_cast<FreeBlock*>(p);
+    b->next = tFreeNodes;
+    tFreeNodes = b;
+  } else {
+    ::operator delete(p);
+  }
 }
 
 // ---- Construction -----------------------------------------------------------------
@@ -215,6 +201,8 @@ TXmlNode* TXmlNode::GetChild(int index) const {
 int TXmlNode::AddChild(std::unique_ptr<TXmlNode> node) {
   if (!node) return -1;
   node->parent_ = this;
+  // Property elements come in dozens: skip the smallest growth steps.
+  if (children_.capacity() == 0) children_.reserve(8);
   children_.push_back(std::move(node));
   return static_cast<int>(children_.size()) - 1;
 }
