@@ -4,6 +4,7 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <cstring>
 
 namespace kdl {
@@ -716,7 +717,7 @@ TDecodedText DecodeXmlBytes(std::string_view bytes, bool utf8Strings) {
   const TTextEncoding encoding = row < 0 ? teEightBit : kEncodingTable[static_cast<std::size_t>(row)].Encoding;
   if (IsUnsupportedEncoding(encoding) || encoding == teUcs4LE) Unsupported();
   if (row >= 0 && kEncodingTable[static_cast<std::size_t>(row)].ByteOrderMark)
-    bytes.remove_prefix(kEncodingTable[static_cast<std::size_t>(row)].Length);
+    bytes.remove_prefix(std::min<std::size_t>(kEncodingTable[static_cast<std::size_t>(row)].Length, bytes.size()));
   result.Encoding = encoding;
   result.Text = DecodeBody(bytes, encoding, utf8Strings, result.CharLost);
   return result;
@@ -905,7 +906,8 @@ void TBrenlowXml::LoadFromStream(TStream& stream) {
   if (IsUnsupportedEncoding(encoding) || encoding == teUcs4LE) Unsupported();
   std::string_view body = bytes;
   if (row >= 0 && kEncodingTable[static_cast<std::size_t>(row)].ByteOrderMark)
-    body.remove_prefix(kEncodingTable[static_cast<std::size_t>(row)].Length);
+    // A mark cut short by the end of input leaves nothing behind it.
+    body.remove_prefix(std::min<std::size_t>(kEncodingTable[static_cast<std::size_t>(row)].Length, body.size()));
   bool charLost = false;
   std::string text;
   std::size_t start = 0;

@@ -189,6 +189,8 @@ TEST_F(XmlDoc, ParseErrors) {
   EXPECT_EQ(ErrorOf([&] { doc.ReadFromString(""); }), "No root element found in xml");
   EXPECT_EQ(ErrorOf([&] { Load(doc, ""); }), "Unsupported string encoding");
   EXPECT_EQ(ErrorOf([&] { Load(doc, std::string("\0\0\xFE\xFF<a/>", 8)); }), "Unsupported string encoding");
+  // A byte-order mark cut short by the end of the input.
+  EXPECT_EQ(ErrorOf([&] { Load(doc, "\xEF\xBB"); }), "No root element found in xml");
   EXPECT_EQ(ErrorOf([&] { doc.ReadFromString("<A></B>"); }), "Incorrect close tag in element A");
   EXPECT_EQ(ErrorOf([&] { doc.ReadFromString("<A>text"); }), "Missing close tag in element A");
   EXPECT_EQ(ErrorOf([&] { doc.ReadFromString("<A><"); }), "Missing data after \"<\" in element A");
