@@ -126,6 +126,14 @@ std::string Format(std::string_view message, std::string_view name) {
 }
 
 std::string ReadAll(TStream& stream) {
+  // A memory stream hands over its bytes in one copy.
+  if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
+    const std::int64_t pos = memory->Position(), size = memory->Size();
+    if (pos >= size) return {};
+    std::string data(static_cast<const char*>(memory->Memory()) + pos, static_cast<std::size_t>(size - pos));
+    memory->Seek(size, soBeginning);
+    return data;
+  }
   std::int64_t hint = 0;
   try {
     hint = stream.Size() - stream.Position();
