@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "foundation/BrenlowXml.h"
 #include "foundation/Encoding.h"
@@ -257,6 +259,26 @@ TEST(XmlNodeText, NodeWithoutDocumentUsesFixedSettings) {
   EXPECT_EQ(n.DocTextToWide("\x80"), u"\u20AC");
   n.WriteBinary("\x01\xFF", 2);  // BinHex without a document
   EXPECT_EQ(n.ValueText(), "01FF");
+}
+
+// Nodes made on one thread and freed on another, while both keep working.
+TEST(XmlNodeTree, NodesMayBeFreedOnAnotherThread) {
+  std::vector<std::unique_ptr<TXmlNode>> made;
+  std::thread maker([&] {
+    for (int i = 0; i < 20000; ++i) made.push_back(std::make_unique<TXmlNode>(nullptr, "n"));
+  });
+  maker.join();
+  std::thread freer([&] {
+    made.clear();
+    for (int i = 0; i < 20000; ++i) {
+      auto n = std::make_unique<TXmlNode>(nullptr, "m");
+      n->AddNewChild("c")->SetValueText("v");
+    }
+  });
+  freer.join();
+  TBrenlowXml doc("R");
+  for (int i = 0; i < 20000; ++i) doc.Root()->AddNewChild("x");
+  EXPECT_EQ(doc.Root()->GetChildCount(), 20000);
 }
 
 }  // namespace
