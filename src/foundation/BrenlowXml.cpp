@@ -1,5 +1,7 @@
 #include "foundation/BrenlowXml.h"
 
+#include "foundation/CodecStream.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -126,6 +128,13 @@ std::string Format(std::string_view message, std::string_view name) {
 }
 
 std::string ReadAll(TStream& stream) {
+  // A transcoder gives one character per read, up to its end or a NUL.
+  if (auto* codec = dynamic_cast<TqxCodecStream*>(&stream)) {
+    std::string data;
+    char c;
+    while (codec->Read(&c, 1) == 1) data.push_back(c);
+    return data;
+  }
   // A memory stream hands over its bytes in one copy.
   if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
     const std::int64_t pos = memory->Position(), size = memory->Size();
@@ -408,7 +417,6 @@ void TXmlParser::ParseContent(TXmlNode& node, int depth) {
     text = {};
   };
   for (;;) {
-    // Most runs are short: a plain loop first, memchr for long values.
     const char* lt = FindLess(p_, lim_);
     if (lt >= lim_) {
       p_ = lim_;

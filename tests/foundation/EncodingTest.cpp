@@ -148,6 +148,16 @@ TEST(CodecStream, CharacterStreamsAgreeWithTheWholeInputDecoder) {
   }
 }
 
+TEST(CodecStream, DocumentReadsThroughATranscoder) {
+  TMemoryStream src;
+  Fill(src, Utf16(u"<a>\u00E9\U0001F600</a>", false, true));
+  TqxUtf8Stream codec(&src);
+  TBrenlowXml doc;
+  doc.SetUtf8Strings(true);
+  doc.ReadFromStream(codec);
+  EXPECT_EQ(doc.Root()->GetValueText(), "\xC3\xA9\xF0\x9F\x98\x80");
+}
+
 TEST(CodecStream, StepsBackOneOrTwoCharacters) {
   TMemoryStream src;
   Fill(src, Utf16(u"ab\u00E9c", true, true));
