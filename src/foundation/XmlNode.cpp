@@ -214,6 +214,8 @@ namespace {
 std::unique_ptr<TXmlNode> Adopt(TXmlNode* node, const TXmlNode* newParent) {
   for (const TXmlNode* p = newParent; p; p = p->Parent())
     if (p == node) return nullptr;
+  // A document owns its container of top-level nodes for good.
+  if (node->Document() && node->Document()->TopNodes() == node) return nullptr;
   if (node->Parent()) return node->Parent()->ExtractChild(node);
   return std::unique_ptr<TXmlNode>(node);
 }

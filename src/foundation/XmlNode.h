@@ -98,8 +98,11 @@ class TXmlNode {
   // ---- Children -------------------------------------------------------------
   virtual int GetChildCount() const { return static_cast<int>(children_.size()); }
   virtual TXmlNode* GetChild(int index) const;
-  // Takes the node, moving it out of its former parent; nil gives -1.
+  // Appends the node and returns its index; nil gives -1.
   virtual int AddChild(std::unique_ptr<TXmlNode> node);
+  // A node that has a parent is moved out of it, never shared. A node
+  // without parent must be one released from its owner. Refused (-1): this
+  // node or one of its ancestors, and a document's container.
   int AddChild(TXmlNode* node);
   virtual void InsertChild(int index, std::unique_ptr<TXmlNode> node);
   void InsertChild(int index, TXmlNode* node);

@@ -201,8 +201,9 @@ TEST(XmlNodeTree, AddingANodeWithAParentMovesIt) {
   EXPECT_EQ(b->AddChild(c), 0);
   EXPECT_EQ(a->GetChildCount(), 0);
   EXPECT_EQ(c->Parent(), b);
-  // A node can't become a child of its own descendant.
+  // A node can't become a child of its own descendant, nor take a container.
   EXPECT_EQ(c->AddChild(b), -1);
+  EXPECT_EQ(c->AddChild(d.doc.TopNodes()), -1);
   EXPECT_EQ(b->Parent(), &d.root());
   // Moving within one parent.
   d.root().InsertChild(0, b);
