@@ -401,7 +401,9 @@ void TXmlParser::ParseContent(TXmlNode& node, int depth) {
   bool crAfterChild = false;
   bool valueTaken = false;
   auto flush = [&]() {
-    if (Trim(text).empty()) {
+    bool blank = true;
+    for (std::size_t i = 0; blank && i < text.size(); ++i) blank = IsBlank(text[i]);
+    if (blank) {
       text = {};
       return;
     }

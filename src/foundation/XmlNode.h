@@ -218,15 +218,16 @@ class TXmlNode {
   void CopyFrom(const TXmlNode& source);
   void SetValue(std::string_view name, std::string_view text);
 
+  // Small members last, so that a node fills as few cache lines as it can.
   std::vector<std::string> attributes_;
-  bool attributesSorted_ = false;
   TBrenlowXml* document_ = nullptr;
-  TXmlNodeKind kind_ = ntElement;
   std::string name_;
   std::vector<std::unique_ptr<TXmlNode>> children_;
   TXmlNode* parent_ = nullptr;
-  std::int32_t tag_ = 0;
   std::string valueText_;
+  std::int32_t tag_ = 0;
+  TXmlNodeKind kind_ = ntElement;
+  bool attributesSorted_ = false;
 };
 
 KDL_DECLARE_EXCEPTION(EXmlNodeError, Exception);
