@@ -16,6 +16,8 @@ KDL_DECLARE_EXCEPTION(EReadError, EStreamError);
 KDL_DECLARE_EXCEPTION(EWriteError, EStreamError);
 KDL_DECLARE_EXCEPTION(EFOpenError, EStreamError);
 KDL_DECLARE_EXCEPTION(EFCreateError, EStreamError);
+// Malformed stored data (XML text, binary values, archive contents).
+KDL_DECLARE_EXCEPTION(EFilerError, EStreamError);
 
 enum TSeekOrigin { soBeginning = 0, soCurrent = 1, soEnd = 2 };
 

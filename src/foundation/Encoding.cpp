@@ -1,0 +1,285 @@
+#include "foundation/Encoding.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <cstring>
+
+namespace kdl {
+
+const std::array<TEncodingSignature, 15> kEncodingTable = {{
+    {{0x00, 0x00, 0xFE, 0xFF}, 4, teUcs4BE, true},
+    {{0xFF, 0xFE, 0x00, 0x00}, 4, teUcs4LE, true},
+    {{0x00, 0x00, 0xFF, 0xFE}, 4, teUcs4Order2143, true},
+    {{0xFE, 0xFF, 0x00, 0x00}, 4, teUcs4Order3412, true},
+    {{0xFE, 0xFF, 0x00, 0x00}, 2, teUtf16BE, true},
+    {{0xFF, 0xFE, 0x00, 0x00}, 2, teUtf16LE, true},
+    {{0xEF, 0xBB, 0xBF, 0x00}, 3, teUtf8, true},
+    {{0x00, 0x00, 0x00, 0x3C}, 4, teUcs4BE, false},
+    {{0x3C, 0x00, 0x00, 0x00}, 4, teUcs4LE, false},
+    {{0x00, 0x00, 0x3C, 0x00}, 4, teUcs4Order2143, false},
+    {{0x00, 0x3C, 0x00, 0x00}, 4, teUcs4Order3412, false},
+    {{0x00, 0x3C, 0x00, 0x3F}, 4, teUtf16BE, false},
+    {{0x3C, 0x00, 0x3F, 0x00}, 4, teUtf16LE, false},
+    {{0x3C, 0x3F, 0x78, 0x6D}, 4, teEightBit, false},
+    {{0x4C, 0x6F, 0xA7, 0x94}, 4, teEbcdic, false},
+}};
+
+int DetectEncodingRow(const std::uint8_t* data, std::size_t count) {
+  for (std::size_t row = 0; row < kEncodingTable.size(); ++row) {
+    const TEncodingSignature& sig = kEncodingTable[row];
+    const std::size_t n = count < sig.Length ? count : sig.Length;
+    if (n == 0 || std::memcmp(data, sig.Bytes, n) == 0) return static_cast<int>(row);
+  }
+  return -1;
+}
+
+int EncodingTableRow(TTextEncoding encoding) {
+  for (std::size_t row = 0; row < kEncodingTable.size(); ++row)
+    if (kEncodingTable[row].Encoding == encoding) return static_cast<int>(row);
+  return -1;
+}
+
+bool IsUnsupportedEncoding(TTextEncoding encoding) {
+  return encoding == teUcs4BE || encoding == teUcs4Order2143 || encoding == teUcs4Order3412 ||
+         encoding == teEbcdic || encoding > teEbcdic;
+}
+
+bool IsSwappedEncoding(TTextEncoding encoding) {
+  return encoding == teWide16BE || encoding == teUtf16BE;
+}
+
+bool IsWideEncoding(TTextEncoding encoding) {
+  return encoding == teWide16BE || encoding == teWide16LE || encoding == teUtf16BE ||
+         encoding == teUtf16LE;
+}
+
+namespace {
+
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+}  // namespace
+
+char16_t Cp1252ToUnicode(std::uint8_t byte) {
+  if (byte >= 0x80 && byte < 0xA0) return kCp1252High[byte - 0x80];
+  return byte;
+}
+
+int UnicodeToCp1252(char32_t codePoint) {
+  if (codePoint < 0x80 || (codePoint >= 0xA0 && codePoint <= 0xFF)) return static_cast<int>(codePoint);
+  for (int i = 0; i < 32; ++i)
+    if (kCp1252High[i] == codePoint) return 0x80 + i;
+  return -1;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+    return;
+  }
+  if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = kReplacementChar;
+  if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+  }
+  out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+}
+
+void AppendUtf16(std::u16string& out, char32_t cp) {
+  if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = kReplacementChar;
+  if (cp < 0x10000) {
+    out.push_back(static_cast<char16_t>(cp));
+  } else {
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  }
+}
+
+char32_t DecodeUtf8(const char*& p, const char* end) {
+  const auto* s = reinterpret_cast<const unsigned char*>(p);
+  const auto* e = reinterpret_cast<const unsigned char*>(end);
+  const unsigned char b0 = s[0];
+  if (b0 < 0x80) {
+    ++p;
+    return b0;
+  }
+  const std::ptrdiff_t left = e - s;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    if (left >= 2 && IsContinuation(s[1])) {
+      p += 2;
+      return (static_cast<char32_t>(b0 & 0x1F) << 6) | (s[1] & 0x3F);
+    }
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    if (left >= 3 && IsContinuation(s[1]) && IsContinuation(s[2])) {
+      const char32_t cp = (static_cast<char32_t>(b0 & 0x0F) << 12) |
+                          (static_cast<char32_t>(s[1] & 0x3F) << 6) | (s[2] & 0x3F);
+      if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) {
+        p += 3;
+        return cp;
+      }
+      // A high surrogate followed by a low one, each in its own 3-byte form:
+      // the way old files stored characters beyond U+FFFF.
+      if (cp >= 0xD800 && cp <= 0xDBFF && left >= 6 && s[3] == 0xED && s[4] >= 0xB0 &&
+          s[4] <= 0xBF && IsContinuation(s[5])) {
+        const char32_t low = 0xD000 | (static_cast<char32_t>(s[4] & 0x3F) << 6) | (s[5] & 0x3F);
+        p += 6;
+        return 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+      }
+    }
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    if (left >= 4 && IsContinuation(s[1]) && IsContinuation(s[2]) && IsContinuation(s[3])) {
+      const char32_t cp = (static_cast<char32_t>(b0 & 0x07) << 18) |
+                          (static_cast<char32_t>(s[1] & 0x3F) << 12) |
+                          (static_cast<char32_t>(s[2] & 0x3F) << 6) | (s[3] & 0x3F);
+      if (cp >= 0x10000 && cp <= 0x10FFFF) {
+        p += 4;
+        return cp;
+      }
+    }
+  }
+  ++p;
+  return kReplacementChar;
+}
+
+std::size_t ValidUtf8Prefix(std::string_view text) {
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end) {
+    // Runs of ASCII, the common case in markup, a block at a time.
+#if defined(__SSE2__)
+    while (end - p >= 32) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+      if (_mm_movemask_epi8(_mm_or_si128(a, b))) break;
+      p += 32;
+    }
+#endif
+    while (end - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, 8);
+      if (word & 0x8080808080808080ull) break;
+      p += 8;
+    }
+    if (p >= end) break;
+    const auto c0 = static_cast<unsigned char>(*p);
+    if (c0 < 0x80) {
+      ++p;
+      continue;
+    }
+    // Two- and plain three-byte forms inline; the rest through the decoder.
+    if (c0 >= 0xC2 && c0 <= 0xDF && end - p >= 2 && IsContinuation(static_cast<unsigned char>(p[1]))) {
+      p += 2;
+      continue;
+    }
+    if (c0 >= 0xE1 && c0 <= 0xEC && end - p >= 3 && IsContinuation(static_cast<unsigned char>(p[1])) &&
+        IsContinuation(static_cast<unsigned char>(p[2]))) {
+      p += 3;
+      continue;
+    }
+    const char* start = p;
+    const char32_t cp = DecodeUtf8(p, end);
+    // A replacement or a joined surrogate pair means the bytes must change.
+    if ((cp == kReplacementChar && !(p - start == 3 && static_cast<unsigned char>(start[0]) == 0xEF)) ||
+        (cp >= 0x10000 && p - start == 6))
+      return static_cast<std::size_t>(start - text.data());
+  }
+  return text.size();
+}
+
+std::string SanitizeUtf8(std::string_view text) {
+  const std::size_t valid = ValidUtf8Prefix(text);
+  if (valid == text.size()) return std::string(text);
+  std::string out;
+  out.reserve(text.size() + 16);
+  out.append(text.data(), valid);
+  const char* p = text.data() + valid;
+  const char* end = text.data() + text.size();
+  while (p < end) {
+    if (static_cast<unsigned char>(*p) < 0x80) {
+      out.push_back(*p++);
+      continue;
+    }
+    AppendUtf8(out, DecodeUtf8(p, end));
+  }
+  return out;
+}
+
+std::string WideToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t cp = text[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    }
+    AppendUtf8(out, cp);
+  }
+  return out;
+}
+
+std::u16string Utf8ToWide(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end) AppendUtf16(out, DecodeUtf8(p, end));
+  return out;
+}
+
+std::string WideToAnsi(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    // A surrogate pair is one character and becomes one "?".
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF)
+      ++i;
+    const int b = UnicodeToCp1252(c);
+    out.push_back(b < 0 ? '?' : static_cast<char>(b));
+  }
+  return out;
+}
+
+std::u16string AnsiToWide(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (char c : text) out.push_back(Cp1252ToUnicode(static_cast<std::uint8_t>(c)));
+  return out;
+}
+
+std::string AnsiToUtf8Text(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) AppendUtf8(out, Cp1252ToUnicode(static_cast<std::uint8_t>(c)));
+  return out;
+}
+
+std::string Utf8ToAnsiText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end) {
+    const int b = UnicodeToCp1252(DecodeUtf8(p, end));
+    out.push_back(b < 0 ? '?' : static_cast<char>(b));
+  }
+  return out;
+}
+
+}  // namespace kdl

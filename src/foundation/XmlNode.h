@@ -1,0 +1,238 @@
+// One node of an XML tree. Properties of persistent objects are child
+// elements whose text is the value, written and read by typed operations
+// that take a default.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/Stream.h"
+#include "foundation/XmlValues.h"
+
+namespace kdl {
+
+class TBrenlowXml;
+
+enum TXmlNodeKind : std::uint8_t {
+  ntElement = 0,
+  ntComment = 1,
+  ntCData = 2,
+  ntDeclaration = 3,
+  ntStylesheet = 4,
+  ntDoctype = 5,
+  ntDtdElement = 6,
+  ntDtdAttList = 7,
+  ntDtdEntity = 8,
+  ntDtdNotation = 9,
+  ntBang = 10,
+  ntInstruction = 11,
+  ntText = 12,
+  ntRawTag = 13,
+};
+
+class TXmlNode;
+// References to nodes; owns nothing.
+using TXmlNodeList = std::vector<TXmlNode*>;
+
+// The fields of the GUI library's drawing objects as stored in XML.
+enum TXmlFontStyle : std::uint8_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
+struct TXmlBrush {
+  TColor Color = 0x00FFFFFF;
+  int Style = 0;  // solid
+  bool HasBitmap = false;
+};
+struct TXmlFont {
+  std::string Name = "Arial";
+  TColor Color = 0;
+  int Size = 14;
+  std::uint8_t Style = 0;  // TXmlFontStyle bits
+};
+struct TXmlPen {
+  TColor Color = 0;
+  int Mode = 4;  // copy
+  int Style = 0;  // solid
+  int Width = 1;
+};
+
+class TXmlNode {
+ public:
+  explicit TXmlNode(TBrenlowXml* document = nullptr);
+  TXmlNode(TBrenlowXml* document, std::string_view name);
+  TXmlNode(TBrenlowXml* document, std::string_view name, std::string_view value);
+  TXmlNode(TBrenlowXml* document, TXmlNodeKind kind);
+  virtual ~TXmlNode();
+  TXmlNode(const TXmlNode&) = delete;
+  TXmlNode& operator=(const TXmlNode&) = delete;
+  // Nodes come from a pool: a parsed page holds tens of thousands of them.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p, std::size_t size) noexcept;
+
+  // Deep copy; the copies belong to this node's document. Safe when source
+  // lies inside this node's own subtree.
+  virtual void Assign(const TXmlNode& source);
+  virtual void Assign(const TBrenlowXml& source);
+  // Empties name, value, attributes and children; kind and tag stay.
+  virtual void Clear();
+
+  TBrenlowXml* Document() const { return document_; }
+  void SetDocument(TBrenlowXml* document) { document_ = document; }
+  static void SetDocumentDeep(TXmlNode* node, TBrenlowXml* document);
+  TXmlNodeKind Kind() const { return kind_; }
+  void SetKind(TXmlNodeKind kind) { kind_ = kind; }
+  const std::string& Name() const { return name_; }
+  // Raises EXmlNodeError for a name holding TAB, LF, CR or space.
+  void SetName(std::string_view name);
+  TXmlNode* Parent() const { return parent_; }
+  std::int32_t Tag() const { return tag_; }
+  void SetTag(std::int32_t tag) { tag_ = tag; }
+  // The value as it stands in the file (escaped).
+  const std::string& ValueText() const { return valueText_; }
+  void SetValueTextRaw(std::string text) { valueText_ = std::move(text); }
+  std::string GetValueText() const;
+  void SetValueText(std::string_view text);
+  int GetDepth() const;
+
+  // ---- Children -------------------------------------------------------------
+  virtual int GetChildCount() const { return static_cast<int>(children_.size()); }
+  virtual TXmlNode* GetChild(int index) const;
+  // Appends the node and returns its index; nil gives -1.
+  virtual int AddChild(std::unique_ptr<TXmlNode> node);
+  // A node that has a parent is moved out of it, never shared. A node
+  // without parent must be one released from its owner. Refused (-1): this
+  // node or one of its ancestors, and a document's container.
+  int AddChild(TXmlNode* node);
+  virtual void InsertChild(int index, std::unique_ptr<TXmlNode> node);
+  void InsertChild(int index, TXmlNode* node);
+  virtual TXmlNode* AddNewChild(std::string_view name);
+  virtual TXmlNode* InsertNewChild(int index, std::string_view name);
+  virtual TXmlNode* FindChild(std::string_view name) const;
+  virtual TXmlNode* FindOrAddChild(std::string_view name);
+  virtual int IndexOfChild(std::string_view name) const;
+  virtual int IndexOfChildFrom(std::string_view name, int start) const;
+  int IndexOfChildNode(const TXmlNode* node) const;
+  TXmlNode* FindChildOfKind(TXmlNodeKind kind) const;
+  void FindChildren(std::string_view name, TXmlNodeList* list) const;
+  virtual void DeleteChild(int index);
+  int RemoveChild(TXmlNode* node);
+  virtual std::unique_ptr<TXmlNode> ExtractChild(TXmlNode* node);
+  virtual void DeleteSelf();
+  virtual void ClearChildren();
+  virtual bool IsBare() const;
+  virtual bool IsEmpty() const;
+
+  // ---- Attributes (raw lines Name=QuotedValue) ------------------------------
+  void AddAttribute(std::string_view name, std::string_view value);
+  void AddAttributeInt(std::string_view name, std::int64_t value);
+  void AddAttributeLine(std::string line);
+  int IndexOfAttribute(std::string_view name) const;
+  virtual bool HasAttribute(std::string_view name) const { return IndexOfAttribute(name) >= 0; }
+  int GetAttributeCount() const { return static_cast<int>(attributes_.size()); }
+  std::string GetAttributeName(int index) const;
+  std::string GetAttributePair(int index) const;
+  void SetAttributeByIndex(int index, std::string_view value);
+  virtual void ClearAttributes();
+  std::string GetAttribute(std::string_view name) const;
+  virtual std::string GetAttributeText() const;
+
+  // ---- Typed element values ---------------------------------------------------
+  virtual bool ReadBool(std::string_view name, bool def) const;
+  virtual std::int32_t ReadInteger(std::string_view name, std::int32_t def) const;
+  virtual std::int64_t ReadInt64(std::string_view name, std::int64_t def) const;
+  virtual double ReadFloat(std::string_view name, double def) const;
+  // Raises EConvertError for a malformed value.
+  virtual TColor ReadColor(std::string_view name, TColor def) const;
+  virtual std::string ReadString(std::string_view name, std::string_view def) const;
+  virtual std::u16string ReadWideString(std::string_view name, std::u16string_view def) const;
+  virtual TDateTime ReadDateTime(std::string_view name, TDateTime def) const;
+  virtual void ReadBrush(std::string_view name, TXmlBrush& brush) const;
+  virtual void ReadFont(std::string_view name, TXmlFont& font) const;
+  virtual void ReadPen(std::string_view name, TXmlPen& pen) const;
+
+  virtual void WriteBool(std::string_view name, bool value, bool def);
+  virtual void WriteInteger(std::string_view name, std::int32_t value, std::int32_t def);
+  virtual void WriteInt64(std::string_view name, std::int64_t value, std::int64_t def);
+  virtual void WriteFloat(std::string_view name, double value, double def);
+  virtual void WriteDateTime(std::string_view name, TDateTime value, TDateTime def);
+  virtual void WriteString(std::string_view name, std::string_view value, std::string_view def);
+  virtual void WriteWideString(std::string_view name, std::u16string_view value,
+                               std::u16string_view def);
+  virtual void WriteHex(std::string_view name, std::int64_t value, std::int64_t def, int digits);
+  virtual void WriteColor(std::string_view name, TColor value, TColor def);
+  virtual void WriteBrush(std::string_view name, const TXmlBrush& brush);
+  virtual void WriteFont(std::string_view name, const TXmlFont& font);
+  virtual void WritePen(std::string_view name, const TXmlPen& pen);
+
+  virtual bool ValueToBool(bool def) const;
+  virtual std::int32_t ValueToInteger(std::int32_t def) const;
+  virtual std::int64_t ValueToInt64(std::int64_t def) const;
+  virtual double ValueToFloat(double def) const;
+  virtual TDateTime ValueToDateTime(TDateTime def) const;
+
+  virtual bool ReadAttributeBool(std::string_view name, bool def) const;
+  virtual std::int32_t ReadAttributeInteger(std::string_view name, std::int32_t def) const;
+  virtual std::int64_t ReadAttributeInt64(std::string_view name, std::int64_t def) const;
+  virtual std::string ReadAttributeString(std::string_view name, std::string_view def) const;
+  virtual void WriteAttributeBool(std::string_view name, bool value, bool def);
+  virtual void WriteAttributeInteger(std::string_view name, std::int32_t value, std::int32_t def);
+  virtual void WriteAttributeFloat(std::string_view name, double value, double def);
+  virtual void WriteAttributeString(std::string_view name, std::string_view value,
+                                    std::string_view def);
+
+  // ---- Binary values ---------------------------------------------------------
+  virtual void WriteBinary(const void* buffer, std::int64_t count);
+  // Raises EFilerError when the value holds fewer than count bytes or a
+  // character outside the format's alphabet.
+  virtual void ReadBinary(void* buffer, std::int64_t count) const;
+  virtual std::int64_t GetBinaryLength() const;
+  std::string GetBinaryString() const;
+  void SetBinaryString(std::string_view bytes);
+
+  // ---- Text conversions --------------------------------------------------------
+  std::string WideToDocText(std::u16string_view text) const;
+  std::u16string DocTextToWide(std::string_view text) const;
+  virtual std::string UnescapeText(std::string_view text) const;
+
+  // ---- Parsing and writing of this node and its subtree ------------------------
+  virtual void ReadFromStream(TStream& stream);
+  virtual void ReadFromString(std::string_view text);
+  virtual void WriteToStream(TStream& stream) const;
+  virtual std::string WriteToString() const;
+
+  // Settings of the document as this node sees them.
+  bool DocWriteDefaults() const;
+  bool DocUtf8Strings() const;
+  std::string GetIndent() const;
+  std::string GetLineBreak() const;
+  bool IsShortTag() const;
+
+ private:
+  friend class TXmlParser;
+  friend class TXmlWriter;
+
+  bool WriteWanted(bool differs) const { return differs || DocWriteDefaults(); }
+  std::string AttributeValueText(int index) const;
+  void InsertAttributeLine(std::string line);
+  void CopyFrom(const TXmlNode& source);
+  void SetValue(std::string_view name, std::string_view text);
+
+  // Small members last, so that a node fills as few cache lines as it can.
+  std::vector<std::string> attributes_;
+  TBrenlowXml* document_ = nullptr;
+  std::string name_;
+  std::vector<std::unique_ptr<TXmlNode>> children_;
+  TXmlNode* parent_ = nullptr;
+  std::string valueText_;
+  std::int32_t tag_ = 0;
+  TXmlNodeKind kind_ = ntElement;
+  bool attributesSorted_ = false;
+};
+
+KDL_DECLARE_EXCEPTION(EXmlNodeError, Exception);
+
+// Name comparison of child elements and attributes: case-insensitive.
+bool SameXmlName(std::string_view a, std::string_view b);
+
+}  // namespace kdl

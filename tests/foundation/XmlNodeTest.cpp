@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "foundation/BrenlowXml.h"
+#include "foundation/Encoding.h"
+#include "foundation/XmlNode.h"
+
+namespace kdl {
+namespace {
+
+// A document as the document library has it: defaults not written, UTF-8.
+struct LibraryDoc {
+  TBrenlowXml doc;
+  LibraryDoc() {
+    doc.SetWriteDefaults(false);
+    doc.SetUtf8Strings(true);
+    doc.Root()->SetName("R");
+  }
+  TXmlNode& root() { return *doc.Root(); }
+};
+
+TEST(XmlNodeValues, WriteDefaultsRuleLeavesExistingValuesAlone) {
+  LibraryDoc d;
+  d.root().WriteInteger("A", 5, 5);
+  EXPECT_EQ(d.root().FindChild("A"), nullptr);
+  d.root().WriteInteger("A", 6, 5);
+  d.root().WriteInteger("A", 5, 5);
+  EXPECT_EQ(d.root().ReadInteger("A", 0), 6);
+  d.root().WriteColor("C", 0, 0xFFFFFF);
+  EXPECT_EQ(d.root().FindChild("C")->ValueText(), "$00000000");
+  d.root().WriteColor("D", 0xFFFFFF, 0xFFFFFF);
+  EXPECT_EQ(d.root().FindChild("D"), nullptr);
+  d.root().WriteColor("E", static_cast<TColor>(0xFF00000F), 0);  // button face
+  EXPECT_EQ(d.root().FindChild("E")->ValueText(), "$00C8D0D4");
+  EXPECT_EQ(d.root().ReadColor("E", 0), 0xC8D0D4);
+}
+
+TEST(XmlNodeValues, TypedReadersGiveTheirDefaults) {
+  LibraryDoc d;
+  TXmlNode& r = d.root();
+  r.AddNewChild("Empty");
+  r.AddNewChild("Yes")->SetValueText("yes");
+  r.AddNewChild("Zero")->SetValueText("0");
+  r.AddNewChild("F")->SetValueText("1,5");
+  r.AddNewChild("Bad")->SetValueText("x1");
+  r.AddNewChild("Hex")->SetValueText("$FFFFFFFF");
+  EXPECT_EQ(r.ReadString("Empty", "def"), "");
+  EXPECT_EQ(r.ReadString("Missing", "def"), "def");
+  EXPECT_TRUE(r.ReadBool("Yes", false));
+  EXPECT_TRUE(r.ReadBool("Zero", true));
+  EXPECT_EQ(r.ReadFloat("F", 0), 1.5);
+  EXPECT_EQ(r.ReadInteger("Bad", 7), 7);
+  EXPECT_EQ(r.ReadInteger("Hex", 0), -1);
+  EXPECT_EQ(r.ReadInt64("Hex", 0), 0xFFFFFFFF);
+  EXPECT_THROW(r.ReadColor("Bad", 0), EConvertError);
+  // Child names are found without regard to case.
+  EXPECT_TRUE(r.ReadBool("YES", false));
+}
+
+TEST(XmlNodeValues, WideStringsRoundTripBeyondTheBasicPlane) {
+  LibraryDoc d;
+  const std::u16string text = u"Gr\u00FC\u00DFe \U0001F600 <&>";
+  d.root().WriteWideString("W", text, u"");
+  // Four bytes for the emoji, never two 3-byte halves.
+  EXPECT_NE(d.root().ReadString("W", "").find("\xF0\x9F\x98\x80"), std::string::npos);
+  EXPECT_EQ(d.root().ReadWideString("W", u""), text);
+  // A value that only differs from the default in a character the code
+  // page can't hold is still written.
+  d.root().WriteWideString("X", u"?", u"\u4E2D");
+  EXPECT_EQ(d.root().ReadWideString("X", u"\u4E2D"), u"?");
+}
+
+TEST(XmlNodeValues, DrawingObjectsReadBackWhatWasWritten) {
+  LibraryDoc d;
+  TXmlBrush brush;
+  brush.Color = 0;  // black: differs from the reader's white
+  TXmlPen pen;
+  pen.Mode = 0;
+  pen.Width = 0;
+  TXmlFont font;
+  font.Name = "Times";
+  font.Style = fsBold | fsStrikeOut;
+  d.root().WriteBrush("Brush", brush);
+  d.root().WritePen("Pen", pen);
+  d.root().WriteFont("Font", font);
+  TXmlBrush b2;
+  TXmlPen p2;
+  TXmlFont f2;
+  d.root().ReadBrush("Brush", b2);
+  d.root().ReadPen("Pen", p2);
+  d.root().ReadFont("Font", f2);
+  EXPECT_EQ(b2.Color, 0);
+  EXPECT_EQ(p2.Mode, 0);
+  EXPECT_EQ(p2.Width, 0);
+  EXPECT_EQ(f2.Name, "Times");
+  EXPECT_EQ(f2.Style, fsBold | fsStrikeOut);
+  d.root().ReadPen("Missing", p2);
+  EXPECT_EQ(p2.Mode, 4);
+  EXPECT_EQ(p2.Width, 1);
+}
+
+TEST(XmlNodeAttributes, RawLinesAndTypedAccess) {
+  LibraryDoc d;
+  TXmlNode& r = d.root();
+  r.AddAttribute("a", "x<\"y\">");
+  EXPECT_EQ(r.GetAttributePair(0), "a=\"x&lt;&quot;y&quot;&gt;\"");
+  EXPECT_EQ(r.GetAttribute("A"), "x<\"y\">");
+  r.WriteAttributeInteger("n", 3, 0);
+  r.WriteAttributeInteger("n", 4, 0);
+  EXPECT_EQ(r.GetAttributeCount(), 2);
+  EXPECT_EQ(r.ReadAttributeInteger("n", 0), 4);
+  r.AddAttribute("e", "");
+  EXPECT_EQ(r.ReadAttributeString("e", "def"), "def");
+  EXPECT_EQ(r.ReadAttributeBool("a", true), true);
+  EXPECT_EQ(r.GetAttributeName(5), "");
+  EXPECT_EQ(r.GetAttributeText(), " a=\"x&lt;&quot;y&quot;&gt;\" n=\"4\" e=\"\"");
+}
+
+TEST(XmlNodeAttributes, SortedListStaysSortedWhenAValueChanges) {
+  LibraryDoc d;
+  d.doc.SetSortedAttributes(true);
+  TXmlNode* n = d.root().AddNewChild("n");
+  n->AddAttribute("b", "1");
+  n->AddAttribute("a", "2");
+  n->AddAttribute("c", "3");
+  EXPECT_EQ(n->GetAttributeName(0), "a");
+  n->WriteAttributeString("b", "zz", "");
+  EXPECT_EQ(n->GetAttributeText(), " a=\"2\" b=\"zz\" c=\"3\"/");
+}
+
+TEST(XmlNodeBinary, WrappedBase64AtItsDepth) {
+  LibraryDoc d;
+  d.doc.SetLayout(xlIndented);
+  d.doc.SetBinaryFormat(bfBase64);
+  std::string bytes(100, '\0');
+  for (int i = 0; i < 100; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<char>(i * 7);
+  TXmlNode* b = d.root().AddNewChild("B");
+  b->WriteBinary(bytes.data(), 100);
+  const std::string& v = b->ValueText();
+  ASSERT_EQ(v.size(), 136u + 3 * 4);
+  EXPECT_EQ(v.substr(0, 4), "\r\n  ");
+  EXPECT_EQ(v.substr(80, 4), "\r\n  ");
+  EXPECT_EQ(v.substr(144), "\r\n  ");
+  EXPECT_EQ(b->GetBinaryLength(), 100);
+  std::string back(100, '\0');
+  b->ReadBinary(back.data(), 100);
+  EXPECT_EQ(back, bytes);
+  EXPECT_THROW(b->ReadBinary(back.data(), 103), EFilerError);
+  // A compact document keeps the value on one line.
+  d.doc.SetLayout(xlCompact);
+  b->WriteBinary(bytes.data(), 100);
+  EXPECT_EQ(b->ValueText().size(), 136u);
+  b->SetValueTextRaw("QQ==");
+  EXPECT_EQ(b->GetBinaryLength(), 1);
+  b->SetValueTextRaw("QQ=");
+  EXPECT_THROW(b->GetBinaryLength(), EFilerError);
+}
+
+TEST(XmlNodeBinary, BinaryStringIsBase64WhateverTheFormat) {
+  LibraryDoc d;
+  d.doc.SetBinaryFormat(bfBinHex);
+  TXmlNode* b = d.root().AddNewChild("B");
+  b->SetBinaryString("foobar");
+  EXPECT_EQ(b->ValueText(), "Zm9vYmFy");
+  EXPECT_EQ(b->GetBinaryString(), "foobar");
+  EXPECT_EQ(d.doc.BinaryFormat(), bfBinHex);
+  b->SetValueTextRaw("Zm9v!mFy");
+  EXPECT_THROW(b->GetBinaryString(), EFilerError);
+  EXPECT_EQ(d.doc.BinaryFormat(), bfBinHex);
+  b->SetBinaryString("");
+  EXPECT_EQ(b->ValueText(), "");
+}
+
+TEST(XmlNodeTree, NamesAndLookups) {
+  LibraryDoc d;
+  EXPECT_THROW(d.root().AddNewChild("a b"), EXmlNodeError);
+  EXPECT_EQ(d.root().GetChildCount(), 0);
+  d.root().AddNewChild("x");
+  d.root().AddNewChild("Y");
+  d.root().AddNewChild("X");
+  EXPECT_EQ(d.root().IndexOfChild("X"), 0);
+  EXPECT_EQ(d.root().IndexOfChildFrom("x", 1), 2);
+  TXmlNodeList list;
+  d.root().FindChildren("x", &list);
+  EXPECT_EQ(list.size(), 2u);
+  EXPECT_EQ(d.root().InsertNewChild(9, "z"), nullptr);
+  EXPECT_EQ(d.root().GetChild(-1), nullptr);
+  EXPECT_EQ(d.root().GetChild(0)->GetDepth(), 1);
+  EXPECT_EQ(d.doc.TopNodes()->GetDepth(), -1);
+  EXPECT_EQ(d.root().GetDepth(), 0);
+}
+
+TEST(XmlNodeTree, AddingANodeWithAParentMovesIt) {
+  LibraryDoc d;
+  TXmlNode* a = d.root().AddNewChild("a");
+  TXmlNode* b = d.root().AddNewChild("b");
+  TXmlNode* c = a->AddNewChild("c");
+  EXPECT_EQ(b->AddChild(c), 0);
+  EXPECT_EQ(a->GetChildCount(), 0);
+  EXPECT_EQ(c->Parent(), b);
+  // A node can't become a child of its own descendant, nor take a container.
+  EXPECT_EQ(c->AddChild(b), -1);
+  EXPECT_EQ(c->AddChild(d.doc.TopNodes()), -1);
+  EXPECT_EQ(b->Parent(), &d.root());
+  // Moving within one parent.
+  d.root().InsertChild(0, b);
+  EXPECT_EQ(d.root().GetChild(0), b);
+  EXPECT_EQ(d.root().GetChildCount(), 2);
+  auto owned = d.root().ExtractChild(a);
+  ASSERT_TRUE(owned);
+  EXPECT_EQ(owned->Parent(), nullptr);
+  EXPECT_EQ(d.root().ExtractChild(a), nullptr);
+  c->DeleteSelf();
+  EXPECT_EQ(b->GetChildCount(), 0);
+}
+
+TEST(XmlNodeTree, AssignFromOwnSubtreeCopiesFirst) {
+  LibraryDoc d;
+  TXmlNode* a = d.root().AddNewChild("a");
+  TXmlNode* b = a->AddNewChild("b");
+  b->SetValueText("v");
+  b->AddNewChild("c")->SetValueText("w");
+  b->AddAttribute("k", "1");
+  a->Assign(*b);  // b is freed by this; the copy must survive
+  EXPECT_EQ(a->Name(), "b");
+  EXPECT_EQ(a->GetValueText(), "v");
+  EXPECT_EQ(a->GetAttribute("k"), "1");
+  ASSERT_EQ(a->GetChildCount(), 1);
+  EXPECT_EQ(a->GetChild(0)->GetValueText(), "w");
+  EXPECT_EQ(a->GetChild(0)->Parent(), a);
+  // And the other way round: a node takes a copy of its ancestor.
+  TXmlNode* leaf = a->GetChild(0);
+  leaf->Assign(d.root());
+  EXPECT_EQ(leaf->Name(), "R");
+  ASSERT_EQ(leaf->GetChildCount(), 1);
+  EXPECT_EQ(leaf->GetChild(0)->Name(), "b");
+}
+
+TEST(XmlNodeTree, ClearKeepsKindAndTag) {
+  TXmlNode n(nullptr, ntComment);
+  n.SetTag(7);
+  n.SetValueText("x");
+  n.Clear();
+  EXPECT_EQ(n.Kind(), ntComment);
+  EXPECT_EQ(n.Tag(), 7);
+  EXPECT_TRUE(n.IsEmpty());
+}
+
+TEST(XmlNodeText, NodeWithoutDocumentUsesFixedSettings) {
+  TXmlNode n(nullptr, "n");
+  n.WriteInteger("A", 5, 5);  // written: defaults are written
+  EXPECT_EQ(n.ReadInteger("A", 0), 5);
+  n.WriteFloat("F", 0.005, 0);
+  EXPECT_EQ(n.ReadString("F", ""), "5E-3");
+  // 8-bit strings: the euro sign is one byte.
+  EXPECT_EQ(n.WideToDocText(u"\u20AC"), "\x80");
+  EXPECT_EQ(n.DocTextToWide("\x80"), u"\u20AC");
+  n.WriteBinary("\x01\xFF", 2);  // BinHex without a document
+  EXPECT_EQ(n.ValueText(), "01FF");
+}
+
+// Nodes made on one thread and freed on another, while both keep working.
+TEST(XmlNodeTree, NodesMayBeFreedOnAnotherThread) {
+  std::vector<std::unique_ptr<TXmlNode>> made;
+  std::thread maker([&] {
+    for (int i = 0; i < 20000; ++i) made.push_back(std::make_unique<TXmlNode>(nullptr, "n"));
+  });
+  maker.join();
+  std::thread freer([&] {
+    made.clear();
+    for (int i = 0; i < 20000; ++i) {
+      auto n = std::make_unique<TXmlNode>(nullptr, "m");
+      n->AddNewChild("c")->SetValueText("v");
+    }
+  });
+  freer.join();
+  TBrenlowXml doc("R");
+  for (int i = 0; i < 20000; ++i) doc.Root()->AddNewChild("x");
+  EXPECT_EQ(doc.Root()->GetChildCount(), 20000);
+}
+
+}  // namespace
+}  // namespace kdl

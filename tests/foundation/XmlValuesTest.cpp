@@ -1,0 +1,250 @@
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "foundation/XmlValues.h"
+#include "platform/TempFiles.h"
+
+namespace kdl {
+namespace {
+
+TEST(FloatToText, ExamplesOfTheTextForm) {
+  EXPECT_EQ(FloatToText(0.5, 6, true), ".5");
+  EXPECT_EQ(FloatToText(0.05, 6, true), ".05");
+  EXPECT_EQ(FloatToText(0.005, 6, true), "5E-3");
+  EXPECT_EQ(FloatToText(123.456, 6, true), "123.456");
+  EXPECT_EQ(FloatToText(100, 6, true), "100");
+  EXPECT_EQ(FloatToText(10000000, 6, true), "10000000");
+  EXPECT_EQ(FloatToText(100000000, 6, true), "1.00000E8");
+  EXPECT_EQ(FloatToText(-2.5, 6, true), "-2.5");
+  EXPECT_EQ(FloatToText(0.0012345, 6, true), "1.2345E-3");
+  EXPECT_EQ(FloatToText(0, 6, true), "0");
+  EXPECT_EQ(FloatToText(-0.0, 6, true), "0");
+  // Without the exponent form the zeros are spelled out.
+  EXPECT_EQ(FloatToText(0.005, 6, false), ".005");
+  EXPECT_EQ(FloatToText(100000000, 6, false), "100000000");
+  EXPECT_THROW(FloatToText(1, 0, true), EConvertError);
+  EXPECT_THROW(FloatToText(1, 10, true), EConvertError);
+}
+
+TEST(FloatToText, RoundingCarriesIntoTheNextPowerOfTen) {
+  EXPECT_EQ(FloatToText(static_cast<double>(0.99999994f), 6, true), "1");
+  EXPECT_EQ(FloatToText(9.9999996, 6, true), "10");
+  EXPECT_EQ(FloatToText(999999.7, 6, true), "1000000");
+  EXPECT_EQ(FloatToText(0.0999999996, 6, true), ".1");
+  EXPECT_EQ(FloatToText(99.99996, 3, true), "100");
+}
+
+TEST(FloatToText, InfinityAndNanEndAtOnce) {
+  EXPECT_EQ(FloatToText(std::numeric_limits<double>::infinity(), 6, true), "INF");
+  EXPECT_EQ(FloatToText(-std::numeric_limits<double>::infinity(), 6, true), "-INF");
+  EXPECT_EQ(FloatToText(std::nan(""), 6, true), "NAN");
+  EXPECT_TRUE(std::isinf(*TextToFloat("INF")));
+}
+
+// Reads back what python3 prints for a list of doubles given as hex floats.
+std::vector<std::string> PythonRounded(const std::vector<double>& values, int digits) {
+  TTempFile input("kdl-float-");
+  {
+    std::ofstream f(input.Path());
+    char buf[64];
+    for (double v : values) {
+      const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::hex);
+      f << std::string(buf, r.ptr) << "\n";
+    }
+  }
+  const std::string cmd = "python3 -c \"import sys\nfor l in open(sys.argv[1]):\n print('%." +
+                          std::to_string(digits - 1) + "e' % float.fromhex(l.strip()))\" " +
+                          input.Path().string();
+  std::vector<std::string> out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char line[128];
+  while (std::fgets(line, sizeof line, p)) {
+    std::string s(line);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+    out.push_back(s);
+  }
+  pclose(p);
+  return out;
+}
+
+double ParseDouble(const std::string& s) {
+  double d = std::nan("");
+  std::from_chars(s.data(), s.data() + s.size(), d);
+  return d;
+}
+
+// Our text must stand for the correctly rounded decimal that python gives,
+// in the form the text form prescribes.
+TEST(FloatToText, MatchesCorrectlyRoundedDigitsOfFloat32Values) {
+  std::vector<double> values;
+  std::mt19937 rng(1234);
+  std::uniform_int_distribution<std::uint32_t> bits(0, 0x7F7FFFFF);
+  for (int i = 0; i < 6000; ++i) {
+    std::uint32_t b = bits(rng);
+    float f;
+    std::memcpy(&f, &b, 4);
+    if (f != 0 && std::isfinite(f)) values.push_back(f);
+  }
+  // Densely around every power of ten a float can reach.
+  for (int e = -37; e <= 38; ++e) {
+    float p = static_cast<float>(std::pow(10.0, e));
+    float lo = p, hi = p;
+    for (int k = 0; k < 40; ++k) {
+      lo = std::nextafter(lo, 0.0f);
+      hi = std::nextafter(hi, std::numeric_limits<float>::infinity());
+      values.push_back(lo);
+      values.push_back(hi);
+    }
+    values.push_back(p);
+    values.push_back(p * 0.9999995f);
+    values.push_back(p * 9.999995f);
+  }
+  std::erase_if(values, [](double v) { return !std::isfinite(v) || v == 0; });
+  const std::vector<std::string> expect = PythonRounded(values, 6);
+  ASSERT_EQ(expect.size(), values.size()) << "python3 must be installed";
+  int failures = 0;
+  for (std::size_t i = 0; i < values.size() && failures < 10; ++i) {
+    const std::string text = FloatToText(values[i], 6, true);
+    // Strip the text down to its digits and check the layout rules.
+    const auto e = text.find('E');
+    const std::string mantissa = text.substr(0, e);
+    const double ours = ParseDouble(text.substr(0, 1) == "." ? "0" + text : text);
+    const double ref = ParseDouble(expect[i]);
+    bool ok = ours == ref;
+    std::string digits;
+    for (char c : mantissa)
+      if (c != '.') digits.push_back(c);
+    const int refExponent = std::stoi(expect[i].substr(expect[i].find('e') + 1));
+    if (e == std::string::npos) {
+      // Plain form only for -1 <= P <= N+2, and never "0." in front.
+      ok = ok && refExponent + 1 >= -1 && refExponent + 1 <= 8 && text.rfind("0.", 0) != 0;
+    } else {
+      ok = ok && std::stoi(text.substr(e + 1)) == refExponent && mantissa[0] != '0' && digits.size() <= 6;
+    }
+    if (!ok) {
+      ++failures;
+      ADD_FAILURE() << "value " << values[i] << ": ours " << text << ", correctly rounded " << expect[i];
+    }
+  }
+}
+
+TEST(TextToFloat, CommaStandsForPointOnce) {
+  EXPECT_EQ(*TextToFloat("1,5"), 1.5);
+  EXPECT_FALSE(TextToFloat("1,5,6"));
+  EXPECT_EQ(*TextToFloat(" -2.5E3 "), -2500);
+  EXPECT_EQ(*TextToFloat(".5"), 0.5);
+  EXPECT_FALSE(TextToFloat(""));
+  EXPECT_FALSE(TextToFloat("1.5x"));
+}
+
+TEST(IntegerText, DecimalAndDollarHex) {
+  EXPECT_EQ(*TextToInt64("-42"), -42);
+  EXPECT_EQ(*TextToInt64("$FF"), 255);
+  EXPECT_EQ(*TextToInt64("$ffffffffffffffff"), -1);
+  EXPECT_FALSE(TextToInt64("12a"));
+  EXPECT_FALSE(TextToInt64("$"));
+  EXPECT_FALSE(TextToInt64("99999999999999999999"));
+  EXPECT_EQ(HexText(255, 4), "$00FF");
+  EXPECT_EQ(HexText(0x12345, 2), "$12345");
+}
+
+TEST(BoolText, FirstLetterDecides) {
+  EXPECT_TRUE(TextToBoolDef("yes", false));
+  EXPECT_FALSE(TextToBoolDef("false", true));
+  EXPECT_TRUE(TextToBoolDef("0", true));
+  EXPECT_FALSE(TextToBoolDef("", false));
+  EXPECT_THROW(XmlTextToBool("1"), EConvertError);
+}
+
+TEST(DateTimeText, DaysCountFromTheEpochOfTheFormat) {
+  // 2024-03-05 is day 45356 after 1899-12-30.
+  EXPECT_EQ(EncodeDateTime(2024, 3, 5, 0, 0, 0, 0), 45356.0);
+  EXPECT_EQ(DateTimeToText(45356.0), "2024-03-05");
+  const TDateTime t = EncodeDateTime(2024, 3, 5, 14, 7, 9, 250);
+  EXPECT_EQ(DateTimeToText(t), "2024-03-05T14:07:09.250Z");
+  EXPECT_EQ(TextToDateTime("2024-03-05T14:07:09.250Z"), t);
+  // Sixteen characters are too few for the time.
+  EXPECT_EQ(TextToDateTime("2024-03-05T14:07"), 45356.0);
+  EXPECT_EQ(TextToDateTimeDef("2024-02-30", -1), -1);
+  EXPECT_EQ(TextToDateTimeDef("garbage", -1), -1);
+  EXPECT_EQ(DateTimeToText(EncodeDateTime(1899, 12, 30, 0, 0, 0, 0)), "1899-12-30");
+  EXPECT_EQ(DateTimeToText(EncodeDateTime(1, 1, 1, 0, 0, 0, 0)), "0001-01-01");
+}
+
+TEST(Escaping, MarkupAndControlCharacters) {
+  EXPECT_EQ(EscapeText("a<b>&'\""), "a&lt;b&gt;&amp;&apos;&quot;");
+  EXPECT_EQ(EscapeText(std::string("a\0b\x01\t\n\r", 7)), "a&#0;b&#1;\t\n\r");
+  EXPECT_EQ(UnescapeTextUtf8("&#x41;"), "A");
+  EXPECT_EQ(UnescapeTextUtf8("&#65535;"), "&#65535;");
+  EXPECT_EQ(UnescapeTextUtf8("&foo;"), "&foo;");
+  EXPECT_EQ(UnescapeTextUtf8("a & b"), "a & b");
+  EXPECT_EQ(UnescapeTextUtf8("&amp;lt;"), "&lt;");
+  EXPECT_EQ(UnescapeTextUtf8("&#x1F600;"), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(UnescapeTextUtf8("&#xD800;"), "&#xD800;");
+  EXPECT_EQ(UnescapeTextUtf8("&#1114112;"), "&#1114112;");
+  EXPECT_EQ(UnescapeTextUtf8("&#;&#x;&#12a;"), "&#;&#x;&#12a;");
+  EXPECT_EQ(UnescapeTextUtf8("a & b &lt; c"), "a & b < c");
+  // The 8-bit form holds what Windows-1252 can hold.
+  EXPECT_EQ(UnescapeTextAnsi("&#233;&#8364;&#x4E2D;"), "\xE9\x80&#x4E2D;");
+  const std::string all = [] {
+    std::string s;
+    for (int i = 0; i < 256; ++i) s.push_back(static_cast<char>(i));
+    return s;
+  }();
+  EXPECT_EQ(UnescapeTextAnsi(EscapeText(all)), all);
+}
+
+TEST(Quoting, DoubleUnlessTheTextHoldsOne) {
+  EXPECT_EQ(QuoteText("a'b"), "\"a'b\"");
+  EXPECT_EQ(QuoteText("a\"b'"), "'a\"b'''");
+  EXPECT_EQ(UnquoteText("'a\"b'''"), "a\"b'");
+  EXPECT_EQ(UnquoteText("\"x\" y"), "x");
+  EXPECT_EQ(UnquoteText("x"), "x");
+}
+
+TEST(Binary, Base64TestVectorsOfRfc4648) {
+  const char* plain[] = {"", "f", "fo", "foo", "foob", "fooba", "foobar"};
+  const char* coded[] = {"", "Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
+  for (int i = 0; i < 7; ++i) {
+    EXPECT_EQ(EncodeBase64(plain[i], std::strlen(plain[i])), coded[i]);
+    std::string back(std::strlen(plain[i]), '\0');
+    DecodeBase64(coded[i], back.data(), back.size());
+    EXPECT_EQ(back, plain[i]);
+  }
+  EXPECT_EQ(EncodeBinHex("\x01\xAB", 2), "01AB");
+}
+
+TEST(Binary, DecodersRefuseBadInput) {
+  char out[8];
+  EXPECT_THROW(DecodeBase64("Zm9v", out, 4), EFilerError);    // too little data
+  EXPECT_THROW(DecodeBase64("Zm*v", out, 3), EFilerError);    // outside the alphabet
+  EXPECT_THROW(DecodeBase64("Z=9vZm9v", out, 6), EFilerError);  // padding inside
+  EXPECT_THROW(DecodeBinHex("0G", out, 1), EFilerError);
+  EXPECT_THROW(DecodeBinHex("012", out, 2), EFilerError);
+}
+
+TEST(Binary, WrapPutsTheSeparatorAroundEveryLine) {
+  EXPECT_EQ(WrapText("abcdef", "|", 4), "|abcd|ef|");
+  EXPECT_EQ(WrapText("", "|", 4), "|");
+  EXPECT_EQ(WrapText("abc", "", 4), "abc");
+  EXPECT_EQ(StripBlanks(" a\tb\r\nc "), "abc");
+}
+
+TEST(SystemColors, ConvertToTheClassicValues) {
+  EXPECT_EQ(ColorToRGB(static_cast<TColor>(0xFF000005)), 0xFFFFFF);  // window
+  EXPECT_EQ(ColorToRGB(static_cast<TColor>(0xFF00000F)), 0xC8D0D4);  // button face
+  EXPECT_EQ(ColorToRGB(0x123456), 0x123456);
+}
+
+}  // namespace
+}  // namespace kdl
