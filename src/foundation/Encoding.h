@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/CodePage.h"
+
 namespace kdl {
 
 enum TTextEncoding : std::uint8_t {
@@ -47,11 +49,6 @@ bool IsWideEncoding(TTextEncoding encoding);
 
 inline constexpr char32_t kReplacementChar = 0xFFFD;
 
-// Windows-1252; the five undefined bytes map to the C1 controls of the same
-// value, as Windows does.
-char16_t Cp1252ToUnicode(std::uint8_t byte);
-// The byte of a code point in Windows-1252, or -1 when it has none.
-int UnicodeToCp1252(char32_t codePoint);
 
 // Appends the UTF-8 form of a code point (U+FFFD for surrogates and values
 // beyond U+10FFFF).

@@ -2,29 +2,12 @@
 
 #include <algorithm>
 
+#include "platform/CodePage.h"
 #include "platform/Exception.h"
 
 namespace kdl {
 
 namespace {
-
-// Windows-1252 bytes 0x80..0x9F; the rest of the code page equals Latin-1.
-// Undefined bytes map to their C1 control code points.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-std::u16string AnsiToWide(const std::string& s) {
-  std::u16string out;
-  out.reserve(s.size());
-  for (const char ch : s) {
-    const auto b = static_cast<unsigned char>(ch);
-    out.push_back(b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : static_cast<char16_t>(b));
-  }
-  return out;
-}
 
 bool IsLineBreak(char16_t c) { return c == u'\r' || c == u'\n'; }
 
@@ -65,7 +48,7 @@ void TqxWidestringList::Assign(const TqxWidestringList& source) {
 void TqxWidestringList::Assign(const std::vector<std::string>& source) {
   BeginUpdate();
   Clear();
-  for (const auto& s : source) Add(AnsiToWide(s));
+  for (const auto& s : source) Add(Cp1252ToWide(s));
   EndUpdate();
 }
 

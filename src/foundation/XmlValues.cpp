@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "foundation/Encoding.h"
+#include "platform/SystemColors.h"
 
 namespace kdl {
 
@@ -18,14 +19,6 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-// The classic Windows colours of the system colour indexes (0x00BBGGRR), a
-// fixed table so that what we store never depends on the desktop theme.
-constexpr TColor kClassicSysColors[31] = {
-    0xC8D0D4, 0xA56E3A, 0x6A240A, 0x808080, 0xC8D0D4, 0xFFFFFF, 0x000000, 0x000000,
-    0x000000, 0xFFFFFF, 0xC8D0D4, 0xC8D0D4, 0x808080, 0x6A240A, 0xFFFFFF, 0xC8D0D4,
-    0x808080, 0x808080, 0x000000, 0xC8D0D4, 0xFFFFFF, 0x404040, 0xC8D0D4, 0x000000,
-    0xE1FFFF, 0xB5B5B5, 0x800000, 0xF0CAA6, 0xC0C0C0, 0xC56A31, 0xD8E9EC};
-
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -37,8 +30,7 @@ int HexDigit(char c) {
 
 TColor ColorToRGB(TColor color) {
   if (color < 0) {
-    const int index = color & 0xFF;
-    return index < 31 ? kClassicSysColors[index] : 0;
+    return GetSysColor(color & 0xFF);
   }
   return color;
 }

@@ -12,7 +12,6 @@
 namespace kdl {
 
 // The run-time library's failed text-to-number conversion.
-KDL_DECLARE_EXCEPTION(EConvertError, Exception);
 
 // A GUI colour, 0x00BBGGRR; negative values name system colours.
 using TColor = std::int32_t;

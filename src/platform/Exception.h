@@ -21,4 +21,7 @@ class Exception : public std::runtime_error {
     using Base::Base;                     \
   }
 
+// A value that cannot be converted to or from its text or another type.
+KDL_DECLARE_EXCEPTION(EConvertError, Exception);
+
 }  // namespace kdl

@@ -13,7 +13,6 @@
 namespace kdl {
 
 // Raised by Assign for a source it cannot take.
-KDL_DECLARE_EXCEPTION(EConvertError, Exception);
 
 // What ReadFrom takes from each pixel and WriteTo puts back.
 enum TByteMapChannel : std::uint8_t {

@@ -9,41 +9,6 @@
 namespace kdl {
 namespace {
 
-// The classic desktop scheme, indexed by system colour number (0x00BBGGRR).
-constexpr std::array<TColor, 31> kSysColors = {
-    0xC8D0D4,  // scroll bar
-    0xA56E3A,  // desktop background
-    0x6A240A,  // active caption
-    0x808080,  // inactive caption
-    0xC8D0D4,  // menu
-    0xFFFFFF,  // window
-    0x000000,  // window frame
-    0x000000,  // menu text
-    0x000000,  // window text
-    0xFFFFFF,  // caption text
-    0xC8D0D4,  // active border
-    0xC8D0D4,  // inactive border
-    0x808080,  // application workspace
-    0x6A240A,  // highlight
-    0xFFFFFF,  // highlight text
-    0xC8D0D4,  // button face
-    0x808080,  // button shadow
-    0x808080,  // grey text
-    0x000000,  // button text
-    0xC8D0D4,  // inactive caption text
-    0xFFFFFF,  // button highlight
-    0x404040,  // 3D dark shadow
-    0xC8D0D4,  // 3D light
-    0x000000,  // info text
-    0xE1FFFF,  // info background
-    0x000000,  // (unused)
-    0x800000,  // hot light
-    0xF0CAA6,  // gradient active caption
-    0xC0C0C0,  // gradient inactive caption
-    0x6A240A,  // menu highlight
-    0xC8D0D4,  // menu bar
-};
-
 // Rounds half to even and saturates, so that a huge float never turns into
 // an undefined conversion.
 std::int32_t RoundToInt(double v) {
@@ -64,11 +29,6 @@ std::int32_t ClampToInt(double v) {
 }
 
 }  // namespace
-
-TColor GetSysColor(int index) {
-  if (index < 0 || index >= static_cast<int>(kSysColors.size())) return 0;
-  return kSysColors[static_cast<std::size_t>(index)];
-}
 
 TColor32 Color32(TColor color) {
   if (color < 0) color = GetSysColor(color & 0xFF);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/SystemColors.h"
+
 namespace kdl {
 
 // Straight (not premultiplied) ARGB: alpha in bits 24-31, then red, green,
@@ -70,9 +72,6 @@ enum TRectRounding : std::uint8_t { rrClosest = 0, rrOutside = 1, rrCeiling = 2 
 
 // System colour indexes (the low byte of a negative TColor).
 inline constexpr TColor clSystemColor = static_cast<TColor>(0xFF000000u);
-// The classic value of a system colour index (0x00BBGGRR), from a fixed
-// table so that stored files never depend on the desktop theme.
-TColor GetSysColor(int index);
 
 TColor32 Color32(TColor color);
 TColor32 Color32(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a = 0xFF);

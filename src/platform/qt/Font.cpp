@@ -7,6 +7,8 @@
 #include <QImage>
 #include <QPainter>
 
+#include "platform/CodePage.h"
+
 namespace kdl {
 
 QFont CreateFont(const std::string& family, std::int32_t height, TFontStyles style) {
@@ -118,21 +120,8 @@ void DrawText(QImage& target, const QRect& rect, unsigned flags, const QString& 
 }
 
 QString Windows1252ToQString(const std::string& text) {
-  // 0x80..0x9F differ from Latin-1; 0 marks the five unassigned bytes.
-  static constexpr char16_t kHigh[32] = {
-      0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-  QString out;
-  out.reserve(static_cast<qsizetype>(text.size()));
-  for (const char ch : text) {
-    const auto b = static_cast<unsigned char>(ch);
-    char16_t u = b;
-    if (b >= 0x80 && b < 0xA0 && kHigh[b - 0x80] != 0) u = kHigh[b - 0x80];
-    out.append(QChar(u));
-  }
-  return out;
+  const std::u16string wide = Cp1252ToWide(text);
+  return QString::fromUtf16(wide.data(), static_cast<qsizetype>(wide.size()));
 }
 
 }  // namespace kdl
