@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -162,6 +163,61 @@ class TBitmap32 : public TCustomMap {
   void Textout(const TRect& dstRect, unsigned flags, const std::string& text);
   void TextoutW(const TRect& dstRect, unsigned flags, const std::u16string& text);
   TSize TextExtentW(const std::u16string& text) const;
+
+  // ---- Runs, rectangles, lines and stipple (Bitmap32Lines.cpp) -----------
+  // Suffixes: S clipped by ClipRect, T blended through the kernels of the
+  // combine mode, P coloured by the stipple. Runs take inclusive ends and
+  // fire no change event; rectangles are half-open; rectangles and lines
+  // call Changed when done.
+  void HorzLine(std::int32_t x1, std::int32_t y, std::int32_t x2, TColor32 value);
+  void HorzLineS(std::int32_t x1, std::int32_t y, std::int32_t x2, TColor32 value);
+  void HorzLineT(std::int32_t x1, std::int32_t y, std::int32_t x2, TColor32 value);
+  void HorzLineTS(std::int32_t x1, std::int32_t y, std::int32_t x2, TColor32 value);
+  void HorzLineTSP(std::int32_t x1, std::int32_t y, std::int32_t x2);
+  void VertLine(std::int32_t x, std::int32_t y1, std::int32_t y2, TColor32 value);
+  void VertLineS(std::int32_t x, std::int32_t y1, std::int32_t y2, TColor32 value);
+  void VertLineT(std::int32_t x, std::int32_t y1, std::int32_t y2, TColor32 value);
+  void VertLineTS(std::int32_t x, std::int32_t y1, std::int32_t y2, TColor32 value);
+  void VertLineTSP(std::int32_t x, std::int32_t y1, std::int32_t y2);
+
+  void FillRect(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, TColor32 value);
+  void FillRectS(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, TColor32 value);
+  void FillRectT(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, TColor32 value);
+  void FillRectTS(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, TColor32 value);
+  void FrameRectS(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, TColor32 value);
+  void FrameRectTS(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, TColor32 value);
+  void FrameRectTSP(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2);
+
+  // Bresenham from (x1, y1) to (x2, y2); the end point only when l.
+  void LineS(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, TColor32 value,
+             bool l = false);
+  void LineTS(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, TColor32 value,
+              bool l = false);
+  // Anti-aliased, on 16.16 coordinates; l adds one pixel of length. LineX
+  // and LineXP do not clip: every plotted position must stay one pixel
+  // inside the right and bottom edges.
+  void LineX(TFixed x1, TFixed y1, TFixed x2, TFixed y2, TColor32 value, bool l = false);
+  void LineXS(TFixed x1, TFixed y1, TFixed x2, TFixed y2, TColor32 value, bool l = false);
+  void LineXP(TFixed x1, TFixed y1, TFixed x2, TFixed y2, bool l = false);
+  void LineXSP(TFixed x1, TFixed y1, TFixed x2, TFixed y2, bool l = false);
+
+  // The pen: lines from the pen position in PenColor (or the stipple),
+  // without their end point, moving the pen.
+  void MoveTo(std::int32_t x, std::int32_t y);
+  void LineToS(std::int32_t x, std::int32_t y);
+  void LineToTS(std::int32_t x, std::int32_t y);
+  void MoveToX(TFixed x, TFixed y);
+  void LineToXS(TFixed x, TFixed y);
+  void LineToXSP(TFixed x, TFixed y);
+
+  // A new pattern restarts the counter at 0.
+  void SetStipple(const TArrayOfColor32& pattern);
+  void SetStippleArray(std::initializer_list<TColor32> pattern);
+  // Moves the counter by length x StippleStep, kept in [0, pattern length).
+  void AdvanceStippleCounter(float length);
+  // The pattern colour at the counter, mixed with the next one by the
+  // counter's fraction; then the counter moves by StippleStep.
+  TColor32 GetStippleColor();
 
  protected:
   void ChangeSize(std::int32_t& width, std::int32_t& height, std::int32_t newWidth,
