@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "raster/Blend.h"
-#include "raster/LowLevel.h"
 
 namespace kdl {
 
@@ -233,15 +232,10 @@ class TUpdateScope {
 // Pixels a..b of row y: copied when the colour is opaque, else blended with
 // the bitmap's combine mode.
 void PaintRun(TBitmap32& bitmap, std::int32_t a, std::int32_t y, std::int32_t b, TColor32 color) {
-  TColor32* p = bitmap.PixelPtr(a, y);
-  const std::int64_t count = std::int64_t{b} - a + 1;
-  if (color >= 0xFF000000u) {
-    FillLongword(p, count, color);
-    return;
-  }
-  const TBlendMem blend = BLEND_MEM[bitmap.CombineMode()];
-  for (std::int64_t i = 0; i < count; ++i) blend(color, p[i]);
-  EMMS();
+  if (color >= 0xFF000000u)
+    bitmap.HorzLine(a, y, b, color);
+  else
+    bitmap.HorzLineT(a, y, b, color);
 }
 
 // Rounds a 1/256 position to its pixel: halves go up.
@@ -422,6 +416,51 @@ void SortCrossings(std::uint32_t* crossings, std::int32_t count) {
   } else if (count > 2) {
     QuickSortCrossings(crossings, 0, count - 1);
   }
+}
+
+// ---- Polylines ----------------------------------------------------------
+
+void DrawPolyline(TBitmap32& bitmap, const TArrayOfFixedPoint& points, TColor32 color, bool closed) {
+  // 1. A closed single point is one pixel.
+  if (points.size() == 1 && closed)
+    bitmap.SetPixelTS(FixedRound(points[0].X), FixedRound(points[0].Y), color);
+  if (points.size() < 2) return;
+
+  // 2. Whole-pixel lines from the pen, blended unless the colour is opaque.
+  const bool blended = color < 0xFF000000u;
+  {
+    TUpdateScope update(bitmap);
+    bitmap.SetPenColor(color);
+    bitmap.MoveTo(FixedRound(points[0].X), FixedRound(points[0].Y));
+    auto lineTo = [&](const TFixedPoint& p) {
+      if (blended)
+        bitmap.LineToTS(FixedRound(p.X), FixedRound(p.Y));
+      else
+        bitmap.LineToS(FixedRound(p.X), FixedRound(p.Y));
+    };
+    for (std::size_t i = 1; i < points.size(); ++i) lineTo(points[i]);
+    if (closed) lineTo(points[0]);
+  }
+}
+
+void DrawPolylineAA(TBitmap32& bitmap, const TArrayOfFixedPoint& points, TColor32 color, bool closed) {
+  if (points.size() == 1 && closed) bitmap.SetPixelFS(points[0].X, points[0].Y, color);
+  if (points.size() < 2) return;
+  TUpdateScope update(bitmap);
+  bitmap.SetPenColor(color);
+  bitmap.MoveToX(points[0].X, points[0].Y);
+  for (std::size_t i = 1; i < points.size(); ++i) bitmap.LineToXS(points[i].X, points[i].Y);
+  if (closed) bitmap.LineToXS(points[0].X, points[0].Y);
+}
+
+void DrawPolyPolyline(TBitmap32& bitmap, const TArrayOfArrayOfFixedPoint& points, TColor32 color,
+                      bool closed) {
+  for (const TArrayOfFixedPoint& contour : points) DrawPolyline(bitmap, contour, color, closed);
+}
+
+void DrawPolyPolylineAA(TBitmap32& bitmap, const TArrayOfArrayOfFixedPoint& points, TColor32 color,
+                        bool closed) {
+  for (const TArrayOfFixedPoint& contour : points) DrawPolylineAA(bitmap, contour, color, closed);
 }
 
 // ---- Fill cores ----------------------------------------------------------
@@ -696,6 +735,14 @@ std::unique_ptr<TPolygon32> TPolygon32::ContourPolygon() {
     result->AddPoints(reversed.data(), static_cast<std::int64_t>(reversed.size()));
   }
   return result;
+}
+
+void TPolygon32::DrawEdges(TBitmap32& bitmap, TColor32 color) const {
+  TUpdateScope update(bitmap);
+  if (useAntialiasing_)
+    DrawPolyPolylineAA(bitmap, contours_, color, closeContours_);
+  else
+    DrawPolyPolyline(bitmap, contours_, color, closeContours_);
 }
 
 void TPolygon32::Fill(TBitmap32& bitmap, TColor32 color) const {

@@ -406,3 +406,43 @@ TEST(Polygon32, OffsetSquare) {
 
 }  // namespace
 }  // namespace kdl
+
+namespace kdl {
+namespace {
+
+TEST(Polygon32, DrawEdges) {
+  TBitmap32 b;
+  b.SetSize(30, 30);
+  auto count = [&] {
+    int n = 0;
+    for (std::int32_t i = 0; i < 900; ++i) n += b.Bits()[i] != 0;
+    return n;
+  };
+  for (bool aa : {false, true}) {
+    TPolygon32 p;
+    p.SetUseAntialiasing(aa);
+    p.AddPoint(FP(5, 5));
+    b.Clear(0);
+    p.DrawEdges(b, 0xFFFFFFFFu);
+    EXPECT_EQ(count(), 1) << aa;
+    p.SetCloseContours(false);
+    b.Clear(0);
+    p.DrawEdges(b, 0xFFFFFFFFu);
+    EXPECT_EQ(count(), 0) << aa;
+  }
+
+  // A closed square outline touches all four corners and nothing inside.
+  TPolygon32 sq;
+  for (const TFixedPoint& pt : {FP(5, 5), FP(20, 5), FP(20, 20), FP(5, 20)}) sq.AddPoint(pt);
+  b.Clear(0);
+  int changes = 0;
+  b.OnChange = [&](TThreadPersistent*) { ++changes; };
+  sq.DrawEdges(b, 0xFFFF0000u);
+  EXPECT_EQ(changes, 1);
+  for (auto [x, y] : {std::pair{5, 5}, {20, 5}, {20, 20}, {5, 20}, {12, 5}, {20, 12}}) EXPECT_EQ(b.GetPixel(x, y), 0xFFFF0000u);
+  EXPECT_EQ(b.GetPixel(12, 12), 0u);
+  EXPECT_EQ(count(), 60);
+}
+
+}  // namespace
+}  // namespace kdl
