@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "raster/Blend.h"
+#include "raster/LowLevel.h"
 
 namespace kdl {
 
@@ -48,43 +49,66 @@ using TGridContour = std::vector<TGridPoint>;
 
 // ---- Scanline table ----------------------------------------------------------
 
-// The crossings of every scanline from the polygon's first to its last,
-// gathered in edge order and then grouped by row (stably, so the order of
+void SortCrossingsAnyTies(std::uint32_t* list, std::int32_t count);
+
+// The crossings of every scanline from the polygon's first to its last, in
+// one block grouped by row. The edges are walked twice: a counting pass
+// that only records which rows each edge owns, then the pass that writes
+// the crossings straight into their rows (in edge order, so the order of
 // equal positions is the order they were found in).
 class TScanlineTable {
  public:
   TScanlineTable(std::int32_t minY, std::int32_t maxY, std::int32_t rowLimit, std::int32_t clipLeft,
                  std::int32_t clipRight)
       : minY_(minY), rowCount_(maxY - minY + 1), rowLimit_(rowLimit), clipLeft_(clipLeft),
-        clipRight_(clipRight) {}
+        clipRight_(clipRight), starts_(static_cast<std::size_t>(rowCount_) + 2, 0) {}
 
   std::int32_t MinY() const { return minY_; }
   std::int32_t RowCount() const { return rowCount_; }
   std::int32_t FirstRow() const { return minY_; }
   // The last row that accepts crossings.
   std::int32_t LastRow() const { return std::min(rowLimit_, minY_ + rowCount_ - 1); }
+  bool Counting() const { return counting_; }
+
+  // Counting pass: rows lo..hi (already within FirstRow..LastRow) receive
+  // one crossing each.
+  void CountRows(std::int64_t lo, std::int64_t hi) {
+    ++starts_[static_cast<std::size_t>(lo - minY_) + 1];
+    --starts_[static_cast<std::size_t>(hi - minY_) + 2];
+  }
+
+  // Ends the counting pass: the block is allocated and every row's write
+  // position set.
+  void StartWriting() {
+    for (std::size_t r = 1; r < starts_.size(); ++r) starts_[r] += starts_[r - 1];  // counts
+    for (std::size_t r = 1; r < starts_.size(); ++r) starts_[r] += starts_[r - 1];  // starts
+    crossings_.resize(static_cast<std::size_t>(starts_[static_cast<std::size_t>(rowCount_)]));
+    fill_.assign(starts_.begin(), starts_.end() - 2);
+    counting_ = false;
+  }
 
   void AddCrossing(std::int32_t x, std::int32_t y, std::int32_t direction) {
     if (y < minY_ || y > LastRow()) return;
+    if (counting_) {
+      CountRows(y, y);
+      return;
+    }
     x = std::clamp(x, clipLeft_, clipRight_);
     const std::uint32_t word = static_cast<std::uint32_t>(x) | (direction < 0 ? kUpward : 0u);
-    pending_.push_back((static_cast<std::uint64_t>(y - minY_) << 32) | word);
+    crossings_[static_cast<std::size_t>(fill_[static_cast<std::size_t>(y - minY_)]++)] = word;
   }
 
-  // Groups the crossings by row and sorts each row; raises for a row with
-  // an odd count.
-  void Finish() {
-    starts_.assign(static_cast<std::size_t>(rowCount_) + 1, 0);
-    for (std::uint64_t p : pending_) ++starts_[static_cast<std::size_t>(p >> 32) + 1];
-    for (std::size_t r = 1; r < starts_.size(); ++r) starts_[r] += starts_[r - 1];
-    crossings_.resize(pending_.size());
-    std::vector<std::int32_t> fill(starts_.begin(), starts_.end() - 1);
-    for (std::uint64_t p : pending_)
-      crossings_[static_cast<std::size_t>(fill[static_cast<std::size_t>(p >> 32)]++)] =
-          static_cast<std::uint32_t>(p);
-    pending_.clear();
-    pending_.shrink_to_fit();
-    for (std::int32_t r = 0; r < rowCount_; ++r) SortCrossings(Row(r), Count(r));
+  // Sorts each row; raises for a row with an odd count. Coverage does not
+  // depend on the order of crossings at one position, so anti-aliased
+  // tables may take a faster sort; whole-pixel spans do, where zero-width
+  // intervals paint.
+  void Sort(bool anyOrderOfTies) {
+    for (std::int32_t r = 0; r < rowCount_; ++r) {
+      if (anyOrderOfTies)
+        SortCrossingsAnyTies(Row(r), Count(r));
+      else
+        SortCrossings(Row(r), Count(r));
+    }
   }
 
   std::uint32_t* Row(std::int32_t r) { return crossings_.data() + starts_[static_cast<std::size_t>(r)]; }
@@ -98,9 +122,12 @@ class TScanlineTable {
   std::int32_t rowLimit_;
   std::int32_t clipLeft_;
   std::int32_t clipRight_;
-  std::vector<std::uint64_t> pending_;
-  std::vector<std::uint32_t> crossings_;
+  bool counting_ = true;
+  // While counting: differences of the row counts, shifted by one; then the
+  // start of each row in crossings_ (rowCount_ + 1 entries used).
   std::vector<std::int32_t> starts_;
+  std::vector<std::int32_t> fill_;
+  std::vector<std::uint32_t> crossings_;
 };
 
 // Adds an edge's crossings and returns its direction (+1 down, −1 up, 0 for
@@ -122,6 +149,10 @@ std::int32_t TraceEdge(TScanlineTable& table, std::int32_t x0, std::int32_t y0, 
   lo = std::max<std::int64_t>(lo, table.FirstRow());
   hi = std::min<std::int64_t>(hi, table.LastRow());
   if (lo > hi) return d;
+  if (table.Counting()) {
+    table.CountRows(lo, hi);
+    return d;
+  }
 
   // X(Y) = xt + floor((2·(Y − yt)·dx + n) / 2n) from the upper end (xt, yt),
   // stepped with a quotient and a non-negative remainder.
@@ -211,6 +242,26 @@ void QuickSortCrossings(std::uint32_t* list, std::int32_t lo, std::int32_t hi) {
   }
 }
 
+// Insertion sort for the short rows that make up nearly every table, the
+// quicksort beyond.
+void SortCrossingsAnyTies(std::uint32_t* list, std::int32_t count) {
+  KDL_RASTER_ASSERT((count & 1) == 0);
+  if (count > 24) {
+    QuickSortCrossings(list, 0, count - 1);
+    return;
+  }
+  for (std::int32_t i = 1; i < count; ++i) {
+    const std::uint32_t v = list[i];
+    const std::uint32_t key = v & kXMask;
+    std::int32_t j = i - 1;
+    while (j >= 0 && (list[j] & kXMask) > key) {
+      list[j + 1] = list[j];
+      --j;
+    }
+    list[j + 1] = v;
+  }
+}
+
 // Guards an update bracket on the bitmap; Changed follows even when the
 // span routine raised.
 class TUpdateScope {
@@ -294,20 +345,86 @@ void FillSpansCallback(TBitmap32& bitmap, TScanlineTable& table, TPolygonFillRul
 
 // ---- Anti-aliased spans --------------------------------------------------
 
+// The coverage differences of one pixel row: entries are only ever set at
+// the pixels that crossings touch, so the row is kept as a difference array
+// plus the list of touched entries; between two touched entries coverage
+// is constant and is written as a run.
+class TCoverRow {
+ public:
+  // A sparse row keeps the list of touched entries, worth it when they are
+  // few against the width.
+  void Reset(std::int32_t width, bool sparse) {
+    if (static_cast<std::int32_t>(cover_.size()) < width) cover_.assign(static_cast<std::size_t>(width) + 64, 0);
+    width_ = width;
+    sparse_ = sparse;
+    touched_.clear();
+  }
+  void Add(std::int32_t i, std::int32_t v) {
+    if (sparse_ && v != 0 && cover_[static_cast<std::size_t>(i)] == 0) touched_.push_back(i);
+    cover_[static_cast<std::size_t>(i)] += v;
+  }
+  // Calls run(first, end, coverage) for consecutive runs covering 0..n−1
+  // in order and leaves every entry zero again.
+  template <typename Run>
+  void Emit(std::int32_t n, std::int64_t multiplier, Run&& run) {
+    std::int32_t* cv = cover_.data();
+    if (!sparse_) {
+      // Dense: one running sum over the row, which changes only at the
+      // non-zero entries; zeros are skipped four at a time.
+      std::int64_t sum = 0;
+      std::int32_t pos = 0, i = 0;
+      while (i < n) {
+        while (i + 4 <= n && (cv[i] | cv[i + 1] | cv[i + 2] | cv[i + 3]) == 0) i += 4;
+        while (i < n && cv[i] == 0) ++i;
+        if (i >= n) break;
+        if (i > pos) run(pos, i, CoverageOf(sum, multiplier));
+        sum += cv[i];
+        cv[i] = 0;
+        pos = i++;
+      }
+      if (n > pos) run(pos, n, CoverageOf(sum, multiplier));
+      std::fill(cv + std::max(n, 0), cv + width_, 0);
+      return;
+    }
+    // Sparse: only the touched entries change the sum.
+    std::sort(touched_.begin(), touched_.end());
+    touched_.erase(std::unique(touched_.begin(), touched_.end()), touched_.end());
+    std::int64_t sum = 0;
+    std::int32_t pos = 0;
+    for (std::int32_t t : touched_) {
+      const std::int32_t d = cv[t];
+      cv[t] = 0;
+      if (t >= n || d == 0) continue;
+      if (t > pos) run(pos, t, CoverageOf(sum, multiplier));
+      sum += d;
+      pos = t;
+    }
+    if (n > pos) run(pos, n, CoverageOf(sum, multiplier));
+  }
+
+  // Coverage of one pixel from the running sum, in 64 bits.
+  static std::int32_t CoverageOf(std::int64_t sum, std::int64_t multiplier) {
+    return static_cast<std::int32_t>((sum * multiplier) >> 8);
+  }
+
+ private:
+  std::vector<std::int32_t> cover_;
+  std::vector<std::int32_t> touched_;
+  std::int32_t width_ = 0;
+  bool sparse_ = false;
+};
+
 // Walks the pixel rows of the table; for each row with crossings, hands
-// (y, x0, count, coverage 0..255 per pixel) to emit, count never reaching
-// past the clip rectangle.
-template <typename Emit>
+// (y, x0, count, cover) on, count never reaching past the clip rectangle.
+template <typename Receiver>
 void WalkSpansAA(TScanlineTable& table, TPolygonFillRule rule, const TModeRow& m,
-                 std::int32_t clipRight, Emit&& handRow) {
+                 std::int32_t clipRight, Receiver&& handRow) {
   const std::int32_t L = m.L, shift = m.Shift;
   const std::int32_t sub = table.MinY();
   const std::int32_t rowCount = table.RowCount();
   const std::int32_t yFirst = sub >> shift;
   const std::int32_t yEnd = static_cast<std::int32_t>((std::int64_t{rowCount} + sub + L - 1) >> shift);
-  // Coverage as a difference array, then one running sum per pixel row.
-  std::vector<std::int32_t> cover;
-  std::vector<std::int32_t> values;
+  TCoverRow cover;
 
   for (std::int32_t y = yFirst; y < yEnd; ++y) {
     const std::int32_t r0 = std::max((y << shift) - sub, 0);
@@ -316,12 +433,14 @@ void WalkSpansAA(TScanlineTable& table, TPolygonFillRule rule, const TModeRow& m
     // The row's extent over sub-scanlines that hold a span.
     std::int64_t left = std::numeric_limits<std::int64_t>::max();
     std::int64_t right = std::numeric_limits<std::int64_t>::min();
+    std::int64_t crossings = 0;
     for (std::int32_t r = r0; r <= r1; ++r) {
       const std::int32_t count = table.Count(r);
       if (count < 2) continue;
       const std::uint32_t* c = table.Row(r);
       left = std::min<std::int64_t>(left, c[0] & kXMask);
       right = std::max<std::int64_t>(right, c[count - 1] & kXMask);
+      crossings += count;
     }
     if (left == std::numeric_limits<std::int64_t>::max()) continue;
     right += L - 1;
@@ -329,24 +448,16 @@ void WalkSpansAA(TScanlineTable& table, TPolygonFillRule rule, const TModeRow& m
 
     const std::int32_t x0 = static_cast<std::int32_t>(left >> shift);
     const std::int32_t w = static_cast<std::int32_t>((right >> shift) - x0 + 2);
-    if (static_cast<std::int32_t>(cover.size()) < w) {
-      cover.resize(static_cast<std::size_t>(w) + 64);
-      values.resize(static_cast<std::size_t>(w) + 64);
-    }
-    std::fill_n(cover.begin(), w, 0);
+    cover.Reset(w, crossings * 16 < w);
 
+    // Opening a span at sub-sample X adds (L − 1) − (X and (L − 1)) to its
+    // pixel and the rest to the next; closing subtracts the same.
     const std::int32_t fracMask = L - 1;
-    auto open = [&](std::uint32_t x) {
+    auto mark = [&](std::uint32_t x, std::int32_t sign) {
       const std::int32_t i = static_cast<std::int32_t>(x >> shift) - x0;
       const std::int32_t f = static_cast<std::int32_t>(x) & fracMask;
-      cover[static_cast<std::size_t>(i)] += fracMask - f;
-      cover[static_cast<std::size_t>(i) + 1] += f;
-    };
-    auto close = [&](std::uint32_t x) {
-      const std::int32_t i = static_cast<std::int32_t>(x >> shift) - x0;
-      const std::int32_t f = static_cast<std::int32_t>(x) & fracMask;
-      cover[static_cast<std::size_t>(i)] -= fracMask - f;
-      cover[static_cast<std::size_t>(i) + 1] -= f;
+      cover.Add(i, sign * (fracMask - f));
+      cover.Add(i + 1, sign * f);
     };
     for (std::int32_t r = r0; r <= r1; ++r) {
       const std::int32_t count = table.Count(r);
@@ -354,28 +465,22 @@ void WalkSpansAA(TScanlineTable& table, TPolygonFillRule rule, const TModeRow& m
       const std::uint32_t* c = table.Row(r);
       if (rule == frAlternate) {
         for (std::int32_t k = 0; k + 1 < count; k += 2) {
-          open(c[k] & kXMask);
-          close(c[k + 1] & kXMask);
+          mark(c[k] & kXMask, 1);
+          mark(c[k + 1] & kXMask, -1);
         }
       } else {
         std::int32_t winding = 0;
         for (std::int32_t k = 0; k < count; ++k) {
           const std::uint32_t x = c[k] & kXMask;
-          if (winding == 0) open(x);
+          if (winding == 0) mark(x, 1);
           winding += (c[k] & kUpward) ? 1 : -1;
-          if (winding == 0) close(x);
+          if (winding == 0) mark(x, -1);
         }
       }
     }
 
     // Never past the clip rectangle's right edge.
-    const std::int32_t n = std::min(w, clipRight - x0);
-    std::int64_t sum = 0;
-    for (std::int32_t i = 0; i < n; ++i) {
-      sum += cover[static_cast<std::size_t>(i)];
-      values[static_cast<std::size_t>(i)] = static_cast<std::int32_t>((sum * m.Multiplier) >> 8);
-    }
-    handRow(y, x0, n, values.data());
+    handRow(y, x0, std::min(w, clipRight - x0), cover);
   }
 }
 
@@ -384,23 +489,51 @@ void FillSpansAA(TBitmap32& bitmap, TScanlineTable& table, TColor32 color, TPoly
   const TBlendLineEx blendLine = BLEND_LINE_EX[bitmap.CombineMode()];
   const TColor32 master = color >> 24;
   const TColor32 rgb = color & 0x00FFFFFFu;
+  // Where coverage is 0 the line kernel leaves the target as it is, and
+  // where an opaque colour covers a pixel fully both kernels give one
+  // colour whatever the target holds: such runs are skipped or filled
+  // rather than blended, with the same result.
+  const bool opaque = master == 255;
+  const TColor32 solid = BLEND_REG_EX[bitmap.CombineMode()](0xFF000000u | rgb, 0, master);
+  constexpr std::int32_t kShortRun = 8;
   std::vector<TColor32> row;
   WalkSpansAA(table, rule, m, bitmap.ClipRect().Right,
-              [&](std::int32_t y, std::int32_t x0, std::int32_t n, const std::int32_t* values) {
+              [&](std::int32_t y, std::int32_t x0, std::int32_t n, TCoverRow& cover) {
                 if (static_cast<std::int32_t>(row.size()) < n) row.resize(static_cast<std::size_t>(n) + 64);
-                for (std::int32_t i = 0; i < n; ++i)
-                  row[static_cast<std::size_t>(i)] =
-                      (static_cast<TColor32>(values[i] & 0xFF) << 24) | rgb;
-                blendLine(row.data(), bitmap.PixelPtr(x0, y), n, master);
+                TColor32* out = row.data();
+                TColor32* dst = bitmap.PixelPtr(x0, y);
+                std::int32_t pending = -1;  // start of colours not yet blended
+                auto flush = [&](std::int32_t end) {
+                  if (pending >= 0 && end > pending) blendLine(out + pending, dst + pending, end - pending, master);
+                  pending = -1;
+                };
+                cover.Emit(n, m.Multiplier, [&](std::int32_t a, std::int32_t b, std::int32_t coverage) {
+                  const std::int32_t alpha = coverage & 0xFF;
+                  if (alpha == 0 && b - a >= kShortRun) {
+                    flush(a);
+                  } else if (opaque && alpha == 255 && b - a >= kShortRun) {
+                    flush(a);
+                    FillLongword(dst + a, b - a, solid);
+                  } else {
+                    std::fill(out + a, out + b, (static_cast<TColor32>(alpha) << 24) | rgb);
+                    if (pending < 0) pending = a;
+                  }
+                });
+                flush(n);
                 EMMS();
               });
 }
 
 void FillSpansAACallback(TBitmap32& bitmap, TScanlineTable& table, TPolygonFillRule rule,
                          const TModeRow& m, const TFillSpanEvent& callback) {
+  std::vector<std::int32_t> values;
   WalkSpansAA(table, rule, m, bitmap.ClipRect().Right,
-              [&](std::int32_t y, std::int32_t x0, std::int32_t n, const std::int32_t* values) {
-                callback(bitmap.PixelPtr(x0, y), x0, y, n, values);
+              [&](std::int32_t y, std::int32_t x0, std::int32_t n, TCoverRow& cover) {
+                if (static_cast<std::int32_t>(values.size()) < n) values.resize(static_cast<std::size_t>(n) + 64);
+                std::int32_t* out = values.data();
+                cover.Emit(n, m.Multiplier,
+                           [&](std::int32_t a, std::int32_t b, std::int32_t v) { std::fill(out + a, out + b, v); });
+                callback(bitmap.PixelPtr(x0, y), x0, y, n, out);
               });
   EMMS();
 }
@@ -497,7 +630,9 @@ void RasterizePolyPolygon(TBitmap32& bitmap, const TArrayOfArrayOfFixedPoint& po
 
   // 4.-5. Edges, then every scanline sorted.
   for (const TGridContour& contour : grid) AddPolygonEdges(table, contour, false);
-  table.Finish();
+  table.StartWriting();
+  for (const TGridContour& contour : grid) AddPolygonEdges(table, contour, false);
+  table.Sort(false);
 
   TUpdateScope update(bitmap);
   if (callback)
@@ -543,7 +678,9 @@ void RasterizePolyPolygonAA(TBitmap32& bitmap, const TArrayOfArrayOfFixedPoint& 
 
   // 4.-5. Edges, then every scanline sorted.
   for (const TGridContour& contour : grid) AddPolygonEdges(table, contour, true);
-  table.Finish();
+  table.StartWriting();
+  for (const TGridContour& contour : grid) AddPolygonEdges(table, contour, true);
+  table.Sort(true);
 
   TUpdateScope update(bitmap);
   if (callback)
