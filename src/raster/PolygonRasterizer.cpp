@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -246,7 +247,7 @@ void QuickSortCrossings(std::uint32_t* list, std::int32_t lo, std::int32_t hi) {
 // quicksort beyond.
 void SortCrossingsAnyTies(std::uint32_t* list, std::int32_t count) {
   KDL_RASTER_ASSERT((count & 1) == 0);
-  if (count > 24) {
+  if (count > 48) {
     QuickSortCrossings(list, 0, count - 1);
     return;
   }
@@ -370,11 +371,16 @@ class TCoverRow {
     std::int32_t* cv = cover_.data();
     if (!sparse_) {
       // Dense: one running sum over the row, which changes only at the
-      // non-zero entries; zeros are skipped four at a time.
+      // non-zero entries; zeros are skipped eight at a time.
       std::int64_t sum = 0;
       std::int32_t pos = 0, i = 0;
       while (i < n) {
-        while (i + 4 <= n && (cv[i] | cv[i + 1] | cv[i + 2] | cv[i + 3]) == 0) i += 4;
+        while (i + 8 <= n) {
+          std::uint64_t q[4];
+          std::memcpy(q, cv + i, sizeof q);
+          if ((q[0] | q[1] | q[2] | q[3]) != 0) break;
+          i += 8;
+        }
         while (i < n && cv[i] == 0) ++i;
         if (i >= n) break;
         if (i > pos) run(pos, i, CoverageOf(sum, multiplier));
@@ -473,7 +479,8 @@ void WalkSpansAA(TScanlineTable& table, TPolygonFillRule rule, const TModeRow& m
         for (std::int32_t k = 0; k < count; ++k) {
           const std::uint32_t x = c[k] & kXMask;
           if (winding == 0) mark(x, 1);
-          winding += (c[k] & kUpward) ? 1 : -1;
+          // +1 for an upward edge, −1 for a downward one.
+          winding += static_cast<std::int32_t>(c[k] >> 31) * 2 - 1;
           if (winding == 0) mark(x, -1);
         }
       }
@@ -497,9 +504,15 @@ void FillSpansAA(TBitmap32& bitmap, TScanlineTable& table, TColor32 color, TPoly
   const TColor32 solid = BLEND_REG_EX[bitmap.CombineMode()](0xFF000000u | rgb, 0, master);
   constexpr std::int32_t kShortRun = 8;
   std::vector<TColor32> row;
+  // The fully covered colour, so that long covered runs blend from it
+  // without a row being built.
+  std::vector<TColor32> full;
   WalkSpansAA(table, rule, m, bitmap.ClipRect().Right,
               [&](std::int32_t y, std::int32_t x0, std::int32_t n, TCoverRow& cover) {
-                if (static_cast<std::int32_t>(row.size()) < n) row.resize(static_cast<std::size_t>(n) + 64);
+                if (static_cast<std::int32_t>(row.size()) < n) {
+                  row.resize(static_cast<std::size_t>(n) + 64);
+                  full.assign(row.size(), 0xFF000000u | rgb);
+                }
                 TColor32* out = row.data();
                 TColor32* dst = bitmap.PixelPtr(x0, y);
                 std::int32_t pending = -1;  // start of colours not yet blended
@@ -511,9 +524,12 @@ void FillSpansAA(TBitmap32& bitmap, TScanlineTable& table, TColor32 color, TPoly
                   const std::int32_t alpha = coverage & 0xFF;
                   if (alpha == 0 && b - a >= kShortRun) {
                     flush(a);
-                  } else if (opaque && alpha == 255 && b - a >= kShortRun) {
+                  } else if (alpha == 255 && b - a >= kShortRun) {
                     flush(a);
-                    FillLongword(dst + a, b - a, solid);
+                    if (opaque)
+                      FillLongword(dst + a, b - a, solid);
+                    else
+                      blendLine(full.data(), dst + a, b - a, master);
                   } else {
                     std::fill(out + a, out + b, (static_cast<TColor32>(alpha) << 24) | rgb);
                     if (pending < 0) pending = a;
