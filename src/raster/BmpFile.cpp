@@ -32,6 +32,9 @@ constexpr std::uint32_t kMaxDeclaredColors = 1u << 16;
 constexpr std::int64_t kMaxGap = std::int64_t{1} << 24;
 // Compressed data without a stated size is read up to this many bytes.
 constexpr std::int64_t kMaxRleBytes = std::int64_t{1} << 28;
+// Encoded runs describe at most 255 pixels in two bytes; allow for rows
+// that end early.
+constexpr std::int64_t kMaxRlePixelsPerByte = 256;
 
 constexpr TColor32 kOpaque = 0xFF000000u;
 
@@ -99,11 +102,17 @@ class TBmpReader {
     image.Width = static_cast<std::int32_t>(h_.width);
     image.Height = static_cast<std::int32_t>(std::abs(h_.height));
     const std::int64_t w = h_.width, rows = std::abs(h_.height);
-    image.Pixels.assign(static_cast<std::size_t>(w * rows), 0);
-    if (h_.compression == BI_RLE8 || h_.compression == BI_RLE4)
-      DecodeRle(image);
-    else
+    if (h_.compression == BI_RLE8 || h_.compression == BI_RLE4) {
+      const std::vector<std::uint8_t> data = ReadRleData();
+      // A run of 2 bytes makes at most 255 pixels; a picture far larger
+      // than its data could ever describe is not allocated for.
+      if (w * rows > static_cast<std::int64_t>(data.size()) * kMaxRlePixelsPerByte) Invalid();
+      image.Pixels.assign(static_cast<std::size_t>(w * rows), 0);
+      DecodeRle(data, image);
+    } else {
+      image.Pixels.assign(static_cast<std::size_t>(w * rows), 0);
       DecodeRows(image);
+    }
     return image;
   }
 
@@ -252,13 +261,17 @@ class TBmpReader {
     }
   }
 
-  void DecodeRle(TBmpImage& image) {
+  std::vector<std::uint8_t> ReadRleData() {
     std::vector<std::uint8_t> data;
     if (h_.sizeImage != 0) {
       if (!ReadGrowing(s_, h_.sizeImage, data)) Invalid();
     } else {
       data = ReadToEnd(s_, kMaxRleBytes);
     }
+    return data;
+  }
+
+  void DecodeRle(const std::vector<std::uint8_t>& data, TBmpImage& image) {
     const std::int64_t w = h_.width, rows = h_.height;
     const bool four = h_.compression == BI_RLE4;
     // Pixels the data skips stay transparent.

@@ -174,6 +174,22 @@ TEST(Bitmap32, DataStream) {
     EXPECT_THROW(b.ReadData(s), EBitmapReadError);
     EXPECT_EQ(changes, 1);
   }
+  // A stream that cannot seek takes the collecting path.
+  struct TPipeBuf : std::streambuf {
+    explicit TPipeBuf(const std::string& s) : data(s) {
+      setg(data.data(), data.data(), data.data() + data.size());
+    }
+    std::string data;
+  };
+  TPipeBuf pipe(bytes);
+  std::istream piped(&pipe);
+  TBitmap32 c;
+  c.ReadData(piped);
+  EXPECT_TRUE(c.Equal(a));
+  TPipeBuf shortPipe(bytes.substr(0, 13));
+  std::istream shortPiped(&shortPipe);
+  EXPECT_THROW(c.ReadData(shortPiped), EBitmapReadError);
+
   std::istringstream zero(std::string("\0\0\0\0\x05\0\0\0", 8));
   b.ReadData(zero);
   EXPECT_TRUE(b.Empty());
