@@ -298,7 +298,8 @@ void TBitmap32::VertLineTSP(std::int32_t x, std::int32_t y1, std::int32_t y2) {
 void TBitmap32::FillRect(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2,
                          TColor32 value) {
   const std::int64_t w = static_cast<std::int64_t>(x2) - x1;
-  for (std::int32_t y = y1; y < y2; ++y) FillLongword(PixelPtr(x1, y), w, value);
+  if (w > 0)
+    for (std::int32_t y = y1; y < y2; ++y) FillLongword(PixelPtr(x1, y), w, value);
   Changed();
 }
 
@@ -400,10 +401,15 @@ void TBitmap32::LineS(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::in
                       TColor32 value, bool l) {
   ThenChanged(*this, [&] {
     if (x1 == x2 || y1 == y2) {
-      if (x1 != x2)
-        x2 > x1 ? HorzLineS(x1, y1, x2 - 1, value) : HorzLineS(x2 + 1, y1, x1, value);
-      else if (y1 != y2)
-        y2 > y1 ? VertLineS(x1, y1, y2 - 1, value) : VertLineS(x1, y2 + 1, y1, value);
+      // Straight runs stop short of the end point.
+      if (x2 > x1)
+        HorzLineS(x1, y1, x2 - 1, value);
+      else if (x2 < x1)
+        HorzLineS(x2 + 1, y1, x1, value);
+      else if (y2 > y1)
+        VertLineS(x1, y1, y2 - 1, value);
+      else if (y2 < y1)
+        VertLineS(x1, y2 + 1, y1, value);
       if (l) SetPixelS(x2, y2, value);
       return;
     }
@@ -426,10 +432,15 @@ void TBitmap32::LineTS(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::i
                        TColor32 value, bool l) {
   ThenChanged(*this, [&] {
     if (x1 == x2 || y1 == y2) {
-      if (x1 != x2)
-        x2 > x1 ? HorzLineTS(x1, y1, x2 - 1, value) : HorzLineTS(x2 + 1, y1, x1, value);
-      else if (y1 != y2)
-        y2 > y1 ? VertLineTS(x1, y1, y2 - 1, value) : VertLineTS(x1, y2 + 1, y1, value);
+      // Straight runs stop short of the end point.
+      if (x2 > x1)
+        HorzLineTS(x1, y1, x2 - 1, value);
+      else if (x2 < x1)
+        HorzLineTS(x2 + 1, y1, x1, value);
+      else if (y2 > y1)
+        VertLineTS(x1, y1, y2 - 1, value);
+      else if (y2 < y1)
+        VertLineTS(x1, y2 + 1, y1, value);
       if (l) SetPixelTS(x2, y2, value);
       return;
     }

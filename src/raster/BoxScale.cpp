@@ -39,41 +39,38 @@ inline bool Inside(const TRect& r, const TRect& bounds) {
 }
 
 // Acc holds the sum of one channel over the largest block: 32 bits while
-// that cannot overflow, else 64.
+// that cannot overflow, else 64. The rows of a run are first summed per
+// source byte (a loop the compiler widens into vector adds), then the
+// column runs of that sum; channels stay at their byte positions, so the
+// order of B, G, R, A in memory never matters.
 template <typename Acc>
 void Downsample(TBitmap32& dst, const TRect& dr, const TBitmap32& src, const TRect& sr,
                 const TArrayOfInteger& colLen, const TArrayOfInteger& rowStart,
                 const TArrayOfInteger& rowLen) {
   const std::int32_t dw = dr.Width();
-  std::vector<Acc> acc(static_cast<std::size_t>(dw) * 4);
+  const std::size_t rowBytes = static_cast<std::size_t>(sr.Width()) * 4;
+  std::vector<Acc> columns(rowBytes);
   for (std::int32_t i = 0; i < dr.Height(); ++i) {
-    std::fill(acc.begin(), acc.end(), Acc{0});
+    std::fill(columns.begin(), columns.end(), Acc{0});
     const std::int32_t y0 = sr.Top + rowStart[i];
     for (std::int32_t y = y0; y < y0 + rowLen[i]; ++y) {
-      // The column runs tile the source row from its left edge.
-      const TColor32* p = src.PixelPtr(sr.Left, y);
-      Acc* a = acc.data();
-      for (std::int32_t k = 0; k < dw; ++k, a += 4) {
-        Acc b = 0, g = 0, r = 0, al = 0;
-        for (std::int32_t j = colLen[k]; j > 0; --j, ++p) {
-          const TColor32 c = *p;
-          b += c & 0xFF;
-          g += (c >> 8) & 0xFF;
-          r += (c >> 16) & 0xFF;
-          al += c >> 24;
-        }
-        a[0] += b;
-        a[1] += g;
-        a[2] += r;
-        a[3] += al;
-      }
+      const auto* p = reinterpret_cast<const std::uint8_t*>(src.PixelPtr(sr.Left, y));
+      Acc* c = columns.data();
+      for (std::size_t j = 0; j < rowBytes; ++j) c[j] += p[j];
     }
-    TColor32* d = dst.PixelPtr(dr.Left, dr.Top + i);
-    const Acc* a = acc.data();
-    for (std::int32_t k = 0; k < dw; ++k, a += 4) {
+    // The column runs tile the source row from its left edge.
+    auto* d = reinterpret_cast<std::uint8_t*>(dst.PixelPtr(dr.Left, dr.Top + i));
+    const Acc* c = columns.data();
+    for (std::int32_t k = 0; k < dw; ++k, d += 4) {
+      Acc sum[4] = {0, 0, 0, 0};
+      for (std::int32_t j = colLen[k]; j > 0; --j, c += 4) {
+        sum[0] += c[0];
+        sum[1] += c[1];
+        sum[2] += c[2];
+        sum[3] += c[3];
+      }
       const Acc area = static_cast<Acc>(rowLen[i]) * static_cast<Acc>(colLen[k]);
-      d[k] = static_cast<TColor32>(a[0] / area) | static_cast<TColor32>(a[1] / area) << 8 |
-             static_cast<TColor32>(a[2] / area) << 16 | static_cast<TColor32>(a[3] / area) << 24;
+      for (int ch = 0; ch < 4; ++ch) d[ch] = static_cast<std::uint8_t>(sum[ch] / area);
     }
   }
 }

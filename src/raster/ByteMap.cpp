@@ -59,6 +59,7 @@ void TByteMap::Clear(std::uint8_t fillValue) {
 void TByteMap::Assign(const TThreadPersistent* source) {
   InUpdate(*this, [&] {
     if (const auto* map = dynamic_cast<const TByteMap*>(source)) {
+      if (map == this) return;
       SetSize(map->Width(), map->Height());
       if (!bits_.empty()) std::memcpy(bits_.data(), map->Bits(), bits_.size());
     } else if (const auto* bitmap = dynamic_cast<const TBitmap32*>(source)) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <vector>
 
 namespace kdl {
@@ -47,6 +48,36 @@ std::int64_t MulDivRound(std::int64_t a, std::int64_t b, std::int64_t c) {
   if (r >= d - r) ++q;
   return static_cast<std::int64_t>(negative ? -q : q);
 }
+
+// sum div size, truncating toward zero, through a multiply by the
+// reciprocal. Half a unit added away from zero keeps the estimate 0.5/size
+// clear of every integer, which the rounding of doubles respects while
+// |sum| < 2^50; beyond that the remainder corrects it.
+class TTruncatingDivider {
+ public:
+  explicit TTruncatingDivider(std::int64_t size)
+      : size_(size), inverse_(1.0 / static_cast<double>(size)) {}
+  std::int32_t operator()(std::int64_t sum) const {
+    const double s = static_cast<double>(sum);
+    auto q = static_cast<std::int64_t>((s + (sum < 0 ? -0.5 : 0.5)) * inverse_);
+    if (sum >= kExact || sum <= -kExact) {
+      const std::int64_t r = sum - q * size_;
+      if (sum >= 0) {
+        if (r < 0) --q;
+        else if (r >= size_) ++q;
+      } else {
+        if (r > 0) ++q;
+        else if (r <= -size_) --q;
+      }
+    }
+    return static_cast<std::int32_t>(q);
+  }
+
+ private:
+  static constexpr std::int64_t kExact = std::int64_t{1} << 50;
+  std::int64_t size_;
+  double inverse_;
+};
 
 }  // namespace
 
@@ -124,11 +155,12 @@ void IntMapToAlpha(TBitmap32* b, TColor32 color) {
   }
 }
 
-void BlurPass(const TBitmap32& src, TBitmap32& dst, std::int32_t radius, std::int32_t size) {
-  const std::int64_t n = PixelCount(src);
-  if (n == 0 || n != PixelCount(dst) || radius < 0 || radius >= size) return;
-  const auto* in = reinterpret_cast<const std::int32_t*>(src.Bits());
-  auto* out = reinterpret_cast<std::int32_t*>(dst.Bits());
+namespace {
+
+// One box pass over n values; see BlurPass.
+void BlurRun(const std::int32_t* in, std::int32_t* out, std::int64_t n, std::int32_t radius,
+             std::int32_t size) {
+  const TTruncatingDivider div(size);
   // Window of output o: values o+radius-size+1 .. o+radius, those that
   // exist; the sum of up to size 32-bit values needs 64 bits.
   std::int64_t sum = 0;
@@ -137,33 +169,46 @@ void BlurPass(const TBitmap32& src, TBitmap32& dst, std::int32_t radius, std::in
   // Growing: nothing leaves yet.
   for (; o < n && o + radius - size < 0; ++o) {
     if (o + radius < n) sum += in[o + radius];
-    out[o] = static_cast<std::int32_t>(sum / size);
+    out[o] = div(sum);
   }
   // Sliding.
   for (; o + radius < n; ++o) {
     sum += in[o + radius] - static_cast<std::int64_t>(in[o + radius - size]);
-    out[o] = static_cast<std::int32_t>(sum / size);
+    out[o] = div(sum);
   }
   // Shrinking: nothing enters any more.
   for (; o < n; ++o) {
     sum -= in[o + radius - size];
-    out[o] = static_cast<std::int32_t>(sum / size);
+    out[o] = div(sum);
   }
+}
+
+// d[k x step + i] := s[i x count + k], tile by tile.
+void TransposeRun(const TColor32* s, TColor32* d, std::int32_t count, std::int32_t step) {
+  for (std::int32_t ti = 0; ti < step; ti += kTile)
+    for (std::int32_t tk = 0; tk < count; tk += kTile) {
+      const std::int32_t ei = std::min(ti + kTile, step), ek = std::min(tk + kTile, count);
+      // Written row by row, read column by column.
+      for (std::int32_t k = tk; k < ek; ++k) {
+        TColor32* out = d + static_cast<std::int64_t>(k) * step;
+        for (std::int32_t i = ti; i < ei; ++i) out[i] = s[static_cast<std::int64_t>(i) * count + k];
+      }
+    }
+}
+
+}  // namespace
+
+void BlurPass(const TBitmap32& src, TBitmap32& dst, std::int32_t radius, std::int32_t size) {
+  const std::int64_t n = PixelCount(src);
+  if (n == 0 || n != PixelCount(dst) || radius < 0 || radius >= size) return;
+  BlurRun(reinterpret_cast<const std::int32_t*>(src.Bits()), reinterpret_cast<std::int32_t*>(dst.Bits()), n,
+          radius, size);
 }
 
 void Transpose(const TBitmap32& src, TBitmap32& dst, std::int32_t count, std::int32_t step) {
   const std::int64_t n = static_cast<std::int64_t>(count) * step;
   if (count <= 0 || step <= 0 || PixelCount(src) != n || PixelCount(dst) != n) return;
-  const TColor32* s = src.Bits();
-  TColor32* d = dst.Bits();
-  for (std::int32_t ti = 0; ti < step; ti += kTile)
-    for (std::int32_t tk = 0; tk < count; tk += kTile) {
-      const std::int32_t ei = std::min(ti + kTile, step), ek = std::min(tk + kTile, count);
-      for (std::int32_t i = ti; i < ei; ++i) {
-        const TColor32* row = s + static_cast<std::int64_t>(i) * count;
-        for (std::int32_t k = tk; k < ek; ++k) d[static_cast<std::int64_t>(k) * step + i] = row[k];
-      }
-    }
+  TransposeRun(src.Bits(), dst.Bits(), count, step);
 }
 
 void BoxBlur(TBitmap32* b, float radius) {
@@ -174,13 +219,18 @@ void BoxBlur(TBitmap32* b, float radius) {
   std::int32_t size = static_cast<std::int32_t>(std::min(rounded, 1073741824.0));
   if (size % 2 == 0) ++size;
   const std::int32_t half = size / 2;
-  TBitmap32 temp;
-  temp.SetSize(b->Width(), b->Height());
-  temp.Clear(0);
-  BlurPass(*b, temp, half, size);
-  Transpose(temp, *b, b->Width(), b->Height());
-  BlurPass(*b, temp, half, size);
-  Transpose(temp, *b, b->Height(), b->Width());
+  // Rows blurred into the scratch buffer, turned back into the map, its
+  // columns (now run on) blurred, turned back: every pass writes all of
+  // its output, so the scratch needs no clearing.
+  const std::int32_t w = b->Width(), h = b->Height();
+  const std::int64_t n = PixelCount(*b);
+  const std::unique_ptr<std::int32_t[]> temp(new std::int32_t[static_cast<std::size_t>(n)]);
+  auto* map = reinterpret_cast<std::int32_t*>(b->Bits());
+  auto* scratch = reinterpret_cast<TColor32*>(temp.get());
+  BlurRun(map, temp.get(), n, half, size);
+  TransposeRun(scratch, b->Bits(), w, h);
+  BlurRun(map, temp.get(), n, half, size);
+  TransposeRun(scratch, b->Bits(), h, w);
 }
 
 // ---- Alpha and colour tests -----------------------------------------------------
