@@ -409,6 +409,20 @@ TEST(Polygon32, OffsetSquare) {
   EXPECT_EQ(shrunk->Contours()[0],
             (TArrayOfFixedPoint{FP(12, 12), FP(18, 12), FP(18, 18), FP(12, 18)}));
 
+  // Shrinking a needle bevels its sharp tip instead of mitring it into a
+  // spike far outside.
+  TPolygon32 needle;
+  for (const TFixedPoint& pt : {FP(10, 10), FP(60, 11), FP(10, 12)}) needle.AddPoint(pt);
+  for (float sharpness : {0.0f, 0.5f, 0.99f}) {
+    const auto thin = needle.Offset(-65536 / 4, sharpness);
+    for (const TFixedPoint& q : thin->Contours()[0]) {
+      EXPECT_GT(q.X, 8 * 65536) << sharpness;
+      EXPECT_LT(q.X, 62 * 65536) << sharpness;
+      EXPECT_GT(q.Y, 8 * 65536) << sharpness;
+      EXPECT_LT(q.Y, 14 * 65536) << sharpness;
+    }
+  }
+
   // A grown polygon covers the exact grown area (with bevelled corners).
   TBitmap32 b;
   b.SetSize(40, 40);
