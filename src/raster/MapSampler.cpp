@@ -1,0 +1,224 @@
+#include "raster/MapSampler.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "raster/Blend.h"
+
+namespace kdl {
+
+namespace {
+
+// 24.8 positions beyond this are far outside any source we can address;
+// keeping bases and deltas below it leaves every stepped position inside
+// 32 bits.
+constexpr double kPositionLimit = 536870912.0;  // 2^29
+
+bool Addressable(double v) { return std::fabs(v) <= kPositionLimit; }
+
+std::int32_t Near(double v) { return static_cast<std::int32_t>(std::nearbyint(v)); }
+
+}  // namespace
+
+void DistributeSteps(std::int32_t delta, std::int32_t n, std::int32_t* steps) {
+  if (n <= 0) {
+    steps[0] = delta;
+    return;
+  }
+  // Walk the magnitude and mirror the result, so that a negative delta
+  // spreads its remainder as evenly as a positive one.
+  const std::int64_t sign = delta < 0 ? -1 : 1;
+  const std::int64_t magnitude = sign * std::int64_t{delta};
+  const std::int64_t q = magnitude / n, r = magnitude % n;
+  std::int64_t total = 0, acc = 0;
+  for (std::int32_t k = 0; k < n; ++k) {
+    steps[k] = static_cast<std::int32_t>(sign * total);
+    acc += r;
+    total += q;
+    if (acc >= n) {
+      ++total;
+      acc -= n;
+    }
+  }
+  steps[n] = delta;
+}
+
+// ---- TdtpSampler ----------------------------------------------------------
+
+void TdtpSampler::SetTransform(TdtpTransform* t) {
+  std::unique_ptr<TdtpTransform> inverse;
+  if (t) {
+    inverse = t->Create();
+    inverse->Assign(*t);
+    inverse->Invert();
+  }
+  transform_ = t;
+  inverse_ = std::move(inverse);
+}
+
+// ---- TdtpMapSampler -------------------------------------------------------
+
+TdtpMapSampler::TdtpMapSampler() {
+  bytesPerPixel_ = 4;
+  SetOversampling(2);
+}
+
+void TdtpMapSampler::SetOversampling(std::int32_t n) {
+  if (static_cast<std::int64_t>(n) * n == sampleCount_) return;
+  if (n < 1 || n > 6) throw Exception("Illegal oversampling value");
+  sampleCount_ = n * n;
+  if (n == 1) {
+    spanRoutine_ = &TdtpMapSampler::SampleSpan;
+    return;
+  }
+  spanRoutine_ = &TdtpMapSampler::SampleSpanOversampled;
+  sampleOffsets_.assign(static_cast<std::size_t>(sampleCount_), {});
+  for (std::int32_t j = 0; j < n; ++j)
+    for (std::int32_t i = 0; i < n; ++i)
+      sampleOffsets_[static_cast<std::size_t>(i + n * j)] = {
+          static_cast<float>((j + 0.5) / n - 0.5), static_cast<float>((i + 0.5) / n - 0.5)};
+}
+
+const TColor32* TdtpMapSampler::GetSpan(std::int32_t x, std::int32_t y, std::int32_t count) {
+  const std::size_t need = static_cast<std::size_t>(std::max(count, 0)) * static_cast<std::size_t>(bytesPerPixel_);
+  if (spanBuffer_.size() < need) spanBuffer_.resize(need);
+  if (count > 0) (this->*spanRoutine_)(x, y, count);
+  return spanBuffer_.data();
+}
+
+TColor32 TdtpMapSampler::Read(double sx, double sy) const {
+  // A position that is not a number, or too far out for 24.8, lies outside
+  // the source.
+  if (!Addressable(sx) || !Addressable(sy)) return source_->OuterColor();
+  return source_->GetPixelTS256(Near(sx), Near(sy));
+}
+
+bool TdtpMapSampler::BuildSteps(std::int32_t x, std::int32_t y, std::int32_t count, TFloatPoint& p0) {
+  const TdtpTransform& inverse = *InverseTransform();
+  p0 = inverse.Transform({static_cast<float>(x + 0.5), static_cast<float>(y + 0.5)});
+  const TFloatPoint p1 = inverse.Transform(
+      {static_cast<float>(x + 0.5 + (count - 1)), static_cast<float>(y + 0.5)});
+  if (!Addressable(p0.X * 256.0) || !Addressable(p0.Y * 256.0) || !Addressable(p1.X * 256.0) ||
+      !Addressable(p1.Y * 256.0))
+    return false;
+  const auto n = static_cast<std::size_t>(count);
+  if (xSteps_.size() < n + 1) xSteps_.resize(n + 1);
+  if (ySteps_.size() < n + 1) ySteps_.resize(n + 1);
+  DistributeSteps(Near((static_cast<double>(p1.X) - p0.X) * 256.0), count - 1, xSteps_.data());
+  DistributeSteps(Near((static_cast<double>(p1.Y) - p0.Y) * 256.0), count - 1, ySteps_.data());
+  return true;
+}
+
+void TdtpMapSampler::SampleSpan(std::int32_t x, std::int32_t y, std::int32_t count) {
+  const TdtpTransform& inverse = *InverseTransform();
+  TColor32* out = spanBuffer_.data();
+  // An affine span is walked linearly in 24.8: two inverse mappings per row,
+  // integer steps in between.
+  TFloatPoint p0;
+  if (inverse.IsAffine() && count > 1 && BuildSteps(x, y, count, p0)) {
+    const std::int32_t bx = Near(p0.X * 256.0), by = Near(p0.Y * 256.0);
+    for (std::int32_t i = 0; i < count; ++i)
+      out[i] = source_->GetPixelTS256(bx + xSteps_[static_cast<std::size_t>(i)],
+                                      by + ySteps_[static_cast<std::size_t>(i)]);
+    EMMS();
+    return;
+  }
+  for (std::int32_t i = 0; i < count; ++i) {
+    const TFloatPoint p =
+        inverse.Transform({static_cast<float>(x + 0.5 + i), static_cast<float>(y + 0.5)});
+    out[i] = Read(p.X * 256.0, p.Y * 256.0);
+  }
+  EMMS();
+}
+
+void TdtpMapSampler::SampleSpanOversampled(std::int32_t x, std::int32_t y, std::int32_t count) {
+  const TdtpTransform& inverse = *InverseTransform();
+  const auto s = static_cast<std::size_t>(sampleCount_);
+  const std::size_t need = static_cast<std::size_t>(count) * s;
+  if (sampleBuffer_.size() < need) sampleBuffer_.resize(need);
+  TColor32* samples = sampleBuffer_.data();
+
+  // Sub-sample k of pixel i lives at i·S + k.
+  TFloatPoint p0;
+  if (inverse.IsAffine() && count > 1 && BuildSteps(x, y, count, p0)) {
+    for (std::size_t k = 0; k < s; ++k) {
+      const TFloatPoint p = inverse.Transform({static_cast<float>(x + 0.5 + sampleOffsets_[k].X),
+                                               static_cast<float>(y + 0.5 + sampleOffsets_[k].Y)});
+      if (!Addressable(p.X * 256.0) || !Addressable(p.Y * 256.0)) {
+        for (std::int32_t i = 0; i < count; ++i) samples[static_cast<std::size_t>(i) * s + k] = source_->OuterColor();
+        continue;
+      }
+      const std::int32_t bx = Near(p.X * 256.0), by = Near(p.Y * 256.0);
+      for (std::int32_t i = 0; i < count; ++i)
+        samples[static_cast<std::size_t>(i) * s + k] = source_->GetPixelTS256(
+            bx + xSteps_[static_cast<std::size_t>(i)], by + ySteps_[static_cast<std::size_t>(i)]);
+      EMMS();
+    }
+  } else {
+    for (std::size_t k = 0; k < s; ++k)
+      for (std::int32_t i = 0; i < count; ++i) {
+        const TFloatPoint p = inverse.Transform({static_cast<float>(x + 0.5 + sampleOffsets_[k].X + i),
+                                                 static_cast<float>(y + 0.5 + sampleOffsets_[k].Y)});
+        samples[static_cast<std::size_t>(i) * s + k] = Read(p.X * 256.0, p.Y * 256.0);
+        EMMS();
+      }
+  }
+
+  // Each output byte is the truncated mean of its sub-samples.
+  TColor32* out = spanBuffer_.data();
+  for (std::int32_t i = 0; i < count; ++i) {
+    const TColor32* px = samples + static_cast<std::size_t>(i) * s;
+    std::uint32_t sum[4] = {0, 0, 0, 0};
+    for (std::size_t k = 0; k < s; ++k)
+      for (int c = 0; c < 4; ++c) sum[c] += (px[k] >> (8 * c)) & 0xFF;
+    TColor32 v = 0;
+    for (int c = 0; c < 4; ++c) v |= (sum[c] / static_cast<std::uint32_t>(s)) << (8 * c);
+    out[i] = v;
+  }
+}
+
+void TdtpMapSampler::Render(const TFloatRect& srcRect) {
+  TBitmap32* target = Target();
+  if (!target || !source_ || !Transform() || !InverseTransform() || target->Empty()) return;
+
+  // 1. Bounding box of the mapped corners.
+  TFloatPoint corners[4] = {{srcRect.Left, srcRect.Top},
+                            {srcRect.Right, srcRect.Top},
+                            {srcRect.Right, srcRect.Bottom},
+                            {srcRect.Left, srcRect.Bottom}};
+  Transform()->TransformPoints(corners, 4);
+  double minX = corners[0].X, maxX = corners[0].X, minY = corners[0].Y, maxY = corners[0].Y;
+  for (const TFloatPoint& c : corners) {
+    minX = std::min(minX, static_cast<double>(c.X));
+    maxX = std::max(maxX, static_cast<double>(c.X));
+    minY = std::min(minY, static_cast<double>(c.Y));
+    maxY = std::max(maxY, static_cast<double>(c.Y));
+  }
+  // Non-finite bounds have no pixels to give.
+  if (!std::isfinite(minX) || !std::isfinite(maxX) || !std::isfinite(minY) || !std::isfinite(maxY))
+    return;
+
+  // 2. Clipped to the target, limited in floating point before any
+  // conversion to integers.
+  const double x0 = std::max(std::floor(minX), 0.0);
+  const double x1 = std::min(std::ceil(maxX), static_cast<double>(target->Width() - 1));
+  const double y0 = std::max(std::floor(minY), 0.0);
+  const double y1 = std::min(std::ceil(maxY), static_cast<double>(target->Height() - 1));
+  if (y1 < y0 || x1 - x0 + 1 <= 0) return;
+  const auto X0 = static_cast<std::int32_t>(x0), X1 = static_cast<std::int32_t>(x1);
+  const auto Y0 = static_cast<std::int32_t>(y0), Y1 = static_cast<std::int32_t>(y1);
+  const std::int32_t w = X1 - X0 + 1;
+
+  // 3. Every row of the box merged whole.
+  const std::uint32_t masterAlpha = source_->MasterAlpha();
+  for (std::int32_t y = Y0; y <= Y1; ++y) {
+    const TColor32* span = GetSpan(X0, y, w);
+    if (masterAlpha == 255)
+      MergeLine(span, target->PixelPtr(X0, y), w);
+    else
+      MergeLineEx(span, target->PixelPtr(X0, y), w, masterAlpha);
+    EMMS();
+  }
+}
+
+}  // namespace kdl

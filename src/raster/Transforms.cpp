@@ -1,0 +1,442 @@
+#include "raster/Transforms.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "raster/Blend.h"
+#include "raster/LowLevel.h"
+
+namespace kdl {
+
+// ---- Kernels ----------------------------------------------------------------
+
+float BoxFilter(float x) { return (x > -0.5f && x <= 0.5f) ? 1.0f : 0.0f; }
+
+float LinearFilter(float x) { return (x >= -1.0f && x < 1.0f) ? 1.0f - std::fabs(x) : 0.0f; }
+
+float LinearFilterDraft(float x) { return LinearFilter(x); }
+
+float CosineFilter(float x) {
+  if (std::fabs(x) < 1.0f) return (std::cos(x * std::numbers::pi_v<float>) + 1.0f) / 2.0f;
+  return 0.0f;
+}
+
+float SplineFilter(float x) {
+  const float t = std::fabs(x);
+  if (t < 1.0f) return t * t * t / 2.0f - t * t + 2.0f / 3.0f;
+  if (t < 2.0f) {
+    const float u = 2.0f - t;
+    return u * u * u / 6.0f;
+  }
+  return 0.0f;
+}
+
+float SinC(float x) {
+  if (x == 0.0f) return 1.0f;
+  const float px = x * std::numbers::pi_v<float>;
+  return std::sin(px) / px;
+}
+
+float LanczosFilter(float x) {
+  const float t = std::fabs(x);
+  if (t < 3.0f) return SinC(t) * SinC(t / 3.0f);
+  return 0.0f;
+}
+
+float MitchellFilter(float x) {
+  const float t = std::fabs(x);
+  if (t < 1.0f) return (7.0f * t * t * t - 12.0f * t * t + 16.0f / 3.0f) / 6.0f;
+  if (t < 2.0f)
+    return (-7.0f / 3.0f * t * t * t + 12.0f * t * t - 20.0f * t + 32.0f / 3.0f) / 6.0f;
+  return 0.0f;
+}
+
+TFilterFunction FilterFunction(TStretchFilter filter) {
+  switch (filter) {
+    case sfNearest: return BoxFilter;
+    case sfDraft: return LinearFilterDraft;
+    case sfLinear: return LinearFilter;
+    case sfCosine: return CosineFilter;
+    case sfSpline: return SplineFilter;
+    case sfLanczos: return LanczosFilter;
+    case sfMitchell: return MitchellFilter;
+  }
+  return BoxFilter;
+}
+
+float FilterWidth(TStretchFilter filter) {
+  switch (filter) {
+    case sfSpline:
+    case sfMitchell: return 2.0f;
+    case sfLanczos: return 3.0f;
+    default: return 1.0f;
+  }
+}
+
+namespace {
+
+// The combine operation of one transfer: store, blend through the source's
+// combine mode with its master alpha, or hand to the caller's combiner.
+struct TCombineOp {
+  TDrawMode mode;
+  TCombineMode combineMode;
+  TColor32 masterAlpha;
+  const TPixelCombineEvent* callback;
+
+  void operator()(TColor32 c, TColor32& d) const {
+    switch (mode) {
+      case dmOpaque: d = c; break;
+      case dmBlend: BLEND_MEM_EX[combineMode](c, d, masterAlpha); break;
+      case dmCustom: (*callback)(c, d, masterAlpha); break;
+    }
+  }
+};
+
+void BlockTransfer(TBitmap32& dst, const TRect& clip, TBitmap32& src, std::int32_t srcX,
+                   std::int32_t srcY, const TCombineOp& op) {
+  const std::int32_t w = clip.Width();
+  for (std::int32_t y = clip.Top; y < clip.Bottom; ++y) {
+    const TColor32* s = src.PixelPtr(srcX, srcY + y - clip.Top);
+    TColor32* d = dst.PixelPtr(clip.Left, y);
+    switch (op.mode) {
+      case dmOpaque:
+        MoveLongword(s, d, w);
+        break;
+      case dmBlend:
+        if (op.masterAlpha < 255)
+          BLEND_LINE_EX[op.combineMode](s, d, w, op.masterAlpha);
+        else
+          BLEND_LINE[op.combineMode](s, d, w);
+        break;
+      case dmCustom:
+        for (std::int32_t x = 0; x < w; ++x) (*op.callback)(s[x], d[x], op.masterAlpha);
+        break;
+    }
+  }
+}
+
+// Source index for each destination position lo..hi of the clip: the exact
+// rational floor((p - dstLo) * srcW / dstW), so that float rounding can
+// never map the last position past the source's end.
+std::vector<std::int32_t> NearestMap(std::int32_t dstLo, std::int32_t dstHi, std::int32_t clipLo,
+                                     std::int32_t clipHi, std::int32_t srcLo, std::int32_t srcHi) {
+  std::vector<std::int32_t> map(static_cast<std::size_t>(clipHi - clipLo));
+  const std::int64_t dstW = static_cast<std::int64_t>(dstHi) - dstLo;
+  const std::int64_t srcW = static_cast<std::int64_t>(srcHi) - srcLo;
+  for (std::int32_t p = clipLo; p < clipHi; ++p) {
+    std::int32_t s;
+    if (dstW < 2)
+      s = static_cast<std::int32_t>((static_cast<std::int64_t>(srcLo) + srcHi - 1) / 2);
+    else
+      s = static_cast<std::int32_t>((p - dstLo) * srcW / dstW + srcLo);
+    map[static_cast<std::size_t>(p - clipLo)] = s;
+  }
+  if (!map.empty()) {
+    KDL_RASTER_ASSERT(map.front() >= srcLo);
+    KDL_RASTER_ASSERT(map.back() < srcHi);
+  }
+  return map;
+}
+
+void StretchNearest(TBitmap32& dst, const TRect& dstRect, const TRect& clip, TBitmap32& src,
+                    const TRect& srcRect, const TCombineOp& op) {
+  if (srcRect.Left < 0 || srcRect.Top < 0 || srcRect.Right > src.Width() ||
+      srcRect.Bottom > src.Height())
+    throw Exception("Invalid SrcRect");
+  const auto cols = NearestMap(dstRect.Left, dstRect.Right, clip.Left, clip.Right, srcRect.Left,
+                               srcRect.Right);
+  const auto rows = NearestMap(dstRect.Top, dstRect.Bottom, clip.Top, clip.Bottom, srcRect.Top,
+                               srcRect.Bottom);
+  const std::int32_t w = clip.Width();
+  std::vector<TColor32> buffer;
+  if (op.mode == dmBlend) buffer.resize(static_cast<std::size_t>(w));
+  std::int32_t previous = -1;
+  for (std::int32_t y = clip.Top; y < clip.Bottom; ++y) {
+    const std::int32_t sy = rows[static_cast<std::size_t>(y - clip.Top)];
+    const TColor32* s = src.ScanLine(sy);
+    TColor32* d = dst.PixelPtr(clip.Left, y);
+    switch (op.mode) {
+      case dmOpaque:
+        if (sy == previous) {
+          MoveLongword(d - dst.Width(), d, w);
+        } else {
+          for (std::int32_t x = 0; x < w; ++x) d[x] = s[cols[static_cast<std::size_t>(x)]];
+        }
+        break;
+      case dmBlend:
+        if (sy != previous)
+          for (std::int32_t x = 0; x < w; ++x) buffer[static_cast<std::size_t>(x)] = s[cols[static_cast<std::size_t>(x)]];
+        if (op.masterAlpha < 255)
+          BLEND_LINE_EX[op.combineMode](buffer.data(), d, w, op.masterAlpha);
+        else
+          BLEND_LINE[op.combineMode](buffer.data(), d, w);
+        break;
+      case dmCustom:
+        for (std::int32_t x = 0; x < w; ++x)
+          (*op.callback)(s[cols[static_cast<std::size_t>(x)]], d[x], op.masterAlpha);
+        break;
+    }
+    previous = sy;
+  }
+}
+
+struct TLinearEntry {
+  std::int32_t index;
+  std::uint32_t weight;  // left/upper weight in both 16-bit halves
+};
+
+std::vector<TLinearEntry> LinearMap(std::int32_t dstLo, std::int32_t dstHi, std::int32_t clipLo,
+                                    std::int32_t clipHi, std::int32_t srcLo, std::int32_t srcHi,
+                                    std::int32_t srcSize) {
+  std::vector<TLinearEntry> map(static_cast<std::size_t>(clipHi - clipLo));
+  const double scale = static_cast<double>(srcHi - srcLo) / static_cast<double>(dstHi - dstLo);
+  for (std::int32_t p = clipLo; p < clipHi; ++p) {
+    double pos = scale * (p - dstLo + 0.5) + srcLo - 0.5;
+    pos = std::clamp(pos, 0.0, static_cast<double>(srcSize - 1));
+    const double fl = std::floor(pos);
+    const auto w = static_cast<std::uint32_t>(256 - static_cast<std::int32_t>(std::nearbyint((pos - fl) * 256)));
+    map[static_cast<std::size_t>(p - clipLo)] = {static_cast<std::int32_t>(fl), w | (w << 16)};
+  }
+  // Keep the right (lower) neighbour inside the source rectangle.
+  for (auto it = map.rbegin(); it != map.rend() && it->index + 1 >= srcHi; ++it) {
+    it->index = srcHi - 2;
+    it->weight = 0;
+  }
+  return map;
+}
+
+void StretchHorzStretchVertLinear(TBitmap32& dst, const TRect& dstRect, const TRect& clip,
+                                  TBitmap32& src, const TRect& srcRect, const TCombineOp& op) {
+  const auto cols = LinearMap(dstRect.Left, dstRect.Right, clip.Left, clip.Right, srcRect.Left,
+                              srcRect.Right, src.Width());
+  const auto rows = LinearMap(dstRect.Top, dstRect.Bottom, clip.Top, clip.Bottom, srcRect.Top,
+                              srcRect.Bottom, src.Height());
+  const std::int32_t sw = src.Width();
+  for (std::int32_t y = clip.Top; y < clip.Bottom; ++y) {
+    const TLinearEntry& r = rows[static_cast<std::size_t>(y - clip.Top)];
+    const TColor32* row = src.ScanLine(r.index);
+    TColor32* d = dst.PixelPtr(clip.Left, y);
+    for (std::int32_t x = 0; x < clip.Width(); ++x) {
+      const TLinearEntry& c = cols[static_cast<std::size_t>(x)];
+      const TColor32* p = row + c.index;
+      op(LinearInterpolator(c.weight, r.weight, p, p + sw), d[x]);
+    }
+  }
+  EMMS();
+}
+
+void Resample(TBitmap32& dst, const TRect& dstRect, const TRect& clip, TBitmap32& src,
+              const TRect& srcRect, TStretchFilter filter, TCombineOp op);
+
+void DraftResample(TBitmap32& dst, const TRect& dstRect, const TRect& clip, TBitmap32& src,
+                   const TRect& srcRect, const TCombineOp& op) {
+  const std::int32_t srcW = srcRect.Width(), srcH = srcRect.Height();
+  const std::int32_t dstW = dstRect.Width(), dstH = dstRect.Height();
+  if (dstW > srcW || dstH > srcH) {
+    if (srcW < 2 || srcH < 2)
+      Resample(dst, dstRect, clip, src, srcRect, sfLinear, op);
+    else
+      StretchHorzStretchVertLinear(dst, dstRect, clip, src, srcRect, op);
+    return;
+  }
+  // Block boundaries of the clipped span, in source positions (64-bit: the
+  // products of a step and a position overflow 32 bits on large images),
+  // never past the rectangle's end.
+  auto blocks = [](std::int32_t dstLo, std::int32_t dstSize, std::int32_t clipLo,
+                   std::int32_t clipHi, std::int32_t srcLo, std::int32_t srcHi, std::int32_t srcSize) {
+    const float scale = static_cast<float>(srcSize) / static_cast<float>(dstSize);
+    const auto step = static_cast<std::int64_t>(scale * 65536.0f);
+    // Blocks are numbered from the rectangle's edge, not the clip's, so a
+    // clipped draw gives the same pixels as the whole one.
+    std::vector<std::int32_t> edges(static_cast<std::size_t>(clipHi - clipLo) + 1);
+    for (std::size_t k = 0; k < edges.size(); ++k) {
+      const std::int64_t block = static_cast<std::int64_t>(clipLo) - dstLo + static_cast<std::int64_t>(k);
+      edges[k] = static_cast<std::int32_t>(std::min<std::int64_t>(srcHi, srcLo + ((block * step) >> 16)));
+    }
+    // Every block covers at least one pixel.
+    for (std::size_t k = edges.size() - 1; k-- > 0;)
+      if (edges[k] >= edges[k + 1]) edges[k] = edges[k + 1] - 1;
+    return edges;
+  };
+  const auto xs = blocks(dstRect.Left, dstW, clip.Left, clip.Right, srcRect.Left, srcRect.Right, srcW);
+  const auto ys = blocks(dstRect.Top, dstH, clip.Top, clip.Bottom, srcRect.Top, srcRect.Bottom, srcH);
+  const std::int32_t stride = src.Width() * 4;
+  for (std::int32_t y = clip.Top; y < clip.Bottom; ++y) {
+    const std::size_t j = static_cast<std::size_t>(y - clip.Top);
+    const std::int32_t y0 = ys[j], bh = ys[j + 1] - ys[j];
+    TColor32* d = dst.PixelPtr(clip.Left, y);
+    for (std::int32_t x = 0; x < clip.Width(); ++x) {
+      const std::size_t i = static_cast<std::size_t>(x);
+      const std::int32_t x0 = xs[i], bw = xs[i + 1] - xs[i];
+      op(BlockAverage(static_cast<std::uint32_t>(bw), static_cast<std::uint32_t>(bh), src.PixelPtr(x0, y0), stride), d[x]);
+    }
+  }
+  EMMS();
+}
+
+void Resample(TBitmap32& dst, const TRect& dstRect, const TRect& clip, TBitmap32& src,
+              const TRect& srcRect, TStretchFilter filter, TCombineOp op) {
+  if (op.mode == dmCustom && !*op.callback) op.mode = dmOpaque;
+  if (op.mode == dmBlend && op.masterAlpha == 0) return;
+  const TMappingTable cols = BuildMappingTable(dstRect.Left, dstRect.Right, clip.Left, clip.Right,
+                                               srcRect.Left, srcRect.Right, filter);
+  const TMappingTable rows = BuildMappingTable(dstRect.Top, dstRect.Bottom, clip.Top, clip.Bottom,
+                                               srcRect.Top, srcRect.Bottom, filter);
+  if (cols.empty() || rows.empty()) return;
+
+  // The vertical pass covers every source column any cluster reads: with
+  // wide kernels the first and last clusters need not hold the extremes.
+  std::int32_t lo = INT32_MAX, hi = INT32_MIN;
+  for (const TCluster& c : cols)
+    for (const TMappingPair& p : c) {
+      lo = std::min(lo, p.Pos);
+      hi = std::max(hi, p.Pos);
+    }
+  if (lo > hi) return;
+  const std::size_t span = static_cast<std::size_t>(hi - lo) + 1;
+  std::vector<std::int64_t> buffer(span * 4);
+  constexpr std::int64_t kTop = std::int64_t{255} << 16;
+
+  for (std::int32_t y = clip.Top; y < clip.Bottom; ++y) {
+    // Vertical pass: weight x channel summed over the row's cluster.
+    std::fill(buffer.begin(), buffer.end(), 0);
+    for (const TMappingPair& r : rows[static_cast<std::size_t>(y - clip.Top)]) {
+      const TColor32* s = src.PixelPtr(lo, r.Pos);
+      std::int64_t* b = buffer.data();
+      for (std::size_t x = 0; x < span; ++x, b += 4) {
+        const TColor32 c = s[x];
+        b[0] += static_cast<std::int64_t>(r.Weight) * (c & 0xFF);
+        b[1] += static_cast<std::int64_t>(r.Weight) * ((c >> 8) & 0xFF);
+        b[2] += static_cast<std::int64_t>(r.Weight) * ((c >> 16) & 0xFF);
+        b[3] += static_cast<std::int64_t>(r.Weight) * (c >> 24);
+      }
+    }
+    // Horizontal pass: totals in units of 65536, limited to the channel
+    // range so that negative lobes and rounding never wrap.
+    TColor32* d = dst.PixelPtr(clip.Left, y);
+    for (std::int32_t x = 0; x < clip.Width(); ++x) {
+      std::int64_t t[4] = {0, 0, 0, 0};
+      for (const TMappingPair& p : cols[static_cast<std::size_t>(x)]) {
+        const std::int64_t* b = buffer.data() + static_cast<std::size_t>(p.Pos - lo) * 4;
+        t[0] += p.Weight * b[0];
+        t[1] += p.Weight * b[1];
+        t[2] += p.Weight * b[2];
+        t[3] += p.Weight * b[3];
+      }
+      TColor32 c = 0;
+      for (int k = 3; k >= 0; --k)
+        c = (c << 8) | static_cast<TColor32>(std::clamp<std::int64_t>(t[k], 0, kTop) >> 16);
+      op(c, d[x]);
+    }
+  }
+  EMMS();
+}
+
+}  // namespace
+
+void CheckBitmaps(const TBitmap32* dst, const TBitmap32* src) {
+  if (dst == nullptr || dst->Empty()) throw ETransformError("Destination bitmap is nil or empty");
+  if (src == nullptr || src->Empty()) throw ETransformError("Source bitmap is nil or empty");
+}
+
+bool CheckSrcRect(const TBitmap32& src, const TRect& srcRect) {
+  if (IsRectEmpty(srcRect)) return false;
+  if (srcRect.Left >= 0 && srcRect.Right <= src.Width() && srcRect.Top >= 0 &&
+      srcRect.Bottom <= src.Height())
+    return true;
+  throw ETransformError("Source rectangle is invalid");
+}
+
+TMappingTable BuildMappingTable(std::int32_t dstLo, std::int32_t dstHi, std::int32_t clipLo,
+                                std::int32_t clipHi, std::int32_t srcLo, std::int32_t srcHi,
+                                TStretchFilter filter) {
+  const std::int32_t srcW = srcHi - srcLo;
+  const std::int32_t dstW = dstHi - dstLo;
+  TMappingTable table;
+  if (srcW <= 0 || clipHi <= clipLo) return table;
+  table.resize(static_cast<std::size_t>(clipHi - clipLo));
+  if (srcW == 1) {
+    for (TCluster& c : table) c.assign(1, {srcLo, 256});
+    return table;
+  }
+  const TFilterFunction f = FilterFunction(filter);
+  const float width = FilterWidth(filter);
+  const float scale = static_cast<float>(dstW) / static_cast<float>(srcW);
+  for (std::int32_t i = 0; i < clipHi - clipLo; ++i) {
+    TCluster& cluster = table[static_cast<std::size_t>(i)];
+    const double center =
+        (static_cast<double>(i) + clipLo - dstLo + 0.5) / scale + srcLo - 0.5;
+    if (scale >= 1.0f) {
+      const auto first = static_cast<std::int64_t>(std::floor(center - width));
+      const auto last = static_cast<std::int64_t>(std::ceil(center + width));
+      for (std::int64_t j = first; j <= last; ++j) {
+        const auto w = static_cast<std::int32_t>(
+            std::nearbyint(f(static_cast<float>(center - static_cast<double>(j))) * 256.0f));
+        if (w != 0)
+          cluster.push_back({Constrain(static_cast<std::int32_t>(j), srcLo, srcHi - 1), w});
+      }
+    } else {
+      const double reach = width / scale;
+      const auto first = static_cast<std::int64_t>(std::floor(center - reach));
+      const auto last = static_cast<std::int64_t>(std::ceil(center + reach));
+      for (std::int64_t j = first; j <= last; ++j) {
+        const auto w = static_cast<std::int32_t>(std::nearbyint(
+            scale * f(static_cast<float>((center - static_cast<double>(j)) * scale)) * 256.0f));
+        if (w != 0)
+          cluster.push_back({Constrain(static_cast<std::int32_t>(j), srcLo, srcHi - 1), w});
+      }
+      if (cluster.empty())
+        cluster.push_back(
+            {Constrain(static_cast<std::int32_t>(std::floor(center)), srcLo, srcHi - 1), 256});
+    }
+    // Every cluster sums to exactly 256, so a constant image stays constant.
+    std::int32_t sum = 0;
+    for (const TMappingPair& p : cluster) sum += p.Weight;
+    if (sum != 256) cluster[(cluster.size() - 1) / 2].Weight += 256 - sum;
+  }
+  return table;
+}
+
+void StretchTransfer(TBitmap32* dst, TRect dstRect, TRect dstClip, TBitmap32* src, TRect srcRect,
+                     TStretchFilter stretchFilter, TDrawMode drawMode,
+                     const TPixelCombineEvent& combineCallBack) {
+  struct TEmmsAtExit {
+    ~TEmmsAtExit() { EMMS(); }
+  } emms;
+  if (src != nullptr && src->Empty()) return;
+  CheckBitmaps(dst, src);
+  if (!CheckSrcRect(*src, srcRect)) return;
+  IntersectRect(dstClip, dstClip, dst->BoundsRect());
+  IntersectRect(dstClip, dstClip, dstRect);
+  if (IsRectEmpty(dstClip)) return;
+  if (drawMode == dmCustom && !combineCallBack) drawMode = dmOpaque;
+  if (drawMode == dmBlend && src->MasterAlpha() == 0) return;
+
+  const TCombineOp op{drawMode, src->CombineMode(), src->MasterAlpha(), &combineCallBack};
+  if (dstRect.Width() == srcRect.Width() && dstRect.Height() == srcRect.Height()) {
+    BlockTransfer(*dst, dstClip, *src, srcRect.Left + dstClip.Left - dstRect.Left,
+                  srcRect.Top + dstClip.Top - dstRect.Top, op);
+    return;
+  }
+  switch (stretchFilter) {
+    case sfNearest:
+      StretchNearest(*dst, dstRect, dstClip, *src, srcRect, op);
+      break;
+    case sfDraft:
+      DraftResample(*dst, dstRect, dstClip, *src, srcRect, op);
+      break;
+    case sfLinear:
+      if (dstRect.Width() > srcRect.Width() && dstRect.Height() > srcRect.Height() &&
+          srcRect.Width() > 1 && srcRect.Height() > 1)
+        StretchHorzStretchVertLinear(*dst, dstRect, dstClip, *src, srcRect, op);
+      else
+        Resample(*dst, dstRect, dstClip, *src, srcRect, sfLinear, op);
+      break;
+    default:
+      Resample(*dst, dstRect, dstClip, *src, srcRect, stretchFilter, op);
+      break;
+  }
+}
+
+}  // namespace kdl
