@@ -87,12 +87,15 @@ void TdtpFontRenderer::TextToPolygon(std::u16string_view text, TPolygon32& polyg
     for (std::size_t i = 0; i < text.size() && orientation == 0; ++i)
       orientation = font_->GetGlyph(text[i])->Orientation();
 
+  TArrayOfFixedPoint placed;
   for (const char16_t c : text) {
     const TdtpGlyph* g = font_->GetGlyph(c);
     if (g->Outline) {
       for (const TArrayOfFixedPoint& line : g->Outline->Contours()) {
+        placed.clear();
+        for (const TFixedPoint& p : line) placed.push_back(place(p.X, p.Y));
         polygon.StartLine();
-        for (const TFixedPoint& p : line) polygon.AddPoint(place(p.X, p.Y));
+        polygon.AddPoints(placed.data(), static_cast<std::int64_t>(placed.size()));
       }
     }
 

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <algorithm>
 #include <string>
 
 #include "document/text/FontManager.h"
@@ -73,6 +74,56 @@ std::size_t PointCount(const TPolygon32& p) {
   std::size_t n = 0;
   for (const auto& line : p.Contours()) n += line.size();
   return n;
+}
+
+TNativePoint U(double x, double y) {  // font units to 16.16
+  return {static_cast<std::int32_t>(x * 65536), static_cast<std::int32_t>(y * 65536)};
+}
+
+TEST(FontOutline, NativeRecordsFollowTheConversionRules) {
+  TNativeGlyph g;
+  // A line with a repeated point, then a quarter-circle-like spline whose
+  // halves are short enough to stop after one subdivision.
+  g.Polygons.push_back({U(0, 0), {{nctLine, {U(0, 0), U(10, 0)}}, {nctQSpline, {U(10, 10), U(0, 10)}}}});
+  // Raw 16.16 values with odd negative sums: midpoints truncate towards zero.
+  g.Polygons.push_back({{0, 0},
+                        {{static_cast<TNativeCurveType>(3), {{99, 99}}},
+                         {nctQSpline, {{-3, 7}, {0, 7}, {5, 0}}}}});
+  // Already closed: no extra point.
+  g.Polygons.push_back({U(1, 1), {{nctLine, {U(2, 1), U(1, 2), U(1, 1)}}}});
+  TPolygon32 p;
+  OutlineToPolygon(g, p);
+  const auto f = [](double x, double y) { return TFixedPoint{U(x, y).X, U(x, y).Y}; };
+  ASSERT_EQ(p.Contours().size(), 3u);
+  EXPECT_EQ(p.Contours()[0], (TArrayOfFixedPoint{f(0, 0), f(10, 0), f(10, -5), f(7.5, -7.5),
+                                                  f(5, -10), f(0, -10), f(0, 0)}));
+  EXPECT_EQ(p.Contours()[1], (TArrayOfFixedPoint{{0, 0}, {-1, -3}, {-1, -5}, {-2, -7}, {-1, -7},
+                                                  {0, -7}, {1, -5}, {2, -3}, {5, 0}, {0, 0}}));
+  EXPECT_EQ(p.Contours()[2], (TArrayOfFixedPoint{f(1, -1), f(2, -1), f(1, -2), f(1, -1)}));
+}
+
+TEST(FontOutline, FlatteningStaysWithinTheTolerance) {
+  // A wide quadratic; every point added lies within a quarter of the
+  // 20-unit control legs of the true curve, and the pieces are short.
+  const double bx = 0, by = 0, ax = 800, ay = -30, cx = 500, cy = 900;
+  TPolygon32 p;
+  p.AddPoint({0, 0});
+  FlattenQuadratic(p, {0, 0}, {U(ax, ay).X, U(ax, ay).Y}, {U(cx, cy).X, U(cx, cy).Y});
+  const auto& pts = p.Contours()[0];
+  ASSERT_GT(pts.size(), 40u);
+  EXPECT_EQ(pts.back(), (TFixedPoint{U(cx, cy).X, U(cx, cy).Y}));
+  for (const auto& q : pts) {
+    double best = 1e9;
+    for (int i = 0; i <= 20000; ++i) {
+      const double t = i / 20000.0, u = 1 - t;
+      const double x = u * u * bx + 2 * u * t * ax + t * t * cx;
+      const double y = u * u * by + 2 * u * t * ay + t * t * cy;
+      best = std::min(best, std::hypot(q.X / 65536.0 - x, q.Y / 65536.0 - y));
+    }
+    EXPECT_LE(best, 5.0);
+  }
+  for (std::size_t i = 1; i < pts.size(); ++i)
+    EXPECT_LE(std::abs(pts[i].X - pts[i - 1].X) + std::abs(pts[i].Y - pts[i - 1].Y), 20 * 65536);
 }
 
 const char* const kFamilies[] = {"Liberation Sans", "Liberation Serif", "DejaVu Sans"};
