@@ -479,15 +479,18 @@ void TBitmap32::LineXP(TFixed x1, TFixed y1, TFixed x2, TFixed y2, bool l) {
 
 namespace {
 
-// The LineXS family after clipping: whole pixels inside the clip when both
-// ends keep two pixels from its right and bottom edges, else every pixel
-// checked.
+// The LineXS family after clipping: unchecked pixels when both ends keep a
+// pixel from the clip's left and top edges and two from its right and
+// bottom edges, else every pixel checked. The left and top margin matters:
+// the last pixel of a line shorter than a pixel lands up to a pixel before
+// its start.
 template <typename Colour>
 void DrawClippedX(TBitmap32& b, const TFixedClip& f, std::int32_t x1, std::int32_t y1,
                   std::int32_t x2, std::int32_t y2, bool l, Colour colour) {
   auto between = [](std::int64_t v, std::int64_t lo, std::int64_t hi) { return v > lo && v < hi; };
-  const bool inner = between(x1, f.Left, f.Right - 0x20000) && between(x2, f.Left, f.Right - 0x20000) &&
-                     between(y1, f.Top, f.Bottom - 0x20000) && between(y2, f.Top, f.Bottom - 0x20000);
+  const std::int64_t left = f.Left + 0x10000, top = f.Top + 0x10000;
+  const bool inner = between(x1, left, f.Right - 0x20000) && between(x2, left, f.Right - 0x20000) &&
+                     between(y1, top, f.Bottom - 0x20000) && between(y2, top, f.Bottom - 0x20000);
   if (inner)
     WalkLineX(
         x1, y1, x2, y2, l, [&b](std::int32_t x, std::int32_t y, TColor32 c) { b.SetPixelT256(x, y, c); },

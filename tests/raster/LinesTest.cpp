@@ -357,6 +357,14 @@ TEST(LineXS, ClipsEverywhereOnTheBitmap) {
     drawn += !Touched(b).empty();
   }
   EXPECT_GT(drawn, 100);
+  // Segments shorter than a pixel close to the top-left edges: their last
+  // pixel lands before their start.
+  std::uniform_real_distribution<float> nearEdge(0.0f, 1.5f), tiny(-0.9f, 0.9f);
+  for (int i = 0; i < 2000; ++i) {
+    const float x = nearEdge(rng), y = nearEdge(rng);
+    b.LineXS(Fixed(x), Fixed(y), Fixed(x + tiny(rng)), Fixed(y + tiny(rng)), 0xFFFFFFFFu, i % 2);
+  }
+  b.LineXS(10240, 10240, 30720, 10240, 0xFFFFFFFFu, false);
 }
 
 TEST(LineXP, OneColourPatternDrawsTheSolidLine) {
