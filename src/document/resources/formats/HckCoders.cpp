@@ -218,8 +218,30 @@ std::int64_t RankDecodedSize(const std::uint8_t* block, std::size_t blockLength)
   return static_cast<std::int64_t>(n);
 }
 
-int RankDecode(const std::uint8_t* block, std::size_t blockLength, std::uint8_t* target,
-               std::size_t capacity, std::size_t& outLength) {
+namespace {
+
+// Class counts of the four codes in each class byte.
+// and, for each code, how many codes of each class precede it in the byte.
+struct TClassCounts {
+  std::uint8_t Count[256][4];
+  std::uint8_t Before[256][4][4];
+  constexpr TClassCounts() : Count(), Before() {
+    for (int b = 0; b < 256; ++b)
+      for (int k = 0; k < 4; ++k) {
+        for (int c = 0; c < 4; ++c) Before[b][k][c] = Count[b][c];
+        ++Count[b][(b >> (2 * k)) & 3];
+      }
+  }
+};
+constexpr TClassCounts kClassCounts;
+
+}  // namespace
+
+// The rank decoder; with kDelta the running sum of the values is written
+// (the delta filter undone in the same pass).
+template <bool kDelta>
+int RankDecodeImpl(const std::uint8_t* block, std::size_t blockLength, std::uint8_t* target,
+                   std::size_t capacity, std::size_t& outLength) {
   outLength = 0;
   if (!block) return kCoderNoSource;
   const std::int64_t size = RankDecodedSize(block, blockLength);
@@ -232,45 +254,108 @@ int RankDecode(const std::uint8_t* block, std::size_t blockLength, std::uint8_t*
   const int g = block[12];
   const std::uint8_t* table = block + kRankHeadSize;
   const std::size_t classAt = kRankHeadSize + static_cast<std::size_t>(g) + 1;
+  const std::uint8_t* classes = block + classAt;
   std::size_t literalAt = classAt + n / 4 + 1;
+
+  // The class stream tells how long the bit and nibble streams must be;
+  // with both present (as the writer lays them out, a byte to spare) and
+  // every rank below 19 in the table, the loop needs no further checks
+  // but for literals.
+  std::size_t count[4] = {};
+  for (std::size_t i = 0; i < n / 4; ++i)
+    for (int k = 0; k < 4; ++k) count[k] += kClassCounts.Count[classes[i]][k];
+  for (std::size_t i = n / 4 * 4; i < n; ++i) ++count[(classes[i / 4] >> (2 * (i % 4))) & 3];
+  if (g < kClass3First - 1 || bitAt > blockLength || count[1] / 8 + 1 > blockLength - bitAt ||
+      nibbleAt > blockLength || count[2] / 2 + 1 > blockLength - nibbleAt)
+    return kCoderFailed;
+  const std::uint8_t* bits = block + bitAt;
+  const std::uint8_t* nibbles = block + nibbleAt;
+
+  // The usual block: its literals are exactly one per class-3 code (none
+  // of them a skipped value of 237 and above), all within the table, with
+  // the nibble stream's byte behind them. Then every code is decoded
+  // without a branch on its class.
+  bool plain = literalAt <= nibbleAt && count[3] <= nibbleAt - literalAt;
+  if (plain) {
+    int highest = 0;
+    for (std::size_t i = 0; i < count[3]; ++i) highest = std::max<int>(highest, block[literalAt + i]);
+    plain = kClass3First + highest <= g;
+  }
+  if (plain) {
+    const std::uint8_t* literals = block + literalAt;
+    std::size_t n1 = 0;
+    std::size_t n2 = 0;
+    std::size_t n3 = 0;
+    std::uint8_t sum = 0;
+    // Code k of class c reads item n_c + Before[k][c] of its stream, so the
+    // four codes of a class byte decode independently of each other.
+    auto decode = [&](std::size_t i, unsigned cls, const std::uint8_t* before) {
+      const std::size_t b1 = n1 + before[1];
+      const std::size_t b2 = n2 + before[2];
+      const int rank[4] = {0, 1 + ((bits[b1 / 8] >> (b1 % 8)) & 1),
+                           kClass2First + ((nibbles[b2 / 2] >> (4 * (b2 % 2))) & 15),
+                           kClass3First + literals[n3 + before[3]]};
+      if constexpr (kDelta) {
+        sum = static_cast<std::uint8_t>(sum + table[rank[cls]]);
+        target[i] = sum;
+      } else {
+        target[i] = table[rank[cls]];
+      }
+    };
+    for (std::size_t q = 0; q < n / 4; ++q) {
+      const unsigned c = classes[q];
+      const auto& before = kClassCounts.Before[c];
+      decode(4 * q, c & 3, before[0]);
+      decode(4 * q + 1, (c >> 2) & 3, before[1]);
+      decode(4 * q + 2, (c >> 4) & 3, before[2]);
+      decode(4 * q + 3, c >> 6, before[3]);
+      n1 += kClassCounts.Count[c][1];
+      n2 += kClassCounts.Count[c][2];
+      n3 += kClassCounts.Count[c][3];
+    }
+    for (std::size_t i = n / 4 * 4; i < n; ++i) {
+      const unsigned cls = (classes[i / 4] >> (2 * (i % 4))) & 3;
+      const std::uint8_t none[4] = {};
+      decode(i, cls, none);
+      n1 += cls == 1;
+      n2 += cls == 2;
+      n3 += cls == 3;
+    }
+    outLength = n;
+    return kCoderOk;
+  }
+
   std::size_t n1 = 0;
   std::size_t n2 = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    const int cls = (block[classAt + i / 4] >> (2 * (i % 4))) & 3;
-    int r = 0;
-    switch (cls) {
-      case 1: {
-        const std::size_t at = bitAt + n1 / 8;
-        if (bitAt >= blockLength || n1 / 8 >= blockLength - bitAt) return kCoderFailed;
-        r = 1 + ((block[at] >> (n1 % 8)) & 1);
-        ++n1;
-        break;
-      }
-      case 2: {
-        const std::size_t at = nibbleAt + n2 / 2;
-        if (nibbleAt >= blockLength || n2 / 2 >= blockLength - nibbleAt) return kCoderFailed;
-        r = kClass2First + ((block[at] >> (4 * (n2 % 2))) & 15);
-        ++n2;
-        break;
-      }
-      case 3: {
-        // Literals of 237 and above name no rank; they are passed over.
-        int literal = 0;
-        do {
-          if (literalAt >= blockLength) return kCoderFailed;
-          literal = block[literalAt++];
-        } while (literal >= 256 - kClass3First);
-        r = kClass3First + literal;
-        break;
-      }
-      default:
-        break;
+    const int cls = (classes[i / 4] >> (2 * (i % 4))) & 3;
+    int r;
+    if (cls == 3) {
+      // Literals of 237 and above name no rank; they are passed over.
+      int literal = 0;
+      do {
+        if (literalAt >= blockLength) return kCoderFailed;
+        literal = block[literalAt++];
+      } while (literal >= 256 - kClass3First);
+      r = kClass3First + literal;
+      if (r > g) return kCoderFailed;
+    } else {
+      const int bit = (bits[n1 / 8] >> (n1 % 8)) & 1;
+      const int nibble = (nibbles[n2 / 2] >> (4 * (n2 % 2))) & 15;
+      r = cls == 0 ? 0 : cls == 1 ? 1 + bit : kClass2First + nibble;
+      n1 += cls == 1;
+      n2 += cls == 2;
     }
-    if (r > g) return kCoderFailed;
     target[i] = table[r];
   }
+  if constexpr (kDelta) DeltaDecode(target, n, target);
   outLength = n;
   return kCoderOk;
+}
+
+int RankDecode(const std::uint8_t* block, std::size_t blockLength, std::uint8_t* target,
+               std::size_t capacity, std::size_t& outLength) {
+  return RankDecodeImpl<false>(block, blockLength, target, capacity, outLength);
 }
 
 // ---- Delta filter ------------------------------------------------------------------
@@ -308,10 +393,8 @@ int DeltaRankEncode(std::uint8_t* source, std::size_t n, std::uint8_t* target,
 
 int RankDeltaDecode(const std::uint8_t* block, std::size_t blockLength, std::uint8_t* target,
                     std::size_t capacity, std::size_t& outLength) {
-  const int rc = RankDecode(block, blockLength, target, capacity, outLength);
-  if (rc != kCoderOk) return rc;
-  if (outLength == 0) return kCoderOk;
-  return DeltaDecode(target, outLength, target);
+  // One pass: rank decoding with the running sum.
+  return RankDecodeImpl<true>(block, blockLength, target, capacity, outLength);
 }
 
 // ---- Plane interleaving ----------------------------------------------------------------

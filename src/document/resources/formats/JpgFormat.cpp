@@ -1,5 +1,6 @@
 #include "document/resources/formats/JpgFormat.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -171,9 +172,11 @@ bool StartDecompress(TJpegDecoder& d) {
   return jpeg_start_decompress(&d.Info) == TRUE;
 }
 
-bool ReadRow(TJpegDecoder& d, JSAMPROW row) {
+// Reads up to count rows; got is how many came.
+bool ReadRows(TJpegDecoder& d, JSAMPARRAY rows, JDIMENSION count, JDIMENSION& got) {
   if (setjmp(d.Error.Jump)) return false;
-  return jpeg_read_scanlines(&d.Info, &row, 1) == 1;
+  got = jpeg_read_scanlines(&d.Info, rows, count);
+  return got > 0;
 }
 
 bool FinishDecompress(TJpegDecoder& d) {
@@ -280,12 +283,26 @@ void TdtpJpgFormat::LoadFromStream(TStream* stream, TBitmap32* bitmap, std::int3
   const auto w = static_cast<std::int32_t>(info.output_width);
   const auto h = static_cast<std::int32_t>(info.output_height);
   bitmap->SetSize(w, h);
-  std::vector<std::uint8_t> cmykRow(cmyk ? static_cast<std::size_t>(w) * 4 : 0);
-  for (std::int32_t y = 0; y < h; ++y) {
-    TColor32* line = bitmap->ScanLine(y);
-    JSAMPROW row = cmyk ? cmykRow.data() : reinterpret_cast<JSAMPROW>(line);
-    if (!ReadRow(d, row)) RaiseRasterError(kRasterCorrupted);
-    if (cmyk) CmykToBgra(cmykRow.data(), line, info.output_width);
+  if (cmyk) {
+    std::vector<std::uint8_t> cmykRow(static_cast<std::size_t>(w) * 4);
+    JSAMPROW row = cmykRow.data();
+    for (std::int32_t y = 0; y < h; ++y) {
+      JDIMENSION got = 0;
+      if (!ReadRows(d, &row, 1, got)) RaiseRasterError(kRasterCorrupted);
+      CmykToBgra(cmykRow.data(), bitmap->ScanLine(y), info.output_width);
+    }
+  } else {
+    // Straight into the bitmap's rows, several per call.
+    constexpr std::int32_t kBatch = 16;
+    JSAMPROW rows[kBatch];
+    for (std::int32_t y = 0; y < h;) {
+      const std::int32_t count = std::min(kBatch, h - y);
+      for (std::int32_t k = 0; k < count; ++k)
+        rows[k] = reinterpret_cast<JSAMPROW>(bitmap->ScanLine(y + k));
+      JDIMENSION got = 0;
+      if (!ReadRows(d, rows, static_cast<JDIMENSION>(count), got)) RaiseRasterError(kRasterCorrupted);
+      y += static_cast<std::int32_t>(got);
+    }
   }
   // Trailing damage after the last row costs nothing of the picture.
   FinishDecompress(d);
