@@ -5,9 +5,12 @@
 #include <istream>
 #include <ostream>
 #include <typeinfo>
+#include <vector>
 
 #include <QImage>
 #include <QPainter>
+#include <QRect>
+#include <QString>
 
 #include "raster/BmpFile.h"
 #include "raster/LowLevel.h"
@@ -273,9 +276,19 @@ void TBitmap32::ReadData(std::istream& stream) {
     const std::int64_t pixels = (w > 0 && h > 0) ? static_cast<std::int64_t>(w) * h : 0;
     if (pixels > kMaxBitmapPixels) throw EBitmapReadError(kReadError);
     const std::int64_t remaining = StreamRemaining(stream);
-    if (remaining >= 0 && remaining < pixels * 4) throw EBitmapReadError(kReadError);
-    SetSize(w, h);
-    if (!Empty() && !ReadExact(stream, bits_.get(), pixels * 4)) throw EBitmapReadError(kReadError);
+    if (remaining >= 0) {
+      if (remaining < pixels * 4) throw EBitmapReadError(kReadError);
+      SetSize(w, h);
+      if (!Empty() && !ReadExact(stream, bits_.get(), pixels * 4)) throw EBitmapReadError(kReadError);
+    } else {
+      // A stream that cannot tell its length: collect the bytes as they
+      // come, so that a lying header costs nothing.
+      std::vector<std::uint8_t> bytes;
+      const bool complete = ReadGrowing(stream, pixels * 4, bytes);
+      SetSize(w, h);
+      if (!complete) throw EBitmapReadError(kReadError);
+      if (!Empty()) std::memcpy(bits_.get(), bytes.data(), bytes.size());
+    }
   } catch (...) {
     Changed();
     throw;

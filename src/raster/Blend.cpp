@@ -217,8 +217,10 @@ TColor32 ColorExclusion(TColor32 x, TColor32 y) {
 void SetupBlendFunctions(TSimdLevel level) {
   TBlendKernelSet set = ReferenceBlendKernels();
 #ifdef KDL_BLEND_X86
-  // SSE4.1 adds nothing these kernels use; the SSE2 set serves it.
+  // The single-pixel kernels stay scalar at every level: one pixel gives
+  // SIMD nothing to work on beyond the two-channel multiplies they do.
   if (level >= TSimdLevel::slSSE2) InstallSse2BlendKernels(set);
+  if (level >= TSimdLevel::slSSE41) InstallSse41BlendKernels(set);
   if (level >= TSimdLevel::slAVX2) InstallAvx2BlendKernels(set);
 #else
   (void)level;

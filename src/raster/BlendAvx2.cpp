@@ -26,7 +26,7 @@ KDL_AVX2_INLINE int Mask8(__m256i m) { return _mm256_movemask_ps(_mm256_castsi25
 // memory idle part of the time. Computed on integers, as the address may
 // lie past the end of the run (a prefetch never faults).
 KDL_AVX2_INLINE void PrefetchAhead(const TColor32* src, const TColor32* dst) {
-  constexpr std::uintptr_t kAhead = 1024;
+  constexpr std::uintptr_t kAhead = 2048;
   _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(src) + kAhead),
                _MM_HINT_T0);
   _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(dst) + kAhead),
@@ -66,20 +66,29 @@ KDL_AVX2_INLINE __m256i Div255(__m256i x) {
   return _mm256_srli_epi16(_mm256_mulhi_epu16(x, _mm256_set1_epi16(static_cast<short>(0x8081))), 7);
 }
 
-// pshufb controls that repeat byte `byte` of a pixel (and the byte after
-// it, or zero) in the four 16-bit lanes of that pixel's channels.
-constexpr std::uint64_t SpreadControl(int pixel, int byte, bool twoBytes) {
-  const std::uint64_t low = static_cast<std::uint64_t>(4 * pixel + byte);
-  const std::uint64_t high = twoBytes ? low + 1 : 0x80u;
-  return (low | high << 8) * 0x0001000100010001ull;
+// How SpreadBytes fills each 16-bit lane from a pixel's bytes.
+enum TSpread { spByte, spWord, spByteHigh };
+
+// A pshufb control that repeats, in the four 16-bit lanes of a pixel, its
+// byte `byte` (spByte), the word starting there (spWord), or that byte
+// times 256 (spByteHigh).
+constexpr std::uint64_t SpreadControl(int pixel, int byte, TSpread how) {
+  const std::uint64_t at = static_cast<std::uint64_t>(4 * pixel + byte);
+  std::uint64_t lane = 0;
+  switch (how) {
+    case spByte: lane = at | 0x8000u; break;
+    case spWord: lane = at | (at + 1) << 8; break;
+    case spByteHigh: lane = 0x80u | at << 8; break;
+  }
+  return lane * 0x0001000100010001ull;
 }
 
-template <int Byte, bool TwoBytes>
+template <int Byte, TSpread How>
 KDL_AVX2_INLINE void SpreadBytes(__m256i v, __m256i& lo, __m256i& hi) {
-  constexpr auto q0 = static_cast<long long>(SpreadControl(0, Byte, TwoBytes));
-  constexpr auto q1 = static_cast<long long>(SpreadControl(1, Byte, TwoBytes));
-  constexpr auto q2 = static_cast<long long>(SpreadControl(2, Byte, TwoBytes));
-  constexpr auto q3 = static_cast<long long>(SpreadControl(3, Byte, TwoBytes));
+  constexpr auto q0 = static_cast<long long>(SpreadControl(0, Byte, How));
+  constexpr auto q1 = static_cast<long long>(SpreadControl(1, Byte, How));
+  constexpr auto q2 = static_cast<long long>(SpreadControl(2, Byte, How));
+  constexpr auto q3 = static_cast<long long>(SpreadControl(3, Byte, How));
   lo = _mm256_shuffle_epi8(v, _mm256_set_epi64x(q1, q0, q1, q0));
   hi = _mm256_shuffle_epi8(v, _mm256_set_epi64x(q3, q2, q3, q2));
 }
@@ -99,29 +108,34 @@ KDL_AVX2_INLINE __m256i MergeCore(__m256i f, __m256i b, __m256i fa32, __m256i ba
   const __m256 raf = _mm256_max_ps(_mm256_cvtepi32_ps(ra), _mm256_set1_ps(1.0f));
   const __m256i scale = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_set1_ps(65536.0f), raf));
 
-  __m256i slo, shi, falo, fahi, balo, bahi;
-  SpreadBytes<0, true>(scale, slo, shi);
-  SpreadBytes<3, false>(f, falo, fahi);
-  SpreadBytes<3, false>(b, balo, bahi);
+  __m256i slo, shi, falo, fahi, ba8lo, ba8hi;
+  SpreadBytes<0, spWord>(scale, slo, shi);
+  SpreadBytes<3, spByte>(f, falo, fahi);
+  SpreadBytes<3, spByteHigh>(b, ba8lo, ba8hi);
   const __m256i c256 = _mm256_set1_epi16(256);
+  const __m256i top = _mm256_set1_epi16(static_cast<short>(0xFF00));
   const __m256i flo = _mm256_unpacklo_epi8(f, zero), fhi = _mm256_unpackhi_epi8(f, zero);
   const __m256i blo = _mm256_unpacklo_epi8(b, zero), bhi = _mm256_unpackhi_epi8(b, zero);
-  // Bp = (Ba*Bc) >> 8.
-  const __m256i bplo = _mm256_srli_epi16(_mm256_mullo_epi16(balo, blo), 8);
-  const __m256i bphi = _mm256_srli_epi16(_mm256_mullo_epi16(bahi, bhi), 8);
+  // Bp = (Ba*Bc) >> 8 = (Ba*256*Bc) >> 16.
+  const __m256i bplo = _mm256_mulhi_epu16(ba8lo, blo);
+  const __m256i bphi = _mm256_mulhi_epu16(ba8hi, bhi);
   // Bp + ((Fa*(Fc - Bp)) sar 8) = (Bp*(256 - Fa) + Fa*Fc) >> 8, all terms
-  // non-negative and the sum at most 255*256.
-  const __m256i sumlo = _mm256_srli_epi16(
-      _mm256_add_epi16(_mm256_mullo_epi16(bplo, _mm256_sub_epi16(c256, falo)), _mm256_mullo_epi16(falo, flo)),
-      8);
-  const __m256i sumhi = _mm256_srli_epi16(
-      _mm256_add_epi16(_mm256_mullo_epi16(bphi, _mm256_sub_epi16(c256, fahi)), _mm256_mullo_epi16(fahi, fhi)),
-      8);
-  // ((scale*sum) >> 8) kept in a byte: only the low 16 bits of the product
-  // matter.
-  const __m256i zlo = _mm256_srli_epi16(_mm256_mullo_epi16(slo, sumlo), 8);
-  const __m256i zhi = _mm256_srli_epi16(_mm256_mullo_epi16(shi, sumhi), 8);
-  const __m256i rgb = _mm256_and_si256(_mm256_packus_epi16(zlo, zhi), _mm256_set1_epi32(0x00FFFFFF));
+  // non-negative and the sum at most 255*256. Kept as sum*256 (the top
+  // byte) for the multiply-high that follows.
+  const __m256i sumlo = _mm256_and_si256(
+      _mm256_add_epi16(_mm256_mullo_epi16(bplo, _mm256_sub_epi16(c256, falo)),
+                       _mm256_mullo_epi16(falo, flo)),
+      top);
+  const __m256i sumhi = _mm256_and_si256(
+      _mm256_add_epi16(_mm256_mullo_epi16(bphi, _mm256_sub_epi16(c256, fahi)),
+                       _mm256_mullo_epi16(fahi, fhi)),
+      top);
+  // (scale*sum) >> 8 = (scale*sum*256) >> 16; it never exceeds 254, so the
+  // byte the reference keeps is the whole value.
+  const __m256i zlo = _mm256_mulhi_epu16(slo, sumlo);
+  const __m256i zhi = _mm256_mulhi_epu16(shi, sumhi);
+  const __m256i rgb =
+      _mm256_and_si256(_mm256_packus_epi16(zlo, zhi), _mm256_set1_epi32(0x00FFFFFF));
   return _mm256_or_si256(rgb, _mm256_slli_epi32(ra, 24));
 }
 

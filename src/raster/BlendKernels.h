@@ -33,6 +33,7 @@ const TBlendKernelSet& ReferenceBlendKernels();
 #define KDL_BLEND_X86 1
 // Each replaces the line kernels of the set with its own.
 void InstallSse2BlendKernels(TBlendKernelSet& set);
+void InstallSse41BlendKernels(TBlendKernelSet& set);
 void InstallAvx2BlendKernels(TBlendKernelSet& set);
 #endif
 

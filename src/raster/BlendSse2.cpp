@@ -1,5 +1,5 @@
 // SSE2 line kernels: four pixels per step, each channel widened to 16 bits.
-// Every product below fits in 16 unsigned bits, so the integer formulas of
+// Every intermediate fits in 16 unsigned bits, so the integer formulas of
 // the reference kernels are reproduced exactly; the alpha shortcuts become
 // per-pixel selects. The remainder of a line goes through the reference.
 #include "raster/BlendKernels.h"
@@ -27,7 +27,7 @@ KDL_SSE2_INLINE int Mask4(__m128i m) { return _mm_movemask_ps(_mm_castsi128_ps(m
 // memory idle part of the time. Computed on integers, as the address may
 // lie past the end of the run (a prefetch never faults).
 KDL_SSE2_INLINE void PrefetchAhead(const TColor32* src, const TColor32* dst) {
-  constexpr std::uintptr_t kAhead = 1024;
+  constexpr std::uintptr_t kAhead = 2048;
   _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(src) + kAhead),
                _MM_HINT_T0);
   _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(dst) + kAhead),
@@ -82,28 +82,30 @@ KDL_SSE2_INLINE __m128i MergeCore(__m128i f, __m128i b, __m128i fa32, __m128i ba
   const __m128 raf = _mm_max_ps(_mm_cvtepi32_ps(ra), _mm_set1_ps(1.0f));
   const __m128i scale = _mm_cvttps_epi32(_mm_div_ps(_mm_set1_ps(65536.0f), raf));
 
-  __m128i slo, shi, falo, fahi, balo, bahi;
+  __m128i slo, shi, falo, fahi, ba8lo, ba8hi;
   Spread16(scale, slo, shi);
   Spread16(fa32, falo, fahi);
-  Spread16(ba32, balo, bahi);
+  Spread16(_mm_slli_epi32(ba32, 8), ba8lo, ba8hi);
   const __m128i c256 = _mm_set1_epi16(256);
+  const __m128i top = _mm_set1_epi16(static_cast<short>(0xFF00));
   const __m128i flo = _mm_unpacklo_epi8(f, zero), fhi = _mm_unpackhi_epi8(f, zero);
   const __m128i blo = _mm_unpacklo_epi8(b, zero), bhi = _mm_unpackhi_epi8(b, zero);
-  // Bp = (Ba*Bc) >> 8.
-  const __m128i bplo = _mm_srli_epi16(_mm_mullo_epi16(balo, blo), 8);
-  const __m128i bphi = _mm_srli_epi16(_mm_mullo_epi16(bahi, bhi), 8);
+  // Bp = (Ba*Bc) >> 8 = (Ba*256*Bc) >> 16.
+  const __m128i bplo = _mm_mulhi_epu16(ba8lo, blo);
+  const __m128i bphi = _mm_mulhi_epu16(ba8hi, bhi);
   // Bp + ((Fa*(Fc - Bp)) sar 8) = (Bp*(256 - Fa) + Fa*Fc) >> 8, all terms
-  // non-negative and the sum at most 255*256.
-  const __m128i sumlo = _mm_srli_epi16(
+  // non-negative and the sum at most 255*256. Kept as sum*256 (the top
+  // byte) for the multiply-high that follows.
+  const __m128i sumlo = _mm_and_si128(
       _mm_add_epi16(_mm_mullo_epi16(bplo, _mm_sub_epi16(c256, falo)), _mm_mullo_epi16(falo, flo)),
-      8);
-  const __m128i sumhi = _mm_srli_epi16(
+      top);
+  const __m128i sumhi = _mm_and_si128(
       _mm_add_epi16(_mm_mullo_epi16(bphi, _mm_sub_epi16(c256, fahi)), _mm_mullo_epi16(fahi, fhi)),
-      8);
-  // ((scale*sum) >> 8) kept in a byte: only the low 16 bits of the product
-  // matter.
-  const __m128i zlo = _mm_srli_epi16(_mm_mullo_epi16(slo, sumlo), 8);
-  const __m128i zhi = _mm_srli_epi16(_mm_mullo_epi16(shi, sumhi), 8);
+      top);
+  // (scale*sum) >> 8 = (scale*sum*256) >> 16; it never exceeds 254, so the
+  // byte the reference keeps is the whole value.
+  const __m128i zlo = _mm_mulhi_epu16(slo, sumlo);
+  const __m128i zhi = _mm_mulhi_epu16(shi, sumhi);
   const __m128i rgb = _mm_and_si128(_mm_packus_epi16(zlo, zhi), _mm_set1_epi32(0x00FFFFFF));
   return _mm_or_si128(rgb, _mm_slli_epi32(ra, 24));
 }

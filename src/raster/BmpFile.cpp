@@ -32,6 +32,9 @@ constexpr std::uint32_t kMaxDeclaredColors = 1u << 16;
 constexpr std::int64_t kMaxGap = std::int64_t{1} << 24;
 // Compressed data without a stated size is read up to this many bytes.
 constexpr std::int64_t kMaxRleBytes = std::int64_t{1} << 28;
+// Encoded runs describe at most 255 pixels in two bytes; allow for rows
+// that end early.
+constexpr std::int64_t kMaxRlePixelsPerByte = 256;
 
 constexpr TColor32 kOpaque = 0xFF000000u;
 
@@ -43,22 +46,29 @@ std::uint32_t U32(const std::uint8_t* p) {
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-// One channel of a bit-field pixel, scaled to 8 bits.
+// One channel of a bit-field pixel, widened to 8 bits by repeating its
+// bits (so 5-bit 31 is 255 and 5-bit 16 is 132), or cut to its top 8 bits.
 struct TChannelMask {
   std::uint32_t mask = 0;
   int shift = 0;
-  std::uint64_t max = 0;
+  int bits = 0;
 
   explicit TChannelMask(std::uint32_t m = 0) : mask(m) {
     if (m == 0) return;
     shift = std::countr_zero(m);
-    max = m >> shift;
+    bits = std::bit_width(m >> shift);
   }
   std::uint32_t Get(std::uint32_t pixel) const {
-    if (max == 0) return 0;
+    if (bits == 0) return 0;
     const std::uint64_t v = (pixel & mask) >> shift;
-    if (max == 255) return static_cast<std::uint32_t>(v);
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(255, (v * 255 + max / 2) / max));
+    if (bits >= 8) return static_cast<std::uint32_t>(v >> (bits - 8)) & 0xFF;
+    std::uint64_t r = 0;
+    int filled = 0;
+    while (filled < 8) {
+      r = (r << bits) | v;
+      filled += bits;
+    }
+    return static_cast<std::uint32_t>(r >> (filled - 8)) & 0xFF;
   }
 };
 
@@ -92,11 +102,17 @@ class TBmpReader {
     image.Width = static_cast<std::int32_t>(h_.width);
     image.Height = static_cast<std::int32_t>(std::abs(h_.height));
     const std::int64_t w = h_.width, rows = std::abs(h_.height);
-    image.Pixels.assign(static_cast<std::size_t>(w * rows), 0);
-    if (h_.compression == BI_RLE8 || h_.compression == BI_RLE4)
-      DecodeRle(image);
-    else
+    if (h_.compression == BI_RLE8 || h_.compression == BI_RLE4) {
+      const std::vector<std::uint8_t> data = ReadRleData();
+      // A run of 2 bytes makes at most 255 pixels; a picture far larger
+      // than its data could ever describe is not allocated for.
+      if (w * rows > static_cast<std::int64_t>(data.size()) * kMaxRlePixelsPerByte) Invalid();
+      image.Pixels.assign(static_cast<std::size_t>(w * rows), 0);
+      DecodeRle(data, image);
+    } else {
+      image.Pixels.assign(static_cast<std::size_t>(w * rows), 0);
       DecodeRows(image);
+    }
     return image;
   }
 
@@ -245,13 +261,17 @@ class TBmpReader {
     }
   }
 
-  void DecodeRle(TBmpImage& image) {
+  std::vector<std::uint8_t> ReadRleData() {
     std::vector<std::uint8_t> data;
     if (h_.sizeImage != 0) {
       if (!ReadGrowing(s_, h_.sizeImage, data)) Invalid();
     } else {
       data = ReadToEnd(s_, kMaxRleBytes);
     }
+    return data;
+  }
+
+  void DecodeRle(const std::vector<std::uint8_t>& data, TBmpImage& image) {
     const std::int64_t w = h_.width, rows = h_.height;
     const bool four = h_.compression == BI_RLE4;
     // Pixels the data skips stay transparent.

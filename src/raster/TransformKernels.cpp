@@ -1,9 +1,13 @@
 // The block average of the draft filter and the bilinear interpolator of
 // the linear stretch: the portable reference and SIMD variants that give
 // the same bytes, chosen from the active processor level.
-#include <emmintrin.h>
+#include <immintrin.h>
+
+#include <algorithm>
+#include <vector>
 
 #include "raster/Blend.h"
+#include "raster/TransformKernels.h"
 #include "raster/Transforms.h"
 
 namespace kdl {
@@ -93,6 +97,199 @@ __attribute__((target("sse2"))) TColor32 LinearInterpolatorSSE2(std::uint32_t wx
   return static_cast<TColor32>(_mm_cvtsi128_si32(bytes));
 }
 
+// ---- Row kernels of the separable engine ----------------------------------
+
+void ReduceRowReference(const TColor32* src, const std::int32_t* start, const std::int32_t* pos,
+                        const std::int32_t* weight, std::size_t width, std::int32_t* out) {
+  for (std::size_t x = 0; x < width; ++x, out += 4) {
+    std::int32_t b = 0, g = 0, r = 0, a = 0;
+    for (std::int32_t k = start[x]; k < start[x + 1]; ++k) {
+      const TColor32 c = src[pos[k]];
+      const std::int32_t w = weight[k];
+      b += w * static_cast<std::int32_t>(c & 0xFF);
+      g += w * static_cast<std::int32_t>((c >> 8) & 0xFF);
+      r += w * static_cast<std::int32_t>((c >> 16) & 0xFF);
+      a += w * static_cast<std::int32_t>(c >> 24);
+    }
+    out[0] = b;
+    out[1] = g;
+    out[2] = r;
+    out[3] = a;
+  }
+}
+
+void AccumulateRowReference(std::int32_t* t, const std::int32_t* h, std::int32_t w,
+                            std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) t[i] += w * h[i];
+}
+
+void PackRowReference(const std::int32_t* t, TColor32* out, std::size_t width) {
+  constexpr std::int32_t kTop = 255 << 16;
+  for (std::size_t x = 0; x < width; ++x, t += 4) {
+    TColor32 c = 0;
+    for (int k = 3; k >= 0; --k) c = (c << 8) | static_cast<TColor32>(std::clamp(t[k], 0, kTop) >> 16);
+    out[x] = c;
+  }
+}
+
+// Two taps at a time: the channels of both pixels interleave into 16-bit
+// pairs, and one multiply-add gives four 32-bit channel sums. Weights fit
+// 16 bits (the caller guarantees it).
+__attribute__((target("sse4.1"))) void ReduceRowSSE41(const TColor32* src,
+                                                      const std::int32_t* start,
+                                                      const std::int32_t* pos,
+                                                      const std::int32_t* weight,
+                                                      std::size_t width, std::int32_t* out) {
+  const __m128i zero = _mm_setzero_si128();
+  for (std::size_t x = 0; x < width; ++x, out += 4) {
+    __m128i acc = zero;
+    std::int32_t k = start[x];
+    const std::int32_t end = start[x + 1];
+    for (; k + 2 <= end; k += 2) {
+      const __m128i a = _mm_cvtsi32_si128(static_cast<int>(src[pos[k]]));
+      const __m128i b = _mm_cvtsi32_si128(static_cast<int>(src[pos[k + 1]]));
+      const __m128i pairs = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, b), zero);
+      const __m128i w = _mm_set1_epi32(static_cast<int>((static_cast<std::uint32_t>(weight[k + 1]) << 16) |
+                                                        (static_cast<std::uint32_t>(weight[k]) & 0xFFFF)));
+      acc = _mm_add_epi32(acc, _mm_madd_epi16(pairs, w));
+    }
+    if (k < end) {
+      const __m128i c = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(src[pos[k]])));
+      acc = _mm_add_epi32(acc, _mm_mullo_epi32(c, _mm_set1_epi32(weight[k])));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), acc);
+  }
+}
+
+__attribute__((target("sse4.1"))) void AccumulateRowSSE41(std::int32_t* t, const std::int32_t* h,
+                                                          std::int32_t w, std::size_t n) {
+  const __m128i wv = _mm_set1_epi32(w);
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(t + i), _mm_add_epi32(a, _mm_mullo_epi32(b, wv)));
+  }
+  for (; i < n; ++i) t[i] += w * h[i];
+}
+
+__attribute__((target("sse4.1"))) void PackRowSSE41(const std::int32_t* t, TColor32* out,
+                                                    std::size_t width) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i top = _mm_set1_epi32(255 << 16);
+  std::size_t x = 0;
+  for (; x + 2 <= width; x += 2) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 4 * x));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 4 * x + 4));
+    a = _mm_srai_epi32(_mm_min_epi32(_mm_max_epi32(a, zero), top), 16);
+    b = _mm_srai_epi32(_mm_min_epi32(_mm_max_epi32(b, zero), top), 16);
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(a, b), zero);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), bytes);
+  }
+  if (x < width) PackRowReference(t + 4 * x, out + x, width - x);
+}
+
+__attribute__((target("avx2"))) void AccumulateRowAVX2(std::int32_t* t, const std::int32_t* h,
+                                                       std::int32_t w, std::size_t n) {
+  const __m256i wv = _mm256_set1_epi32(w);
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + i));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(t + i), _mm256_add_epi32(a, _mm256_mullo_epi32(b, wv)));
+  }
+  for (; i < n; ++i) t[i] += w * h[i];
+}
+
+__attribute__((target("avx2"))) void PackRowAVX2(const std::int32_t* t, TColor32* out,
+                                                 std::size_t width) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i top = _mm256_set1_epi32(255 << 16);
+  std::size_t x = 0;
+  for (; x + 4 <= width; x += 4) {
+    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + 4 * x));
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + 4 * x + 8));
+    a = _mm256_srai_epi32(_mm256_min_epi32(_mm256_max_epi32(a, zero), top), 16);
+    b = _mm256_srai_epi32(_mm256_min_epi32(_mm256_max_epi32(b, zero), top), 16);
+    // Packing works within 128-bit lanes: pixels come out as 0, 2, 1, 3.
+    const __m256i words = _mm256_packs_epi32(a, b);
+    const __m256i bytes = _mm256_packus_epi16(words, zero);
+    const __m256i ordered = _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm256_castsi256_si128(ordered));
+  }
+  if (x < width) PackRowSSE41(t + 4 * x, out + x, width - x);
+}
+
+void CombineRowsReference(const std::int32_t* const* rows, const std::int32_t* weights,
+                          std::size_t count, std::int32_t bias, TColor32* out, std::size_t width) {
+  constexpr std::int32_t kTop = 255 << 16;
+  for (std::size_t x = 0; x < width; ++x) {
+    TColor32 c = 0;
+    for (int k = 3; k >= 0; --k) {
+      std::int32_t t = bias;
+      for (std::size_t r = 0; r < count; ++r) t += weights[r] * rows[r][4 * x + static_cast<std::size_t>(k)];
+      c = (c << 8) | static_cast<TColor32>(std::clamp(t, 0, kTop) >> 16);
+    }
+    out[x] = c;
+  }
+}
+
+__attribute__((target("sse4.1"))) void CombineRowsSSE41(const std::int32_t* const* rows,
+                                                        const std::int32_t* weights,
+                                                        std::size_t count, std::int32_t bias,
+                                                        TColor32* out, std::size_t width) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i top = _mm_set1_epi32(255 << 16);
+  std::size_t x = 0;
+  for (; x + 2 <= width; x += 2) {
+    __m128i a = _mm_set1_epi32(bias), b = a;
+    for (std::size_t r = 0; r < count; ++r) {
+      const __m128i w = _mm_set1_epi32(weights[r]);
+      const std::int32_t* h = rows[r] + 4 * x;
+      a = _mm_add_epi32(a, _mm_mullo_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h)), w));
+      b = _mm_add_epi32(b, _mm_mullo_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h + 4)), w));
+    }
+    a = _mm_srai_epi32(_mm_min_epi32(_mm_max_epi32(a, zero), top), 16);
+    b = _mm_srai_epi32(_mm_min_epi32(_mm_max_epi32(b, zero), top), 16);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(_mm_packs_epi32(a, b), zero));
+  }
+  if (x < width) {
+    std::vector<const std::int32_t*> moved(count);
+    for (std::size_t r = 0; r < count; ++r) moved[r] = rows[r] + 4 * x;
+    CombineRowsReference(moved.data(), weights, count, bias, out + x, width - x);
+  }
+}
+
+__attribute__((target("avx2"))) void CombineRowsAVX2(const std::int32_t* const* rows,
+                                                     const std::int32_t* weights,
+                                                     std::size_t count, std::int32_t bias,
+                                                     TColor32* out, std::size_t width) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i top = _mm256_set1_epi32(255 << 16);
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  std::size_t x = 0;
+  for (; x + 4 <= width; x += 4) {
+    __m256i a = _mm256_set1_epi32(bias), b = a;
+    for (std::size_t r = 0; r < count; ++r) {
+      const __m256i w = _mm256_set1_epi32(weights[r]);
+      const std::int32_t* h = rows[r] + 4 * x;
+      a = _mm256_add_epi32(a, _mm256_mullo_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h)), w));
+      b = _mm256_add_epi32(b, _mm256_mullo_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + 8)), w));
+    }
+    a = _mm256_srai_epi32(_mm256_min_epi32(_mm256_max_epi32(a, zero), top), 16);
+    b = _mm256_srai_epi32(_mm256_min_epi32(_mm256_max_epi32(b, zero), top), 16);
+    // Packing works within 128-bit lanes: pixels come out as 0, 2, 1, 3.
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(a, b), zero);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                     _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(bytes, order)));
+  }
+  if (x < width) {
+    std::vector<const std::int32_t*> moved(count);
+    for (std::size_t r = 0; r < count; ++r) moved[r] = rows[r] + 4 * x;
+    CombineRowsSSE41(moved.data(), weights, count, bias, out + x, width - x);
+  }
+}
+
 struct TTransformSetup {
   TTransformSetup() { SetupTransformFunctions(); }
 };
@@ -135,6 +332,8 @@ TColor32 LinearInterpolatorReference(std::uint32_t wx, std::uint32_t wy, const T
 }
 
 TBlockAverageFunc BlockAverage = BlockAverageReference;
+TStretchRowKernels StretchRowKernels = {ReduceRowReference, AccumulateRowReference,
+                                        PackRowReference, CombineRowsReference};
 TLinearInterpolatorFunc LinearInterpolator = LinearInterpolatorReference;
 
 void SetupTransformFunctions() { SetupTransformFunctions(ActiveSimdLevel()); }
@@ -147,6 +346,13 @@ void SetupTransformFunctions(TSimdLevel level) {
     BlockAverage = BlockAverageReference;
     LinearInterpolator = LinearInterpolatorReference;
   }
+  if (level >= TSimdLevel::slAVX2)
+    StretchRowKernels = {ReduceRowSSE41, AccumulateRowAVX2, PackRowAVX2, CombineRowsAVX2};
+  else if (level >= TSimdLevel::slSSE41)
+    StretchRowKernels = {ReduceRowSSE41, AccumulateRowSSE41, PackRowSSE41, CombineRowsSSE41};
+  else
+    StretchRowKernels = {ReduceRowReference, AccumulateRowReference, PackRowReference,
+                         CombineRowsReference};
 }
 
 namespace {

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <type_traits>
 
 #include "raster/Blend.h"
 #include "raster/LowLevel.h"
+#include "raster/TransformKernels.h"
 
 namespace kdl {
 
@@ -181,48 +183,218 @@ void StretchNearest(TBitmap32& dst, const TRect& dstRect, const TRect& clip, TBi
   }
 }
 
-struct TLinearEntry {
-  std::int32_t index;
-  std::uint32_t weight;  // left/upper weight in both 16-bit halves
+// ---- The separable engine ---------------------------------------------------
+//
+// Every kernel stretch is a sum over a column cluster and a row cluster of
+// weight x weight x channel, limited to the channel range and shifted down
+// by 16. The sums are exact integers, so their order is free: each needed
+// source row is reduced to the clip's columns once and kept in a small ring,
+// and each destination row adds up the cached rows of its row cluster.
+
+// A mapping table in flat arrays, with the largest sum of absolute weights
+// of any cluster (which bounds every partial sum).
+struct TFlatTable {
+  std::vector<std::int32_t> start;  // cluster i is [start[i], start[i + 1])
+  std::vector<std::int32_t> pos;
+  std::vector<std::int32_t> weight;
+  std::int64_t maxAbsSum = 0;
+  std::int32_t lo = INT32_MAX;
+  std::int32_t hi = INT32_MIN;
 };
 
-std::vector<TLinearEntry> LinearMap(std::int32_t dstLo, std::int32_t dstHi, std::int32_t clipLo,
-                                    std::int32_t clipHi, std::int32_t srcLo, std::int32_t srcHi,
-                                    std::int32_t srcSize) {
-  std::vector<TLinearEntry> map(static_cast<std::size_t>(clipHi - clipLo));
-  const double scale = static_cast<double>(srcHi - srcLo) / static_cast<double>(dstHi - dstLo);
-  for (std::int32_t p = clipLo; p < clipHi; ++p) {
-    double pos = scale * (p - dstLo + 0.5) + srcLo - 0.5;
-    pos = std::clamp(pos, 0.0, static_cast<double>(srcSize - 1));
-    const double fl = std::floor(pos);
-    const auto w = static_cast<std::uint32_t>(256 - static_cast<std::int32_t>(std::nearbyint((pos - fl) * 256)));
-    map[static_cast<std::size_t>(p - clipLo)] = {static_cast<std::int32_t>(fl), w | (w << 16)};
+TFlatTable Flatten(const TMappingTable& table) {
+  TFlatTable f;
+  f.start.reserve(table.size() + 1);
+  f.start.push_back(0);
+  for (const TCluster& c : table) {
+    std::int64_t abs = 0;
+    for (const TMappingPair& p : c) {
+      f.pos.push_back(p.Pos);
+      f.weight.push_back(p.Weight);
+      abs += std::abs(static_cast<std::int64_t>(p.Weight));
+      f.lo = std::min(f.lo, p.Pos);
+      f.hi = std::max(f.hi, p.Pos);
+    }
+    f.maxAbsSum = std::max(f.maxAbsSum, abs);
+    f.start.push_back(static_cast<std::int32_t>(f.pos.size()));
   }
-  // Keep the right (lower) neighbour inside the source rectangle.
-  for (auto it = map.rbegin(); it != map.rend() && it->index + 1 >= srcHi; ++it) {
-    it->index = srcHi - 2;
-    it->weight = 0;
-  }
-  return map;
+  return f;
 }
 
-void StretchHorzStretchVertLinear(TBitmap32& dst, const TRect& dstRect, const TRect& clip,
-                                  TBitmap32& src, const TRect& srcRect, const TCombineOp& op) {
-  const auto cols = LinearMap(dstRect.Left, dstRect.Right, clip.Left, clip.Right, srcRect.Left,
-                              srcRect.Right, src.Width());
-  const auto rows = LinearMap(dstRect.Top, dstRect.Bottom, clip.Top, clip.Bottom, srcRect.Top,
-                              srcRect.Bottom, src.Height());
-  const std::int32_t sw = src.Width();
+// Rows reduced to the clip's columns are kept in a ring this large at most.
+constexpr std::int64_t kRowCacheBytes = std::int64_t{32} << 20;
+
+template <typename Acc>
+void SeparableTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& src,
+                       const TFlatTable& cols, const TFlatTable& rows, std::int32_t bias,
+                       const TCombineOp& op) {
+  const std::size_t width = static_cast<std::size_t>(clip.Width());
+  const std::size_t rowValues = width * 4;
+  // Enough ringSize for the widest row cluster, within the memory bound; a
+  // smaller ring only costs recomputation.
+  std::int64_t span = 1;
+  for (std::size_t i = 0; i + 1 < rows.start.size(); ++i) {
+    std::int32_t lo = INT32_MAX, hi = INT32_MIN;
+    for (std::int32_t k = rows.start[i]; k < rows.start[i + 1]; ++k) {
+      lo = std::min(lo, rows.pos[static_cast<std::size_t>(k)]);
+      hi = std::max(hi, rows.pos[static_cast<std::size_t>(k)]);
+    }
+    if (lo <= hi) span = std::max<std::int64_t>(span, static_cast<std::int64_t>(hi) - lo + 1);
+  }
+  const std::int64_t perRow = static_cast<std::int64_t>(rowValues * sizeof(Acc));
+  const std::size_t ringSize = static_cast<std::size_t>(
+      std::max<std::int64_t>(1, std::min(span, kRowCacheBytes / std::max<std::int64_t>(1, perRow))));
+  std::vector<Acc> cache(ringSize * rowValues);
+  std::vector<std::int32_t> cached(ringSize, -1);
+  std::vector<Acc> acc(rowValues);
+  std::vector<TColor32> packed(std::is_same_v<Acc, std::int32_t> ? width : 0);
+  std::vector<const Acc*> rowPtrs;
+
+  auto reducedRow = [&](std::int32_t y) -> const Acc* {
+    const std::size_t slot = static_cast<std::size_t>(y) % ringSize;
+    Acc* h = cache.data() + slot * rowValues;
+    if (cached[slot] == y) return h;
+    const TColor32* s = src.ScanLine(y);
+    if constexpr (std::is_same_v<Acc, std::int32_t>) {
+      StretchRowKernels.reduce(s, cols.start.data(), cols.pos.data(), cols.weight.data(), width, h);
+      cached[slot] = y;
+      return h;
+    }
+    for (std::size_t x = 0; x < width; ++x) {
+      Acc b = 0, g = 0, r = 0, a = 0;
+      for (std::int32_t k = cols.start[x]; k < cols.start[x + 1]; ++k) {
+        const TColor32 c = s[cols.pos[static_cast<std::size_t>(k)]];
+        const Acc w = cols.weight[static_cast<std::size_t>(k)];
+        b += w * static_cast<Acc>(c & 0xFF);
+        g += w * static_cast<Acc>((c >> 8) & 0xFF);
+        r += w * static_cast<Acc>((c >> 16) & 0xFF);
+        a += w * static_cast<Acc>(c >> 24);
+      }
+      h[4 * x] = b;
+      h[4 * x + 1] = g;
+      h[4 * x + 2] = r;
+      h[4 * x + 3] = a;
+    }
+    cached[slot] = y;
+    return h;
+  };
+
+  constexpr Acc kTop = Acc{255} << 16;
   for (std::int32_t y = clip.Top; y < clip.Bottom; ++y) {
-    const TLinearEntry& r = rows[static_cast<std::size_t>(y - clip.Top)];
-    const TColor32* row = src.ScanLine(r.index);
+    const std::size_t j = static_cast<std::size_t>(y - clip.Top);
+    if constexpr (std::is_same_v<Acc, std::int32_t>) {
+      // With the whole cluster in the ring at once, sum and pack in one
+      // pass over the cached rows.
+      if (static_cast<std::int64_t>(ringSize) >= span) {
+        const std::size_t count = static_cast<std::size_t>(rows.start[j + 1] - rows.start[j]);
+        rowPtrs.resize(count);
+        for (std::size_t k = 0; k < count; ++k)
+          rowPtrs[k] = reducedRow(rows.pos[static_cast<std::size_t>(rows.start[j]) + k]);
+        const std::int32_t* w = rows.weight.data() + rows.start[j];
+        TColor32* d = dst.PixelPtr(clip.Left, y);
+        if (op.mode == dmOpaque) {
+          StretchRowKernels.combine(rowPtrs.data(), w, count, bias, d, width);
+        } else {
+          StretchRowKernels.combine(rowPtrs.data(), w, count, bias, packed.data(), width);
+          for (std::size_t x = 0; x < width; ++x) op(packed[x], d[x]);
+        }
+        continue;
+      }
+    }
+    std::fill(acc.begin(), acc.end(), static_cast<Acc>(bias));
+    for (std::int32_t k = rows.start[j]; k < rows.start[j + 1]; ++k) {
+      const Acc w = rows.weight[static_cast<std::size_t>(k)];
+      const Acc* h = reducedRow(rows.pos[static_cast<std::size_t>(k)]);
+      Acc* t = acc.data();
+      if constexpr (std::is_same_v<Acc, std::int32_t>)
+        StretchRowKernels.accumulate(t, h, w, rowValues);
+      else
+        for (std::size_t i = 0; i < rowValues; ++i) t[i] += w * h[i];
+    }
     TColor32* d = dst.PixelPtr(clip.Left, y);
-    for (std::int32_t x = 0; x < clip.Width(); ++x) {
-      const TLinearEntry& c = cols[static_cast<std::size_t>(x)];
-      const TColor32* p = row + c.index;
-      op(LinearInterpolator(c.weight, r.weight, p, p + sw), d[x]);
+    if constexpr (std::is_same_v<Acc, std::int32_t>) {
+      if (op.mode == dmOpaque) {
+        StretchRowKernels.pack(acc.data(), d, width);
+      } else {
+        StretchRowKernels.pack(acc.data(), packed.data(), width);
+        for (std::size_t x = 0; x < width; ++x) op(packed[x], d[x]);
+      }
+      continue;
+    }
+    const Acc* t = acc.data();
+    if (op.mode == dmOpaque) {
+      for (std::size_t x = 0; x < width; ++x, t += 4)
+        d[x] = static_cast<TColor32>(std::clamp(t[0], Acc{0}, kTop) >> 16) |
+               static_cast<TColor32>(std::clamp(t[1], Acc{0}, kTop) >> 16) << 8 |
+               static_cast<TColor32>(std::clamp(t[2], Acc{0}, kTop) >> 16) << 16 |
+               static_cast<TColor32>(std::clamp(t[3], Acc{0}, kTop) >> 16) << 24;
+    } else {
+      for (std::size_t x = 0; x < width; ++x, t += 4)
+        op(static_cast<TColor32>(std::clamp(t[0], Acc{0}, kTop) >> 16) |
+               static_cast<TColor32>(std::clamp(t[1], Acc{0}, kTop) >> 16) << 8 |
+               static_cast<TColor32>(std::clamp(t[2], Acc{0}, kTop) >> 16) << 16 |
+               static_cast<TColor32>(std::clamp(t[3], Acc{0}, kTop) >> 16) << 24,
+           d[x]);
     }
   }
+}
+
+// 32-bit sums where the weights bound them below 2^31 (every practical
+// case), 64-bit ones for extreme reductions whose many rounded weights
+// could overflow.
+void Separable(TBitmap32& dst, const TRect& clip, const TBitmap32& src, const TFlatTable& cols,
+               const TFlatTable& rows, std::int32_t bias, const TCombineOp& op) {
+  const std::int64_t bound = cols.maxAbsSum * rows.maxAbsSum * 255 + bias;
+  // The row kernels also take each column weight as a 16-bit word.
+  if (bound < INT32_MAX && cols.maxAbsSum <= INT16_MAX)
+    SeparableTransfer<std::int32_t>(dst, clip, src, cols, rows, bias, op);
+  else
+    SeparableTransfer<std::int64_t>(dst, clip, src, cols, rows, bias, op);
+}
+
+// Bilinear weights as two-pixel clusters: the left (upper) pixel's share
+// 256 - Round(frac x 256), the right (lower) one the rest.
+TFlatTable LinearTable(std::int32_t dstLo, std::int32_t dstHi, std::int32_t clipLo,
+                       std::int32_t clipHi, std::int32_t srcLo, std::int32_t srcHi) {
+  const std::size_t n = static_cast<std::size_t>(clipHi - clipLo);
+  std::vector<std::int32_t> index(n), weight(n);
+  const double scale = static_cast<double>(srcHi - srcLo) / static_cast<double>(dstHi - dstLo);
+  for (std::size_t i = 0; i < n; ++i) {
+    double pos = scale * (static_cast<double>(i) + clipLo - dstLo + 0.5) + srcLo - 0.5;
+    // Limited to the source rectangle, not the bitmap: pixels outside the
+    // rectangle must not bleed into its edges.
+    pos = std::clamp(pos, static_cast<double>(srcLo), static_cast<double>(srcHi - 1));
+    const double fl = std::floor(pos);
+    index[i] = static_cast<std::int32_t>(fl);
+    weight[i] = 256 - static_cast<std::int32_t>(std::nearbyint((pos - fl) * 256));
+  }
+  // Keep the right (lower) neighbour inside the source rectangle.
+  for (std::size_t i = n; i-- > 0 && index[i] + 1 >= srcHi;) {
+    index[i] = srcHi - 2;
+    weight[i] = 0;
+  }
+  TFlatTable f;
+  f.maxAbsSum = 256;
+  for (std::size_t i = 0; i < n; ++i) {
+    f.start.push_back(static_cast<std::int32_t>(2 * i));
+    f.pos.push_back(index[i]);
+    f.weight.push_back(weight[i]);
+    f.pos.push_back(index[i] + 1);
+    f.weight.push_back(256 - weight[i]);
+  }
+  f.start.push_back(static_cast<std::int32_t>(2 * n));
+  return f;
+}
+
+// Bilinear enlargement: each pixel is what LinearInterpolator gives for its
+// four neighbours and weights (rounded once), computed a row at a time.
+void StretchHorzStretchVertLinear(TBitmap32& dst, const TRect& dstRect, const TRect& clip,
+                                  TBitmap32& src, const TRect& srcRect, const TCombineOp& op) {
+  const TFlatTable cols = LinearTable(dstRect.Left, dstRect.Right, clip.Left, clip.Right,
+                                      srcRect.Left, srcRect.Right);
+  const TFlatTable rows = LinearTable(dstRect.Top, dstRect.Bottom, clip.Top, clip.Bottom,
+                                      srcRect.Top, srcRect.Bottom);
+  Separable(dst, clip, src, cols, rows, 0x8000, op);
   EMMS();
 }
 
@@ -284,52 +456,9 @@ void Resample(TBitmap32& dst, const TRect& dstRect, const TRect& clip, TBitmap32
   const TMappingTable rows = BuildMappingTable(dstRect.Top, dstRect.Bottom, clip.Top, clip.Bottom,
                                                srcRect.Top, srcRect.Bottom, filter);
   if (cols.empty() || rows.empty()) return;
-
-  // The vertical pass covers every source column any cluster reads: with
-  // wide kernels the first and last clusters need not hold the extremes.
-  std::int32_t lo = INT32_MAX, hi = INT32_MIN;
-  for (const TCluster& c : cols)
-    for (const TMappingPair& p : c) {
-      lo = std::min(lo, p.Pos);
-      hi = std::max(hi, p.Pos);
-    }
-  if (lo > hi) return;
-  const std::size_t span = static_cast<std::size_t>(hi - lo) + 1;
-  std::vector<std::int64_t> buffer(span * 4);
-  constexpr std::int64_t kTop = std::int64_t{255} << 16;
-
-  for (std::int32_t y = clip.Top; y < clip.Bottom; ++y) {
-    // Vertical pass: weight x channel summed over the row's cluster.
-    std::fill(buffer.begin(), buffer.end(), 0);
-    for (const TMappingPair& r : rows[static_cast<std::size_t>(y - clip.Top)]) {
-      const TColor32* s = src.PixelPtr(lo, r.Pos);
-      std::int64_t* b = buffer.data();
-      for (std::size_t x = 0; x < span; ++x, b += 4) {
-        const TColor32 c = s[x];
-        b[0] += static_cast<std::int64_t>(r.Weight) * (c & 0xFF);
-        b[1] += static_cast<std::int64_t>(r.Weight) * ((c >> 8) & 0xFF);
-        b[2] += static_cast<std::int64_t>(r.Weight) * ((c >> 16) & 0xFF);
-        b[3] += static_cast<std::int64_t>(r.Weight) * (c >> 24);
-      }
-    }
-    // Horizontal pass: totals in units of 65536, limited to the channel
-    // range so that negative lobes and rounding never wrap.
-    TColor32* d = dst.PixelPtr(clip.Left, y);
-    for (std::int32_t x = 0; x < clip.Width(); ++x) {
-      std::int64_t t[4] = {0, 0, 0, 0};
-      for (const TMappingPair& p : cols[static_cast<std::size_t>(x)]) {
-        const std::int64_t* b = buffer.data() + static_cast<std::size_t>(p.Pos - lo) * 4;
-        t[0] += p.Weight * b[0];
-        t[1] += p.Weight * b[1];
-        t[2] += p.Weight * b[2];
-        t[3] += p.Weight * b[3];
-      }
-      TColor32 c = 0;
-      for (int k = 3; k >= 0; --k)
-        c = (c << 8) | static_cast<TColor32>(std::clamp<std::int64_t>(t[k], 0, kTop) >> 16);
-      op(c, d[x]);
-    }
-  }
+  // The sums truncate; the limits keep negative lobes and rounding from
+  // wrapping a channel (for every filter, not only the ringing ones).
+  Separable(dst, clip, src, Flatten(cols), Flatten(rows), 0, op);
   EMMS();
 }
 

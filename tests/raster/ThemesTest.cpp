@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPalette>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QWidget>
@@ -33,6 +34,9 @@ TEST(Themes, FollowTheApplicationStyle) {
   EXPECT_EQ(changes, 1) << "one style change, one notice";
   QApplication::setStyle(QStyleFactory::create("Windows"));
   EXPECT_EQ(changes, 2);
+  // A palette change re-reads the state as well.
+  QApplication::setPalette(QPalette(Qt::darkCyan));
+  EXPECT_GE(changes, 3);
   EXPECT_EQ(SCROLLBAR_THEME, QApplication::style());
   EXPECT_EQ(GLOBALS_THEME, QApplication::style());
   TThemeNexus::Instance().OnThemeChanged = nullptr;

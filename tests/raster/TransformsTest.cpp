@@ -175,6 +175,25 @@ TEST(StretchTransfer, ClippedStretchEqualsPartOfTheFullStretch) {
     }
 }
 
+// Only the source rectangle contributes: a crop never shows a fringe of
+// what lies around it, whatever the filter or scale.
+TEST(StretchTransfer, NothingOutsideTheSourceRectangleBleedsIn) {
+  TBitmap32 src;
+  src.SetSize(12, 10);
+  src.Clear(0xFFFF0000u);
+  const TRect sr{3, 2, 9, 7};
+  for (int y = sr.Top; y < sr.Bottom; ++y)
+    for (int x = sr.Left; x < sr.Right; ++x) src.SetPixel(x, y, 0xFF0000FFu);
+  for (const TStretchFilter f : kAllFilters)
+    for (const auto& [dw, dh] : {std::pair{25, 17}, {4, 3}, {13, 4}}) {
+      TBitmap32 dst;
+      dst.SetSize(dw, dh);
+      StretchTransfer(&dst, dst.BoundsRect(), dst.BoundsRect(), &src, sr, f, dmOpaque, nullptr);
+      for (int i = 0; i < dw * dh; ++i)
+        ASSERT_EQ(dst.Bits()[i] & 0x00FF0000u, 0u) << "filter " << int(f) << " " << dw << "x" << dh;
+    }
+}
+
 TEST(StretchTransfer, LanczosNeverRingsOutOfRange) {
   // A hard black/white edge rings most; nothing may wrap around.
   TBitmap32 src, dst;

@@ -2,6 +2,8 @@
 
 #include <QImage>
 #include <QPainter>
+#include <QRect>
+#include <QString>
 
 namespace kdl {
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include <QFont>
 #include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
@@ -31,6 +32,8 @@ QFont CreateFont(const std::string& family, std::int32_t height, TFontStyles sty
   }
   return font;
 }
+
+QFont TFont::ToQFont() const { return CreateFont(name_, height_, style_); }
 
 void TFont::Changed() {
   if (OnChange) OnChange(*this);

@@ -8,11 +8,12 @@
 #include <functional>
 #include <string>
 
-#include <QFont>
-#include <QRect>
-#include <QString>
-
+// Qt types stay out of the header, so that code drawing on bitmaps does not
+// take in Qt's keyword macros.
+class QFont;
 class QImage;
+class QRect;
+class QString;
 
 namespace kdl {
 
@@ -65,7 +66,7 @@ class TFont {
   // Copies every field and fires OnChange once.
   void Assign(const TFont& source);
 
-  QFont ToQFont() const { return CreateFont(name_, height_, style_); }
+  QFont ToQFont() const;
 
   std::function<void(TFont&)> OnChange;
 
