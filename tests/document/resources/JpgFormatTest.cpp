@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <sstream>
@@ -150,6 +151,30 @@ TEST_F(JpgFormatTest, DamagedHeadersRaiseInsteadOfEndingTheProcess) {
       EXPECT_STREQ(e.what(), "Image file is corrupted");
     }
   }
+}
+
+// Adobe CMYK files store inverted inks; the colour is the complement of
+// each ink darkened by black, as ImageMagick converts it.
+TEST_F(JpgFormatTest, CmykFilesBecomeRgb) {
+  if (!test::HaveTool("convert")) GTEST_SKIP();
+  const auto file = dir_ / "cmyk.jpg";
+  int rc = 0;
+  test::RunCommand("convert " + (dir_ / "in.ppm").string() + " -colorspace CMYK -quality 95 " +
+                       file.string(),
+                   &rc);
+  ASSERT_EQ(rc, 0);
+  const auto ref = test::RunCommand("convert " + file.string() + " -colorspace sRGB -depth 8 RGB:-");
+  TBitmap32 b;
+  test::LoadFile(file, b);
+  ASSERT_EQ(static_cast<std::size_t>(b.Width() * b.Height() * 3), ref.size());
+  int worst = 0;
+  for (std::int32_t i = 0; i < b.Width() * b.Height(); ++i) {
+    const TColor32 c = b.Bits()[i];
+    worst = std::max({worst, std::abs(int((c >> 16) & 0xFF) - ref[i * 3]),
+                      std::abs(int((c >> 8) & 0xFF) - ref[i * 3 + 1]),
+                      std::abs(int(c & 0xFF) - ref[i * 3 + 2])});
+  }
+  EXPECT_LE(worst, 2);
 }
 
 TEST_F(JpgFormatTest, EncodesAtItsQualityAndDropsAlpha) {
