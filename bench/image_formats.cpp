@@ -175,15 +175,9 @@ const std::vector<std::uint8_t>& Planes() {
 
 std::vector<std::uint8_t> HckPack(const std::vector<std::uint8_t>& raw) {
   std::vector<std::uint8_t> work(raw);
-  std::vector<std::uint8_t> a(kdl::CompressBufferSize(raw.size()));
-  std::size_t n1 = 0, n2 = 0, n3 = 0;
-  kdl::DeltaRankEncode(work.data(), work.size(), a.data(), a.size(), n1);
-  std::vector<std::uint8_t> b(kdl::CompressBufferSize(n1));
-  kdl::RleEncode(a.data(), n1, b.data(), b.size(), n2);
-  std::vector<std::uint8_t> c(kdl::CompressBufferSize(n2));
-  kdl::RankEncode(b.data(), n2, c.data(), c.size(), n3);
-  c.resize(n3);
-  return c;
+  std::vector<std::uint8_t> packed;
+  kdl::PackChain(work, packed);
+  return packed;
 }
 
 void BM_HckPack(benchmark::State& state) {
@@ -200,12 +194,7 @@ void BM_HckUnpack(benchmark::State& state) {
   const auto packed = HckPack(raw);
   std::vector<std::uint8_t> out(raw.size());
   for (auto _ : state) {
-    std::size_t n = 0;
-    std::vector<std::uint8_t> rle(static_cast<std::size_t>(kdl::RankDecodedSize(packed.data(), packed.size())));
-    kdl::RankDecode(packed.data(), packed.size(), rle.data(), rle.size(), n);
-    std::vector<std::uint8_t> block(static_cast<std::size_t>(kdl::RleDecodedSize(rle.data(), rle.size())));
-    kdl::RleDecode(rle.data(), rle.size(), block.data(), block.size(), n);
-    kdl::RankDeltaDecode(block.data(), block.size(), out.data(), out.size(), n);
+    kdl::UnpackChain(packed.data(), packed.size(), raw.size(), out);
     benchmark::DoNotOptimize(out.data());
   }
   if (out != raw) state.SkipWithError("round trip failed");

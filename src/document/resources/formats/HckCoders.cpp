@@ -397,6 +397,50 @@ int RankDeltaDecode(const std::uint8_t* block, std::size_t blockLength, std::uin
   return RankDecodeImpl<true>(block, blockLength, target, capacity, outLength);
 }
 
+// ---- The chain ----------------------------------------------------------------------
+
+int PackChain(std::vector<std::uint8_t>& raw, std::vector<std::uint8_t>& packed) {
+  const std::size_t s = raw.size();
+  std::size_t len1 = 0;
+  std::size_t len2 = 0;
+  std::size_t len3 = 0;
+  // Each stage's buffer is sized from the bound of its own input.
+  std::vector<std::uint8_t> stage1(CompressBufferSize(s));
+  int rc = DeltaRankEncode(raw.data(), s, stage1.data(), stage1.size(), len1);
+  if (rc != kCoderOk) return rc;
+  std::vector<std::uint8_t> stage2(CompressBufferSize(len1));
+  rc = RleEncode(stage1.data(), len1, stage2.data(), stage2.size(), len2);
+  if (rc != kCoderOk) return rc;
+  packed.assign(CompressBufferSize(len2), 0);
+  rc = RankEncode(stage2.data(), len2, packed.data(), packed.size(), len3);
+  packed.resize(rc == kCoderOk ? len3 : 0);
+  return rc;
+}
+
+int UnpackChain(const std::uint8_t* packed, std::size_t size, std::size_t rawSize,
+                std::vector<std::uint8_t>& raw) {
+  if (!packed && size > 0) return kCoderNoSource;
+  const std::size_t rankBound = CompressBufferSize(rawSize);
+  const std::size_t rleBound = CompressBufferSize(rankBound);
+  std::size_t length = 0;
+  const std::int64_t rleSize = RankDecodedSize(packed, size);
+  if (rleSize < 0 || static_cast<std::uint64_t>(rleSize) > rleBound) return kCoderFailed;
+  std::vector<std::uint8_t> rle(static_cast<std::size_t>(rleSize));
+  int rc = RankDecode(packed, size, rle.data(), rle.size(), length);
+  if (rc != kCoderOk) return rc;
+
+  const std::int64_t blockSize = RleDecodedSize(rle.data(), rle.size());
+  if (blockSize < 0 || static_cast<std::uint64_t>(blockSize) > rankBound) return kCoderFailed;
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(blockSize));
+  rc = RleDecode(rle.data(), rle.size(), block.data(), block.size(), length);
+  if (rc != kCoderOk) return rc;
+
+  if (RankDecodedSize(block.data(), block.size()) != static_cast<std::int64_t>(rawSize))
+    return kCoderFailed;
+  raw.resize(rawSize);
+  return RankDeltaDecode(block.data(), block.size(), raw.data(), raw.size(), length);
+}
+
 // ---- Plane interleaving ----------------------------------------------------------------
 
 int PlanesToPixels(const std::uint8_t* source, std::uint8_t* target, std::size_t n, int planes) {

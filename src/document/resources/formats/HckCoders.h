@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace kdl {
 
@@ -53,6 +54,14 @@ int DeltaRankEncode(std::uint8_t* source, std::size_t n, std::uint8_t* target,
 // RankDecode, then DeltaDecode in place.
 int RankDeltaDecode(const std::uint8_t* block, std::size_t blockLength, std::uint8_t* target,
                     std::size_t capacity, std::size_t& outLength);
+
+// The whole packing chain, RankEncode(RleEncode(DeltaRankEncode(raw)));
+// raw is used as scratch. And its inverse for a packed block that must give
+// exactly rawSize bytes: each stage is checked against what the encoder
+// could have made of rawSize bytes before anything is allocated for it.
+int PackChain(std::vector<std::uint8_t>& raw, std::vector<std::uint8_t>& packed);
+int UnpackChain(const std::uint8_t* packed, std::size_t size, std::size_t rawSize,
+                std::vector<std::uint8_t>& raw);
 
 // Interleaves planes: with k = n div planes, target[i * planes + p] =
 // source[p * k + i]; the last n mod planes bytes are copied as they are.

@@ -135,29 +135,7 @@ void THckImage::DecompressPlanes(TStream* stream, std::vector<std::uint8_t>& raw
   std::vector<std::uint8_t> packed(packedSize);
   if (stream->Read(packed.data(), packedSize) != packedSize) RaiseRasterError(kRasterDecompress);
 
-  // Each stage's output is checked against what the writer could have
-  // produced from rawSize bytes before anything is allocated for it.
-  const std::size_t rankBound = CompressBufferSize(rawSize);
-  const std::size_t rleBound = CompressBufferSize(rankBound);
-  std::size_t length = 0;
-  const std::int64_t rleSize = RankDecodedSize(packed.data(), packed.size());
-  if (rleSize < 0 || static_cast<std::uint64_t>(rleSize) > rleBound)
-    RaiseRasterError(kRasterDecompress);
-  std::vector<std::uint8_t> rle(static_cast<std::size_t>(rleSize));
-  if (RankDecode(packed.data(), packed.size(), rle.data(), rle.size(), length) != kCoderOk)
-    RaiseRasterError(kRasterDecompress);
-
-  const std::int64_t blockSize = RleDecodedSize(rle.data(), rle.size());
-  if (blockSize < 0 || static_cast<std::uint64_t>(blockSize) > rankBound)
-    RaiseRasterError(kRasterDecompress);
-  std::vector<std::uint8_t> block(static_cast<std::size_t>(blockSize));
-  if (RleDecode(rle.data(), rle.size(), block.data(), block.size(), length) != kCoderOk)
-    RaiseRasterError(kRasterDecompress);
-
-  if (RankDecodedSize(block.data(), block.size()) != static_cast<std::int64_t>(rawSize))
-    RaiseRasterError(kRasterDecompress);
-  raw.resize(rawSize);
-  if (RankDeltaDecode(block.data(), block.size(), raw.data(), raw.size(), length) != kCoderOk)
+  if (UnpackChain(packed.data(), packed.size(), rawSize, raw) != kCoderOk)
     RaiseRasterError(kRasterDecompress);
 }
 
@@ -256,26 +234,14 @@ void THckImage::SaveToStream(TStream* stream, TBitmap32* bitmap) {
 
 void THckImage::CompressPlanes(TStream* stream, std::vector<std::uint8_t>& raw) {
   const std::size_t s = raw.size();
-  if (s > 0xFFFFFFFFu) RaiseRasterError(kRasterCompress);
-  std::size_t len1 = 0;
-  std::size_t len2 = 0;
-  std::size_t len3 = 0;
-  // Each stage's buffer is sized from the bound of its own input.
-  std::vector<std::uint8_t> stage1(CompressBufferSize(s));
-  if (DeltaRankEncode(raw.data(), s, stage1.data(), stage1.size(), len1) != kCoderOk)
-    RaiseRasterError(kRasterCompress);
-  std::vector<std::uint8_t> stage2(CompressBufferSize(len1));
-  if (RleEncode(stage1.data(), len1, stage2.data(), stage2.size(), len2) != kCoderOk)
-    RaiseRasterError(kRasterCompress);
-  stage1.assign(CompressBufferSize(len2), 0);
-  if (RankEncode(stage2.data(), len2, stage1.data(), stage1.size(), len3) != kCoderOk ||
-      len3 > 0xFFFFFFFFu)
+  std::vector<std::uint8_t> packed;
+  if (s > 0xFFFFFFFFu || PackChain(raw, packed) != kCoderOk || packed.size() > 0xFFFFFFFFu)
     RaiseRasterError(kRasterCompress);
   std::uint8_t head[8];
   PutU32(head, static_cast<std::uint32_t>(s));
-  PutU32(head + 4, static_cast<std::uint32_t>(len3));
+  PutU32(head + 4, static_cast<std::uint32_t>(packed.size()));
   stream->WriteBuffer(head, 8);
-  stream->WriteBuffer(stage1.data(), static_cast<std::int64_t>(len3));
+  stream->WriteBuffer(packed.data(), static_cast<std::int64_t>(packed.size()));
 }
 
 }  // namespace kdl
