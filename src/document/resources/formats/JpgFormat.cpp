@@ -1,0 +1,322 @@
+#include "document/resources/formats/JpgFormat.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "document/resources/formats/BmpFormat.h"
+#include "foundation/Stream.h"
+#include "raster/Bitmap32.h"
+
+namespace kdl {
+
+namespace {
+
+constexpr std::size_t kIoBufferSize = 64 * 1024;
+// libjpeg's own working memory (coefficient buffers of progressive files).
+constexpr long kJpegMemoryLimit = 1L << 30;
+
+// libjpeg's default error handler ends the process; ours jumps back to the
+// call that started the failing libjpeg operation.
+struct TJpegError {
+  jpeg_error_mgr Pub;
+  std::jmp_buf Jump;
+};
+
+void ErrorExit(j_common_ptr cinfo) {
+  std::longjmp(reinterpret_cast<TJpegError*>(cinfo->err)->Jump, 1);
+}
+
+void OutputMessage(j_common_ptr) {}
+
+void InitError(TJpegError& err) {
+  jpeg_std_error(&err.Pub);
+  err.Pub.error_exit = ErrorExit;
+  err.Pub.output_message = OutputMessage;
+}
+
+// ---- Source over a TStream ----------------------------------------------------
+
+struct TJpegSource {
+  jpeg_source_mgr Pub;
+  TStream* Stream;
+  bool FakeEnd;
+  JOCTET Buffer[kIoBufferSize];
+};
+
+void InitSource(j_decompress_ptr) {}
+
+boolean FillInputBuffer(j_decompress_ptr cinfo) {
+  auto* src = reinterpret_cast<TJpegSource*>(cinfo->src);
+  std::int64_t n = 0;
+  try {
+    n = src->Stream->Read(src->Buffer, kIoBufferSize);
+  } catch (...) {
+    n = 0;
+  }
+  if (n <= 0) {
+    // A truncated file ends in a fake end-of-image marker, so that what was
+    // there still decodes (libjpeg fills the rest grey).
+    WARNMS(cinfo, JWRN_JPEG_EOF);
+    src->FakeEnd = true;
+    src->Buffer[0] = 0xFF;
+    src->Buffer[1] = JPEG_EOI;
+    n = 2;
+  }
+  src->Pub.next_input_byte = src->Buffer;
+  src->Pub.bytes_in_buffer = static_cast<std::size_t>(n);
+  return TRUE;
+}
+
+void SkipInputData(j_decompress_ptr cinfo, long count) {
+  auto* src = reinterpret_cast<TJpegSource*>(cinfo->src);
+  if (count <= 0) return;
+  while (count > static_cast<long>(src->Pub.bytes_in_buffer)) {
+    count -= static_cast<long>(src->Pub.bytes_in_buffer);
+    FillInputBuffer(cinfo);
+  }
+  src->Pub.next_input_byte += count;
+  src->Pub.bytes_in_buffer -= static_cast<std::size_t>(count);
+}
+
+void TermSource(j_decompress_ptr) {}
+
+// ---- Destination over a TStream -------------------------------------------------
+
+struct TJpegDest {
+  jpeg_destination_mgr Pub;
+  TStream* Stream;
+  JOCTET Buffer[kIoBufferSize];
+};
+
+void InitDestination(j_compress_ptr cinfo) {
+  auto* dst = reinterpret_cast<TJpegDest*>(cinfo->dest);
+  dst->Pub.next_output_byte = dst->Buffer;
+  dst->Pub.free_in_buffer = kIoBufferSize;
+}
+
+bool WriteAll(TStream* stream, const void* data, std::int64_t n) {
+  try {
+    return stream->Write(data, n) == n;
+  } catch (...) {
+    return false;
+  }
+}
+
+boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
+  auto* dst = reinterpret_cast<TJpegDest*>(cinfo->dest);
+  if (!WriteAll(dst->Stream, dst->Buffer, kIoBufferSize)) ERREXIT(cinfo, JERR_FILE_WRITE);
+  dst->Pub.next_output_byte = dst->Buffer;
+  dst->Pub.free_in_buffer = kIoBufferSize;
+  return TRUE;
+}
+
+void TermDestination(j_compress_ptr cinfo) {
+  auto* dst = reinterpret_cast<TJpegDest*>(cinfo->dest);
+  const auto n = static_cast<std::int64_t>(kIoBufferSize - dst->Pub.free_in_buffer);
+  if (n > 0 && !WriteAll(dst->Stream, dst->Buffer, n)) ERREXIT(cinfo, JERR_FILE_WRITE);
+}
+
+// ---- Decoding ----------------------------------------------------------------------
+
+struct TJpegDecoder {
+  jpeg_decompress_struct Info;
+  TJpegError Error;
+  TJpegSource Source;
+  bool Created = false;
+
+  explicit TJpegDecoder(TStream* stream) {
+    InitError(Error);
+    Info.err = &Error.Pub;
+    Source.Pub.init_source = InitSource;
+    Source.Pub.fill_input_buffer = FillInputBuffer;
+    Source.Pub.skip_input_data = SkipInputData;
+    Source.Pub.resync_to_restart = jpeg_resync_to_restart;
+    Source.Pub.term_source = TermSource;
+    Source.Pub.next_input_byte = nullptr;
+    Source.Pub.bytes_in_buffer = 0;
+    Source.Stream = stream;
+    Source.FakeEnd = false;
+  }
+  ~TJpegDecoder() {
+    if (Created) jpeg_destroy_decompress(&Info);
+  }
+  TJpegDecoder(const TJpegDecoder&) = delete;
+  TJpegDecoder& operator=(const TJpegDecoder&) = delete;
+};
+
+// Each step that can fail in libjpeg sets its own jump target; nothing with
+// a destructor lives in these frames, so the jump skips no clean-up.
+bool CreateAndReadHeader(TJpegDecoder& d) {
+  if (setjmp(d.Error.Jump)) return false;
+  jpeg_create_decompress(&d.Info);
+  d.Created = true;
+  d.Info.mem->max_memory_to_use = kJpegMemoryLimit;
+  d.Info.src = &d.Source.Pub;
+  return jpeg_read_header(&d.Info, TRUE) == JPEG_HEADER_OK;
+}
+
+bool CalcOutput(TJpegDecoder& d) {
+  if (setjmp(d.Error.Jump)) return false;
+  jpeg_calc_output_dimensions(&d.Info);
+  return true;
+}
+
+bool StartDecompress(TJpegDecoder& d) {
+  if (setjmp(d.Error.Jump)) return false;
+  return jpeg_start_decompress(&d.Info) == TRUE;
+}
+
+// Reads up to count rows; got is how many came.
+bool ReadRows(TJpegDecoder& d, JSAMPARRAY rows, JDIMENSION count, JDIMENSION& got) {
+  if (setjmp(d.Error.Jump)) return false;
+  got = jpeg_read_scanlines(&d.Info, rows, count);
+  return got > 0;
+}
+
+bool FinishDecompress(TJpegDecoder& d) {
+  if (setjmp(d.Error.Jump)) return false;
+  jpeg_finish_decompress(&d.Info);
+  return true;
+}
+
+// Adobe files store CMYK inverted; the colour is the ink's complement
+// darkened by black.
+void CmykToBgra(const std::uint8_t* cmyk, TColor32* out, std::uint32_t width) {
+  for (std::uint32_t x = 0; x < width; ++x, cmyk += 4) {
+    const unsigned k = cmyk[3];
+    const unsigned r = (cmyk[0] * k + 127) / 255;
+    const unsigned g = (cmyk[1] * k + 127) / 255;
+    const unsigned b = (cmyk[2] * k + 127) / 255;
+    out[x] = 0xFF000000u | (r << 16) | (g << 8) | b;
+  }
+}
+
+// ---- Encoding ------------------------------------------------------------------------
+
+struct TJpegEncoder {
+  jpeg_compress_struct Info;
+  TJpegError Error;
+  TJpegDest Dest;
+  bool Created = false;
+
+  explicit TJpegEncoder(TStream* stream) {
+    InitError(Error);
+    Info.err = &Error.Pub;
+    Dest.Pub.init_destination = InitDestination;
+    Dest.Pub.empty_output_buffer = EmptyOutputBuffer;
+    Dest.Pub.term_destination = TermDestination;
+    Dest.Stream = stream;
+  }
+  ~TJpegEncoder() {
+    if (Created) jpeg_destroy_compress(&Info);
+  }
+  TJpegEncoder(const TJpegEncoder&) = delete;
+  TJpegEncoder& operator=(const TJpegEncoder&) = delete;
+};
+
+bool Encode(TJpegEncoder& e, const TBitmap32& bitmap, int quality) {
+  if (setjmp(e.Error.Jump)) return false;
+  jpeg_create_compress(&e.Info);
+  e.Created = true;
+  e.Info.dest = &e.Dest.Pub;
+  e.Info.image_width = static_cast<JDIMENSION>(bitmap.Width());
+  e.Info.image_height = static_cast<JDIMENSION>(bitmap.Height());
+  // The pixels' memory order is B, G, R, A; the alpha byte is skipped.
+  e.Info.input_components = 4;
+  e.Info.in_color_space = JCS_EXT_BGRX;
+  jpeg_set_defaults(&e.Info);
+  jpeg_set_quality(&e.Info, quality, TRUE);
+  jpeg_start_compress(&e.Info, TRUE);
+  while (e.Info.next_scanline < e.Info.image_height) {
+    auto* row = reinterpret_cast<JSAMPROW>(
+        const_cast<TColor32*>(bitmap.ScanLine(static_cast<std::int32_t>(e.Info.next_scanline))));
+    jpeg_write_scanlines(&e.Info, &row, 1);
+  }
+  jpeg_finish_compress(&e.Info);
+  return true;
+}
+
+}  // namespace
+
+const TRasterClass& TdtpJpgFormat::Class() { return RasterClassOf<TdtpJpgFormat>("TdtpJpgFormat"); }
+
+bool TdtpJpgFormat::CanLoad(TStream* stream) {
+  static const unsigned char kSoi[2] = {0xFF, 0xD8};
+  return !stream || StreamStartsWith(*stream, kSoi, 2);
+}
+
+void TdtpJpgFormat::LoadFromStream(TStream* stream, TBitmap32* bitmap, std::int32_t page,
+                                   std::int32_t width, std::int32_t height) {
+  if (page > 0) RaiseRasterError(kRasterNoSuchPage);
+  if (!stream) RaiseRasterError(kRasterStreamUnassigned);
+  if (!bitmap) RaiseRasterError(kRasterInputNotAssigned);
+
+  auto decoder = std::make_unique<TJpegDecoder>(stream);
+  TJpegDecoder& d = *decoder;
+  jpeg_decompress_struct& info = d.Info;
+  if (!CreateAndReadHeader(d)) RaiseRasterError(kRasterCorrupted);
+  width_ = static_cast<std::int32_t>(info.image_width);
+  height_ = static_cast<std::int32_t>(info.image_height);
+
+  // The largest power-of-two reduction that still covers the requested size.
+  unsigned scale = 1;
+  while (static_cast<std::int64_t>(width_) >= std::int64_t{width} * scale * 2 &&
+         static_cast<std::int64_t>(height_) >= std::int64_t{height} * scale * 2 && scale < 5)
+    scale *= 2;
+  info.scale_num = 1;
+  info.scale_denom = scale;
+  info.dct_method = JDCT_ISLOW;
+  info.do_fancy_upsampling = TRUE;
+  const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+  info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+  if (!CalcOutput(d)) RaiseRasterError(kRasterCorrupted);
+  const std::int64_t pixels = std::int64_t{info.output_width} * info.output_height;
+  if (pixels <= 0 || pixels > kMaxRasterPixels) RaiseRasterError(kRasterCorrupted);
+  if (!StartDecompress(d)) RaiseRasterError(kRasterCorrupted);
+
+  const auto w = static_cast<std::int32_t>(info.output_width);
+  const auto h = static_cast<std::int32_t>(info.output_height);
+  bitmap->SetSize(w, h);
+  if (cmyk) {
+    std::vector<std::uint8_t> cmykRow(static_cast<std::size_t>(w) * 4);
+    JSAMPROW row = cmykRow.data();
+    for (std::int32_t y = 0; y < h; ++y) {
+      JDIMENSION got = 0;
+      if (!ReadRows(d, &row, 1, got)) RaiseRasterError(kRasterCorrupted);
+      CmykToBgra(cmykRow.data(), bitmap->ScanLine(y), info.output_width);
+    }
+  } else {
+    // Straight into the bitmap's rows, several per call.
+    constexpr std::int32_t kBatch = 16;
+    JSAMPROW rows[kBatch];
+    for (std::int32_t y = 0; y < h;) {
+      const std::int32_t count = std::min(kBatch, h - y);
+      for (std::int32_t k = 0; k < count; ++k)
+        rows[k] = reinterpret_cast<JSAMPROW>(bitmap->ScanLine(y + k));
+      JDIMENSION got = 0;
+      if (!ReadRows(d, rows, static_cast<JDIMENSION>(count), got)) RaiseRasterError(kRasterCorrupted);
+      y += static_cast<std::int32_t>(got);
+    }
+  }
+  // Trailing damage after the last row costs nothing of the picture.
+  FinishDecompress(d);
+  // Give back what libjpeg read ahead, so the stream stands after the image.
+  if (!d.Source.FakeEnd && d.Source.Pub.bytes_in_buffer > 0)
+    stream->Seek(-static_cast<std::int64_t>(d.Source.Pub.bytes_in_buffer), soCurrent);
+}
+
+void TdtpJpgFormat::SaveToStream(TStream* stream, TBitmap32* bitmap) {
+  if (!stream) RaiseRasterError(kRasterStreamUnassigned);
+  if (!bitmap) RaiseRasterError(kRasterInputNotAssigned);
+  if (bitmap->Empty()) return;
+  auto encoder = std::make_unique<TJpegEncoder>(stream);
+  if (!Encode(*encoder, *bitmap, quality_)) RaiseRasterError(kRasterCompress);
+}
+
+}  // namespace kdl

@@ -1,0 +1,31 @@
+// JPEG files over libjpeg: decoding at full, half, quarter or eighth size
+// when a smaller picture is requested, encoding at a quality percentage.
+#pragma once
+
+#include "document/resources/RasterFormats.h"
+
+namespace kdl {
+
+class TdtpJpgFormat : public TdtpRaster {
+ public:
+  TdtpJpgFormat() : TdtpRaster(Class()) {}
+  static const TRasterClass& Class();
+  // Without a stream: True; with one, whether it starts with FF D8.
+  static bool CanLoad(TStream* stream);
+
+  // The picture is decoded at 1/d of its size, d the largest of 1, 2, 4, 8
+  // with the decoded size still at least width by height. A damaged file
+  // raises "Image file is corrupted"; a truncated one decodes what is there.
+  void LoadFromStream(TStream* stream, TBitmap32* bitmap, std::int32_t page, std::int32_t width,
+                      std::int32_t height) override;
+  // Alpha is dropped.
+  void SaveToStream(TStream* stream, TBitmap32* bitmap) override;
+
+  std::uint8_t Quality() const { return quality_; }
+  void SetQuality(std::uint8_t value) { quality_ = value; }
+
+ private:
+  std::uint8_t quality_ = 90;
+};
+
+}  // namespace kdl

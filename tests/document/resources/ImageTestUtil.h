@@ -1,0 +1,109 @@
+// Shared helpers of the image format tests: scratch files, running the
+// independent Debian tools and reading their raw output.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "document/resources/RasterFormats.h"
+#include "foundation/Stream.h"
+#include "raster/Bitmap32.h"
+
+namespace kdl::test {
+
+inline std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteFileBytes(const std::filesystem::path& p, const std::vector<std::uint8_t>& b) {
+  std::ofstream f(p, std::ios::binary);
+  f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+// Runs a shell command; its standard output, and the exit status.
+inline std::vector<std::uint8_t> RunCommand(const std::string& command, int* status = nullptr) {
+  std::vector<std::uint8_t> out;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return out;
+  char buf[65536];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.insert(out.end(), buf, buf + n);
+  const int rc = pclose(p);
+  if (status) *status = rc;
+  return out;
+}
+
+inline bool HaveTool(const std::string& tool) {
+  int rc = 0;
+  RunCommand("command -v " + tool + " >/dev/null 2>&1", &rc);
+  return rc == 0;
+}
+
+// A scratch folder removed at the end of the test.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string templ = (std::filesystem::temp_directory_path() / "kdl-img-XXXXXX").string();
+    path_ = mkdtemp(templ.data());
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline void StreamFromBytes(TMemoryStream& s, const std::vector<std::uint8_t>& bytes) {
+  s.SetSize(0);
+  if (!bytes.empty()) s.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  s.Seek(0, soBeginning);
+}
+
+inline std::vector<std::uint8_t> StreamBytes(TMemoryStream& s) {
+  const auto* p = static_cast<const std::uint8_t*>(s.Memory());
+  return {p, p + s.Size()};
+}
+
+// The bitmap's pixels as R, G, B, A bytes, as `convert f RGBA:-` writes them.
+inline std::vector<std::uint8_t> ToRgba(const TBitmap32& b) {
+  std::vector<std::uint8_t> out;
+  const std::int64_t n = std::int64_t{b.Width()} * b.Height();
+  out.reserve(static_cast<std::size_t>(n * 4));
+  for (std::int64_t i = 0; i < n; ++i) {
+    const TColor32 c = b.Bits()[i];
+    out.push_back(static_cast<std::uint8_t>(c >> 16));
+    out.push_back(static_cast<std::uint8_t>(c >> 8));
+    out.push_back(static_cast<std::uint8_t>(c));
+    out.push_back(static_cast<std::uint8_t>(c >> 24));
+  }
+  return out;
+}
+
+// Loads a file through the registry, by its name.
+inline void LoadFile(const std::filesystem::path& p, TBitmap32& b, std::int32_t w = 4000,
+                     std::int32_t h = 4000) {
+  TdtpImageFiler filer;
+  filer.SetFileName(p.string());
+  filer.SetRequestedSize(w, h);
+  filer.LoadBitmap(&b);
+}
+
+// Registers the formats once for the whole test program.
+class FormatsEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { RegisterRasterFormats(); }
+};
+
+}  // namespace kdl::test

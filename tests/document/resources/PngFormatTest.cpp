@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "document/resources/formats/PngFormat.h"
+#include "ImageTestUtil.h"
+
+namespace kdl {
+namespace {
+
+constexpr int kW = 23;
+constexpr int kH = 17;
+
+// R, G, B, A bytes with every kind of alpha: 0, 255 and steps between.
+std::vector<std::uint8_t> SourceRgba() {
+  std::vector<std::uint8_t> b;
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) {
+      const int k = (x + y) % 5;
+      b.push_back(static_cast<std::uint8_t>(x * 11));
+      b.push_back(static_cast<std::uint8_t>(y * 15));
+      b.push_back(static_cast<std::uint8_t>(x * y));
+      b.push_back(static_cast<std::uint8_t>(k == 0 ? 0 : k == 1 ? 255 : 40 * k));
+    }
+  return b;
+}
+
+class PngFormatTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegisterRasterFormats();
+    if (!test::HaveTool("convert") || !test::HaveTool("pngcheck")) GTEST_SKIP();
+    test::WriteFileBytes(dir_ / "in.rgba", SourceRgba());
+  }
+  std::filesystem::path Convert(const std::string& options, const std::string& name) {
+    int rc = 0;
+    test::RunCommand("convert -size " + std::to_string(kW) + "x" + std::to_string(kH) +
+                         " -depth 8 rgba:" + (dir_ / "in.rgba").string() + " " + options + " " +
+                         (dir_ / name).string(),
+                     &rc);
+    EXPECT_EQ(rc, 0);
+    return dir_ / name;
+  }
+  test::ScratchDir dir_;
+};
+
+TEST_F(PngFormatTest, DecodesLikeImageMagick) {
+  const std::pair<const char*, const char*> kinds[] = {
+      {"", "PNG8:pal.png"},                                           // palette + tRNS
+      {"-depth 16", "PNG64:rgba16.png"},                              // 16-bit RGBA
+      {"-alpha off -depth 16", "PNG48:rgb16.png"},                    // 16-bit RGB
+      {"-colorspace Gray -define png:color-type=4", "ga.png"},       // grey + alpha
+      {"-alpha off -colorspace Gray -depth 16", "g16.png"},          // 16-bit grey
+      {"-interlace PNG", "PNG32:il.png"},                             // Adam7
+  };
+  for (const auto& [options, target] : kinds) {
+    std::string name = target;
+    name = name.substr(name.find(':') + 1);
+    const auto file = Convert(options, target);
+    // 16-bit samples, which must round to our 8 bits (v / 257 to nearest).
+    const auto wide = test::RunCommand("convert " + file.string() + " -depth 16 -endian LSB RGBA:-");
+    std::vector<std::uint8_t> expect;
+    for (std::size_t i = 0; i + 1 < wide.size(); i += 2) {
+      const int v = wide[i] | wide[i + 1] << 8;
+      expect.push_back(static_cast<std::uint8_t>((v * 2 + 257) / 514));
+    }
+    TBitmap32 b;
+    test::LoadFile(file, b);
+    ASSERT_EQ(b.Width(), kW) << name;
+    const auto ours = test::ToRgba(b);
+    ASSERT_EQ(ours.size(), expect.size()) << name;
+    const auto diff = std::mismatch(ours.begin(), ours.end(), expect.begin());
+    EXPECT_TRUE(diff.first == ours.end())
+        << name << " byte " << (diff.first - ours.begin()) << ": " << int(*diff.first) << " vs "
+        << int(*diff.second);
+  }
+}
+
+TEST_F(PngFormatTest, PictureWithoutAlphaIsOpaque) {
+  const auto file = Convert("-alpha off", "PNG24:rgb.png");
+  TBitmap32 b;
+  test::LoadFile(file, b);
+  for (std::int32_t i = 0; i < kW * kH; ++i) ASSERT_EQ(b.Bits()[i] >> 24, 0xFFu);
+}
+
+TEST_F(PngFormatTest, WritesLevelNineRgbaThatRoundTripsExactly) {
+  TBitmap32 b;
+  b.SetSize(kW, kH);
+  const auto src = SourceRgba();
+  for (int i = 0; i < kW * kH; ++i)
+    b.Bits()[i] = TColor32{src[i * 4 + 3]} << 24 | TColor32{src[i * 4]} << 16 |
+                  TColor32{src[i * 4 + 1]} << 8 | src[i * 4 + 2];
+  const auto file = dir_ / "ours.png";
+  TdtpImageFiler filer;
+  filer.SetFileName(file.string());
+  filer.SaveBitmap(&b);
+
+  int rc = 0;
+  test::RunCommand("pngcheck -q " + file.string(), &rc);
+  EXPECT_EQ(rc, 0);
+  const auto bytes = test::ReadFileBytes(file);
+  ASSERT_GT(bytes.size(), 40u);
+  EXPECT_EQ(bytes[24], 8);  // bit depth
+  EXPECT_EQ(bytes[25], 6);  // colour type RGBA
+  const auto idat = std::search(bytes.begin(), bytes.end(), "IDAT", "IDAT" + 4);
+  ASSERT_NE(idat, bytes.end());
+  EXPECT_EQ(idat[5] >> 6, 3) << "zlib header does not say maximum compression";
+  // ImageMagick reads our colours, alpha 0 included, unchanged.
+  EXPECT_TRUE(test::RunCommand("convert " + file.string() + " RGBA:-") == src);
+
+  TBitmap32 back;
+  test::LoadFile(file, back);
+  EXPECT_TRUE(back.Equal(b));
+}
+
+TEST_F(PngFormatTest, DamageRaisesAndPagesBeyondTheFirstDoNotExist) {
+  auto bytes = test::ReadFileBytes(Convert("", "PNG32:d.png"));
+  TBitmap32 b;
+  for (std::size_t cut : {std::size_t{8}, std::size_t{30}, bytes.size() / 2}) {
+    TMemoryStream s;
+    test::StreamFromBytes(s, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + cut));
+    EXPECT_THROW(LoadBitmapFromStream(&s, ".png", &b, 0, 0, 0), ERasterError) << cut;
+  }
+  auto huge = bytes;
+  huge[16] = 0x7F;  // width 2^31 - ..., CRC now wrong as well
+  TMemoryStream s;
+  test::StreamFromBytes(s, huge);
+  EXPECT_THROW(LoadBitmapFromStream(&s, ".png", &b, 0, 0, 0), ERasterError);
+  test::StreamFromBytes(s, bytes);
+  EXPECT_THROW(LoadBitmapFromStream(&s, ".png", &b, 1, 0, 0), ERasterError);
+}
+
+}  // namespace
+}  // namespace kdl
