@@ -76,6 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   kdl::FillPolyPolygonAA(b, contours, color, mode, rule);
   kdl::FillPolyPolygonCallback(b, contours, rule, check);
   kdl::FillPolyPolygonAACallback(b, contours, rule, mode, check);
+  kdl::DrawPolyPolyline(b, contours, color, rule == kdl::frAlternate);
+  kdl::DrawPolyPolylineAA(b, contours, color, rule == kdl::frAlternate);
 
   kdl::TPolygon32 p;
   p.SetCloseContours(rule == kdl::frAlternate);
@@ -87,5 +89,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto grown = outline->Offset(static_cast<kdl::TFixed>(color & 0xFFFFF), 0.5f);
   grown->SetUseAntialiasing(true);
   grown->Fill(b, color);
+  grown->DrawEdges(b, color);
   return 0;
 }
