@@ -3,10 +3,12 @@
 #include <QMainWindow>
 #include <QString>
 
+#include "document/Startup.h"
 #include "kdl/Version.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
+  kdl::InitializeDocumentLibrary();
   QApplication::setOrganizationName(kdl::version::CompanyName);
   QApplication::setApplicationName(kdl::version::ProductName);
   QApplication::setApplicationVersion(kdl::version::ProductVersion);

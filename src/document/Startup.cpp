@@ -1,0 +1,20 @@
+#include "document/Startup.h"
+
+#include <mutex>
+
+#include "document/resources/RasterFormats.h"
+#include "foundation/BrenlowXml.h"
+#include "raster/Blend.h"
+
+namespace kdl {
+
+void InitializeDocumentLibrary() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    SetupBlendFunctions();
+    RegisterRasterFormats();
+    SetDocumentLibraryXmlDefaults();
+  });
+}
+
+}  // namespace kdl
