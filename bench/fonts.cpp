@@ -32,13 +32,27 @@ std::vector<std::u16string> RunningText() {
 
 double PixelsPerMm(int dpi) { return dpi / 25.4; }
 
-void BM_TextToPolygon(benchmark::State& state) {
+// The running text in Liberation Serif at the benchmark's dpi.
+struct TextSetup {
+  explicit TextSetup(const benchmark::State& state)
+      : font(manager.AcquireFont("Liberation Serif", 0, nullptr)),
+        lines(RunningText()),
+        renderer(font),
+        scale(PixelsPerMm(static_cast<int>(state.range(0)))) {
+    renderer.SetSize(kFontSizeMm);
+  }
   kdl::TdtpFontManager manager;
-  kdl::TdtpFont* font = manager.AcquireFont("Liberation Serif", 0, nullptr);
-  const auto lines = RunningText();
-  kdl::TdtpFontRenderer r(font);
-  r.SetSize(kFontSizeMm);
-  const double scale = PixelsPerMm(static_cast<int>(state.range(0)));
+  kdl::TdtpFont* font;
+  std::vector<std::u16string> lines;
+  kdl::TdtpFontRenderer renderer;
+  double scale;
+};
+
+void BM_TextToPolygon(benchmark::State& state) {
+  TextSetup t(state);
+  const auto& lines = t.lines;
+  kdl::TdtpFontRenderer& r = t.renderer;
+  const double scale = t.scale;
   for (auto _ : state) {
     kdl::TPolygon32 polygon;
     for (std::size_t i = 0; i < lines.size(); ++i)
@@ -50,12 +64,10 @@ void BM_TextToPolygon(benchmark::State& state) {
 BENCHMARK(BM_TextToPolygon)->Arg(150)->Arg(600);
 
 void BM_TextFill(benchmark::State& state) {
-  kdl::TdtpFontManager manager;
-  kdl::TdtpFont* font = manager.AcquireFont("Liberation Serif", 0, nullptr);
-  const auto lines = RunningText();
-  kdl::TdtpFontRenderer r(font);
-  r.SetSize(kFontSizeMm);
-  const double scale = PixelsPerMm(static_cast<int>(state.range(0)));
+  TextSetup t(state);
+  const auto& lines = t.lines;
+  kdl::TdtpFontRenderer& r = t.renderer;
+  const double scale = t.scale;
   double width = 0;
   for (const auto& line : lines) width = std::max(width, r.GetTextExtent(line).Width);
   kdl::TBitmap32 bitmap;

@@ -1,34 +1,6 @@
-// Reads streams without extension, so that the filer picks a reader by signature; any input must end in a
-// bitmap or in one of our exceptions, never in a crash or an overrun.
-#include <cstdint>
-#include <cstdlib>
-
-#include "document/resources/RasterFormats.h"
-#include "foundation/Stream.h"
-#include "raster/Bitmap32.h"
+// Reads streams without extension, so that the filer picks a reader by signature.
+#include "FormatFuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool registered = (kdl::RegisterRasterFormats(), true);
-  (void)registered;
-  kdl::TMemoryStream stream;
-  if (size > 0) stream.WriteBuffer(data, static_cast<std::int64_t>(size));
-  stream.Seek(0, kdl::soBeginning);
-  kdl::TBitmap32 bitmap;
-  try {
-    // A small request also drives the scaled decoders.
-    const std::int32_t request = size > 0 && (data[size - 1] & 1) ? 3 : 0;
-    kdl::LoadBitmapFromStream(&stream, "", &bitmap, 0, request, request);
-  } catch (const kdl::Exception&) {
-    return 0;
-  }
-  if (bitmap.Width() < 0 || bitmap.Height() < 0 ||
-      std::int64_t{bitmap.Width()} * bitmap.Height() > kdl::kMaxRasterPixels)
-    std::abort();
-  // Touch every pixel so that a short buffer shows.
-  std::uint32_t sum = 0;
-  const std::int64_t n = std::int64_t{bitmap.Width()} * bitmap.Height();
-  for (std::int64_t i = 0; i < n; ++i) sum += bitmap.Bits()[i];
-  volatile std::uint32_t sink = sum;
-  (void)sink;
-  return 0;
+  return FuzzRasterFormat(data, size, "");
 }

@@ -14,66 +14,28 @@
 #include "document/text/FontManager.h"
 #include "document/text/FontRenderer.h"
 #include "raster/Bitmap32.h"
+#include "support/OutlineArea.h"
 
 namespace kdl {
 namespace {
 
-// The signed area (y up) of the native records, exact for the
-// quadratic pieces, in font units squared.
-double ExactArea(const TNativeGlyph& g) {
-  double area2 = 0;
-  auto cross = [](double ax, double ay, double bx, double by) { return ax * by - bx * ay; };
-  for (const auto& poly : g.Polygons) {
-    double cx = poly.Start.X / 65536.0, cy = poly.Start.Y / 65536.0;
-    for (const auto& curve : poly.Curves) {
-      if (curve.Type == nctLine) {
-        for (const auto& p : curve.Points) {
-          const double x = p.X / 65536.0, y = p.Y / 65536.0;
-          area2 += cross(cx, cy, x, y);
-          cx = x, cy = y;
-        }
-      } else {
-        const auto& pts = curve.Points;
-        for (std::size_t i = 0; i + 1 < pts.size(); ++i) {
-          const double ax = pts[i].X / 65536.0, ay = pts[i].Y / 65536.0;
-          double ex = pts[i + 1].X / 65536.0, ey = pts[i + 1].Y / 65536.0;
-          if (i + 2 < pts.size()) ex = (ax + ex) / 2, ey = (ay + ey) / 2;
-          area2 += (2 * cross(cx, cy, ax, ay) + 2 * cross(ax, ay, ex, ey) + cross(cx, cy, ex, ey)) / 3;
-          cx = ex, cy = ey;
-        }
-      }
-    }
-    area2 += cross(cx, cy, poly.Start.X / 65536.0, poly.Start.Y / 65536.0);
-  }
-  return area2 / 2;
-}
+// Signed area (shoelace), perimeter and point count of a polygon, in the
+// units of its coordinates.
+struct Measures {
+  double Area = 0, Perimeter = 0;
+  std::size_t Points = 0;
+};
 
-double ShoelaceArea(const TPolygon32& p) {
-  double area2 = 0;
+Measures Measure(const TPolygon32& p) {
+  Measures m;
   for (const auto& line : p.Contours())
-    for (std::size_t i = 0; i < line.size(); ++i) {
-      const auto& a = line[i];
-      const auto& b = line[(i + 1) % line.size()];
-      area2 += (double(a.X) * b.Y - double(b.X) * a.Y) / 65536.0 / 65536.0;
+    for (std::size_t i = 0; i < line.size(); ++i, ++m.Points) {
+      const double ax = line[i].X / 65536.0, ay = line[i].Y / 65536.0;
+      const double bx = line[(i + 1) % line.size()].X / 65536.0, by = line[(i + 1) % line.size()].Y / 65536.0;
+      m.Area += (ax * by - bx * ay) / 2;
+      m.Perimeter += std::hypot(ax - bx, ay - by);
     }
-  return area2 / 2;
-}
-
-double Perimeter(const TPolygon32& p) {
-  double len = 0;
-  for (const auto& line : p.Contours())
-    for (std::size_t i = 0; i < line.size(); ++i) {
-      const auto& a = line[i];
-      const auto& b = line[(i + 1) % line.size()];
-      len += std::hypot(double(a.X) - b.X, double(a.Y) - b.Y) / 65536.0;
-    }
-  return len;
-}
-
-std::size_t PointCount(const TPolygon32& p) {
-  std::size_t n = 0;
-  for (const auto& line : p.Contours()) n += line.size();
-  return n;
+  return m;
 }
 
 TNativePoint U(double x, double y) {  // font units to 16.16
@@ -141,9 +103,10 @@ TEST(FontOutline, SignedAreaMatchesTheExactQuadraticOutline) {
       // y is flipped, so the sign turns; each flattened piece replaces a
       // curve by its control polygon (legs of at most 20 units in all),
       // which differs from it by a third of a triangle of at most 50 units².
-      const double exact = -ExactArea(native);
-      const double ours = ShoelaceArea(*g->Outline);
-      const double bound = 50.0 / 3 * PointCount(*g->Outline) / 2 + 1;
+      const double exact = -test::ExactArea(native);
+      const Measures m = Measure(*g->Outline);
+      const double ours = m.Area;
+      const double bound = 50.0 / 3 * m.Points / 2 + 1;
       EXPECT_NEAR(ours, exact, bound) << family << " '" << char(c) << "'";
       EXPECT_EQ(g->Orientation(), ours > 0 ? 1 : 2);
       // Every contour is closed explicitly and lies in the ink box (y down).
@@ -213,7 +176,7 @@ TEST(FontOutline, FilledOutlineMatchesFreeTypeRendering) {
           }
         // Two regions whose boundaries lie within d of each other differ by
         // at most the perimeter times d.
-        const double perimeterPx = Perimeter(*font->GetGlyph(c)->Outline) * ppem / 1000;
+        const double perimeterPx = Measure(*font->GetGlyph(c)->Outline).Perimeter * ppem / 1000;
         EXPECT_LE(diff, perimeterPx * strayPx)
             << family << " '" << char(c) << "' at " << ppem << " px/em, ink " << ink;
         // A pixel's coverage moves by at most its edge length times d.

@@ -124,15 +124,28 @@ void TermDestination(j_compress_ptr cinfo) {
 
 // ---- Decoding ----------------------------------------------------------------------
 
-struct TJpegDecoder {
-  jpeg_decompress_struct Info;
+// A libjpeg object with our error handler, destroyed once created.
+template <class TInfo>
+struct TJpegSession {
+  TInfo Info;
   TJpegError Error;
-  TJpegSource Source;
   bool Created = false;
 
-  explicit TJpegDecoder(TStream* stream) {
+  TJpegSession() {
     InitError(Error);
     Info.err = &Error.Pub;
+  }
+  ~TJpegSession() {
+    if (Created) jpeg_destroy(reinterpret_cast<j_common_ptr>(&Info));
+  }
+  TJpegSession(const TJpegSession&) = delete;
+  TJpegSession& operator=(const TJpegSession&) = delete;
+};
+
+struct TJpegDecoder : TJpegSession<jpeg_decompress_struct> {
+  TJpegSource Source;
+
+  explicit TJpegDecoder(TStream* stream) {
     Source.Pub.init_source = InitSource;
     Source.Pub.fill_input_buffer = FillInputBuffer;
     Source.Pub.skip_input_data = SkipInputData;
@@ -143,11 +156,6 @@ struct TJpegDecoder {
     Source.Stream = stream;
     Source.FakeEnd = false;
   }
-  ~TJpegDecoder() {
-    if (Created) jpeg_destroy_decompress(&Info);
-  }
-  TJpegDecoder(const TJpegDecoder&) = delete;
-  TJpegDecoder& operator=(const TJpegDecoder&) = delete;
 };
 
 // Each step that can fail in libjpeg sets its own jump target; nothing with
@@ -199,25 +207,15 @@ void CmykToBgra(const std::uint8_t* cmyk, TColor32* out, std::uint32_t width) {
 
 // ---- Encoding ------------------------------------------------------------------------
 
-struct TJpegEncoder {
-  jpeg_compress_struct Info;
-  TJpegError Error;
+struct TJpegEncoder : TJpegSession<jpeg_compress_struct> {
   TJpegDest Dest;
-  bool Created = false;
 
   explicit TJpegEncoder(TStream* stream) {
-    InitError(Error);
-    Info.err = &Error.Pub;
     Dest.Pub.init_destination = InitDestination;
     Dest.Pub.empty_output_buffer = EmptyOutputBuffer;
     Dest.Pub.term_destination = TermDestination;
     Dest.Stream = stream;
   }
-  ~TJpegEncoder() {
-    if (Created) jpeg_destroy_compress(&Info);
-  }
-  TJpegEncoder(const TJpegEncoder&) = delete;
-  TJpegEncoder& operator=(const TJpegEncoder&) = delete;
 };
 
 bool Encode(TJpegEncoder& e, const TBitmap32& bitmap, int quality) {
