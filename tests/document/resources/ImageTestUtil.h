@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -98,6 +99,16 @@ inline void LoadFile(const std::filesystem::path& p, TBitmap32& b, std::int32_t 
   filer.SetFileName(p.string());
   filer.SetRequestedSize(w, h);
   filer.LoadBitmap(&b);
+}
+
+// The message of the ERasterError that f raises.
+inline std::string RasterErrorText(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const ERasterError& e) {
+    return e.what();
+  }
+  return "(no ERasterError)";
 }
 
 // Registers the formats once for the whole test program.

@@ -53,6 +53,15 @@ std::vector<std::uint8_t> MakePpm(int w, int h) {
   return out;
 }
 
+// The bitmap's pixels as R, G, B samples.
+std::vector<int> Rgb(const TBitmap32& b) {
+  std::vector<int> out;
+  const auto rgba = test::ToRgba(b);
+  for (std::size_t i = 0; i < rgba.size(); ++i)
+    if (i % 4 != 3) out.push_back(rgba[i]);
+  return out;
+}
+
 class JpgFormatTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -79,20 +88,14 @@ class JpgFormatTest : public ::testing::Test {
     test::LoadFile(file, b, kW / scale, kH / scale);
     ASSERT_EQ(b.Width(), ref.Width) << file << " 1/" << scale;
     ASSERT_EQ(b.Height(), ref.Height);
-    std::vector<std::uint8_t> ours;
-    for (std::int32_t i = 0; i < b.Width() * b.Height(); ++i) {
-      const TColor32 c = b.Bits()[i];
-      ASSERT_EQ(c >> 24, 0xFFu);
-      if (ref.Channels == 1) {
-        ASSERT_TRUE(((c >> 16) & 0xFF) == (c & 0xFF) && ((c >> 8) & 0xFF) == (c & 0xFF));
-        ours.push_back(static_cast<std::uint8_t>(c));
-      } else {
-        ours.push_back(static_cast<std::uint8_t>(c >> 16));
-        ours.push_back(static_cast<std::uint8_t>(c >> 8));
-        ours.push_back(static_cast<std::uint8_t>(c));
-      }
+    ASSERT_GT(ref.Channels, 0);
+    // Grey files come out as R = G = B, every pixel opaque.
+    std::vector<std::uint8_t> expect;
+    for (std::size_t i = 0; i + ref.Channels <= ref.Data.size(); i += ref.Channels) {
+      for (int k = 0; k < 3; ++k) expect.push_back(ref.Data[i + (ref.Channels == 3 ? k : 0)]);
+      expect.push_back(255);
     }
-    EXPECT_TRUE(ours == ref.Data) << file << " 1/" << scale;
+    EXPECT_TRUE(test::ToRgba(b) == expect) << file << " 1/" << scale;
   }
 
   static constexpr int kW = 203;
@@ -100,12 +103,16 @@ class JpgFormatTest : public ::testing::Test {
   test::ScratchDir dir_;
 };
 
+// Baseline, progressive, grey, 4:4:4 and a file cut short (which decodes
+// what is there, the rest grey).
 TEST_F(JpgFormatTest, DecodesLikeDjpegAtEveryScale) {
+  auto cut = test::ReadFileBytes(Make("t.jpg", "-quality 90"));
+  cut.resize(cut.size() * 6 / 10);
+  test::WriteFileBytes(dir_ / "cut.jpg", cut);
   const std::filesystem::path files[] = {
-      Make("base.jpg", "-quality 85"),
-      Make("prog.jpg", "-quality 80 -progressive"),
-      Make("grey.jpg", "-grayscale"),
-      Make("444.jpg", "-sample 1x1 -quality 95"),
+      Make("base.jpg", "-quality 85"), Make("prog.jpg", "-quality 80 -progressive"),
+      Make("grey.jpg", "-grayscale"),  Make("444.jpg", "-sample 1x1 -quality 95"),
+      dir_ / "cut.jpg",
   };
   for (const auto& f : files)
     for (int scale : {1, 2, 4, 8}) ExpectSameAsDjpeg(f, scale);
@@ -125,14 +132,6 @@ TEST_F(JpgFormatTest, ScaleIsChosenFromTheRequestedSize) {
   EXPECT_EQ(s.Position(), s.Size());
 }
 
-TEST_F(JpgFormatTest, TruncatedFileDecodesWhatIsThereLikeDjpeg) {
-  auto bytes = test::ReadFileBytes(Make("t.jpg", "-quality 90"));
-  bytes.resize(bytes.size() * 6 / 10);
-  test::WriteFileBytes(dir_ / "cut.jpg", bytes);
-  ExpectSameAsDjpeg(dir_ / "cut.jpg", 1);
-  ExpectSameAsDjpeg(dir_ / "cut.jpg", 2);
-}
-
 TEST_F(JpgFormatTest, DamagedHeadersRaiseInsteadOfEndingTheProcess) {
   auto bytes = test::ReadFileBytes(Make("d.jpg", ""));
   const std::vector<std::vector<std::uint8_t>> cases = {
@@ -144,12 +143,8 @@ TEST_F(JpgFormatTest, DamagedHeadersRaiseInsteadOfEndingTheProcess) {
     TMemoryStream s;
     test::StreamFromBytes(s, c);
     TBitmap32 b;
-    try {
-      LoadBitmapFromStream(&s, ".jpg", &b, 0, 0, 0);
-      ADD_FAILURE() << "no error";
-    } catch (const ERasterError& e) {
-      EXPECT_STREQ(e.what(), "Image file is corrupted");
-    }
+    EXPECT_EQ(test::RasterErrorText([&] { LoadBitmapFromStream(&s, ".jpg", &b, 0, 0, 0); }),
+              "Image file is corrupted");
   }
 }
 
@@ -168,12 +163,8 @@ TEST_F(JpgFormatTest, CmykFilesBecomeRgb) {
   test::LoadFile(file, b);
   ASSERT_EQ(static_cast<std::size_t>(b.Width() * b.Height() * 3), ref.size());
   int worst = 0;
-  for (std::int32_t i = 0; i < b.Width() * b.Height(); ++i) {
-    const TColor32 c = b.Bits()[i];
-    worst = std::max({worst, std::abs(int((c >> 16) & 0xFF) - ref[i * 3]),
-                      std::abs(int((c >> 8) & 0xFF) - ref[i * 3 + 1]),
-                      std::abs(int(c & 0xFF) - ref[i * 3 + 2])});
-  }
+  const auto ours = Rgb(b);
+  for (std::size_t i = 0; i < ref.size(); ++i) worst = std::max(worst, std::abs(ours[i] - ref[i]));
   EXPECT_LE(worst, 2);
 }
 
@@ -195,12 +186,8 @@ TEST_F(JpgFormatTest, EncodesAtItsQualityAndDropsAlpha) {
     const Pnm ref = ParsePnm(test::RunCommand("djpeg -dct int " + path.string()));
     ASSERT_EQ(ref.Width, 64);
     double err = 0;
-    for (int i = 0; i < 64 * 40; ++i) {
-      const TColor32 c = b.Bits()[i];
-      err += std::abs(int(ref.Data[i * 3]) - int((c >> 16) & 0xFF)) +
-             std::abs(int(ref.Data[i * 3 + 1]) - int((c >> 8) & 0xFF)) +
-             std::abs(int(ref.Data[i * 3 + 2]) - int(c & 0xFF));
-    }
+    const auto ours = Rgb(b);
+    for (std::size_t i = 0; i < ours.size(); ++i) err += std::abs(ours[i] - ref.Data[i]);
     EXPECT_LT(err / (64 * 40 * 3), quality == 90 ? 2.0 : 6.0);
   }
 }
