@@ -146,13 +146,7 @@ struct TJpegDecoder : TJpegSession<jpeg_decompress_struct> {
   TJpegSource Source;
 
   explicit TJpegDecoder(TStream* stream) {
-    Source.Pub.init_source = InitSource;
-    Source.Pub.fill_input_buffer = FillInputBuffer;
-    Source.Pub.skip_input_data = SkipInputData;
-    Source.Pub.resync_to_restart = jpeg_resync_to_restart;
-    Source.Pub.term_source = TermSource;
-    Source.Pub.next_input_byte = nullptr;
-    Source.Pub.bytes_in_buffer = 0;
+    Source.Pub = {nullptr, 0, InitSource, FillInputBuffer, SkipInputData, jpeg_resync_to_restart, TermSource};
     Source.Stream = stream;
     Source.FakeEnd = false;
   }
@@ -211,9 +205,7 @@ struct TJpegEncoder : TJpegSession<jpeg_compress_struct> {
   TJpegDest Dest;
 
   explicit TJpegEncoder(TStream* stream) {
-    Dest.Pub.init_destination = InitDestination;
-    Dest.Pub.empty_output_buffer = EmptyOutputBuffer;
-    Dest.Pub.term_destination = TermDestination;
+    Dest.Pub = {nullptr, 0, InitDestination, EmptyOutputBuffer, TermDestination};
     Dest.Stream = stream;
   }
 };
