@@ -104,14 +104,10 @@ TEST(DistributeSteps, SpreadsTheRemainderEvenlyInBothDirections) {
 
 TEST(MapSampler, OversamplingSettings) {
   TdtpMapSampler s;
-  EXPECT_EQ(s.SampleCount(), 4);
-  const std::vector<TFloatPoint> expect{{-0.25f, -0.25f}, {-0.25f, 0.25f}, {0.25f, -0.25f}, {0.25f, 0.25f}};
-  EXPECT_EQ(s.SampleOffsets(), expect);
+  const std::vector<TFloatPoint> quarter{{-0.25f, -0.25f}, {-0.25f, 0.25f}, {0.25f, -0.25f}, {0.25f, 0.25f}};
+  EXPECT_EQ(s.SampleOffsets(), quarter) << "2 x 2 at start";
   EXPECT_THROW(s.SetOversampling(7), Exception);
   EXPECT_THROW(s.SetOversampling(0), Exception);
-  EXPECT_EQ(s.SampleCount(), 4);
-  s.SetOversampling(1);
-  EXPECT_EQ(s.SampleCount(), 1);
   s.SetOversampling(6);
   EXPECT_EQ(s.SampleCount(), 36);
 }
@@ -143,37 +139,37 @@ struct SamplerRig {
 TEST(MapSampler, QuarterTurnsAndMovesArePermutations) {
   const std::int32_t n = 23;
   for (int turn = 0; turn < 4; ++turn) {
-      SamplerRig s;
-      s.src.SetSize(n, n);
-      FillRandom(s.src, 11);
-      s.dst.SetSize(n + 9, n + 9);
-      s.dst.Clear(0xFF123456u);
-      s.t.Rotate(90.0 * turn, 0, 0);
-      // Moves the turned square back into view and by (3, 4).
-      const double ex = (turn == 1 || turn == 2) ? n - 1 : 0;
-      const double ey = (turn == 2 || turn == 3) ? n - 1 : 0;
-      s.t.Translate(ex + 3 + 0.5, ey + 4 + 0.5);
-      s.sampler.SetOversampling(1);
-      s.Render();
-      for (std::int32_t y = 0; y < s.dst.Height(); ++y)
-        for (std::int32_t x = 0; x < s.dst.Width(); ++x) {
-          // Undo the move and the turn in integers.
-          const std::int32_t rx = x - 3 - static_cast<std::int32_t>(ex);
-          const std::int32_t ry = y - 4 - static_cast<std::int32_t>(ey);
-          std::int32_t u = rx, v = ry;
-          switch (turn) {
-            case 1: u = ry; v = -rx; break;
-            case 2: u = -rx; v = -ry; break;
-            case 3: u = -ry; v = rx; break;
-            default: break;
-          }
-          if (u >= 1 && u <= n - 2 && v >= 1 && v <= n - 2) {
-            ASSERT_EQ(s.dst.GetPixel(x, y), s.src.GetPixel(u, v)) << turn << " at " << x << "," << y;
-          } else if (u < -2 || v < -2 || u > n + 1 || v > n + 1) {
-            ASSERT_EQ(s.dst.GetPixel(x, y), 0xFF123456u) << turn << " at " << x << "," << y;
-          }
+    SamplerRig s;
+    s.src.SetSize(n, n);
+    FillRandom(s.src, 11);
+    s.dst.SetSize(n + 9, n + 9);
+    s.dst.Clear(0xFF123456u);
+    s.t.Rotate(90.0 * turn, 0, 0);
+    // Moves the turned square back into view and by (3, 4).
+    const double ex = (turn == 1 || turn == 2) ? n - 1 : 0;
+    const double ey = (turn == 2 || turn == 3) ? n - 1 : 0;
+    s.t.Translate(ex + 3 + 0.5, ey + 4 + 0.5);
+    s.sampler.SetOversampling(1);
+    s.Render();
+    for (std::int32_t y = 0; y < s.dst.Height(); ++y)
+      for (std::int32_t x = 0; x < s.dst.Width(); ++x) {
+        // Undo the move and the turn in integers.
+        const std::int32_t rx = x - 3 - static_cast<std::int32_t>(ex);
+        const std::int32_t ry = y - 4 - static_cast<std::int32_t>(ey);
+        std::int32_t u = rx, v = ry;
+        switch (turn) {
+          case 1: u = ry; v = -rx; break;
+          case 2: u = -rx; v = -ry; break;
+          case 3: u = -ry; v = rx; break;
+          default: break;
         }
-    }
+        if (u >= 1 && u <= n - 2 && v >= 1 && v <= n - 2) {
+          ASSERT_EQ(s.dst.GetPixel(x, y), s.src.GetPixel(u, v)) << turn << " at " << x << "," << y;
+        } else if (u < -2 || v < -2 || u > n + 1 || v > n + 1) {
+          ASSERT_EQ(s.dst.GetPixel(x, y), 0xFF123456u) << turn << " at " << x << "," << y;
+        }
+      }
+  }
 }
 
 // With a half scale each of the 2 x 2 sub-samples reads one whole source
@@ -267,7 +263,6 @@ TEST(MapSampler, StepsFollowTheExactInverse) {
     const std::int32_t y = static_cast<std::int32_t>(rng() % 400), x0 = static_cast<std::int32_t>(rng() % 100);
     const std::int32_t count = 300;
     const TColor32* span = sampler.GetSpan(x0, y, count);
-    int checked = 0;
     for (std::int32_t i = 0; i < count; ++i) {
       const long double tx = x0 + i + 0.5L - m.E, ty = y + 0.5L - m.F;
       const long double sx = (m.D * tx - m.C * ty) / det * 256, sy = (-m.B * tx + m.A * ty) / det * 256;
@@ -277,9 +272,7 @@ TEST(MapSampler, StepsFollowTheExactInverse) {
         for (long py = std::lround(std::floor(sy - 2)) + 1; py < sy + 2 && !found; ++py)
           found = src.GetPixelTS256(static_cast<std::int32_t>(px), static_cast<std::int32_t>(py)) == span[i];
       ASSERT_TRUE(found) << "trial " << trial << " pixel " << i;
-      ++checked;
     }
-    (void)checked;
   }
 }
 

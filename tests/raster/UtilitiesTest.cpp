@@ -10,19 +10,15 @@
 
 #include "raster/BoxScale.h"
 #include "raster/Utilities.h"
+#include "support/RasterTesting.h"
 
 namespace kdl {
 namespace {
 
-void Fill(TBitmap32& b, std::int32_t w, std::int32_t h, std::uint32_t seed) {
-  b.SetSize(w, h);
-  std::mt19937 rng(seed);
-  for (std::int64_t i = 0; i < std::int64_t{w} * h; ++i) b.Bits()[i] = rng();
-}
-
-std::vector<TColor32> Pixels(const TBitmap32& b) {
-  return {b.Bits(), b.Bits() + std::int64_t{b.Width()} * b.Height()};
-}
+using test::DistanceToLine;
+using test::DistanceToSegment;
+using test::FillRandom;
+using test::Pixels;
 
 std::uint32_t Channel(TColor32 c, int k) { return (c >> (8 * k)) & 0xFF; }
 
@@ -73,7 +69,7 @@ TEST(BoxDownsample, ExactBlockMeans) {
   for (TColor32 c : Pixels(dst)) EXPECT_EQ(c, 0x7F7F7F7Fu) << "510 / 4 truncates to 127";
 
   // Random pixels between sub-rectangles against sums taken here.
-  Fill(src, 53, 41, 7);
+  FillRandom(src, 53, 41, 7);
   dst.SetSize(30, 30);
   dst.Clear(0x12345678u);
   const TRect sr{3, 2, 50, 39}, dr{4, 5, 21, 16};
@@ -155,7 +151,7 @@ TEST(StretchBitmap, BoxOnlyForOpaqueLinearReduction) {
 TEST(Rotations, ExactPermutations) {
   for (auto [w, h] : {std::pair{3, 2}, std::pair{4, 4}, std::pair{5, 7}, std::pair{6, 1}, std::pair{1, 1}}) {
     TBitmap32 b;
-    Fill(b, w, h, w * 31 + h);
+    FillRandom(b, w, h, w * 31 + h);
     const std::vector<TColor32> original = Pixels(b);
 
     TBitmap32 l;
@@ -201,12 +197,6 @@ TEST(Rotations, ExactPermutations) {
     RotateLeft90(&twice);
     EXPECT_EQ(Pixels(half), Pixels(twice));
   }
-  // The top-right pixel of a 3 x 2 bitmap lands at (0, 0) after a left turn.
-  TBitmap32 b;
-  b.SetSize(3, 2);
-  b.SetPixel(2, 0, 0xFFABCDEFu);
-  RotateLeft90(&b);
-  EXPECT_EQ(b.GetPixel(0, 0), 0xFFABCDEFu);
   RotateLeft90(nullptr);
   MirrorVertical(nullptr);
 }
@@ -358,7 +348,7 @@ TEST(BoxBlur, SeparableBoxAgainstDirectSums) {
 
 TEST(Transpose, SwapsRowsAndColumns) {
   TBitmap32 src, dst;
-  Fill(src, 70, 3, 5);  // wider than one tile
+  FillRandom(src, 70, 3, 5);  // wider than one tile
   dst.SetSize(3, 70);
   Transpose(src, dst, 70, 3);
   for (int i = 0; i < 3; ++i)
@@ -395,10 +385,7 @@ TEST(Distances, SquaresInSixtyFourBits) {
   for (int i = 0; i < 2000; ++i) {
     const TPoint p{d(rng), d(rng)}, a{d(rng), d(rng)}, b{d(rng), d(rng)};
     if (a == b) continue;
-    // The exact distance to the segment, in doubles.
-    const double ax = a.X, ay = a.Y, bx = b.X - ax, by = b.Y - ay;
-    const double t = std::clamp(((p.X - ax) * bx + (p.Y - ay) * by) / (bx * bx + by * by), 0.0, 1.0);
-    const double exact = std::hypot(p.X - (ax + t * bx), p.Y - (ay + t * by));
+    const double exact = DistanceToSegment(p.X, p.Y, a.X, a.Y, b.X, b.Y);
     // The nearest point is rounded to whole pixels: at most half a
     // diagonal off.
     const double got = std::sqrt(SqrDistanceToSegment(p, a, b));
@@ -409,11 +396,6 @@ TEST(Distances, SquaresInSixtyFourBits) {
 }
 
 // ---- ClipLine ----------------------------------------------------------------------------
-
-// Distance from (x, y) to the infinite line through the segment.
-double DistanceToLine(double x, double y, double x1, double y1, double x2, double y2) {
-  return std::fabs((x2 - x1) * (y1 - y) - (x1 - x) * (y2 - y1)) / std::hypot(x2 - x1, y2 - y1);
-}
 
 TEST(ClipLine, EndsOnTheBoxAndOnTheLine) {
   // Wholly left: False, untouched.
