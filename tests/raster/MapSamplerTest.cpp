@@ -125,12 +125,13 @@ struct SamplerRig {
   TBitmap32 src, dst;
   TdtpAffineTransform t;
   TdtpMapSampler sampler;
-  void Render() {
+  TdtpMapSampler& Bound() {
     sampler.SetTarget(&dst);
     sampler.SetSource(&src);
     sampler.SetTransform(&t);
-    sampler.Render(FloatRect(0, 0, static_cast<float>(src.Width()), static_cast<float>(src.Height())));
+    return sampler;
   }
+  void Render() { Bound().Render(FloatRect(0, 0, static_cast<float>(src.Width()), static_cast<float>(src.Height()))); }
 };
 
 // Source pixel k is read exactly at position k; a target pixel is sampled at
@@ -181,10 +182,7 @@ TEST(MapSampler, OversamplingAveragesWholePixels) {
   s.dst.SetSize(10, 10);
   s.t.Scale(0.5, 0.5);
   s.t.Translate(0.25, 0.25);
-  s.sampler.SetTarget(&s.dst);
-  s.sampler.SetSource(&s.src);
-  s.sampler.SetTransform(&s.t);
-  const TColor32* span = s.sampler.GetSpan(1, 3, 8);
+  const TColor32* span = s.Bound().GetSpan(1, 3, 8);
   for (std::int32_t i = 0; i < 8; ++i) {
     const std::int32_t x = 1 + i, y = 3;
     TColor32 expect = 0;
@@ -289,10 +287,7 @@ TEST(MapSampler, RenderBoundsAndMasterAlpha) {
 
   // Non-finite bounds draw nothing and do not fault.
   s.t.SetMatrix(AffineMatrix(1e30, 0, 0, 1e30, 0, 0));
-  s.sampler.SetTarget(&s.dst);
-  s.sampler.SetSource(&s.src);
-  s.sampler.SetTransform(&s.t);
-  s.sampler.Render(FloatRect(0, 0, 1e30f, 1e30f));
+  s.Bound().Render(FloatRect(0, 0, 1e30f, 1e30f));
   s.sampler.Render(FloatRect(-1e38f, -1e38f, 1e38f, 1e38f));
 
   // Half master alpha merges at half strength.
