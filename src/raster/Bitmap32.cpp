@@ -332,19 +332,30 @@ void TBitmap32::SetPixelTS(std::int32_t x, std::int32_t y, TColor32 value) {
     SetPixelT(x, y, value);
 }
 
-void TBitmap32::SetPixelT256(std::int32_t x, std::int32_t y, TColor32 value) {
+namespace {
+
+// Spreads a plot at (x, y) in 24.8 over its four pixels, each weighed by
+// the gamma-corrected overlap and the colour's alpha; only the pixels that
+// keep says are touched.
+template <typename Keep>
+void Plot256(TBitmap32& b, TCombineMem combine, std::int32_t x, std::int32_t y, TColor32 value, Keep keep) {
   const std::int32_t ix = x >> 8, iy = y >> 8;
   const std::uint32_t fx = static_cast<std::uint32_t>(x) & 0xFF;
   const std::uint32_t fy = static_cast<std::uint32_t>(y) & 0xFF;
   const std::uint32_t wx1 = GAMMA_TABLE[fx], wx0 = GAMMA_TABLE[255 - fx];
   const std::uint32_t wy1 = GAMMA_TABLE[fy], wy0 = GAMMA_TABLE[255 - fy];
   const std::uint32_t a = value >> 24;
-  const TCombineMem combine = COMBINE_MEM[combineMode_];
-  combine(value, *PixelPtr(ix, iy), (wx0 * a) * wy0 >> 16);
-  combine(value, *PixelPtr(ix + 1, iy), wy0 * (wx1 * a) >> 16);
-  combine(value, *PixelPtr(ix + 1, iy + 1), (wx1 * a) * wy1 >> 16);
-  combine(value, *PixelPtr(ix, iy + 1), (wx0 * a) * wy1 >> 16);
+  if (keep(ix, iy)) combine(value, *b.PixelPtr(ix, iy), (wx0 * a) * wy0 >> 16);
+  if (keep(ix + 1, iy)) combine(value, *b.PixelPtr(ix + 1, iy), wy0 * (wx1 * a) >> 16);
+  if (keep(ix + 1, iy + 1)) combine(value, *b.PixelPtr(ix + 1, iy + 1), (wx1 * a) * wy1 >> 16);
+  if (keep(ix, iy + 1)) combine(value, *b.PixelPtr(ix, iy + 1), (wx0 * a) * wy1 >> 16);
   EMMS();
+}
+
+}  // namespace
+
+void TBitmap32::SetPixelT256(std::int32_t x, std::int32_t y, TColor32 value) {
+  Plot256(*this, COMBINE_MEM[combineMode_], x, y, value, [](std::int32_t, std::int32_t) { return true; });
 }
 
 void TBitmap32::SetPixelTS256(std::int32_t x, std::int32_t y, TColor32 value) {
@@ -359,20 +370,9 @@ void TBitmap32::SetPixelTS256(std::int32_t x, std::int32_t y, TColor32 value) {
     return;
   }
   // On the clip border: only the corners that lie inside.
-  const std::uint32_t fx = static_cast<std::uint32_t>(x) & 0xFF;
-  const std::uint32_t fy = static_cast<std::uint32_t>(y) & 0xFF;
-  const std::uint32_t wx1 = GAMMA_TABLE[fx], wx0 = GAMMA_TABLE[255 - fx];
-  const std::uint32_t wy1 = GAMMA_TABLE[fy], wy0 = GAMMA_TABLE[255 - fy];
-  const std::uint32_t a = value >> 24;
-  const TCombineMem combine = COMBINE_MEM[combineMode_];
-  auto inside = [&c](std::int32_t px, std::int32_t py) {
+  Plot256(*this, COMBINE_MEM[combineMode_], x, y, value, [&c](std::int32_t px, std::int32_t py) {
     return px >= c.Left && px < c.Right && py >= c.Top && py < c.Bottom;
-  };
-  if (inside(ix, iy)) combine(value, *PixelPtr(ix, iy), (wx0 * a) * wy0 >> 16);
-  if (inside(ix + 1, iy)) combine(value, *PixelPtr(ix + 1, iy), wy0 * (wx1 * a) >> 16);
-  if (inside(ix + 1, iy + 1)) combine(value, *PixelPtr(ix + 1, iy + 1), (wx1 * a) * wy1 >> 16);
-  if (inside(ix, iy + 1)) combine(value, *PixelPtr(ix, iy + 1), (wx0 * a) * wy1 >> 16);
-  EMMS();
+  });
 }
 
 void TBitmap32::SetPixelFS(TFixed x, TFixed y, TColor32 value) {

@@ -397,65 +397,59 @@ void TBitmap32::FrameRectTSP(std::int32_t x1, std::int32_t y1, std::int32_t x2, 
 
 // ---- Bresenham lines ------------------------------------------------------------------
 
+namespace {
+
+// LineS and LineTS: straight runs stop short of the end point, which only
+// L adds; other lines lose the longer axis's last step without L.
+template <typename Horz, typename Vert, typename Plot>
+void WalkLineS(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, bool l,
+               const TRect& clip, Horz horz, Vert vert, Plot plot) {
+  if (x1 == x2 || y1 == y2) {
+    if (x2 > x1)
+      horz(x1, y1, x2 - 1);
+    else if (x2 < x1)
+      horz(x2 + 1, y1, x1);
+    else if (y2 > y1)
+      vert(x1, y1, y2 - 1);
+    else if (y2 < y1)
+      vert(x1, y2 + 1, y1);
+    if (l && x2 >= clip.Left && x2 < clip.Right && y2 >= clip.Top && y2 < clip.Bottom) plot(x2, y2);
+    return;
+  }
+  std::int64_t ex = x2, ey = y2;
+  if (!l) {
+    const std::int64_t dx = ex - x1, dy = ey - y1;
+    if (std::abs(dx) > std::abs(dy))
+      ex -= dx > 0 ? 1 : -1;
+    else
+      ey -= dy > 0 ? 1 : -1;
+    if (ex == x1 || ey == y1) return;
+  }
+  Bresenham(x1, y1, ex, ey, clip, plot);
+}
+
+}  // namespace
+
 void TBitmap32::LineS(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2,
                       TColor32 value, bool l) {
   ThenChanged(*this, [&] {
-    if (x1 == x2 || y1 == y2) {
-      // Straight runs stop short of the end point.
-      if (x2 > x1)
-        HorzLineS(x1, y1, x2 - 1, value);
-      else if (x2 < x1)
-        HorzLineS(x2 + 1, y1, x1, value);
-      else if (y2 > y1)
-        VertLineS(x1, y1, y2 - 1, value);
-      else if (y2 < y1)
-        VertLineS(x1, y2 + 1, y1, value);
-      if (l) SetPixelS(x2, y2, value);
-      return;
-    }
-    std::int64_t ex = x2, ey = y2;
-    if (!l) {
-      // Without the end point the longer axis gives up its last step.
-      const std::int64_t dx = ex - x1, dy = ey - y1;
-      if (std::abs(dx) > std::abs(dy))
-        ex -= dx > 0 ? 1 : -1;
-      else
-        ey -= dy > 0 ? 1 : -1;
-      if (ex == x1 || ey == y1) return;
-    }
-    Bresenham(x1, y1, ex, ey, clipRect_,
-              [this, value](std::int32_t x, std::int32_t y) { SetPixel(x, y, value); });
+    WalkLineS(
+        x1, y1, x2, y2, l, clipRect_,
+        [this, value](std::int32_t a, std::int32_t y, std::int32_t b) { HorzLineS(a, y, b, value); },
+        [this, value](std::int32_t x, std::int32_t a, std::int32_t b) { VertLineS(x, a, b, value); },
+        [this, value](std::int32_t x, std::int32_t y) { SetPixel(x, y, value); });
   });
 }
 
 void TBitmap32::LineTS(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2,
                        TColor32 value, bool l) {
   ThenChanged(*this, [&] {
-    if (x1 == x2 || y1 == y2) {
-      // Straight runs stop short of the end point.
-      if (x2 > x1)
-        HorzLineTS(x1, y1, x2 - 1, value);
-      else if (x2 < x1)
-        HorzLineTS(x2 + 1, y1, x1, value);
-      else if (y2 > y1)
-        VertLineTS(x1, y1, y2 - 1, value);
-      else if (y2 < y1)
-        VertLineTS(x1, y2 + 1, y1, value);
-      if (l) SetPixelTS(x2, y2, value);
-      return;
-    }
-    std::int64_t ex = x2, ey = y2;
-    if (!l) {
-      const std::int64_t dx = ex - x1, dy = ey - y1;
-      if (std::abs(dx) > std::abs(dy))
-        ex -= dx > 0 ? 1 : -1;
-      else
-        ey -= dy > 0 ? 1 : -1;
-      if (ex == x1 || ey == y1) return;
-    }
     const TBlendMem blend = BLEND_MEM[combineMode_];
-    Bresenham(x1, y1, ex, ey, clipRect_,
-              [this, value, blend](std::int32_t x, std::int32_t y) { blend(value, *PixelPtr(x, y)); });
+    WalkLineS(
+        x1, y1, x2, y2, l, clipRect_,
+        [this, value](std::int32_t a, std::int32_t y, std::int32_t b) { HorzLineTS(a, y, b, value); },
+        [this, value](std::int32_t x, std::int32_t a, std::int32_t b) { VertLineTS(x, a, b, value); },
+        [this, value, blend](std::int32_t x, std::int32_t y) { blend(value, *PixelPtr(x, y)); });
   });
 }
 

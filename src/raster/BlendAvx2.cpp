@@ -11,6 +11,8 @@
 
 #define KDL_AVX2 __attribute__((target("avx2")))
 #define KDL_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
+// Lambdas do not inherit their function's target: the step bodies name it.
+#define KDL_AVX2_STEP __attribute__((target("avx2"), always_inline))
 
 namespace kdl {
 namespace {
@@ -139,28 +141,38 @@ KDL_AVX2_INLINE __m256i MergeCore(__m256i f, __m256i b, __m256i fa32, __m256i ba
   return _mm256_or_si256(rgb, _mm256_slli_epi32(ra, 24));
 }
 
-KDL_AVX2 void BlendLineAvx2(const TColor32* src, TColor32* dst, std::int32_t count) {
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i c255 = _mm256_set1_epi32(255);
+// Hands each step of eight pixels its foreground and its destination;
+// returns how far the steps went, the rest being the reference's.
+template <class Step>
+KDL_AVX2_INLINE std::int32_t Walk(const TColor32* src, TColor32* dst, std::int32_t count, Step step) {
   std::int32_t i = 0;
   for (; i + 8 <= count; i += 8) {
     PrefetchAhead(src + i, dst + i);
-    const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+    step(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i)), reinterpret_cast<__m256i*>(dst + i));
+  }
+  return i;
+}
+
+// The shortcuts of a whole step: all clear leaves B, all opaque stores F.
+// True when the step is done.
+KDL_AVX2_INLINE bool WholeStep(__m256i f, __m256i opaque, __m256i clear, __m256i* d) {
+  if (Mask8(clear) == 0xFF) return true;
+  if (Mask8(opaque) != 0xFF) return false;
+  _mm256_storeu_si256(d, f);
+  return true;
+}
+
+KDL_AVX2 void BlendLineAvx2(const TColor32* src, TColor32* dst, std::int32_t count) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i c255 = _mm256_set1_epi32(255);
+  const std::int32_t i = Walk(src, dst, count, [&](__m256i f, __m256i* d) KDL_AVX2_STEP {
     const __m256i fa = _mm256_srli_epi32(f, 24);
     const __m256i opaque = _mm256_cmpeq_epi32(fa, c255);
     const __m256i clear = _mm256_cmpeq_epi32(fa, zero);
-    const int mo = Mask8(opaque), mc = Mask8(clear);
-    __m256i* d = reinterpret_cast<__m256i*>(dst + i);
-    if (mc == 0xFF) continue;
-    if (mo == 0xFF) {
-      _mm256_storeu_si256(d, f);
-      continue;
-    }
+    if (WholeStep(f, opaque, clear, d)) return;
     const __m256i b = _mm256_loadu_si256(d);
-    __m256i z = CombineTerms(f, b, fa);
-    z = Select(opaque, f, Select(clear, b, z));
-    _mm256_storeu_si256(d, z);
-  }
+    _mm256_storeu_si256(d, Select(opaque, f, Select(clear, b, CombineTerms(f, b, fa))));
+  });
   ReferenceBlendKernels().BlendLine(src + i, dst + i, count - i);
 }
 
@@ -168,46 +180,32 @@ KDL_AVX2 void BlendLineExAvx2(const TColor32* src, TColor32* dst, std::int32_t c
                               TColor32 m) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i m1 = _mm256_set1_epi32(static_cast<int>((m > 255 ? 255 : m) + 1));
-  std::int32_t i = 0;
-  for (; i + 8 <= count; i += 8) {
-    PrefetchAhead(src + i, dst + i);
-    const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+  const std::int32_t i = Walk(src, dst, count, [&](__m256i f, __m256i* d) KDL_AVX2_STEP {
     // W = ((M + 1)*Fa) >> 8, at most 65280 before the shift.
     const __m256i w = _mm256_srli_epi32(_mm256_mullo_epi16(_mm256_srli_epi32(f, 24), m1), 8);
     const __m256i none = _mm256_cmpeq_epi32(w, zero);
-    if (Mask8(none) == 0xFF) continue;
-    __m256i* d = reinterpret_cast<__m256i*>(dst + i);
+    if (Mask8(none) == 0xFF) return;
     const __m256i b = _mm256_loadu_si256(d);
     _mm256_storeu_si256(d, Select(none, b, CombineTerms(f, b, w)));
-  }
+  });
   ReferenceBlendKernels().BlendLineEx(src + i, dst + i, count - i, m);
 }
 
 KDL_AVX2 void MergeLineAvx2(const TColor32* src, TColor32* dst, std::int32_t count) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i c255 = _mm256_set1_epi32(255);
-  std::int32_t i = 0;
-  for (; i + 8 <= count; i += 8) {
-    PrefetchAhead(src + i, dst + i);
-    const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+  const std::int32_t i = Walk(src, dst, count, [&](__m256i f, __m256i* d) KDL_AVX2_STEP {
     const __m256i fa = _mm256_srli_epi32(f, 24);
     const __m256i fOpaque = _mm256_cmpeq_epi32(fa, c255);
     const __m256i fClear = _mm256_cmpeq_epi32(fa, zero);
-    if (Mask8(fClear) == 0xFF) continue;
-    __m256i* d = reinterpret_cast<__m256i*>(dst + i);
-    if (Mask8(fOpaque) == 0xFF) {
-      _mm256_storeu_si256(d, f);
-      continue;
-    }
+    if (WholeStep(f, fOpaque, fClear, d)) return;
     const __m256i b = _mm256_loadu_si256(d);
     const __m256i ba = _mm256_srli_epi32(b, 24);
     // F where Fa = 255, or where Ba = 0 unless Fa = 0; B where Fa = 0.
     const __m256i takeF =
         _mm256_or_si256(fOpaque, _mm256_andnot_si256(fClear, _mm256_cmpeq_epi32(ba, zero)));
-    __m256i z = MergeCore(f, b, fa, ba);
-    z = Select(fClear, b, Select(takeF, f, z));
-    _mm256_storeu_si256(d, z);
-  }
+    _mm256_storeu_si256(d, Select(fClear, b, Select(takeF, f, MergeCore(f, b, fa, ba))));
+  });
   ReferenceBlendKernels().MergeLine(src + i, dst + i, count - i);
 }
 
@@ -224,14 +222,10 @@ KDL_AVX2 void MergeLineExAvx2(const TColor32* src, TColor32* dst, std::int32_t c
   const __m256i c255 = _mm256_set1_epi32(255);
   // At M = 0 an opaque F leaves B even over a clear background.
   const __m256i mZero = _mm256_set1_epi32(m == 0 ? -1 : 0);
-  std::int32_t i = 0;
-  for (; i + 8 <= count; i += 8) {
-    PrefetchAhead(src + i, dst + i);
-    const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+  const std::int32_t i = Walk(src, dst, count, [&](__m256i f, __m256i* d) KDL_AVX2_STEP {
     const __m256i fa = _mm256_srli_epi32(f, 24);
     const __m256i fClear = _mm256_cmpeq_epi32(fa, zero);
-    if (Mask8(fClear) == 0xFF) continue;
-    __m256i* d = reinterpret_cast<__m256i*>(dst + i);
+    if (Mask8(fClear) == 0xFF) return;
     const __m256i b = _mm256_loadu_si256(d);
     const __m256i ba = _mm256_srli_epi32(b, 24);
     // Fa' = M*Fa div 255, below 255 as M < 255 (and 0 for M = 0, where an
@@ -243,10 +237,8 @@ KDL_AVX2 void MergeLineExAvx2(const TColor32* src, TColor32* dst, std::int32_t c
     const __m256i fm = _mm256_or_si256(_mm256_and_si256(f, rgbMask), _mm256_slli_epi32(faM, 24));
     __m256i takeB = _mm256_or_si256(fClear, _mm256_andnot_si256(bClear, _mm256_cmpeq_epi32(faM, zero)));
     takeB = _mm256_or_si256(takeB, _mm256_and_si256(mZero, _mm256_cmpeq_epi32(fa, c255)));
-    __m256i z = MergeCore(fm, b, faM, ba);
-    z = Select(takeB, b, Select(bClear, fm, z));
-    _mm256_storeu_si256(d, z);
-  }
+    _mm256_storeu_si256(d, Select(takeB, b, Select(bClear, fm, MergeCore(fm, b, faM, ba))));
+  });
   ReferenceBlendKernels().MergeLineEx(src + i, dst + i, count - i, m);
 }
 

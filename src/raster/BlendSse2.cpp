@@ -12,6 +12,8 @@
 
 #define KDL_SSE2 __attribute__((target("sse2")))
 #define KDL_SSE2_INLINE __attribute__((target("sse2"), always_inline)) inline
+// Lambdas do not inherit their function's target: the step bodies name it.
+#define KDL_SSE2_STEP __attribute__((target("sse2"), always_inline))
 
 namespace kdl {
 namespace {
@@ -110,28 +112,38 @@ KDL_SSE2_INLINE __m128i MergeCore(__m128i f, __m128i b, __m128i fa32, __m128i ba
   return _mm_or_si128(rgb, _mm_slli_epi32(ra, 24));
 }
 
-KDL_SSE2 void BlendLineSse2(const TColor32* src, TColor32* dst, std::int32_t count) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i c255 = _mm_set1_epi32(255);
+// Hands each step of four pixels its foreground and its destination;
+// returns how far the steps went, the rest being the reference's.
+template <class Step>
+KDL_SSE2_INLINE std::int32_t Walk(const TColor32* src, TColor32* dst, std::int32_t count, Step step) {
   std::int32_t i = 0;
   for (; i + 4 <= count; i += 4) {
     PrefetchAhead(src + i, dst + i);
-    const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    step(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i)), reinterpret_cast<__m128i*>(dst + i));
+  }
+  return i;
+}
+
+// The shortcuts of a whole step: all clear leaves B, all opaque stores F.
+// True when the step is done.
+KDL_SSE2_INLINE bool WholeStep(__m128i f, __m128i opaque, __m128i clear, __m128i* d) {
+  if (Mask4(clear) == 15) return true;
+  if (Mask4(opaque) != 15) return false;
+  _mm_storeu_si128(d, f);
+  return true;
+}
+
+KDL_SSE2 void BlendLineSse2(const TColor32* src, TColor32* dst, std::int32_t count) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i c255 = _mm_set1_epi32(255);
+  const std::int32_t i = Walk(src, dst, count, [&](__m128i f, __m128i* d) KDL_SSE2_STEP {
     const __m128i fa = _mm_srli_epi32(f, 24);
     const __m128i opaque = _mm_cmpeq_epi32(fa, c255);
     const __m128i clear = _mm_cmpeq_epi32(fa, zero);
-    const int mo = Mask4(opaque), mc = Mask4(clear);
-    __m128i* d = reinterpret_cast<__m128i*>(dst + i);
-    if (mc == 15) continue;
-    if (mo == 15) {
-      _mm_storeu_si128(d, f);
-      continue;
-    }
+    if (WholeStep(f, opaque, clear, d)) return;
     const __m128i b = _mm_loadu_si128(d);
-    __m128i z = CombineTerms(f, b, fa);
-    z = Select(opaque, f, Select(clear, b, z));
-    _mm_storeu_si128(d, z);
-  }
+    _mm_storeu_si128(d, Select(opaque, f, Select(clear, b, CombineTerms(f, b, fa))));
+  });
   ReferenceBlendKernels().BlendLine(src + i, dst + i, count - i);
 }
 
@@ -139,46 +151,32 @@ KDL_SSE2 void BlendLineExSse2(const TColor32* src, TColor32* dst, std::int32_t c
                               TColor32 m) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i m1 = _mm_set1_epi32(static_cast<int>((m > 255 ? 255 : m) + 1));
-  std::int32_t i = 0;
-  for (; i + 4 <= count; i += 4) {
-    PrefetchAhead(src + i, dst + i);
-    const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+  const std::int32_t i = Walk(src, dst, count, [&](__m128i f, __m128i* d) KDL_SSE2_STEP {
     // W = ((M + 1)*Fa) >> 8, at most 65280 before the shift.
     const __m128i w = _mm_srli_epi32(_mm_mullo_epi16(_mm_srli_epi32(f, 24), m1), 8);
     const __m128i none = _mm_cmpeq_epi32(w, zero);
-    if (Mask4(none) == 15) continue;
-    __m128i* d = reinterpret_cast<__m128i*>(dst + i);
+    if (Mask4(none) == 15) return;
     const __m128i b = _mm_loadu_si128(d);
     _mm_storeu_si128(d, Select(none, b, CombineTerms(f, b, w)));
-  }
+  });
   ReferenceBlendKernels().BlendLineEx(src + i, dst + i, count - i, m);
 }
 
 KDL_SSE2 void MergeLineSse2(const TColor32* src, TColor32* dst, std::int32_t count) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i c255 = _mm_set1_epi32(255);
-  std::int32_t i = 0;
-  for (; i + 4 <= count; i += 4) {
-    PrefetchAhead(src + i, dst + i);
-    const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+  const std::int32_t i = Walk(src, dst, count, [&](__m128i f, __m128i* d) KDL_SSE2_STEP {
     const __m128i fa = _mm_srli_epi32(f, 24);
     const __m128i fOpaque = _mm_cmpeq_epi32(fa, c255);
     const __m128i fClear = _mm_cmpeq_epi32(fa, zero);
-    if (Mask4(fClear) == 15) continue;
-    __m128i* d = reinterpret_cast<__m128i*>(dst + i);
-    if (Mask4(fOpaque) == 15) {
-      _mm_storeu_si128(d, f);
-      continue;
-    }
+    if (WholeStep(f, fOpaque, fClear, d)) return;
     const __m128i b = _mm_loadu_si128(d);
     const __m128i ba = _mm_srli_epi32(b, 24);
     // F where Fa = 255, or where Ba = 0 unless Fa = 0; B where Fa = 0.
     const __m128i takeF =
         _mm_or_si128(fOpaque, _mm_andnot_si128(fClear, _mm_cmpeq_epi32(ba, zero)));
-    __m128i z = MergeCore(f, b, fa, ba);
-    z = Select(fClear, b, Select(takeF, f, z));
-    _mm_storeu_si128(d, z);
-  }
+    _mm_storeu_si128(d, Select(fClear, b, Select(takeF, f, MergeCore(f, b, fa, ba))));
+  });
   ReferenceBlendKernels().MergeLine(src + i, dst + i, count - i);
 }
 
@@ -195,14 +193,10 @@ KDL_SSE2 void MergeLineExSse2(const TColor32* src, TColor32* dst, std::int32_t c
   const __m128i c255 = _mm_set1_epi32(255);
   // At M = 0 an opaque F leaves B even over a clear background.
   const __m128i mZero = _mm_set1_epi32(m == 0 ? -1 : 0);
-  std::int32_t i = 0;
-  for (; i + 4 <= count; i += 4) {
-    PrefetchAhead(src + i, dst + i);
-    const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+  const std::int32_t i = Walk(src, dst, count, [&](__m128i f, __m128i* d) KDL_SSE2_STEP {
     const __m128i fa = _mm_srli_epi32(f, 24);
     const __m128i fClear = _mm_cmpeq_epi32(fa, zero);
-    if (Mask4(fClear) == 15) continue;
-    __m128i* d = reinterpret_cast<__m128i*>(dst + i);
+    if (Mask4(fClear) == 15) return;
     const __m128i b = _mm_loadu_si128(d);
     const __m128i ba = _mm_srli_epi32(b, 24);
     // Fa' = M*Fa div 255, below 255 as M < 255 (and 0 for M = 0, where an
@@ -214,10 +208,8 @@ KDL_SSE2 void MergeLineExSse2(const TColor32* src, TColor32* dst, std::int32_t c
     const __m128i fm = _mm_or_si128(_mm_and_si128(f, rgbMask), _mm_slli_epi32(faM, 24));
     __m128i takeB = _mm_or_si128(fClear, _mm_andnot_si128(bClear, _mm_cmpeq_epi32(faM, zero)));
     takeB = _mm_or_si128(takeB, _mm_and_si128(mZero, _mm_cmpeq_epi32(fa, c255)));
-    __m128i z = MergeCore(f, b, faM, ba);
-    z = Select(takeB, b, Select(bClear, fm, z));
-    _mm_storeu_si128(d, z);
-  }
+    _mm_storeu_si128(d, Select(takeB, b, Select(bClear, fm, MergeCore(f, b, faM, ba))));
+  });
   ReferenceBlendKernels().MergeLineEx(src + i, dst + i, count - i, m);
 }
 

@@ -6,7 +6,6 @@
 
 #include <QFont>
 #include <QFontMetricsF>
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QRect>
@@ -14,17 +13,12 @@
 
 #include "platform/qt/Canvas.h"
 #include "platform/qt/Font.h"
+#include "support/QtApplication.h"
 
 namespace kdl {
 namespace {
 
-void EnsureApplication() {
-  if (QCoreApplication::instance() != nullptr) return;
-  static int argc = 1;
-  static char arg0[] = "tests";
-  static char* argv[] = {arg0, nullptr};
-  static QGuiApplication app(argc, argv);
-}
+using test::EnsureApplication;
 
 TEST(FontFactory, HeightsAreInPixels) {
   EnsureApplication();

@@ -9,14 +9,17 @@
 #include <map>
 #include <random>
 #include <set>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "raster/Bitmap32.h"
+#include "support/RasterTesting.h"
 
 namespace kdl {
 namespace {
 
+using test::DistanceToLine;
 using Pixel = std::pair<std::int32_t, std::int32_t>;
 
 std::set<Pixel> Touched(const TBitmap32& b, TColor32 background = 0) {
@@ -162,51 +165,30 @@ TEST(Rectangles, FillsAndFrames) {
 
 // ---- Bresenham -----------------------------------------------------------------------
 
-TEST(LineS, EndPointsAndTheWalk) {
-  TBitmap32 b;
-  b.SetSize(8, 8);
-  auto draw = [&](int x1, int y1, int x2, int y2, bool l) {
-    b.Clear(0);
-    b.LineS(x1, y1, x2, y2, 0xFFFFFFFFu, l);
-    return Touched(b);
-  };
-  EXPECT_EQ(draw(0, 0, 5, 0, false), (std::set<Pixel>{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}}));
-  EXPECT_EQ(draw(0, 0, 5, 0, true).size(), 6u);
-  EXPECT_TRUE(draw(0, 0, 1, 1, false).empty());
-  EXPECT_EQ(draw(0, 0, 1, 1, true), (std::set<Pixel>{{0, 0}, {1, 1}}));
-  EXPECT_EQ(draw(0, 0, 2, 2, false), (std::set<Pixel>{{0, 0}, {1, 1}, {2, 1}}));
-  EXPECT_EQ(draw(0, 0, 3, 1, false), (std::set<Pixel>{{0, 0}, {1, 1}, {2, 1}}));
-  EXPECT_EQ(draw(3, 5, 3, 2, false), (std::set<Pixel>{{3, 5}, {3, 4}, {3, 3}}));
-  EXPECT_TRUE(draw(4, 4, 4, 4, false).empty()) << "a point without its end is nothing";
-  EXPECT_EQ(draw(4, 4, 4, 4, true), (std::set<Pixel>{{4, 4}}));
-}
-
 TEST(LineS, ClippedEqualsTheWholeLineMasked) {
   // Lines reaching far outside a small bitmap draw exactly the pixels of
   // the unclipped line that fall inside; the blended form the same set.
+  // Points, unit diagonals and short runs first, with and without the end.
+  std::vector<std::tuple<int, int, int, int>> lines = {
+      {4, 4, 4, 4}, {0, 0, 1, 1}, {0, 0, 2, 2}, {0, 0, 3, 1}, {3, 5, 3, 2}, {0, 0, 5, 0}};
   std::mt19937 rng(41);
   std::uniform_int_distribution<int> d(-70, 110);
+  for (int i = 0; i < 1500; ++i) lines.emplace_back(d(rng), d(rng), d(rng), d(rng));
   TBitmap32 b;
   b.SetSize(40, 30);
-  for (int i = 0; i < 3000; ++i) {
-    const int x1 = d(rng), y1 = d(rng), x2 = d(rng), y2 = d(rng);
-    const bool l = i % 2;
-    std::set<Pixel> expect;
-    for (const Pixel& p : ReferenceLine(x1, y1, x2, y2, l))
-      if (p.first >= 0 && p.first < 40 && p.second >= 0 && p.second < 30) expect.insert(p);
-    b.Clear(0);
-    b.LineS(x1, y1, x2, y2, 0xFFFFFFFFu, l);
-    ASSERT_EQ(Touched(b), expect) << x1 << "," << y1 << " -> " << x2 << "," << y2 << " l=" << l;
-    b.Clear(0xFF000000u);
-    b.LineTS(x1, y1, x2, y2, 0x80FFFFFFu, l);
-    ASSERT_EQ(Touched(b, 0xFF000000u), expect);
-    for (const Pixel& p : expect) ASSERT_EQ(b.GetPixel(p.first, p.second), BlendReg(0x80FFFFFFu, 0xFF000000u));
-  }
-}
-
-// Distance from a pixel to the infinite line through the segment.
-double DistanceToLine(double x, double y, double x1, double y1, double x2, double y2) {
-  return std::fabs((x2 - x1) * (y1 - y) - (x1 - x) * (y2 - y1)) / std::hypot(x2 - x1, y2 - y1);
+  for (const auto& [x1, y1, x2, y2] : lines)
+    for (bool l : {false, true}) {
+      std::set<Pixel> expect;
+      for (const Pixel& p : ReferenceLine(x1, y1, x2, y2, l))
+        if (p.first >= 0 && p.first < 40 && p.second >= 0 && p.second < 30) expect.insert(p);
+      b.Clear(0);
+      b.LineS(x1, y1, x2, y2, 0xFFFFFFFFu, l);
+      ASSERT_EQ(Touched(b), expect) << x1 << "," << y1 << " -> " << x2 << "," << y2 << " l=" << l;
+      b.Clear(0xFF000000u);
+      b.LineTS(x1, y1, x2, y2, 0x80FFFFFFu, l);
+      ASSERT_EQ(Touched(b, 0xFF000000u), expect);
+      for (const Pixel& p : expect) ASSERT_EQ(b.GetPixel(p.first, p.second), BlendReg(0x80FFFFFFu, 0xFF000000u));
+    }
 }
 
 TEST(LineS, PixelsHugTheIdealLine) {

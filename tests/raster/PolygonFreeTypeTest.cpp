@@ -13,6 +13,7 @@
 
 #include "raster/Bitmap32.h"
 #include "raster/PolygonRasterizer.h"
+#include "support/RasterTesting.h"
 
 namespace kdl {
 namespace {
@@ -83,11 +84,9 @@ int EdgesThrough(const std::vector<TQuarterContour>& contours, std::int32_t x, s
   int count = 0;
   for (const auto& c : contours)
     for (std::size_t i = 0; i < c.size(); ++i) {
-      const double ax = c[i].first / 4.0, ay = c[i].second / 4.0;
-      const double bx = c[(i + 1) % c.size()].first / 4.0, by = c[(i + 1) % c.size()].second / 4.0;
-      const double dx = bx - ax, dy = by - ay, len2 = dx * dx + dy * dy;
-      const double t = len2 > 0 ? std::clamp(((px - ax) * dx + (py - ay) * dy) / len2, 0.0, 1.0) : 0;
-      if (std::hypot(px - ax - t * dx, py - ay - t * dy) <= 0.75) ++count;
+      const auto& [ax, ay] = c[i];
+      const auto& [bx, by] = c[(i + 1) % c.size()];
+      if (test::DistanceToSegment(px, py, ax / 4.0, ay / 4.0, bx / 4.0, by / 4.0) <= 0.75) ++count;
     }
   return count;
 }

@@ -6,23 +6,20 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "raster/BoxScale.h"
 #include "raster/Utilities.h"
+#include "support/RasterTesting.h"
 
 namespace kdl {
 namespace {
 
-void Fill(TBitmap32& b, std::int32_t w, std::int32_t h, std::uint32_t seed) {
-  b.SetSize(w, h);
-  std::mt19937 rng(seed);
-  for (std::int64_t i = 0; i < std::int64_t{w} * h; ++i) b.Bits()[i] = rng();
-}
-
-std::vector<TColor32> Pixels(const TBitmap32& b) {
-  return {b.Bits(), b.Bits() + std::int64_t{b.Width()} * b.Height()};
-}
+using test::DistanceToLine;
+using test::DistanceToSegment;
+using test::FillRandom;
+using test::Pixels;
 
 std::uint32_t Channel(TColor32 c, int k) { return (c >> (8 * k)) & 0xFF; }
 
@@ -56,13 +53,17 @@ TEST(SpreadRuns, EvenSpreadThatTilesTheTotal) {
 }
 
 TEST(BoxDownsample, ExactBlockMeans) {
-  // Constant stays constant, whatever the ratio.
+  // Constant stays constant, whatever the ratio; one block of 4097 x 4097
+  // white pixels sums to more than 32 bits hold.
   TBitmap32 src, dst;
-  src.SetSize(37, 23);
-  src.Clear(0x80C0FF11u);
-  dst.SetSize(9, 7);
-  BoxDownsample(dst, dst.BoundsRect(), src, src.BoundsRect());
-  for (TColor32 c : Pixels(dst)) EXPECT_EQ(c, 0x80C0FF11u);
+  for (auto [sw, sh, dw, dh, colour] :
+       {std::tuple{37, 23, 9, 7, 0x80C0FF11u}, std::tuple{4097, 4097, 1, 1, 0xFFFFFFFFu}}) {
+    src.SetSize(sw, sh);
+    src.Clear(colour);
+    dst.SetSize(dw, dh);
+    BoxDownsample(dst, dst.BoundsRect(), src, src.BoundsRect());
+    for (TColor32 c : Pixels(dst)) EXPECT_EQ(c, colour) << sw << "x" << sh;
+  }
 
   // A checkerboard halved: each 2 x 2 block holds two of each colour.
   src.SetSize(8, 6);
@@ -73,7 +74,7 @@ TEST(BoxDownsample, ExactBlockMeans) {
   for (TColor32 c : Pixels(dst)) EXPECT_EQ(c, 0x7F7F7F7Fu) << "510 / 4 truncates to 127";
 
   // Random pixels between sub-rectangles against sums taken here.
-  Fill(src, 53, 41, 7);
+  FillRandom(src, 53, 41, 7);
   dst.SetSize(30, 30);
   dst.Clear(0x12345678u);
   const TRect sr{3, 2, 50, 39}, dr{4, 5, 21, 16};
@@ -96,16 +97,6 @@ TEST(BoxDownsample, ExactBlockMeans) {
         ASSERT_EQ(Channel(dst.GetPixel(x, y), ch), sum / (rl[i] * cl[k])) << x << "," << y;
       }
     }
-}
-
-TEST(BoxDownsample, HugeBlocksDoNotOverflow) {
-  // One block of 4097 x 4097 white pixels sums to more than 32 bits hold.
-  TBitmap32 src, dst;
-  src.SetSize(4097, 4097);
-  src.Clear(0xFFFFFFFFu);
-  dst.SetSize(1, 1);
-  BoxDownsample(dst, dst.BoundsRect(), src, src.BoundsRect());
-  EXPECT_EQ(dst.GetPixel(0, 0), 0xFFFFFFFFu);
 }
 
 TEST(BoxDownsample, RefusesRectanglesOutsideTheBitmaps) {
@@ -135,15 +126,10 @@ TEST(StretchBitmap, BoxOnlyForOpaqueLinearReduction) {
   StretchBitmap(&b, b.BoundsRect(), &src, src.BoundsRect(), dmOpaque, sfNearest, nullptr);
   EXPECT_NE(Pixels(a), Pixels(b)) << "another filter resamples";
 
-  // Enlarging goes through the stretch transfer: a constant stays constant.
+  // A destination rectangle hanging over the edge is clipped, not overrun.
   src.Clear(0xFF204060u);
   TBitmap32 big;
   big.SetSize(12, 9);
-  StretchBitmap(&big, big.BoundsRect(), &src, src.BoundsRect(), dmOpaque, sfLinear, nullptr);
-  for (TColor32 c : Pixels(big)) EXPECT_EQ(c, 0xFF204060u);
-
-  // A destination rectangle hanging over the edge is clipped, not overrun.
-  big.Clear(0);
   StretchBitmap(&big, {8, 6, 11, 10}, &src, src.BoundsRect(), dmOpaque, sfLinear, nullptr);
   for (int y = 0; y < big.Height(); ++y)
     for (int x = 0; x < big.Width(); ++x)
@@ -153,60 +139,37 @@ TEST(StretchBitmap, BoxOnlyForOpaqueLinearReduction) {
 // ---- Quarter turns and mirrors ---------------------------------------------------------
 
 TEST(Rotations, ExactPermutations) {
+  // Each operation with where it sends the pixel (x, y) of a w x h bitmap.
+  using TMap = TPoint (*)(std::int32_t, std::int32_t, std::int32_t, std::int32_t);
+  const std::pair<void (*)(TBitmap32*), TMap> ops[] = {
+      {RotateLeft90, [](std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t) { return TPoint{y, w - 1 - x}; }},
+      {RotateRight90, [](std::int32_t x, std::int32_t y, std::int32_t, std::int32_t h) { return TPoint{h - 1 - y, x}; }},
+      {Rotate180, [](std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h) { return TPoint{w - 1 - x, h - 1 - y}; }},
+      {MirrorHorizontal, [](std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t) { return TPoint{w - 1 - x, y}; }},
+      {MirrorVertical, [](std::int32_t x, std::int32_t y, std::int32_t, std::int32_t h) { return TPoint{x, h - 1 - y}; }}};
   for (auto [w, h] : {std::pair{3, 2}, std::pair{4, 4}, std::pair{5, 7}, std::pair{6, 1}, std::pair{1, 1}}) {
     TBitmap32 b;
-    Fill(b, w, h, w * 31 + h);
+    FillRandom(b, w, h, w * 31 + h);
     const std::vector<TColor32> original = Pixels(b);
-
-    TBitmap32 l;
-    l.Assign(&b);
-    RotateLeft90(&l);
-    ASSERT_EQ(l.Width(), h);
-    ASSERT_EQ(l.Height(), w);
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) EXPECT_EQ(l.GetPixel(y, w - 1 - x), b.GetPixel(x, y));
-
-    TBitmap32 r;
-    r.Assign(&b);
-    RotateRight90(&r);
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) EXPECT_EQ(r.GetPixel(h - 1 - y, x), b.GetPixel(x, y));
-
+    for (const auto& [op, map] : ops) {
+      TBitmap32 t;
+      t.Assign(&b);
+      op(&t);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          const TPoint p = map(x, y, w, h);
+          ASSERT_TRUE(PtInRect(t.BoundsRect(), p)) << w << "x" << h;
+          ASSERT_EQ(t.GetPixel(p.X, p.Y), b.GetPixel(x, y)) << w << "x" << h << " at " << x << "," << y;
+        }
+    }
     // Four left turns, left then right, and each mirror twice restore it.
-    for (int i = 0; i < 3; ++i) RotateLeft90(&l);
-    EXPECT_EQ(Pixels(l), original);
-    RotateLeft90(&l);
-    RotateRight90(&l);
-    EXPECT_EQ(Pixels(l), original);
-
-    TBitmap32 m;
-    m.Assign(&b);
-    MirrorHorizontal(&m);
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) EXPECT_EQ(m.GetPixel(w - 1 - x, y), b.GetPixel(x, y));
-    MirrorHorizontal(&m);
-    EXPECT_EQ(Pixels(m), original);
-    MirrorVertical(&m);
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) EXPECT_EQ(m.GetPixel(x, h - 1 - y), b.GetPixel(x, y));
-    MirrorVertical(&m);
-    EXPECT_EQ(Pixels(m), original);
-
-    // Half a turn equals two quarter turns.
-    TBitmap32 half, twice;
-    half.Assign(&b);
-    twice.Assign(&b);
-    Rotate180(&half);
-    RotateLeft90(&twice);
-    RotateLeft90(&twice);
-    EXPECT_EQ(Pixels(half), Pixels(twice));
+    TBitmap32 t;
+    t.Assign(&b);
+    for (auto op : {RotateLeft90, RotateLeft90, RotateLeft90, RotateLeft90, RotateLeft90, RotateRight90,
+                    MirrorHorizontal, MirrorHorizontal, MirrorVertical, MirrorVertical})
+      op(&t);
+    EXPECT_EQ(Pixels(t), original);
   }
-  // The top-right pixel of a 3 x 2 bitmap lands at (0, 0) after a left turn.
-  TBitmap32 b;
-  b.SetSize(3, 2);
-  b.SetPixel(2, 0, 0xFFABCDEFu);
-  RotateLeft90(&b);
-  EXPECT_EQ(b.GetPixel(0, 0), 0xFFABCDEFu);
   RotateLeft90(nullptr);
   MirrorVertical(nullptr);
 }
@@ -358,7 +321,7 @@ TEST(BoxBlur, SeparableBoxAgainstDirectSums) {
 
 TEST(Transpose, SwapsRowsAndColumns) {
   TBitmap32 src, dst;
-  Fill(src, 70, 3, 5);  // wider than one tile
+  FillRandom(src, 70, 3, 5);  // wider than one tile
   dst.SetSize(3, 70);
   Transpose(src, dst, 70, 3);
   for (int i = 0; i < 3; ++i)
@@ -395,10 +358,7 @@ TEST(Distances, SquaresInSixtyFourBits) {
   for (int i = 0; i < 2000; ++i) {
     const TPoint p{d(rng), d(rng)}, a{d(rng), d(rng)}, b{d(rng), d(rng)};
     if (a == b) continue;
-    // The exact distance to the segment, in doubles.
-    const double ax = a.X, ay = a.Y, bx = b.X - ax, by = b.Y - ay;
-    const double t = std::clamp(((p.X - ax) * bx + (p.Y - ay) * by) / (bx * bx + by * by), 0.0, 1.0);
-    const double exact = std::hypot(p.X - (ax + t * bx), p.Y - (ay + t * by));
+    const double exact = DistanceToSegment(p.X, p.Y, a.X, a.Y, b.X, b.Y);
     // The nearest point is rounded to whole pixels: at most half a
     // diagonal off.
     const double got = std::sqrt(SqrDistanceToSegment(p, a, b));
@@ -410,27 +370,14 @@ TEST(Distances, SquaresInSixtyFourBits) {
 
 // ---- ClipLine ----------------------------------------------------------------------------
 
-// Distance from (x, y) to the infinite line through the segment.
-double DistanceToLine(double x, double y, double x1, double y1, double x2, double y2) {
-  return std::fabs((x2 - x1) * (y1 - y) - (x1 - x) * (y2 - y1)) / std::hypot(x2 - x1, y2 - y1);
-}
-
 TEST(ClipLine, EndsOnTheBoxAndOnTheLine) {
-  // Wholly left: False, untouched.
-  std::int32_t x1 = -10, y1 = 0, x2 = -5, y2 = 50;
-  EXPECT_FALSE(ClipLine(x1, y1, x2, y2, 0, 0, 100, 100));
-  EXPECT_EQ(x1, -10);
-  EXPECT_EQ(y2, 50);
-
-  // Corner miss that shares no outcode bit: False, untouched.
-  x1 = -10, y1 = 5, x2 = 5, y2 = -10;
+  // A corner miss that shares no outcode bit: False, untouched.
+  std::int32_t x1 = -10, y1 = 5, x2 = 5, y2 = -10;
   EXPECT_FALSE(ClipLine(x1, y1, x2, y2, 0, 0, 10, 10));
   EXPECT_EQ(x2, 5);
 
   std::mt19937 rng(23);
   for (std::int64_t scale : {std::int64_t{1}, std::int64_t{65536}}) {
-    // In 16.16 the coordinates span almost the whole 32-bit range, so
-    // their differences overflow 32 bits.
     // One end near the box, the other anywhere; in 16.16 the box sits far
     // to the right, so that differences exceed 32 bits.
     const std::int64_t lim = scale == 1 ? 400 : 32000, off = scale == 1 ? 0 : 20000 * scale;
