@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "StreamText.h"
 #include "foundation/Storage.h"
 #include "platform/TempFiles.h"
 
@@ -81,8 +82,7 @@ class StorageModel {
     const std::string name = Name();
     const std::string bytes = Bytes();
     TMemoryStream s;
-    s.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-    storage_.WriteStream(name, s);
+    storage_.WriteStream(name, test::Fill(s, bytes));
     model_[Lower(name)] = bytes;
   }
 
@@ -112,8 +112,7 @@ class StorageModel {
       return;
     }
     storage_.ReadStream(name, s);
-    EXPECT_EQ(std::string(static_cast<const char*>(s.Memory()), static_cast<std::size_t>(s.Size())), it->second)
-        << Where();
+    EXPECT_EQ(test::Text(s), it->second) << Where();
   }
 
   void Save() {
@@ -161,8 +160,7 @@ class StorageModel {
     for (const auto& [name, bytes] : model_) {
       TMemoryStream s;
       storage.ReadStream(name, s);
-      ASSERT_EQ(std::string(static_cast<const char*>(s.Memory()), static_cast<std::size_t>(s.Size())), bytes)
-          << what << " " << name << Where();
+      ASSERT_EQ(test::Text(s), bytes) << what << " " << name << Where();
     }
   }
 
