@@ -10,7 +10,7 @@
 #include "foundation/BrenlowXml.h"
 #include "foundation/Encoding.h"
 #include "platform/TempFiles.h"
-#include "support/TextFiles.h"
+#include "support/TestFiles.h"
 
 namespace kdl {
 namespace {

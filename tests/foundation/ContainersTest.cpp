@@ -10,7 +10,7 @@
 #include "foundation/QuickMemStream.h"
 #include "foundation/SortedList.h"
 #include "foundation/WidestringList.h"
-#include "support/TextFiles.h"
+#include "support/TestFiles.h"
 
 namespace kdl {
 namespace {

@@ -9,7 +9,7 @@
 #include "foundation/BufferedStream.h"
 #include "foundation/CodecStream.h"
 #include "foundation/Encoding.h"
-#include "support/TextFiles.h"
+#include "support/TestFiles.h"
 
 namespace kdl {
 namespace {

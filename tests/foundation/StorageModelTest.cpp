@@ -2,8 +2,6 @@
 // modes, with memory caches small enough to force the temporary file.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -14,7 +12,7 @@
 
 #include "StreamText.h"
 #include "foundation/Storage.h"
-#include "platform/TempFiles.h"
+#include "support/TestFiles.h"
 
 namespace kdl {
 namespace {
@@ -30,16 +28,11 @@ std::string Lower(std::string s) {
 class StorageModel {
  public:
   StorageModel(unsigned seed, bool autoSave) : rng_(seed), autoSave_(autoSave) {
-    dir_ = TempDirectory() / ("kdlmodel" + std::to_string(::getpid()) + "_" + std::to_string(seed) +
-                              (autoSave ? "a" : "n"));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     if (autoSave_) {
       storage_.SetAutoSave(true);
       storage_.SetFileName(dir_ / "auto.stor");
     }
   }
-  ~StorageModel() { fs::remove_all(dir_); }
 
   void Run(int steps) {
     for (step_ = 0; step_ < steps && !::testing::Test::HasFatalFailure(); ++step_) {
@@ -183,7 +176,7 @@ class StorageModel {
 
   std::mt19937 rng_;
   bool autoSave_;
-  fs::path dir_;
+  test::ScratchDir dir_;
   TqxStorage storage_;
   Model model_;
   std::map<fs::path, Model> saved_;

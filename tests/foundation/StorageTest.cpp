@@ -14,7 +14,7 @@
 #include "StreamText.h"
 #include "foundation/Storage.h"
 #include "platform/TempFiles.h"
-#include "support/TextFiles.h"
+#include "support/TestFiles.h"
 
 namespace kdl {
 namespace {
@@ -44,38 +44,23 @@ std::string SaveToBytes(TqxStorage& storage) {
   return Text(s);
 }
 
-// A private folder, also used as TMPDIR so the storage's temporary files can
-// be counted.
+// A private folder, whose "tmp" is the temporary folder so that the
+// storage's temporary files can be counted.
 class StorageFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = TempDirectory() / ("kdlstorage" + std::to_string(::getpid()) + "_" +
-                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "tmp");
-    const char* old = std::getenv("TMPDIR");
-    oldTmp_ = old ? old : "";
-    hadTmp_ = old != nullptr;
-    ::setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
-  }
-  void TearDown() override {
-    if (hadTmp_) ::setenv("TMPDIR", oldTmp_.c_str(), 1);
-    else ::unsetenv("TMPDIR");
-    fs::remove_all(dir_);
-  }
   int TempFileCount() const {
     return static_cast<int>(std::distance(fs::directory_iterator(dir_ / "tmp"), fs::directory_iterator()));
   }
   std::vector<std::string> DirListing() const {
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(dir_.Path())) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }
 
-  fs::path dir_;
-  std::string oldTmp_;
-  bool hadTmp_ = false;
+  ScratchDir dir_;
+  bool madeTmp_ = fs::create_directory(dir_ / "tmp");
+  ScopedEnv tmpdir_{"TMPDIR", dir_ / "tmp"};
 };
 
 // Caps the size of files this process writes, so that writes fail with EFBIG

@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstring>
 #include <filesystem>
 
 #include "foundation/Stream.h"
 #include "platform/TempFiles.h"
-#include "support/TextFiles.h"
+#include "support/TestFiles.h"
 
 namespace kdl {
 namespace {
@@ -50,8 +48,7 @@ TEST(FileStream, OpenMissingRaisesAndRoundTrips) {
 }
 
 TEST(WriteFileAtomically, FailureKeepsPreviousFileAndLeavesNoTemporary) {
-  const auto dir = TempDirectory() / ("kdlatomic" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  const test::ScratchDir dir;
   const auto target = dir / "doc.bin";
   test::WriteFile(target, "previous");
   EXPECT_THROW(WriteFileAtomically(target,
@@ -61,7 +58,7 @@ TEST(WriteFileAtomically, FailureKeepsPreviousFileAndLeavesNoTemporary) {
                                    }),
                EWriteError);
   EXPECT_EQ(test::ReadFile(target), "previous");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 
   // Through a symbolic link the link stays and its target gets the bytes.
   const auto link = dir / "link.bin";
@@ -69,7 +66,6 @@ TEST(WriteFileAtomically, FailureKeepsPreviousFileAndLeavesNoTemporary) {
   WriteFileAtomically(link, [](TStream& s) { s.WriteBuffer("new", 3); });
   EXPECT_TRUE(std::filesystem::is_symlink(link));
   EXPECT_EQ(test::ReadFile(target), "new");
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 
 #include "foundation/XmlValues.h"
 #include "platform/TempFiles.h"
-#include "support/TextFiles.h"
+#include "support/TestFiles.h"
 
 namespace kdl {
 namespace {

@@ -1,12 +1,15 @@
-// Helpers for tests that compare against files and independent tools, with
-// bytes held in std::string.
+// Helpers for tests that work with files and independent tools, with bytes
+// held in std::string.
 #pragma once
+
+#include <stdlib.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "platform/Exception.h"
@@ -55,5 +58,47 @@ inline std::string ErrorOf(const std::function<void()>& f) {
   }
   return "(no error)";
 }
+
+// A private folder in the temporary folder, removed with everything in it
+// at the end of its scope.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string name = (std::filesystem::temp_directory_path() / "kdl-test-XXXXXX").string();
+    if (!mkdtemp(name.data())) throw Exception("Cannot create a scratch folder");
+    path_ = name;
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_) ::setenv(name_, old_->c_str(), 1);
+    else ::unsetenv(name_);
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
 
 }  // namespace kdl::test
