@@ -2,8 +2,6 @@
 // modes, with memory caches small enough to force the temporary file.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -12,8 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "StreamText.h"
 #include "foundation/Storage.h"
-#include "platform/TempFiles.h"
+#include "support/TestFiles.h"
 
 namespace kdl {
 namespace {
@@ -29,16 +28,11 @@ std::string Lower(std::string s) {
 class StorageModel {
  public:
   StorageModel(unsigned seed, bool autoSave) : rng_(seed), autoSave_(autoSave) {
-    dir_ = TempDirectory() / ("kdlmodel" + std::to_string(::getpid()) + "_" + std::to_string(seed) +
-                              (autoSave ? "a" : "n"));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     if (autoSave_) {
       storage_.SetAutoSave(true);
       storage_.SetFileName(dir_ / "auto.stor");
     }
   }
-  ~StorageModel() { fs::remove_all(dir_); }
 
   void Run(int steps) {
     for (step_ = 0; step_ < steps && !::testing::Test::HasFatalFailure(); ++step_) {
@@ -81,8 +75,7 @@ class StorageModel {
     const std::string name = Name();
     const std::string bytes = Bytes();
     TMemoryStream s;
-    s.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-    storage_.WriteStream(name, s);
+    storage_.WriteStream(name, test::Fill(s, bytes));
     model_[Lower(name)] = bytes;
   }
 
@@ -112,8 +105,7 @@ class StorageModel {
       return;
     }
     storage_.ReadStream(name, s);
-    EXPECT_EQ(std::string(static_cast<const char*>(s.Memory()), static_cast<std::size_t>(s.Size())), it->second)
-        << Where();
+    EXPECT_EQ(test::Text(s), it->second) << Where();
   }
 
   void Save() {
@@ -161,8 +153,7 @@ class StorageModel {
     for (const auto& [name, bytes] : model_) {
       TMemoryStream s;
       storage.ReadStream(name, s);
-      ASSERT_EQ(std::string(static_cast<const char*>(s.Memory()), static_cast<std::size_t>(s.Size())), bytes)
-          << what << " " << name << Where();
+      ASSERT_EQ(test::Text(s), bytes) << what << " " << name << Where();
     }
   }
 
@@ -185,7 +176,7 @@ class StorageModel {
 
   std::mt19937 rng_;
   bool autoSave_;
-  fs::path dir_;
+  test::ScratchDir dir_;
   TqxStorage storage_;
   Model model_;
   std::map<fs::path, Model> saved_;

@@ -2,10 +2,9 @@
 """Independent reader of the archive format, written from the format table
 with nothing but the standard library.
 
-  storage_reader.py read FILE      checks a saved (packed) archive and prints
-                                   one line per member: name, offset, size and
-                                   the data in hex; exits 1 on any violation.
-  storage_reader.py example FILE   writes the two-member worked example.
+  storage_reader.py read FILE   checks a saved (packed) archive and prints one
+                                line per member: name, offset, size and the
+                                data in hex; exits 1 on any violation.
 """
 import struct
 import sys
@@ -54,20 +53,5 @@ def read(path):
         print("%s\t%d\t%d\t%s" % (name.decode("utf-8"), off, size, data[off:off + size].hex()))
 
 
-def example(path):
-    members = [(b"Index.xml", b"I" * 100), (b"Page0001.xml", b"P" * 50)]
-    banner = b"\r\nCreated with Folionix - Info: hand.made.example\r\n"
-    banner += b"\0" * (55 - len(banner))
-    out = b"STOR" + bytes([1, 1]) + struct.pack("<q", 69) + banner
-    out += struct.pack("<i", len(members))
-    offset = 73 + sum(20 + len(n) for n, _ in members)
-    for name, body in members:
-        out += struct.pack("<qqi", offset, len(body), len(name)) + name
-        offset += len(body)
-    for _, body in members:
-        out += body
-    open(path, "wb").write(out)
-
-
 if __name__ == "__main__":
-    {"read": read, "example": example}[sys.argv[1]](sys.argv[2])
+    {"read": read}[sys.argv[1]](sys.argv[2])

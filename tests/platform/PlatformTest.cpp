@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <set>
@@ -14,28 +13,24 @@
 namespace kdl {
 namespace {
 
+bool AnotherThreadEnters(TCriticalSection& cs) {
+  bool entered = false;
+  std::thread([&] {
+    entered = cs.TryEnter();
+    if (entered) cs.Leave();
+  }).join();
+  return entered;
+}
+
 TEST(CriticalSection, ReentrantForOwnerAndExclusiveForOthers) {
   TCriticalSection cs;
   cs.Enter();
   cs.Enter();  // re-entry by the owner must not deadlock
-
-  std::atomic<bool> otherGotIt{false};
-  std::thread other([&] {
-    otherGotIt = cs.TryEnter();
-    if (otherGotIt) cs.Leave();
-  });
-  other.join();
-  EXPECT_FALSE(otherGotIt) << "a second thread entered a held section";
-
+  EXPECT_FALSE(AnotherThreadEnters(cs)) << "a second thread entered a held section";
   cs.Leave();
-  std::thread stillHeld([&] { otherGotIt = cs.TryEnter(); if (otherGotIt) cs.Leave(); });
-  stillHeld.join();
-  EXPECT_FALSE(otherGotIt) << "one Leave released a section entered twice";
-
+  EXPECT_FALSE(AnotherThreadEnters(cs)) << "one Leave released a section entered twice";
   cs.Leave();
-  std::thread free([&] { otherGotIt = cs.TryEnter(); if (otherGotIt) cs.Leave(); });
-  free.join();
-  EXPECT_TRUE(otherGotIt);
+  EXPECT_TRUE(AnotherThreadEnters(cs));
 }
 
 TEST(CriticalSection, SerialisesIncrements) {
