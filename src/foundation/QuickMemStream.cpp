@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <typeinfo>
 
 namespace kdl {
 
@@ -14,7 +15,9 @@ constexpr std::int64_t kQuickMemLargest = std::int64_t{1} << 60;
 
 TQuickMemStream::~TQuickMemStream() { std::free(memory_); }
 
-void TQuickMemStream::SetCapacity(std::int64_t newSize) {
+void TQuickMemStream::SetCapacity(std::int64_t newSize) { Reallocate(newSize, 0, 0); }
+
+void TQuickMemStream::Reallocate(std::int64_t newSize, std::int64_t fillFrom, std::int64_t fillTo) {
   if (newSize > kQuickMemLargest) throw EStreamError("Out of memory while expanding memory stream");
   std::int64_t capacity = kQuickMemFirstCapacity;
   while (capacity < newSize) capacity *= 4;
@@ -22,8 +25,13 @@ void TQuickMemStream::SetCapacity(std::int64_t newSize) {
   auto* p = static_cast<unsigned char*>(std::realloc(memory_, static_cast<std::size_t>(capacity)));
   if (!p) throw EStreamError("Out of memory while expanding memory stream");
   // Everything past the size is kept zero, so a later growth never shows
-  // stale heap bytes.
-  if (capacity > capacity_) std::memset(p + capacity_, 0, static_cast<std::size_t>(capacity - capacity_));
+  // stale heap bytes; only bytes the caller fills at once are spared.
+  if (capacity > capacity_) {
+    const std::int64_t skipFrom = std::clamp(fillFrom, capacity_, capacity);
+    const std::int64_t skipTo = std::clamp(fillTo, skipFrom, capacity);
+    std::memset(p + capacity_, 0, static_cast<std::size_t>(skipFrom - capacity_));
+    std::memset(p + skipTo, 0, static_cast<std::size_t>(capacity - skipTo));
+  }
   memory_ = p;
   capacity_ = capacity;
   if (size_ > capacity_) size_ = capacity_;
@@ -44,10 +52,38 @@ std::int64_t TQuickMemStream::Write(const void* buffer, std::int64_t count) {
     return 0;
   const std::int64_t end = position_ + count;
   if (end > size_) {
-    if (end > capacity_) SetCapacity(end);
+    if (end > capacity_) Reallocate(end, position_, end);
     size_ = end;
   }
   if (count > 0) std::memcpy(memory_ + position_, buffer, static_cast<std::size_t>(count));
+  position_ = end;
+  return count;
+}
+
+std::int64_t TQuickMemStream::CopyFrom(TStream& source, std::int64_t count) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.Size();
+  }
+  if (count <= 0) return 0;
+  // A derived stream may do more in Write, a copy from itself could read bytes
+  // it is overwriting, and a position Write refuses must raise as it does:
+  // all take the general path.
+  if (typeid(*this) != typeid(TQuickMemStream) || &source == this || position_ < 0 ||
+      count > std::numeric_limits<std::int64_t>::max() - position_)
+    return TStream::CopyFrom(source, count);
+  const std::int64_t at = position_;
+  const std::int64_t end = at + count;
+  if (end > capacity_) Reallocate(end, at, end);
+  try {
+    source.ReadBuffer(memory_ + at, count);
+  } catch (...) {
+    // Whatever arrived past the old size goes again: it must read as zeros.
+    const std::int64_t from = std::max(at, size_);
+    if (end > from) std::memset(memory_ + from, 0, static_cast<std::size_t>(end - from));
+    throw;
+  }
+  size_ = std::max(size_, end);
   position_ = end;
   return count;
 }

@@ -24,12 +24,21 @@ class TQuickMemStream : public TStream {
   void SetSize(std::int64_t newSize) override;
   // 8192, multiplied by 4 until it holds newSize; a smaller size shrinks.
   void SetCapacity(std::int64_t newSize);
+  // Reads straight into the block, so the bytes it receives are never zeroed
+  // first. A short source raises EReadError and keeps the old size; every
+  // byte past it reads as zero again.
+  std::int64_t CopyFrom(TStream& source, std::int64_t count) override;
 
   void* Memory() { return memory_; }
   const void* Memory() const { return memory_; }
   std::int64_t Capacity() const { return capacity_; }
 
  private:
+  // Resizes the block to the step that holds newSize. New bytes in
+  // [fillFrom, fillTo) are left for the caller to overwrite at once; all
+  // other new bytes are zeroed.
+  void Reallocate(std::int64_t newSize, std::int64_t fillFrom, std::int64_t fillTo);
+
   unsigned char* memory_ = nullptr;
   std::int64_t size_ = 0;
   std::int64_t position_ = 0;

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <typeinfo>
 
+#include "foundation/QuickMemStream.h"
 #include "platform/TempFiles.h"
 
 namespace kdl {
@@ -25,6 +26,7 @@ constexpr std::int64_t kDirectoryHeadroom = 6;
 // that a few new names fit without moving anything.
 constexpr std::int64_t kFirstMemberGap = 512;
 constexpr std::int64_t kDirectoryReadChunk = 65536;
+constexpr std::int64_t kFileCopyChunk = std::int64_t{2} << 20;
 
 // The banner after the header of saved files: CR LF, the maker line, CR LF,
 // NUL bytes up to its fixed size.
@@ -118,6 +120,12 @@ bool SameName(const std::string& a, const std::string& b) {
     }
   }
   return i == a.size() && j == b.size();
+}
+
+// Memory streams read a copy straight into their block (CopyFrom), growing
+// as they go.
+bool GrowsByCopy(TStream& stream) {
+  return typeid(stream) == typeid(TMemoryStream) || typeid(stream) == typeid(TQuickMemStream);
 }
 
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
@@ -439,18 +447,19 @@ void TqxStorage::CopyBetween(TStream& from, std::int64_t fromPos, TStream& to, s
     to.WriteBuffer(static_cast<const unsigned char*>(memFrom->Memory()) + fromPos, count);
     return;
   }
-  if (auto* memTo = typeid(to) == typeid(TMemoryStream) ? static_cast<TMemoryStream*>(&to) : nullptr;
-      memTo && memTo != &from) {
-    const std::int64_t at = memTo->Position();
-    if (memTo->Size() < at + count) memTo->SetSize(at + count);
-    from.ReadBuffer(static_cast<unsigned char*>(memTo->Memory()) + at, count);
-    memTo->Seek(at + count, soBeginning);
+  if (GrowsByCopy(to)) {
+    to.CopyFrom(from, count);
     return;
   }
+  // Between files the bytes go in large pieces: the page cache then holds the
+  // written archive in large folios, and reading it back later costs about
+  // half as much as after small writes.
+  const std::int64_t chunk = std::min(count, kFileCopyChunk);
+  const std::unique_ptr<unsigned char[]> buffer(new unsigned char[static_cast<std::size_t>(chunk)]);
   for (std::int64_t done = 0; done < count;) {
-    const std::int64_t n = std::min(count - done, kStorageCopyBufferSize);
-    from.ReadBuffer(copyBuffer_.data(), n);
-    to.WriteBuffer(copyBuffer_.data(), n);
+    const std::int64_t n = std::min(count - done, chunk);
+    from.ReadBuffer(buffer.get(), n);
+    to.WriteBuffer(buffer.get(), n);
     done += n;
   }
 }
@@ -492,7 +501,8 @@ void TqxStorage::LoadFromStream(TStream& stream) {
   Reset();
   try {
     const std::int64_t size = stream.Size();
-    SetWorkSize(size);
+    // The memory stream grows by the copy; only a spill needs the size first.
+    if (!workInMemory_ || size > memoryCache_) SetWorkSize(size);
     CopyBetween(stream, 0, *work_, 0, size);
     ReadDirectory(*work_);
   } catch (...) {
@@ -567,7 +577,9 @@ void TqxStorage::ReadStream(const std::string& name, TStream& stream) {
   const int index = FindEntry(name);
   if (index < 0) throw Exception("Stream \"" + name + "\" not found in the storage");
   const TqxIndexItem& item = items_[static_cast<std::size_t>(index)];
-  stream.SetSize(item.Size);
+  // A memory stream grows by the copy itself, without zeroing the bytes it
+  // receives; it is only cut here.
+  if (!GrowsByCopy(stream) || stream.Size() > item.Size) stream.SetSize(item.Size);
   CopyBetween(item.InSource ? *source_ : *work_, item.Offset, stream, 0, item.Size);
   stream.SetPosition(0);
 }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <typeinfo>
 #include <vector>
 
 #include "platform/TempFiles.h"
@@ -51,6 +52,7 @@ std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count) {
     source.SetPosition(0);
     count = source.Size();
   }
+  if (count <= 0) return 0;
   constexpr std::int64_t kChunk = 1 << 16;
   std::vector<unsigned char> buffer(static_cast<std::size_t>(std::min(count, kChunk)));
   const std::int64_t total = count;
@@ -76,28 +78,70 @@ void TMemoryStream::SetCapacity(std::int64_t capacity) {
     capacity_ = 0;
     return;
   }
+  Reallocate(capacity, 0, 0);
+}
+
+void TMemoryStream::Reallocate(std::int64_t capacity, std::int64_t fillFrom, std::int64_t fillTo) {
   if (static_cast<std::uint64_t>(capacity) > std::numeric_limits<std::size_t>::max() / 2)
     throw EStreamError("Out of memory while expanding memory stream");
-  // A first block comes zeroed from calloc, which for large blocks costs no pass.
-  auto* p = static_cast<unsigned char*>(memory_ ? std::realloc(memory_, static_cast<std::size_t>(capacity))
-                                                : std::calloc(static_cast<std::size_t>(capacity), 1));
+  const auto bytes = static_cast<std::size_t>(capacity);
+  // A first block with nothing to fill comes zeroed from calloc, which for
+  // large blocks costs no pass; a block about to be filled skips the zeroing.
+  const bool zeroed = !memory_ && fillFrom >= fillTo;
+  auto* p = static_cast<unsigned char*>(zeroed ? std::calloc(bytes, 1)
+                                        : memory_ ? std::realloc(memory_, bytes)
+                                                  : std::malloc(bytes));
   if (!p) throw EStreamError("Out of memory while expanding memory stream");
-  if (memory_ && capacity > capacity_) std::memset(p + capacity_, 0, static_cast<std::size_t>(capacity - capacity_));
+  if (!zeroed && capacity > capacity_) {
+    const std::int64_t skipFrom = std::clamp(fillFrom, capacity_, capacity);
+    const std::int64_t skipTo = std::clamp(fillTo, skipFrom, capacity);
+    std::memset(p + capacity_, 0, static_cast<std::size_t>(skipFrom - capacity_));
+    std::memset(p + skipTo, 0, static_cast<std::size_t>(capacity - skipTo));
+  }
   memory_ = p;
   capacity_ = capacity;
+}
+
+std::int64_t TMemoryStream::GrownCapacity(std::int64_t size) const {
+  // Geometric growth keeps a run of small writes linear.
+  return std::max({size, capacity_ + capacity_ / 2, std::int64_t{256}});
 }
 
 void TMemoryStream::SetSize(std::int64_t size) {
   if (size < 0) throw EStreamError("Invalid stream size");
   if (size > capacity_) {
-    // Geometric growth keeps a run of small writes linear.
-    std::int64_t grown = capacity_ + capacity_ / 2;
-    SetCapacity(std::max<std::int64_t>(size, std::max<std::int64_t>(grown, 256)));
+    SetCapacity(GrownCapacity(size));
   } else if (size < size_) {
     std::memset(memory_ + size, 0, static_cast<std::size_t>(size_ - size));
   }
   size_ = size;
   if (position_ > size_) position_ = size_;
+}
+
+std::int64_t TMemoryStream::CopyFrom(TStream& source, std::int64_t count) {
+  // A derived stream may do more in Write, and a copy from itself could read
+  // bytes it is overwriting: both take the general path.
+  if (typeid(*this) != typeid(TMemoryStream) || &source == this) return TStream::CopyFrom(source, count);
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.Size();
+  }
+  if (count <= 0) return 0;
+  if (position_ > std::numeric_limits<std::int64_t>::max() - count) throw EStreamError("Stream too large");
+  const std::int64_t at = position_;
+  const std::int64_t end = at + count;
+  if (end > capacity_) Reallocate(GrownCapacity(end), at, end);
+  try {
+    source.ReadBuffer(memory_ + at, count);
+  } catch (...) {
+    // Whatever arrived past the old size goes again: it must read as zeros.
+    const std::int64_t from = std::max(at, size_);
+    if (end > from) std::memset(memory_ + from, 0, static_cast<std::size_t>(end - from));
+    throw;
+  }
+  size_ = std::max(size_, end);
+  position_ = end;
+  return count;
 }
 
 void TMemoryStream::Clear() {
@@ -120,10 +164,10 @@ std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
     throw EStreamError("Stream too large");
   const std::int64_t end = position_ + count;
   if (end > size_) {
-    // Keep the position: SetSize clamps it only when shrinking.
-    const std::int64_t pos = position_;
-    SetSize(end);
-    position_ = pos;
+    // The bytes about to be written are not zeroed first; a gap before them
+    // is zero already, as everything past the size always is.
+    if (end > capacity_) Reallocate(GrownCapacity(end), position_, end);
+    size_ = end;
   }
   std::memcpy(memory_ + position_, buffer, static_cast<std::size_t>(count));
   position_ = end;
@@ -147,8 +191,10 @@ std::int64_t TMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
 void TMemoryStream::LoadFromStream(TStream& source) {
   source.SetPosition(0);
   const std::int64_t n = source.Size();
-  SetSize(n);
-  if (n > 0) source.ReadBuffer(memory_, n);
+  // Only cut here: the copy grows the block without zeroing what it fills.
+  if (size_ > n) SetSize(n);
+  position_ = 0;
+  if (n > 0) CopyFrom(source, n);
   position_ = 0;
 }
 

@@ -42,13 +42,15 @@ class TStream {
   void ReadBuffer(void* buffer, std::int64_t count);
   // Exactly count bytes, or EWriteError "Stream write error".
   void WriteBuffer(const void* buffer, std::int64_t count);
-  // Copies count bytes from source's position (count 0: all of source from
-  // its start); returns the number of bytes copied.
-  std::int64_t CopyFrom(TStream& source, std::int64_t count);
+  // Copies count bytes from source's position to this stream's position
+  // (count 0: all of source from its start; a negative count copies nothing);
+  // returns the number of bytes copied. A short source raises EReadError.
+  virtual std::int64_t CopyFrom(TStream& source, std::int64_t count);
 };
 
-// A growable stream in memory. Growing zero-fills, so no stale heap bytes
-// ever reach a file or the clipboard.
+// A growable stream in memory. Every byte it has not been given reads as
+// zero (growth zero-fills all but the bytes a write or copy fills at once),
+// so no stale heap bytes ever reach a file or the clipboard.
 class TMemoryStream : public TStream {
  public:
   TMemoryStream() = default;
@@ -61,6 +63,10 @@ class TMemoryStream : public TStream {
   std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
   std::int64_t Size() override { return size_; }
   void SetSize(std::int64_t size) override;
+  // Reads straight into the block, so the bytes it receives are never zeroed
+  // first. A short source raises EReadError and keeps the old size; every
+  // byte past it reads as zero again.
+  std::int64_t CopyFrom(TStream& source, std::int64_t count) override;
 
   void* Memory() { return memory_; }
   const void* Memory() const { return memory_; }
@@ -74,6 +80,11 @@ class TMemoryStream : public TStream {
   void SaveToFile(const std::filesystem::path& fileName);
 
  private:
+  // Resizes the block to capacity. New bytes in [fillFrom, fillTo) are left
+  // for the caller to overwrite at once; all other new bytes are zeroed.
+  void Reallocate(std::int64_t capacity, std::int64_t fillFrom, std::int64_t fillTo);
+  std::int64_t GrownCapacity(std::int64_t size) const;
+
   unsigned char* memory_ = nullptr;
   std::int64_t size_ = 0;
   std::int64_t capacity_ = 0;
