@@ -178,13 +178,13 @@ TEST(GifFormat, FewColoursRoundTripExactlyAndReadInOtherTools) {
   EXPECT_EQ(bytes[14 + 3 * index], 0);
 
   if (test::HaveTool("gifsicle")) {
-    const auto info = test::RunCommand("gifsicle --info " + file.string());
+    const auto info = test::RunCommandBytes("gifsicle --info " + file.string());
     const std::string text(info.begin(), info.end());
     EXPECT_NE(text.find("1 image"), std::string::npos) << text;
     EXPECT_NE(text.find("transparent"), std::string::npos) << text;
   }
   // ImageMagick keeps the table's colour under alpha 0; we read it as 0.
-  Bytes theirs = test::RunCommand("convert " + file.string() + " RGBA:-");
+  Bytes theirs = test::RunCommandBytes("convert " + file.string() + " RGBA:-");
   for (std::size_t i = 0; i + 3 < theirs.size(); i += 4)
     if (theirs[i + 3] == 0) theirs[i] = theirs[i + 1] = theirs[i + 2] = 0;
   EXPECT_TRUE(theirs == test::ToRgba(back));
@@ -242,10 +242,10 @@ TEST(GifFormat, QuantiserIsCloseToImageMagick) {
   test::ScratchDir dir;
   test::WriteFileBytes(dir / "ours.gif", Save(photo));
   test::WriteFileBytes(dir / "in.rgba", test::ToRgba(photo));
-  test::RunCommand("convert -size 256x192 -depth 8 rgba:" + (dir / "in.rgba").string() +
+  test::RunCommandBytes("convert -size 256x192 -depth 8 rgba:" + (dir / "in.rgba").string() +
                    " -colors 256 -dither FloydSteinberg " + (dir / "im.gif").string());
-  const Bytes ours = test::RunCommand("convert " + (dir / "ours.gif").string() + " RGBA:-");
-  const Bytes theirs = test::RunCommand("convert " + (dir / "im.gif").string() + " RGBA:-");
+  const Bytes ours = test::RunCommandBytes("convert " + (dir / "ours.gif").string() + " RGBA:-");
+  const Bytes theirs = test::RunCommandBytes("convert " + (dir / "im.gif").string() + " RGBA:-");
   ASSERT_EQ(ours.size(), theirs.size());
   ASSERT_EQ(ours.size(), static_cast<std::size_t>(kW * kH * 4));
   const double psnrOurs = Psnr(photo, ours);

@@ -30,7 +30,7 @@ Bytes Model(const Bytes& raw, const std::string& mode = "") {
   test::ScratchDir dir;
   test::WriteFileBytes(dir / "in", raw);
   int rc = 0;
-  test::RunCommand("python3 " KDL_SOURCE_DIR "/tests/document/resources/HckModel.py " +
+  test::RunCommandBytes("python3 " KDL_SOURCE_DIR "/tests/document/resources/HckModel.py " +
                        (dir / "in").string() + " " + (dir / "out").string() + " " + mode,
                    &rc);
   EXPECT_EQ(rc, 0);

@@ -17,30 +17,23 @@
 #include "document/resources/RasterFormats.h"
 #include "foundation/Stream.h"
 #include "raster/Bitmap32.h"
+#include "support/TestFiles.h"
 
 namespace kdl::test {
 
 inline std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+  const std::string bytes = ReadFile(p);
+  return {bytes.begin(), bytes.end()};
 }
 
 inline void WriteFileBytes(const std::filesystem::path& p, const std::vector<std::uint8_t>& b) {
-  std::ofstream f(p, std::ios::binary);
-  f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+  WriteFile(p, std::string(b.begin(), b.end()));
 }
 
-// Runs a shell command; its standard output, and the exit status.
-inline std::vector<std::uint8_t> RunCommand(const std::string& command, int* status = nullptr) {
-  std::vector<std::uint8_t> out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[65536];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.insert(out.end(), buf, buf + n);
-  const int rc = pclose(p);
-  if (status) *status = rc;
-  return out;
+// Runs a shell command: its standard output as bytes, and the exit status.
+inline std::vector<std::uint8_t> RunCommandBytes(const std::string& command, int* status = nullptr) {
+  const std::string out = RunCommand(command, status);
+  return {out.begin(), out.end()};
 }
 
 inline bool HaveTool(const std::string& tool) {
@@ -48,23 +41,6 @@ inline bool HaveTool(const std::string& tool) {
   RunCommand("command -v " + tool + " >/dev/null 2>&1", &rc);
   return rc == 0;
 }
-
-// A scratch folder removed at the end of the test.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "kdl-img-XXXXXX").string();
-    path_ = mkdtemp(templ.data());
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
 
 inline void StreamFromBytes(TMemoryStream& s, const std::vector<std::uint8_t>& bytes) {
   s.SetSize(0);

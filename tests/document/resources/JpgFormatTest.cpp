@@ -73,7 +73,7 @@ class JpgFormatTest : public ::testing::Test {
   std::filesystem::path Make(const std::string& name, const std::string& options) {
     const auto out = dir_ / name;
     int rc = 0;
-    test::RunCommand("cjpeg " + options + " -outfile " + out.string() + " " +
+    test::RunCommandBytes("cjpeg " + options + " -outfile " + out.string() + " " +
                          (dir_ / "in.ppm").string(),
                      &rc);
     EXPECT_EQ(rc, 0);
@@ -82,7 +82,7 @@ class JpgFormatTest : public ::testing::Test {
 
   // Our decode at 1/scale against djpeg's.
   void ExpectSameAsDjpeg(const std::filesystem::path& file, int scale) {
-    const Pnm ref = ParsePnm(test::RunCommand("djpeg -dct int -scale 1/" + std::to_string(scale) +
+    const Pnm ref = ParsePnm(test::RunCommandBytes("djpeg -dct int -scale 1/" + std::to_string(scale) +
                                               " " + file.string() + " 2>/dev/null"));
     TBitmap32 b;
     test::LoadFile(file, b, kW / scale, kH / scale);
@@ -154,11 +154,11 @@ TEST_F(JpgFormatTest, CmykFilesBecomeRgb) {
   if (!test::HaveTool("convert")) GTEST_SKIP();
   const auto file = dir_ / "cmyk.jpg";
   int rc = 0;
-  test::RunCommand("convert " + (dir_ / "in.ppm").string() + " -colorspace CMYK -quality 95 " +
+  test::RunCommandBytes("convert " + (dir_ / "in.ppm").string() + " -colorspace CMYK -quality 95 " +
                        file.string(),
                    &rc);
   ASSERT_EQ(rc, 0);
-  const auto ref = test::RunCommand("convert " + file.string() + " -colorspace sRGB -depth 8 RGB:-");
+  const auto ref = test::RunCommandBytes("convert " + file.string() + " -colorspace sRGB -depth 8 RGB:-");
   TBitmap32 b;
   test::LoadFile(file, b);
   ASSERT_EQ(static_cast<std::size_t>(b.Width() * b.Height() * 3), ref.size());
@@ -181,9 +181,9 @@ TEST_F(JpgFormatTest, EncodesAtItsQualityAndDropsAlpha) {
     jpg.SetQuality(static_cast<std::uint8_t>(quality));
     const auto path = dir_ / ("q" + std::to_string(quality) + ".jpg");
     jpg.SaveToFile(path, &b);
-    const auto q = test::RunCommand("identify -format %Q " + path.string());
+    const auto q = test::RunCommandBytes("identify -format %Q " + path.string());
     EXPECT_EQ(std::string(q.begin(), q.end()), std::to_string(quality));
-    const Pnm ref = ParsePnm(test::RunCommand("djpeg -dct int " + path.string()));
+    const Pnm ref = ParsePnm(test::RunCommandBytes("djpeg -dct int " + path.string()));
     ASSERT_EQ(ref.Width, 64);
     double err = 0;
     const auto ours = Rgb(b);

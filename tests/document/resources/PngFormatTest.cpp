@@ -35,7 +35,7 @@ class PngFormatTest : public ::testing::Test {
   }
   std::filesystem::path Convert(const std::string& options, const std::string& name) {
     int rc = 0;
-    test::RunCommand("convert -size " + std::to_string(kW) + "x" + std::to_string(kH) +
+    test::RunCommandBytes("convert -size " + std::to_string(kW) + "x" + std::to_string(kH) +
                          " -depth 8 rgba:" + (dir_ / "in.rgba").string() + " " + options + " " +
                          (dir_ / name).string(),
                      &rc);
@@ -59,7 +59,7 @@ TEST_F(PngFormatTest, DecodesLikeImageMagick) {
     const std::string name = target;
     const auto file = Convert(options, target);
     // 16-bit samples, which must round to our 8 bits (v / 257 to nearest).
-    const auto wide = test::RunCommand("convert " + file.string() + " -depth 16 -endian LSB RGBA:-");
+    const auto wide = test::RunCommandBytes("convert " + file.string() + " -depth 16 -endian LSB RGBA:-");
     std::vector<std::uint8_t> expect;
     for (std::size_t i = 0; i + 1 < wide.size(); i += 2) {
       const int v = wide[i] | wide[i + 1] << 8;
@@ -90,7 +90,7 @@ TEST_F(PngFormatTest, WritesLevelNineRgbaThatRoundTripsExactly) {
   filer.SaveBitmap(&b);
 
   int rc = 0;
-  test::RunCommand("pngcheck -q " + file.string(), &rc);
+  test::RunCommandBytes("pngcheck -q " + file.string(), &rc);
   EXPECT_EQ(rc, 0);
   const auto bytes = test::ReadFileBytes(file);
   ASSERT_GT(bytes.size(), 40u);
@@ -100,7 +100,7 @@ TEST_F(PngFormatTest, WritesLevelNineRgbaThatRoundTripsExactly) {
   ASSERT_NE(idat, bytes.end());
   EXPECT_EQ(idat[5] >> 6, 3) << "zlib header does not say maximum compression";
   // ImageMagick reads our colours, alpha 0 included, unchanged.
-  EXPECT_TRUE(test::RunCommand("convert " + file.string() + " RGBA:-") == src);
+  EXPECT_TRUE(test::RunCommandBytes("convert " + file.string() + " RGBA:-") == src);
 
   TBitmap32 back;
   test::LoadFile(file, back);
