@@ -305,65 +305,121 @@ __attribute__((target("sse4.1"))) inline __m128i ReduceWindowPixelSSE41(
   __m128i acc = _mm_setzero_si128();
   for (std::size_t j = 0; j < pairs; ++j) {
     const __m128i v = _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 2 * j)), spread);
-    acc = _mm_add_epi32(acc, _mm_madd_epi16(v, _mm_set1_epi32(w[j])));
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 4 * j))));
   }
   return _mm_sub_epi32(acc, _mm_set1_epi32(32768));
 }
 
 __attribute__((target("sse4.1"))) void ReduceWindowSSE41(const TColor32* src,
                                                          const std::int32_t* first,
-                                                         const std::int32_t* wpairs,
+                                                         const std::int32_t* wexp,
                                                          std::size_t pairs, std::size_t width,
                                                          std::int16_t* out) {
   const __m128i spread = _mm_setr_epi8(KDL_SPREAD_PAIR);
+  const std::size_t step = 4 * pairs;
   std::size_t x = 0;
   for (; x + 2 <= width; x += 2) {
-    const __m128i a = ReduceWindowPixelSSE41(src + first[x], wpairs + x * pairs, pairs, spread);
-    const __m128i b = ReduceWindowPixelSSE41(src + first[x + 1], wpairs + (x + 1) * pairs, pairs, spread);
+    const __m128i a = ReduceWindowPixelSSE41(src + first[x], wexp + x * step, pairs, spread);
+    const __m128i b = ReduceWindowPixelSSE41(src + first[x + 1], wexp + (x + 1) * step, pairs, spread);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x), _mm_packs_epi32(a, b));
   }
   if (x < width) {
-    const __m128i a = ReduceWindowPixelSSE41(src + first[x], wpairs + x * pairs, pairs, spread);
+    const __m128i a = ReduceWindowPixelSSE41(src + first[x], wexp + x * step, pairs, spread);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * x), _mm_packs_epi32(a, a));
   }
 }
 
-// Outputs x and x + 1 in the two 128-bit lanes.
-__attribute__((target("avx2"))) inline __m256i ReduceWindowPairAVX2(const TColor32* p,
-                                                                    const TColor32* q,
-                                                                    const std::int32_t* w,
-                                                                    const std::int32_t* v,
-                                                                    std::size_t pairs,
-                                                                    __m256i spread) {
-  __m256i acc = _mm256_setzero_si256();
-  for (std::size_t j = 0; j < pairs; ++j) {
-    long long a, b;
-    std::memcpy(&a, p + 2 * j, 8);
-    std::memcpy(&b, q + 2 * j, 8);
-    const __m256i px = _mm256_blend_epi32(_mm256_set1_epi64x(a), _mm256_set1_epi64x(b), 0xF0);
-    const __m256i wt = _mm256_blend_epi32(_mm256_set1_epi32(w[j]), _mm256_set1_epi32(v[j]), 0xF0);
-    acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_shuffle_epi8(px, spread), wt));
-  }
-  return _mm256_sub_epi32(acc, _mm256_set1_epi32(32768));
+// Two-tap windows: outputs x and x + 1 in the two 128-bit lanes, whose
+// weights lie next to each other.
+__attribute__((target("avx2"))) inline __m256i ReduceTwoTapsAVX2(const TColor32* p,
+                                                                 const TColor32* q,
+                                                                 const std::int32_t* w,
+                                                                 __m256i spread) {
+  long long a, b;
+  std::memcpy(&a, p, 8);
+  std::memcpy(&b, q, 8);
+  const __m256i px = _mm256_blend_epi32(_mm256_set1_epi64x(a), _mm256_set1_epi64x(b), 0xF0);
+  const __m256i wt = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w));
+  return _mm256_sub_epi32(_mm256_madd_epi16(_mm256_shuffle_epi8(px, spread), wt),
+                          _mm256_set1_epi32(32768));
 }
 
-__attribute__((target("avx2"))) void ReduceWindowAVX2(const TColor32* src,
-                                                      const std::int32_t* first,
-                                                      const std::int32_t* wpairs,
-                                                      std::size_t pairs, std::size_t width,
-                                                      std::int16_t* out) {
-  const __m256i spread = _mm256_setr_epi8(KDL_SPREAD_PAIR, KDL_SPREAD_PAIR);
+// Wider windows, four taps at a time: taps 0-1 in the low lane, 2-3 in the
+// high one; the lanes are added at the end.
+__attribute__((target("avx2"), always_inline)) inline __m256i ReduceFourTapsAVX2(const TColor32* p,
+                                                                  const std::int32_t* w,
+                                                                  std::size_t groups,
+                                                                  __m256i spread) {
+  __m256i acc = _mm256_setzero_si256();
+  for (std::size_t g = 0; g < groups; ++g) {
+    const __m256i px = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * g)));
+    const __m256i wt = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 8 * g));
+    acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_shuffle_epi8(px, spread), wt));
+  }
+  return acc;
+}
+
+// Four outputs at a time of windows of 4 x groups taps (G of them, or
+// pairs / 2 for G = 0); returns how many outputs were done.
+template <std::size_t G>
+__attribute__((target("avx2"))) std::size_t ReduceGroupsAVX2(const TColor32* src,
+                                                             const std::int32_t* first,
+                                                             const std::int32_t* wexp,
+                                                             std::size_t pairs, std::size_t width,
+                                                             std::int16_t* out) {
+  const __m256i spread = _mm256_setr_epi8(KDL_SPREAD_PAIR, 8, -1, 12, -1, 9, -1, 13, -1, 10, -1,
+                                          14, -1, 11, -1, 15, -1);
+  const __m256i offset = _mm256_set1_epi32(32768);
+  const std::size_t groups = G != 0 ? G : pairs / 2;
+  const std::size_t step = 4 * pairs;
   std::size_t x = 0;
   for (; x + 4 <= width; x += 4) {
-    const std::int32_t* w = wpairs + x * pairs;
-    const __m256i a = ReduceWindowPairAVX2(src + first[x], src + first[x + 1], w, w + pairs, pairs, spread);
-    const __m256i b = ReduceWindowPairAVX2(src + first[x + 2], src + first[x + 3], w + 2 * pairs,
-                                           w + 3 * pairs, pairs, spread);
+    const std::int32_t* w = wexp + x * step;
+    const __m256i a0 = ReduceFourTapsAVX2(src + first[x], w, groups, spread);
+    const __m256i a1 = ReduceFourTapsAVX2(src + first[x + 1], w + step, groups, spread);
+    const __m256i a2 = ReduceFourTapsAVX2(src + first[x + 2], w + 2 * step, groups, spread);
+    const __m256i a3 = ReduceFourTapsAVX2(src + first[x + 3], w + 3 * step, groups, spread);
+    // Lane sums: outputs x and x + 1 in a, x + 2 and x + 3 in b.
+    const __m256i a = _mm256_sub_epi32(_mm256_add_epi32(_mm256_permute2x128_si256(a0, a1, 0x20),
+                                                        _mm256_permute2x128_si256(a0, a1, 0x31)),
+                                       offset);
+    const __m256i b = _mm256_sub_epi32(_mm256_add_epi32(_mm256_permute2x128_si256(a2, a3, 0x20),
+                                                        _mm256_permute2x128_si256(a2, a3, 0x31)),
+                                       offset);
     // Packing works within lanes: outputs come out as x, x + 2, x + 1, x + 3.
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * x),
                         _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8));
   }
-  if (x < width) ReduceWindowSSE41(src, first + x, wpairs + x * pairs, pairs, width - x, out + 4 * x);
+  return x;
+}
+
+__attribute__((target("avx2"))) void ReduceWindowAVX2(const TColor32* src,
+                                                      const std::int32_t* first,
+                                                      const std::int32_t* wexp,
+                                                      std::size_t pairs, std::size_t width,
+                                                      std::int16_t* out) {
+  const std::size_t step = 4 * pairs;
+  std::size_t x = 0;
+  if (pairs == 1) {
+    const __m256i spread = _mm256_setr_epi8(KDL_SPREAD_PAIR, KDL_SPREAD_PAIR);
+    for (; x + 4 <= width; x += 4) {
+      const __m256i a = ReduceTwoTapsAVX2(src + first[x], src + first[x + 1], wexp + 4 * x, spread);
+      const __m256i b = ReduceTwoTapsAVX2(src + first[x + 2], src + first[x + 3], wexp + 4 * x + 8, spread);
+      // Packing works within lanes: outputs come out as x, x + 2, x + 1, x + 3.
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * x),
+                          _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8));
+    }
+  } else if (pairs % 2 == 0) {
+    // Fixed group counts let the compiler unroll the common windows.
+    switch (pairs / 2) {
+      case 1: x = ReduceGroupsAVX2<1>(src, first, wexp, 2, width, out); break;
+      case 2: x = ReduceGroupsAVX2<2>(src, first, wexp, 4, width, out); break;
+      case 3: x = ReduceGroupsAVX2<3>(src, first, wexp, 6, width, out); break;
+      case 4: x = ReduceGroupsAVX2<4>(src, first, wexp, 8, width, out); break;
+      default: x = ReduceGroupsAVX2<0>(src, first, wexp, pairs, width, out); break;
+    }
+  }
+  if (x < width) ReduceWindowSSE41(src, first + x, wexp + x * step, pairs, width - x, out + 4 * x);
 }
 
 #undef KDL_SPREAD_PAIR

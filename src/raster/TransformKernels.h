@@ -28,9 +28,10 @@ struct TStretchRowKernels {
   // less 32768 as a signed word. Null where a level has no such kernels.
   //
   // out[4x + k] = sum over t < 2 x pairs of w(x, t) x channel k of
-  // src[first[x] + t], less 32768; the weights of output x come as pairs
-  // wpairs[x x pairs + j] = w(x, 2j) | w(x, 2j + 1) shl 16.
-  void (*reduceWindow)(const TColor32* src, const std::int32_t* first, const std::int32_t* wpairs,
+  // src[first[x] + t], less 32768. The weights of output x and pair j come
+  // as four equal words wexp[4 (x pairs + j) + 0..3] = w(x, 2j) | w(x, 2j +
+  // 1) shl 16, so that a vector loads them directly; pairs is 1 or even.
+  void (*reduceWindow)(const TColor32* src, const std::int32_t* first, const std::int32_t* wexp,
                        std::size_t pairs, std::size_t width, std::int16_t* out);
   // combine over such rows, taken two at a time: bias + the sum of weight x
   // value per channel, limited to [0, 255 shl 16] and shifted down by 16.

@@ -239,13 +239,14 @@ std::int64_t ClusterSpan(const TFlatTable& t) {
   return span;
 }
 
-// Column clusters as windows of one even width from first[x], the weights
-// of each window packed two to a word for the 16-bit kernels. Repeated
+// Column clusters as windows of one width (2 or a multiple of 4) from
+// first[x], the weights of each window packed two to a word and repeated
+// four times for the 16-bit kernels. Repeated
 // positions (clamped at the edges) merge their weights; a window near the
 // bitmap's right edge moves left over zero weights.
 struct TWindowTable {
   std::vector<std::int32_t> first;
-  std::vector<std::int32_t> wpairs;
+  std::vector<std::int32_t> wexp;
   std::size_t pairs = 0;
 };
 
@@ -257,12 +258,13 @@ bool BuildWindows(const TFlatTable& cols, std::int32_t bitmapWidth, TWindowTable
   for (const std::int32_t w : cols.weight)
     if (w < 0) return false;
   const std::int64_t span = ClusterSpan(cols);
-  const std::int64_t taps = (span + 1) & ~std::int64_t{1};
+  // Two taps, or a multiple of four.
+  const std::int64_t taps = span <= 2 ? 2 : (span + 3) & ~std::int64_t{3};
   if (taps > kMaxWindow || taps > bitmapWidth) return false;
   const auto t = static_cast<std::int32_t>(taps);
   out.pairs = static_cast<std::size_t>(t / 2);
   out.first.resize(n);
-  out.wpairs.resize(n * out.pairs);
+  out.wexp.resize(4 * n * out.pairs);
   std::vector<std::int32_t> w(static_cast<std::size_t>(t));
   for (std::size_t x = 0; x < n; ++x) {
     std::int32_t lo = bitmapWidth - t;
@@ -274,8 +276,9 @@ bool BuildWindows(const TFlatTable& cols, std::int32_t bitmapWidth, TWindowTable
           cols.weight[static_cast<std::size_t>(k)];
     out.first[x] = lo;
     for (std::size_t j = 0; j < out.pairs; ++j)
-      out.wpairs[x * out.pairs + j] = static_cast<std::int32_t>(
-          static_cast<std::uint32_t>(w[2 * j]) | static_cast<std::uint32_t>(w[2 * j + 1]) << 16);
+      std::fill_n(out.wexp.begin() + static_cast<std::ptrdiff_t>(4 * (x * out.pairs + j)), 4,
+                  static_cast<std::int32_t>(static_cast<std::uint32_t>(w[2 * j]) |
+                                            static_cast<std::uint32_t>(w[2 * j + 1]) << 16));
   }
   return true;
 }
@@ -314,7 +317,7 @@ bool WindowTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& src,
     const std::size_t slot = static_cast<std::size_t>(y) % ringSize;
     std::int16_t* h = cache.data() + slot * rowValues;
     if (cached[slot] != y) {
-      kernels.reduceWindow(src.ScanLine(y), windows.first.data(), windows.wpairs.data(),
+      kernels.reduceWindow(src.ScanLine(y), windows.first.data(), windows.wexp.data(),
                            windows.pairs, width, h);
       cached[slot] = y;
     }
