@@ -218,6 +218,10 @@ __attribute__((target("avx2"))) void PackRowAVX2(const std::int32_t* t, TColor32
     const __m256i ordered = _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm256_castsi256_si128(ordered));
   }
+  // The compiler omits vzeroupper before a tail call into legacy SSE code,
+  // which would leave every later SSE instruction paying for the dirty
+  // upper halves.
+  _mm256_zeroupper();
   if (x < width) PackRowSSE41(t + 4 * x, out + x, width - x);
 }
 
@@ -419,6 +423,7 @@ __attribute__((target("avx2"))) void ReduceWindowAVX2(const TColor32* src,
       default: x = ReduceGroupsAVX2<0>(src, first, wexp, pairs, width, out); break;
     }
   }
+  _mm256_zeroupper();  // see PackRowAVX2
   if (x < width) ReduceWindowSSE41(src, first + x, wexp + x * step, pairs, width - x, out + 4 * x);
 }
 
@@ -493,6 +498,7 @@ __attribute__((target("avx2"))) void CombineWindowAVX2(const std::int16_t* const
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
                         _mm256_permute4x64_epi64(_mm256_packus_epi16(wa, wb), 0xD8));
   }
+  _mm256_zeroupper();  // see PackRowAVX2
   if (x < width) CombineWindowSSE41From(rows, wpairs, count, bias, out, x, width);
 }
 
