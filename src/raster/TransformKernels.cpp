@@ -502,6 +502,168 @@ __attribute__((target("avx2"))) void CombineWindowAVX2(const std::int16_t* const
   if (x < width) CombineWindowSSE41From(rows, wpairs, count, bias, out, x, width);
 }
 
+// ---- Vertical-first kernels -------------------------------------------------
+//
+// With non-negative weights summing to at most 257 a blended channel is at
+// most 65535, so 16-bit products and sums that wrap give it exactly.
+
+__attribute__((target("sse4.1"))) void BlendRowsSSE41From(const TColor32* const* rows,
+                                                          const std::int32_t* weights,
+                                                          std::size_t count, std::size_t from,
+                                                          std::size_t n, std::int16_t* out) {
+  const __m128i flip = _mm_set1_epi16(static_cast<short>(0x8000));
+  std::size_t c = from;
+  for (; c + 4 <= n; c += 4) {
+    __m128i lo = _mm_setzero_si128(), hi = lo;
+    for (std::size_t r = 0; r < count; ++r) {
+      const __m128i w = _mm_set1_epi16(static_cast<short>(weights[r]));
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + c));
+      lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_cvtepu8_epi16(v), w));
+      hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_cvtepu8_epi16(_mm_srli_si128(v, 8)), w));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * c), _mm_xor_si128(lo, flip));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * c + 8), _mm_xor_si128(hi, flip));
+  }
+  for (; c < n; ++c) {
+    __m128i acc = _mm_setzero_si128();
+    for (std::size_t r = 0; r < count; ++r)
+      acc = _mm_add_epi16(acc, _mm_mullo_epi16(_mm_cvtepu8_epi16(_mm_cvtsi32_si128(static_cast<int>(rows[r][c]))),
+                                               _mm_set1_epi16(static_cast<short>(weights[r]))));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * c), _mm_xor_si128(acc, flip));
+  }
+}
+
+__attribute__((target("sse4.1"))) void BlendRowsSSE41(const TColor32* const* rows,
+                                                      const std::int32_t* weights, std::size_t count,
+                                                      std::size_t n, std::int16_t* out) {
+  BlendRowsSSE41From(rows, weights, count, 0, n, out);
+}
+
+__attribute__((target("avx2"))) void BlendRowsAVX2(const TColor32* const* rows,
+                                                   const std::int32_t* weights, std::size_t count,
+                                                   std::size_t n, std::int16_t* out) {
+  const __m256i flip = _mm256_set1_epi16(static_cast<short>(0x8000));
+  std::size_t c = 0;
+  for (; c + 8 <= n; c += 8) {
+    __m256i lo = _mm256_setzero_si256(), hi = lo;
+    for (std::size_t r = 0; r < count; ++r) {
+      const __m256i w = _mm256_set1_epi16(static_cast<short>(weights[r]));
+      const TColor32* p = rows[r] + c;
+      lo = _mm256_add_epi16(lo, _mm256_mullo_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))), w));
+      hi = _mm256_add_epi16(hi, _mm256_mullo_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4))), w));
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * c), _mm256_xor_si256(lo, flip));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * c + 16), _mm256_xor_si256(hi, flip));
+  }
+  _mm256_zeroupper();  // see PackRowAVX2
+  if (c < n) BlendRowsSSE41From(rows, weights, count, c, n, out);
+}
+
+// Two blended pixels' channels as (left, right) word pairs.
+#define KDL_SPREAD_WORDS 0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15
+
+// One output of reduceBlended, shifted down but not yet limited.
+__attribute__((target("sse4.1"))) inline __m128i ReduceBlendedPixelSSE41(
+    const std::int16_t* p, const std::int32_t* w, std::size_t pairs, __m128i start,
+    __m128i spread) {
+  __m128i acc = start;
+  for (std::size_t j = 0; j < pairs; ++j) {
+    const __m128i px = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8 * j)), spread);
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(px, _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 4 * j))));
+  }
+  return _mm_srai_epi32(acc, 16);
+}
+
+__attribute__((target("sse4.1"))) void ReduceBlendedSSE41From(
+    const std::int16_t* v, const std::int32_t* first, const std::int32_t* wexp, std::size_t pairs,
+    std::int32_t bias, std::size_t from, std::size_t width, TColor32* out) {
+  const __m128i spread = _mm_setr_epi8(KDL_SPREAD_WORDS);
+  const __m128i start = _mm_set1_epi32(bias);
+  const __m128i zero = _mm_setzero_si128();
+  const std::size_t step = 4 * pairs;
+#define one(x) \
+  ReduceBlendedPixelSSE41(v + 4 * static_cast<std::size_t>(first[x]), wexp + (x) * step, pairs, start, spread)
+  std::size_t x = from;
+  for (; x + 2 <= width; x += 2) {
+    const __m128i words = _mm_packs_epi32(one(x), one(x + 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(words, zero));
+  }
+  if (x < width) {
+    const __m128i words = _mm_packs_epi32(one(x), zero);
+    out[x] = static_cast<TColor32>(_mm_cvtsi128_si32(_mm_packus_epi16(words, zero)));
+  }
+#undef one
+}
+
+__attribute__((target("sse4.1"))) void ReduceBlendedSSE41(const std::int16_t* v,
+                                                          const std::int32_t* first,
+                                                          const std::int32_t* wexp,
+                                                          std::size_t pairs, std::int32_t bias,
+                                                          std::size_t width, TColor32* out) {
+  ReduceBlendedSSE41From(v, first, wexp, pairs, bias, 0, width, out);
+}
+
+// Four taps of one output: taps 0-1 in the low lane, 2-3 in the high one.
+__attribute__((target("avx2"), always_inline)) inline __m256i ReduceBlendedFourAVX2(
+    const std::int16_t* p, const std::int32_t* w, std::size_t groups, __m256i spread) {
+  __m256i acc = _mm256_setzero_si256();
+  for (std::size_t g = 0; g < groups; ++g) {
+    const __m256i px = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16 * g)), spread);
+    acc = _mm256_add_epi32(acc, _mm256_madd_epi16(px, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 8 * g))));
+  }
+  return acc;
+}
+
+template <std::size_t G>
+__attribute__((target("avx2"))) std::size_t ReduceBlendedGroupsAVX2(
+    const std::int16_t* v, const std::int32_t* first, const std::int32_t* wexp, std::size_t pairs,
+    std::int32_t bias, std::size_t width, TColor32* out) {
+  const __m256i spread = _mm256_setr_epi8(KDL_SPREAD_WORDS, KDL_SPREAD_WORDS);
+  const __m256i start = _mm256_set1_epi32(bias);
+  const std::size_t groups = G != 0 ? G : pairs / 2;
+  const std::size_t step = 4 * pairs;
+  std::size_t x = 0;
+  for (; x + 4 <= width; x += 4) {
+    const std::int32_t* w = wexp + x * step;
+    __m256i s[4];
+    for (std::size_t i = 0; i < 4; ++i)
+      s[i] = ReduceBlendedFourAVX2(v + 4 * static_cast<std::size_t>(first[x + i]), w + i * step, groups, spread);
+    // Lane sums: outputs x and x + 1 in a, x + 2 and x + 3 in b.
+    const __m256i a = _mm256_srai_epi32(
+        _mm256_add_epi32(start, _mm256_add_epi32(_mm256_permute2x128_si256(s[0], s[1], 0x20),
+                                                 _mm256_permute2x128_si256(s[0], s[1], 0x31))), 16);
+    const __m256i b = _mm256_srai_epi32(
+        _mm256_add_epi32(start, _mm256_add_epi32(_mm256_permute2x128_si256(s[2], s[3], 0x20),
+                                                 _mm256_permute2x128_si256(s[2], s[3], 0x31))), 16);
+    // Lanes hold x, x + 2 | x + 1, x + 3 after the packs.
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_setzero_si256());
+    const __m128i ordered = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), ordered);
+  }
+  return x;
+}
+
+__attribute__((target("avx2"))) void ReduceBlendedAVX2(const std::int16_t* v,
+                                                       const std::int32_t* first,
+                                                       const std::int32_t* wexp, std::size_t pairs,
+                                                       std::int32_t bias, std::size_t width,
+                                                       TColor32* out) {
+  std::size_t x = 0;
+  if (pairs % 2 == 0) {
+    switch (pairs / 2) {
+      case 1: x = ReduceBlendedGroupsAVX2<1>(v, first, wexp, 2, bias, width, out); break;
+      case 2: x = ReduceBlendedGroupsAVX2<2>(v, first, wexp, 4, bias, width, out); break;
+      case 3: x = ReduceBlendedGroupsAVX2<3>(v, first, wexp, 6, bias, width, out); break;
+      case 4: x = ReduceBlendedGroupsAVX2<4>(v, first, wexp, 8, bias, width, out); break;
+      default: x = ReduceBlendedGroupsAVX2<0>(v, first, wexp, pairs, bias, width, out); break;
+    }
+  }
+  _mm256_zeroupper();  // see PackRowAVX2
+  if (x < width) ReduceBlendedSSE41From(v, first, wexp, pairs, bias, x, width, out);
+}
+
+#undef KDL_SPREAD_WORDS
+
 struct TTransformSetup {
   TTransformSetup() { SetupTransformFunctions(); }
 };
@@ -546,6 +708,7 @@ TColor32 LinearInterpolatorReference(std::uint32_t wx, std::uint32_t wy, const T
 TBlockAverageFunc BlockAverage = BlockAverageReference;
 TStretchRowKernels StretchRowKernels = {ReduceRowReference, AccumulateRowReference,
                                         PackRowReference,   CombineRowsReference,
+                                        nullptr,            nullptr,
                                         nullptr,            nullptr};
 TLinearInterpolatorFunc LinearInterpolator = LinearInterpolatorReference;
 
@@ -561,13 +724,15 @@ void SetupTransformFunctions(TSimdLevel level) {
   }
   if (level >= TSimdLevel::slAVX2)
     StretchRowKernels = {ReduceRowSSE41,   AccumulateRowAVX2, PackRowAVX2,
-                         CombineRowsAVX2,  ReduceWindowAVX2,  CombineWindowAVX2};
+                         CombineRowsAVX2,  ReduceWindowAVX2,  CombineWindowAVX2,
+                         BlendRowsAVX2,    ReduceBlendedAVX2};
   else if (level >= TSimdLevel::slSSE41)
     StretchRowKernels = {ReduceRowSSE41,   AccumulateRowSSE41, PackRowSSE41,
-                         CombineRowsSSE41, ReduceWindowSSE41,  CombineWindowSSE41};
+                         CombineRowsSSE41, ReduceWindowSSE41,  CombineWindowSSE41,
+                         BlendRowsSSE41,   ReduceBlendedSSE41};
   else
     StretchRowKernels = {ReduceRowReference, AccumulateRowReference, PackRowReference,
-                         CombineRowsReference, nullptr, nullptr};
+                         CombineRowsReference, nullptr, nullptr, nullptr, nullptr};
 }
 
 namespace {

@@ -40,6 +40,18 @@ struct TStretchRowKernels {
   // the weights' sum.
   void (*combineWindow)(const std::int16_t* const* rows, const std::int32_t* wpairs,
                         std::size_t count, std::int32_t bias, TColor32* out, std::size_t width);
+
+  // The vertical-first order for reductions. blendRows: out[4c + k] = sum
+  // over r < count of weights[r] x channel k of rows[r][c], less 32768, for
+  // c < n; the weights non-negative with a sum of at most 257.
+  void (*blendRows)(const TColor32* const* rows, const std::int32_t* weights, std::size_t count,
+                    std::size_t n, std::int16_t* out);
+  // Then per output x: bias + sum over the window of w(x, t) x
+  // v[first[x] + t], limited and shifted as combine, with first and wexp as
+  // for reduceWindow; bias already holds 32768 x the weights' sum, the same
+  // for every window.
+  void (*reduceBlended)(const std::int16_t* v, const std::int32_t* first, const std::int32_t* wexp,
+                        std::size_t pairs, std::int32_t bias, std::size_t width, TColor32* out);
 };
 
 extern TStretchRowKernels StretchRowKernels;

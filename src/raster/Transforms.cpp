@@ -462,11 +462,71 @@ void SeparableTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& src,
   }
 }
 
+// Reductions where fewer rows come out than go in: each destination row
+// blends its source rows first (16 bits per channel, across the columns
+// the windows reach), then reduces that one row horizontally, so the
+// costlier horizontal pass runs once per destination row instead of once
+// per source row. The totals are the same integers; false leaves the
+// transfer to the other paths.
+bool VerticalFirstTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& src,
+                           const TFlatTable& cols, const TFlatTable& rows, std::int32_t bias,
+                           const TCombineOp& op) {
+  const TStretchRowKernels& kernels = StretchRowKernels;
+  if (kernels.blendRows == nullptr || kernels.reduceBlended == nullptr) return false;
+  if (cols.maxAbsSum > 257 || rows.maxAbsSum > 257 || rows.pos.empty()) return false;
+  for (const std::int32_t w : rows.weight)
+    if (w < 0) return false;
+  const auto [rowLo, rowHi] = std::minmax_element(rows.pos.begin(), rows.pos.end());
+  if (static_cast<std::int64_t>(*rowHi) - *rowLo + 1 <= clip.Height()) return false;
+  // Every window must weigh the same, so that one constant undoes the
+  // blended rows' offset.
+  const std::size_t width = static_cast<std::size_t>(clip.Width());
+  std::int32_t colSum = -1;
+  for (std::size_t x = 0; x < width; ++x) {
+    std::int32_t sum = 0;
+    for (std::int32_t k = cols.start[x]; k < cols.start[x + 1]; ++k)
+      sum += cols.weight[static_cast<std::size_t>(k)];
+    if (colSum >= 0 && sum != colSum) return false;
+    colSum = sum;
+  }
+  TWindowTable windows;
+  if (!BuildWindows(cols, src.Width(), windows)) return false;
+  const auto taps = static_cast<std::int32_t>(2 * windows.pairs);
+  const std::int32_t lo = *std::min_element(windows.first.begin(), windows.first.end());
+  const std::int32_t hi = *std::max_element(windows.first.begin(), windows.first.end()) + taps;
+  for (std::int32_t& f : windows.first) f -= lo;
+  const std::size_t n = static_cast<std::size_t>(hi - lo);
+
+  std::vector<std::int16_t> blended(4 * n);
+  std::vector<TColor32> packed(op.mode == dmOpaque ? 0 : width);
+  std::vector<const TColor32*> rowPtrs;
+  const std::int32_t start = bias + 32768 * colSum;
+  for (std::int32_t y = clip.Top; y < clip.Bottom; ++y) {
+    const std::size_t j = static_cast<std::size_t>(y - clip.Top);
+    const auto from = static_cast<std::size_t>(rows.start[j]);
+    const auto count = static_cast<std::size_t>(rows.start[j + 1]) - from;
+    rowPtrs.resize(count);
+    for (std::size_t k = 0; k < count; ++k) rowPtrs[k] = src.PixelPtr(lo, rows.pos[from + k]);
+    kernels.blendRows(rowPtrs.data(), rows.weight.data() + from, count, n, blended.data());
+    TColor32* d = dst.PixelPtr(clip.Left, y);
+    if (op.mode == dmOpaque) {
+      kernels.reduceBlended(blended.data(), windows.first.data(), windows.wexp.data(), windows.pairs,
+                            start, width, d);
+    } else {
+      kernels.reduceBlended(blended.data(), windows.first.data(), windows.wexp.data(), windows.pairs,
+                            start, width, packed.data());
+      for (std::size_t x = 0; x < width; ++x) op(packed[x], d[x]);
+    }
+  }
+  return true;
+}
+
 // 32-bit sums where the weights bound them below 2^31 (every practical
 // case), 64-bit ones for extreme reductions whose many rounded weights
 // could overflow.
 void Separable(TBitmap32& dst, const TRect& clip, const TBitmap32& src, const TFlatTable& cols,
                const TFlatTable& rows, std::int32_t bias, const TCombineOp& op) {
+  if (VerticalFirstTransfer(dst, clip, src, cols, rows, bias, op)) return;
   if (WindowTransfer(dst, clip, src, cols, rows, bias, op)) return;
   const std::int64_t bound = cols.maxAbsSum * rows.maxAbsSum * 255 + bias;
   // The row kernels also take each column weight as a 16-bit word.
