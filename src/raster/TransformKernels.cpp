@@ -438,6 +438,26 @@ __attribute__((target("sse4.1"))) void CombineWindowSSE41From(const std::int16_t
   const __m128i zero = _mm_setzero_si128();
   const __m128i start = _mm_set1_epi32(bias);
   std::size_t x = from;
+  for (; x + 4 <= width; x += 4) {
+    __m128i a0 = start, a1 = start, b0 = start, b1 = start;
+    for (std::size_t r = 0; r < count; r += 2) {
+      const __m128i w = _mm_set1_epi32(wpairs[r / 2]);
+      const std::int16_t* p = rows[r] + 4 * x;
+      const std::int16_t* q = rows[r + 1] + 4 * x;
+      const __m128i pa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i qa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+      const __m128i pb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+      const __m128i qb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 8));
+      a0 = _mm_add_epi32(a0, _mm_madd_epi16(_mm_unpacklo_epi16(pa, qa), w));
+      a1 = _mm_add_epi32(a1, _mm_madd_epi16(_mm_unpackhi_epi16(pa, qa), w));
+      b0 = _mm_add_epi32(b0, _mm_madd_epi16(_mm_unpacklo_epi16(pb, qb), w));
+      b1 = _mm_add_epi32(b1, _mm_madd_epi16(_mm_unpackhi_epi16(pb, qb), w));
+    }
+    // The saturating packs do the limiting: below 0 gives 0, from 255 up 255.
+    const __m128i wa = _mm_packs_epi32(_mm_srai_epi32(a0, 16), _mm_srai_epi32(a1, 16));
+    const __m128i wb = _mm_packs_epi32(_mm_srai_epi32(b0, 16), _mm_srai_epi32(b1, 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(wa, wb));
+  }
   for (; x + 2 <= width; x += 2) {
     __m128i lo = start, hi = start;
     for (std::size_t r = 0; r < count; r += 2) {
@@ -447,7 +467,6 @@ __attribute__((target("sse4.1"))) void CombineWindowSSE41From(const std::int16_t
       lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), w));
       hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), w));
     }
-    // The saturating packs do the limiting: below 0 gives 0, from 255 up 255.
     const __m128i words = _mm_packs_epi32(_mm_srai_epi32(lo, 16), _mm_srai_epi32(hi, 16));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(words, zero));
   }
