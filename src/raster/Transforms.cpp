@@ -241,9 +241,9 @@ std::int64_t ClusterSpan(const TFlatTable& t) {
 
 // Column clusters as windows of one width (2 or a multiple of 4) from
 // first[x], the weights of each window packed two to a word and repeated
-// four times for the 16-bit kernels. Repeated
-// positions (clamped at the edges) merge their weights; a window near the
-// bitmap's right edge moves left over zero weights.
+// four times for the 16-bit kernels. Repeated positions (clamped at the
+// edges) merge their weights; a window near the bitmap's right edge moves
+// left over zero weights.
 struct TWindowTable {
   std::vector<std::int32_t> first;
   std::vector<std::int32_t> wexp;
@@ -328,7 +328,6 @@ bool WindowTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& src,
     const std::size_t j = static_cast<std::size_t>(y - clip.Top);
     const auto from = static_cast<std::size_t>(rows.start[j]);
     const auto count = static_cast<std::size_t>(rows.start[j + 1]) - from;
-    if (count == 0) continue;
     // An odd cluster takes one more row with weight 0.
     rowPtrs.resize(count + (count & 1));
     wpairs.resize(rowPtrs.size() / 2);

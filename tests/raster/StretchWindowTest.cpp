@@ -1,6 +1,6 @@
-// The 16-bit resampling path of the SIMD levels against the reference
-// level's 32-bit sums, bit for bit: source rectangles touching the bitmap's
-// edges (windows shifted over zero weights), clips, draw modes, extreme
+// The 16-bit resampling paths of the SIMD levels (both pass orders) against
+// the reference level's 32-bit sums, bit for bit: source rectangles at the
+// bitmap's edges (windows shifted over zero weights), clips, draw modes, extreme
 // weights and reductions wide enough to fall back to the general path.
 #include <gtest/gtest.h>
 
