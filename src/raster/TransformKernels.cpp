@@ -4,6 +4,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "raster/Blend.h"
@@ -217,6 +218,10 @@ __attribute__((target("avx2"))) void PackRowAVX2(const std::int32_t* t, TColor32
     const __m256i ordered = _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm256_castsi256_si128(ordered));
   }
+  // The compiler omits vzeroupper before a tail call into legacy SSE code,
+  // which would leave every later SSE instruction paying for the dirty
+  // upper halves.
+  _mm256_zeroupper();
   if (x < width) PackRowSSE41(t + 4 * x, out + x, width - x);
 }
 
@@ -290,6 +295,394 @@ __attribute__((target("avx2"))) void CombineRowsAVX2(const std::int32_t* const* 
   }
 }
 
+// ---- 16-bit window kernels --------------------------------------------------
+//
+// With non-negative column weights every reduced channel fits 16 bits, so a
+// reduced row takes half the memory and the vertical pass multiplies two
+// rows per instruction. The sums are the same integers as above.
+
+// Two neighbouring pixels' channels as (left, right) word pairs.
+#define KDL_SPREAD_PAIR 0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1
+
+__attribute__((target("sse4.1"))) inline __m128i ReduceWindowPixelSSE41(
+    const TColor32* p, const std::int32_t* w, std::size_t pairs, __m128i spread) {
+  __m128i acc = _mm_setzero_si128();
+  for (std::size_t j = 0; j < pairs; ++j) {
+    const __m128i v = _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 2 * j)), spread);
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 4 * j))));
+  }
+  return _mm_sub_epi32(acc, _mm_set1_epi32(32768));
+}
+
+__attribute__((target("sse4.1"))) void ReduceWindowSSE41(const TColor32* src,
+                                                         const std::int32_t* first,
+                                                         const std::int32_t* wexp,
+                                                         std::size_t pairs, std::size_t width,
+                                                         std::int16_t* out) {
+  const __m128i spread = _mm_setr_epi8(KDL_SPREAD_PAIR);
+  const std::size_t step = 4 * pairs;
+  std::size_t x = 0;
+  for (; x + 2 <= width; x += 2) {
+    const __m128i a = ReduceWindowPixelSSE41(src + first[x], wexp + x * step, pairs, spread);
+    const __m128i b = ReduceWindowPixelSSE41(src + first[x + 1], wexp + (x + 1) * step, pairs, spread);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x), _mm_packs_epi32(a, b));
+  }
+  if (x < width) {
+    const __m128i a = ReduceWindowPixelSSE41(src + first[x], wexp + x * step, pairs, spread);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * x), _mm_packs_epi32(a, a));
+  }
+}
+
+// Two-tap windows: outputs x and x + 1 in the two 128-bit lanes, whose
+// weights lie next to each other.
+__attribute__((target("avx2"))) inline __m256i ReduceTwoTapsAVX2(const TColor32* p,
+                                                                 const TColor32* q,
+                                                                 const std::int32_t* w,
+                                                                 __m256i spread) {
+  long long a, b;
+  std::memcpy(&a, p, 8);
+  std::memcpy(&b, q, 8);
+  const __m256i px = _mm256_blend_epi32(_mm256_set1_epi64x(a), _mm256_set1_epi64x(b), 0xF0);
+  const __m256i wt = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w));
+  return _mm256_sub_epi32(_mm256_madd_epi16(_mm256_shuffle_epi8(px, spread), wt),
+                          _mm256_set1_epi32(32768));
+}
+
+// Wider windows, four taps at a time: taps 0-1 in the low lane, 2-3 in the
+// high one; the lanes are added at the end.
+__attribute__((target("avx2"), always_inline)) inline __m256i ReduceFourTapsAVX2(const TColor32* p,
+                                                                  const std::int32_t* w,
+                                                                  std::size_t groups,
+                                                                  __m256i spread) {
+  __m256i acc = _mm256_setzero_si256();
+  for (std::size_t g = 0; g < groups; ++g) {
+    const __m256i px = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * g)));
+    const __m256i wt = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 8 * g));
+    acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_shuffle_epi8(px, spread), wt));
+  }
+  return acc;
+}
+
+// Four outputs at a time of windows of 4 x groups taps (G of them, or
+// pairs / 2 for G = 0); returns how many outputs were done.
+template <std::size_t G>
+__attribute__((target("avx2"))) std::size_t ReduceGroupsAVX2(const TColor32* src,
+                                                             const std::int32_t* first,
+                                                             const std::int32_t* wexp,
+                                                             std::size_t pairs, std::size_t width,
+                                                             std::int16_t* out) {
+  const __m256i spread = _mm256_setr_epi8(KDL_SPREAD_PAIR, 8, -1, 12, -1, 9, -1, 13, -1, 10, -1,
+                                          14, -1, 11, -1, 15, -1);
+  const __m256i offset = _mm256_set1_epi32(32768);
+  const std::size_t groups = G != 0 ? G : pairs / 2;
+  const std::size_t step = 4 * pairs;
+  std::size_t x = 0;
+  for (; x + 4 <= width; x += 4) {
+    const std::int32_t* w = wexp + x * step;
+    const __m256i a0 = ReduceFourTapsAVX2(src + first[x], w, groups, spread);
+    const __m256i a1 = ReduceFourTapsAVX2(src + first[x + 1], w + step, groups, spread);
+    const __m256i a2 = ReduceFourTapsAVX2(src + first[x + 2], w + 2 * step, groups, spread);
+    const __m256i a3 = ReduceFourTapsAVX2(src + first[x + 3], w + 3 * step, groups, spread);
+    // Lane sums: outputs x and x + 1 in a, x + 2 and x + 3 in b.
+    const __m256i a = _mm256_sub_epi32(_mm256_add_epi32(_mm256_permute2x128_si256(a0, a1, 0x20),
+                                                        _mm256_permute2x128_si256(a0, a1, 0x31)),
+                                       offset);
+    const __m256i b = _mm256_sub_epi32(_mm256_add_epi32(_mm256_permute2x128_si256(a2, a3, 0x20),
+                                                        _mm256_permute2x128_si256(a2, a3, 0x31)),
+                                       offset);
+    // Packing works within lanes: outputs come out as x, x + 2, x + 1, x + 3.
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * x),
+                        _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8));
+  }
+  return x;
+}
+
+__attribute__((target("avx2"))) void ReduceWindowAVX2(const TColor32* src,
+                                                      const std::int32_t* first,
+                                                      const std::int32_t* wexp,
+                                                      std::size_t pairs, std::size_t width,
+                                                      std::int16_t* out) {
+  const std::size_t step = 4 * pairs;
+  std::size_t x = 0;
+  if (pairs == 1) {
+    const __m256i spread = _mm256_setr_epi8(KDL_SPREAD_PAIR, KDL_SPREAD_PAIR);
+    for (; x + 4 <= width; x += 4) {
+      const __m256i a = ReduceTwoTapsAVX2(src + first[x], src + first[x + 1], wexp + 4 * x, spread);
+      const __m256i b = ReduceTwoTapsAVX2(src + first[x + 2], src + first[x + 3], wexp + 4 * x + 8, spread);
+      // Packing works within lanes: outputs come out as x, x + 2, x + 1, x + 3.
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * x),
+                          _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8));
+    }
+  } else if (pairs % 2 == 0) {
+    // Fixed group counts let the compiler unroll the common windows.
+    switch (pairs / 2) {
+      case 1: x = ReduceGroupsAVX2<1>(src, first, wexp, 2, width, out); break;
+      case 2: x = ReduceGroupsAVX2<2>(src, first, wexp, 4, width, out); break;
+      case 3: x = ReduceGroupsAVX2<3>(src, first, wexp, 6, width, out); break;
+      case 4: x = ReduceGroupsAVX2<4>(src, first, wexp, 8, width, out); break;
+      default: x = ReduceGroupsAVX2<0>(src, first, wexp, pairs, width, out); break;
+    }
+  }
+  _mm256_zeroupper();  // see PackRowAVX2
+  if (x < width) ReduceWindowSSE41(src, first + x, wexp + x * step, pairs, width - x, out + 4 * x);
+}
+
+#undef KDL_SPREAD_PAIR
+
+// Pixels from..width of combineWindow.
+__attribute__((target("sse4.1"))) void CombineWindowSSE41From(const std::int16_t* const* rows,
+                                                              const std::int32_t* wpairs,
+                                                              std::size_t count, std::int32_t bias,
+                                                              TColor32* out, std::size_t from,
+                                                              std::size_t width) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i start = _mm_set1_epi32(bias);
+  std::size_t x = from;
+  for (; x + 4 <= width; x += 4) {
+    __m128i a0 = start, a1 = start, b0 = start, b1 = start;
+    for (std::size_t r = 0; r < count; r += 2) {
+      const __m128i w = _mm_set1_epi32(wpairs[r / 2]);
+      const std::int16_t* p = rows[r] + 4 * x;
+      const std::int16_t* q = rows[r + 1] + 4 * x;
+      const __m128i pa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i qa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+      const __m128i pb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+      const __m128i qb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 8));
+      a0 = _mm_add_epi32(a0, _mm_madd_epi16(_mm_unpacklo_epi16(pa, qa), w));
+      a1 = _mm_add_epi32(a1, _mm_madd_epi16(_mm_unpackhi_epi16(pa, qa), w));
+      b0 = _mm_add_epi32(b0, _mm_madd_epi16(_mm_unpacklo_epi16(pb, qb), w));
+      b1 = _mm_add_epi32(b1, _mm_madd_epi16(_mm_unpackhi_epi16(pb, qb), w));
+    }
+    // The saturating packs do the limiting: below 0 gives 0, from 255 up 255.
+    const __m128i wa = _mm_packs_epi32(_mm_srai_epi32(a0, 16), _mm_srai_epi32(a1, 16));
+    const __m128i wb = _mm_packs_epi32(_mm_srai_epi32(b0, 16), _mm_srai_epi32(b1, 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(wa, wb));
+  }
+  for (; x + 2 <= width; x += 2) {
+    __m128i lo = start, hi = start;
+    for (std::size_t r = 0; r < count; r += 2) {
+      const __m128i w = _mm_set1_epi32(wpairs[r / 2]);
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + 4 * x));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r + 1] + 4 * x));
+      lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), w));
+      hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), w));
+    }
+    const __m128i words = _mm_packs_epi32(_mm_srai_epi32(lo, 16), _mm_srai_epi32(hi, 16));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(words, zero));
+  }
+  if (x < width) {
+    __m128i lo = start;
+    for (std::size_t r = 0; r < count; r += 2) {
+      const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[r] + 4 * x));
+      const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[r + 1] + 4 * x));
+      lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), _mm_set1_epi32(wpairs[r / 2])));
+    }
+    const __m128i words = _mm_packs_epi32(_mm_srai_epi32(lo, 16), zero);
+    out[x] = static_cast<TColor32>(_mm_cvtsi128_si32(_mm_packus_epi16(words, zero)));
+  }
+}
+
+__attribute__((target("sse4.1"))) void CombineWindowSSE41(const std::int16_t* const* rows,
+                                                          const std::int32_t* wpairs,
+                                                          std::size_t count, std::int32_t bias,
+                                                          TColor32* out, std::size_t width) {
+  CombineWindowSSE41From(rows, wpairs, count, bias, out, 0, width);
+}
+
+__attribute__((target("avx2"))) void CombineWindowAVX2(const std::int16_t* const* rows,
+                                                       const std::int32_t* wpairs,
+                                                       std::size_t count, std::int32_t bias,
+                                                       TColor32* out, std::size_t width) {
+  const __m256i start = _mm256_set1_epi32(bias);
+  std::size_t x = 0;
+  for (; x + 8 <= width; x += 8) {
+    __m256i a0 = start, a1 = start, b0 = start, b1 = start;
+    for (std::size_t r = 0; r < count; r += 2) {
+      const __m256i w = _mm256_set1_epi32(wpairs[r / 2]);
+      const std::int16_t* p = rows[r] + 4 * x;
+      const std::int16_t* q = rows[r + 1] + 4 * x;
+      const __m256i pa = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+      const __m256i qa = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+      const __m256i pb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
+      const __m256i qb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 16));
+      a0 = _mm256_add_epi32(a0, _mm256_madd_epi16(_mm256_unpacklo_epi16(pa, qa), w));
+      a1 = _mm256_add_epi32(a1, _mm256_madd_epi16(_mm256_unpackhi_epi16(pa, qa), w));
+      b0 = _mm256_add_epi32(b0, _mm256_madd_epi16(_mm256_unpacklo_epi16(pb, qb), w));
+      b1 = _mm256_add_epi32(b1, _mm256_madd_epi16(_mm256_unpackhi_epi16(pb, qb), w));
+    }
+    // Within each lane the unpacks and packs keep pixel order; the byte pack
+    // leaves pixels 0-1, 4-5, 2-3, 6-7.
+    const __m256i wa = _mm256_packs_epi32(_mm256_srai_epi32(a0, 16), _mm256_srai_epi32(a1, 16));
+    const __m256i wb = _mm256_packs_epi32(_mm256_srai_epi32(b0, 16), _mm256_srai_epi32(b1, 16));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                        _mm256_permute4x64_epi64(_mm256_packus_epi16(wa, wb), 0xD8));
+  }
+  _mm256_zeroupper();  // see PackRowAVX2
+  if (x < width) CombineWindowSSE41From(rows, wpairs, count, bias, out, x, width);
+}
+
+// ---- Vertical-first kernels -------------------------------------------------
+//
+// With non-negative weights summing to at most 257 a blended channel is at
+// most 65535, so 16-bit products and sums that wrap give it exactly.
+
+__attribute__((target("sse4.1"))) void BlendRowsSSE41From(const TColor32* const* rows,
+                                                          const std::int32_t* weights,
+                                                          std::size_t count, std::size_t from,
+                                                          std::size_t n, std::int16_t* out) {
+  const __m128i flip = _mm_set1_epi16(static_cast<short>(0x8000));
+  std::size_t c = from;
+  for (; c + 4 <= n; c += 4) {
+    __m128i lo = _mm_setzero_si128(), hi = lo;
+    for (std::size_t r = 0; r < count; ++r) {
+      const __m128i w = _mm_set1_epi16(static_cast<short>(weights[r]));
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + c));
+      lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_cvtepu8_epi16(v), w));
+      hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_cvtepu8_epi16(_mm_srli_si128(v, 8)), w));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * c), _mm_xor_si128(lo, flip));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * c + 8), _mm_xor_si128(hi, flip));
+  }
+  for (; c < n; ++c) {
+    __m128i acc = _mm_setzero_si128();
+    for (std::size_t r = 0; r < count; ++r)
+      acc = _mm_add_epi16(acc, _mm_mullo_epi16(_mm_cvtepu8_epi16(_mm_cvtsi32_si128(static_cast<int>(rows[r][c]))),
+                                               _mm_set1_epi16(static_cast<short>(weights[r]))));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * c), _mm_xor_si128(acc, flip));
+  }
+}
+
+__attribute__((target("sse4.1"))) void BlendRowsSSE41(const TColor32* const* rows,
+                                                      const std::int32_t* weights, std::size_t count,
+                                                      std::size_t n, std::int16_t* out) {
+  BlendRowsSSE41From(rows, weights, count, 0, n, out);
+}
+
+__attribute__((target("avx2"))) void BlendRowsAVX2(const TColor32* const* rows,
+                                                   const std::int32_t* weights, std::size_t count,
+                                                   std::size_t n, std::int16_t* out) {
+  const __m256i flip = _mm256_set1_epi16(static_cast<short>(0x8000));
+  std::size_t c = 0;
+  for (; c + 8 <= n; c += 8) {
+    __m256i lo = _mm256_setzero_si256(), hi = lo;
+    for (std::size_t r = 0; r < count; ++r) {
+      const __m256i w = _mm256_set1_epi16(static_cast<short>(weights[r]));
+      const TColor32* p = rows[r] + c;
+      lo = _mm256_add_epi16(lo, _mm256_mullo_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))), w));
+      hi = _mm256_add_epi16(hi, _mm256_mullo_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4))), w));
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * c), _mm256_xor_si256(lo, flip));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * c + 16), _mm256_xor_si256(hi, flip));
+  }
+  _mm256_zeroupper();  // see PackRowAVX2
+  if (c < n) BlendRowsSSE41From(rows, weights, count, c, n, out);
+}
+
+// Two blended pixels' channels as (left, right) word pairs.
+#define KDL_SPREAD_WORDS 0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15
+
+// One output of reduceBlended, shifted down but not yet limited.
+__attribute__((target("sse4.1"))) inline __m128i ReduceBlendedPixelSSE41(
+    const std::int16_t* p, const std::int32_t* w, std::size_t pairs, __m128i start,
+    __m128i spread) {
+  __m128i acc = start;
+  for (std::size_t j = 0; j < pairs; ++j) {
+    const __m128i px = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8 * j)), spread);
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(px, _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 4 * j))));
+  }
+  return _mm_srai_epi32(acc, 16);
+}
+
+__attribute__((target("sse4.1"))) void ReduceBlendedSSE41From(
+    const std::int16_t* v, const std::int32_t* first, const std::int32_t* wexp, std::size_t pairs,
+    std::int32_t bias, std::size_t from, std::size_t width, TColor32* out) {
+  const __m128i spread = _mm_setr_epi8(KDL_SPREAD_WORDS);
+  const __m128i start = _mm_set1_epi32(bias);
+  const __m128i zero = _mm_setzero_si128();
+  const std::size_t step = 4 * pairs;
+#define one(x) \
+  ReduceBlendedPixelSSE41(v + 4 * static_cast<std::size_t>(first[x]), wexp + (x) * step, pairs, start, spread)
+  std::size_t x = from;
+  for (; x + 2 <= width; x += 2) {
+    const __m128i words = _mm_packs_epi32(one(x), one(x + 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(words, zero));
+  }
+  if (x < width) {
+    const __m128i words = _mm_packs_epi32(one(x), zero);
+    out[x] = static_cast<TColor32>(_mm_cvtsi128_si32(_mm_packus_epi16(words, zero)));
+  }
+#undef one
+}
+
+__attribute__((target("sse4.1"))) void ReduceBlendedSSE41(const std::int16_t* v,
+                                                          const std::int32_t* first,
+                                                          const std::int32_t* wexp,
+                                                          std::size_t pairs, std::int32_t bias,
+                                                          std::size_t width, TColor32* out) {
+  ReduceBlendedSSE41From(v, first, wexp, pairs, bias, 0, width, out);
+}
+
+// Four taps of one output: taps 0-1 in the low lane, 2-3 in the high one.
+__attribute__((target("avx2"), always_inline)) inline __m256i ReduceBlendedFourAVX2(
+    const std::int16_t* p, const std::int32_t* w, std::size_t groups, __m256i spread) {
+  __m256i acc = _mm256_setzero_si256();
+  for (std::size_t g = 0; g < groups; ++g) {
+    const __m256i px = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16 * g)), spread);
+    acc = _mm256_add_epi32(acc, _mm256_madd_epi16(px, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 8 * g))));
+  }
+  return acc;
+}
+
+template <std::size_t G>
+__attribute__((target("avx2"))) std::size_t ReduceBlendedGroupsAVX2(
+    const std::int16_t* v, const std::int32_t* first, const std::int32_t* wexp, std::size_t pairs,
+    std::int32_t bias, std::size_t width, TColor32* out) {
+  const __m256i spread = _mm256_setr_epi8(KDL_SPREAD_WORDS, KDL_SPREAD_WORDS);
+  const __m256i start = _mm256_set1_epi32(bias);
+  const std::size_t groups = G != 0 ? G : pairs / 2;
+  const std::size_t step = 4 * pairs;
+  std::size_t x = 0;
+  for (; x + 4 <= width; x += 4) {
+    const std::int32_t* w = wexp + x * step;
+    __m256i s[4];
+    for (std::size_t i = 0; i < 4; ++i)
+      s[i] = ReduceBlendedFourAVX2(v + 4 * static_cast<std::size_t>(first[x + i]), w + i * step, groups, spread);
+    // Lane sums: outputs x and x + 1 in a, x + 2 and x + 3 in b.
+    const __m256i a = _mm256_srai_epi32(
+        _mm256_add_epi32(start, _mm256_add_epi32(_mm256_permute2x128_si256(s[0], s[1], 0x20),
+                                                 _mm256_permute2x128_si256(s[0], s[1], 0x31))), 16);
+    const __m256i b = _mm256_srai_epi32(
+        _mm256_add_epi32(start, _mm256_add_epi32(_mm256_permute2x128_si256(s[2], s[3], 0x20),
+                                                 _mm256_permute2x128_si256(s[2], s[3], 0x31))), 16);
+    // Lanes hold x, x + 2 | x + 1, x + 3 after the packs.
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_setzero_si256());
+    const __m128i ordered = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), ordered);
+  }
+  return x;
+}
+
+__attribute__((target("avx2"))) void ReduceBlendedAVX2(const std::int16_t* v,
+                                                       const std::int32_t* first,
+                                                       const std::int32_t* wexp, std::size_t pairs,
+                                                       std::int32_t bias, std::size_t width,
+                                                       TColor32* out) {
+  std::size_t x = 0;
+  if (pairs % 2 == 0) {
+    switch (pairs / 2) {
+      case 1: x = ReduceBlendedGroupsAVX2<1>(v, first, wexp, 2, bias, width, out); break;
+      case 2: x = ReduceBlendedGroupsAVX2<2>(v, first, wexp, 4, bias, width, out); break;
+      case 3: x = ReduceBlendedGroupsAVX2<3>(v, first, wexp, 6, bias, width, out); break;
+      case 4: x = ReduceBlendedGroupsAVX2<4>(v, first, wexp, 8, bias, width, out); break;
+      default: x = ReduceBlendedGroupsAVX2<0>(v, first, wexp, pairs, bias, width, out); break;
+    }
+  }
+  _mm256_zeroupper();  // see PackRowAVX2
+  if (x < width) ReduceBlendedSSE41From(v, first, wexp, pairs, bias, x, width, out);
+}
+
+#undef KDL_SPREAD_WORDS
+
 struct TTransformSetup {
   TTransformSetup() { SetupTransformFunctions(); }
 };
@@ -333,7 +726,9 @@ TColor32 LinearInterpolatorReference(std::uint32_t wx, std::uint32_t wy, const T
 
 TBlockAverageFunc BlockAverage = BlockAverageReference;
 TStretchRowKernels StretchRowKernels = {ReduceRowReference, AccumulateRowReference,
-                                        PackRowReference, CombineRowsReference};
+                                        PackRowReference,   CombineRowsReference,
+                                        nullptr,            nullptr,
+                                        nullptr,            nullptr};
 TLinearInterpolatorFunc LinearInterpolator = LinearInterpolatorReference;
 
 void SetupTransformFunctions() { SetupTransformFunctions(ActiveSimdLevel()); }
@@ -347,12 +742,16 @@ void SetupTransformFunctions(TSimdLevel level) {
     LinearInterpolator = LinearInterpolatorReference;
   }
   if (level >= TSimdLevel::slAVX2)
-    StretchRowKernels = {ReduceRowSSE41, AccumulateRowAVX2, PackRowAVX2, CombineRowsAVX2};
+    StretchRowKernels = {ReduceRowSSE41,   AccumulateRowAVX2, PackRowAVX2,
+                         CombineRowsAVX2,  ReduceWindowAVX2,  CombineWindowAVX2,
+                         BlendRowsAVX2,    ReduceBlendedAVX2};
   else if (level >= TSimdLevel::slSSE41)
-    StretchRowKernels = {ReduceRowSSE41, AccumulateRowSSE41, PackRowSSE41, CombineRowsSSE41};
+    StretchRowKernels = {ReduceRowSSE41,   AccumulateRowSSE41, PackRowSSE41,
+                         CombineRowsSSE41, ReduceWindowSSE41,  CombineWindowSSE41,
+                         BlendRowsSSE41,   ReduceBlendedSSE41};
   else
     StretchRowKernels = {ReduceRowReference, AccumulateRowReference, PackRowReference,
-                         CombineRowsReference};
+                         CombineRowsReference, nullptr, nullptr, nullptr, nullptr};
 }
 
 namespace {

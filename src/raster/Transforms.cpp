@@ -224,6 +224,136 @@ TFlatTable Flatten(const TMappingTable& table) {
 // Rows reduced to the clip's columns are kept in a ring this large at most.
 constexpr std::int64_t kRowCacheBytes = std::int64_t{32} << 20;
 
+// The most source positions any one cluster reaches, from its lowest to its
+// highest (at least 1).
+std::int64_t ClusterSpan(const TFlatTable& t) {
+  std::int64_t span = 1;
+  for (std::size_t i = 0; i + 1 < t.start.size(); ++i) {
+    std::int32_t lo = INT32_MAX, hi = INT32_MIN;
+    for (std::int32_t k = t.start[i]; k < t.start[i + 1]; ++k) {
+      lo = std::min(lo, t.pos[static_cast<std::size_t>(k)]);
+      hi = std::max(hi, t.pos[static_cast<std::size_t>(k)]);
+    }
+    if (lo <= hi) span = std::max<std::int64_t>(span, static_cast<std::int64_t>(hi) - lo + 1);
+  }
+  return span;
+}
+
+// Column clusters as windows of one width (2 or a multiple of 4) from
+// first[x], the weights of each window packed two to a word and repeated
+// four times for the 16-bit kernels. Repeated positions (clamped at the
+// edges) merge their weights; a window near the bitmap's right edge moves
+// left over zero weights.
+struct TWindowTable {
+  std::vector<std::int32_t> first;
+  std::vector<std::int32_t> wexp;
+  std::size_t pairs = 0;
+};
+
+// Windows wider than this take the general path.
+constexpr std::int64_t kMaxWindow = 64;
+
+bool BuildWindows(const TFlatTable& cols, std::int32_t bitmapWidth, TWindowTable& out) {
+  const std::size_t n = cols.start.size() - 1;
+  for (const std::int32_t w : cols.weight)
+    if (w < 0) return false;
+  const std::int64_t span = ClusterSpan(cols);
+  // Two taps, or a multiple of four.
+  const std::int64_t taps = span <= 2 ? 2 : (span + 3) & ~std::int64_t{3};
+  if (taps > kMaxWindow || taps > bitmapWidth) return false;
+  const auto t = static_cast<std::int32_t>(taps);
+  out.pairs = static_cast<std::size_t>(t / 2);
+  out.first.resize(n);
+  out.wexp.resize(4 * n * out.pairs);
+  std::vector<std::int32_t> w(static_cast<std::size_t>(t));
+  for (std::size_t x = 0; x < n; ++x) {
+    std::int32_t lo = bitmapWidth - t;
+    for (std::int32_t k = cols.start[x]; k < cols.start[x + 1]; ++k)
+      lo = std::min(lo, cols.pos[static_cast<std::size_t>(k)]);
+    std::fill(w.begin(), w.end(), 0);
+    for (std::int32_t k = cols.start[x]; k < cols.start[x + 1]; ++k)
+      w[static_cast<std::size_t>(cols.pos[static_cast<std::size_t>(k)] - lo)] +=
+          cols.weight[static_cast<std::size_t>(k)];
+    out.first[x] = lo;
+    for (std::size_t j = 0; j < out.pairs; ++j)
+      std::fill_n(out.wexp.begin() + static_cast<std::ptrdiff_t>(4 * (x * out.pairs + j)), 4,
+                  static_cast<std::int32_t>(static_cast<std::uint32_t>(w[2 * j]) |
+                                            static_cast<std::uint32_t>(w[2 * j + 1]) << 16));
+  }
+  return true;
+}
+
+// Pairs two 16-bit weights in one word, the first in the low half.
+std::int32_t WeightPair(std::int32_t a, std::int32_t b) {
+  return static_cast<std::int32_t>((static_cast<std::uint32_t>(a) & 0xFFFF) |
+                                   static_cast<std::uint32_t>(b) << 16);
+}
+
+// The separable engine on 16-bit reduced rows, where the weights allow it
+// (non-negative columns summing to at most 257, so each reduced channel is
+// 0..65535) and the level has the kernels; false leaves the transfer to
+// the general path. The totals are the same integers.
+bool WindowTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& src,
+                    const TFlatTable& cols, const TFlatTable& rows, std::int32_t bias,
+                    const TCombineOp& op) {
+  const TStretchRowKernels& kernels = StretchRowKernels;
+  if (kernels.reduceWindow == nullptr || kernels.combineWindow == nullptr) return false;
+  if (cols.maxAbsSum > 257 || rows.maxAbsSum > 16384) return false;
+  const std::size_t width = static_cast<std::size_t>(clip.Width());
+  const std::size_t rowValues = width * 4;
+  const std::int64_t span = ClusterSpan(rows);
+  if (span * static_cast<std::int64_t>(rowValues * sizeof(std::int16_t)) > kRowCacheBytes)
+    return false;
+  TWindowTable windows;
+  if (!BuildWindows(cols, src.Width(), windows)) return false;
+
+  const std::size_t ringSize = static_cast<std::size_t>(span);
+  std::vector<std::int16_t> cache(ringSize * rowValues);
+  std::vector<std::int32_t> cached(ringSize, -1);
+  std::vector<TColor32> packed(op.mode == dmOpaque ? 0 : width);
+  std::vector<const std::int16_t*> rowPtrs;
+  std::vector<std::int32_t> wpairs;
+  auto reducedRow = [&](std::int32_t y) -> const std::int16_t* {
+    const std::size_t slot = static_cast<std::size_t>(y) % ringSize;
+    std::int16_t* h = cache.data() + slot * rowValues;
+    if (cached[slot] != y) {
+      kernels.reduceWindow(src.ScanLine(y), windows.first.data(), windows.wexp.data(),
+                           windows.pairs, width, h);
+      cached[slot] = y;
+    }
+    return h;
+  };
+
+  for (std::int32_t y = clip.Top; y < clip.Bottom; ++y) {
+    const std::size_t j = static_cast<std::size_t>(y - clip.Top);
+    const auto from = static_cast<std::size_t>(rows.start[j]);
+    const auto count = static_cast<std::size_t>(rows.start[j + 1]) - from;
+    // An odd cluster takes one more row with weight 0.
+    rowPtrs.resize(count + (count & 1));
+    wpairs.resize(rowPtrs.size() / 2);
+    std::int32_t weightSum = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+      rowPtrs[k] = reducedRow(rows.pos[from + k]);
+      weightSum += rows.weight[from + k];
+    }
+    if (count & 1) rowPtrs[count] = rowPtrs[count - 1];
+    for (std::size_t k = 0; k < wpairs.size(); ++k)
+      wpairs[k] = WeightPair(rows.weight[from + 2 * k],
+                             2 * k + 1 < count ? rows.weight[from + 2 * k + 1] : 0);
+    // The stored values are 32768 short of the reduced sums.
+    const std::int32_t start = bias + 32768 * weightSum;
+    TColor32* d = dst.PixelPtr(clip.Left, y);
+    if (op.mode == dmOpaque) {
+      kernels.combineWindow(rowPtrs.data(), wpairs.data(), rowPtrs.size(), start, d, width);
+    } else {
+      kernels.combineWindow(rowPtrs.data(), wpairs.data(), rowPtrs.size(), start, packed.data(),
+                            width);
+      for (std::size_t x = 0; x < width; ++x) op(packed[x], d[x]);
+    }
+  }
+  return true;
+}
+
 template <typename Acc>
 void SeparableTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& src,
                        const TFlatTable& cols, const TFlatTable& rows, std::int32_t bias,
@@ -232,15 +362,7 @@ void SeparableTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& src,
   const std::size_t rowValues = width * 4;
   // Enough ringSize for the widest row cluster, within the memory bound; a
   // smaller ring only costs recomputation.
-  std::int64_t span = 1;
-  for (std::size_t i = 0; i + 1 < rows.start.size(); ++i) {
-    std::int32_t lo = INT32_MAX, hi = INT32_MIN;
-    for (std::int32_t k = rows.start[i]; k < rows.start[i + 1]; ++k) {
-      lo = std::min(lo, rows.pos[static_cast<std::size_t>(k)]);
-      hi = std::max(hi, rows.pos[static_cast<std::size_t>(k)]);
-    }
-    if (lo <= hi) span = std::max<std::int64_t>(span, static_cast<std::int64_t>(hi) - lo + 1);
-  }
+  const std::int64_t span = ClusterSpan(rows);
   const std::int64_t perRow = static_cast<std::int64_t>(rowValues * sizeof(Acc));
   const std::size_t ringSize = static_cast<std::size_t>(
       std::max<std::int64_t>(1, std::min(span, kRowCacheBytes / std::max<std::int64_t>(1, perRow))));
@@ -339,11 +461,72 @@ void SeparableTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& src,
   }
 }
 
+// Reductions where fewer rows come out than go in: each destination row
+// blends its source rows first (16 bits per channel, across the columns
+// the windows reach), then reduces that one row horizontally, so the
+// costlier horizontal pass runs once per destination row instead of once
+// per source row. The totals are the same integers; false leaves the
+// transfer to the other paths.
+bool VerticalFirstTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& src,
+                           const TFlatTable& cols, const TFlatTable& rows, std::int32_t bias,
+                           const TCombineOp& op) {
+  const TStretchRowKernels& kernels = StretchRowKernels;
+  if (kernels.blendRows == nullptr || kernels.reduceBlended == nullptr) return false;
+  if (cols.maxAbsSum > 257 || rows.maxAbsSum > 257 || rows.pos.empty()) return false;
+  for (const std::int32_t w : rows.weight)
+    if (w < 0) return false;
+  const auto [rowLo, rowHi] = std::minmax_element(rows.pos.begin(), rows.pos.end());
+  if (static_cast<std::int64_t>(*rowHi) - *rowLo + 1 <= clip.Height()) return false;
+  // Every window must weigh the same, so that one constant undoes the
+  // blended rows' offset.
+  const std::size_t width = static_cast<std::size_t>(clip.Width());
+  std::int32_t colSum = -1;
+  for (std::size_t x = 0; x < width; ++x) {
+    std::int32_t sum = 0;
+    for (std::int32_t k = cols.start[x]; k < cols.start[x + 1]; ++k)
+      sum += cols.weight[static_cast<std::size_t>(k)];
+    if (colSum >= 0 && sum != colSum) return false;
+    colSum = sum;
+  }
+  TWindowTable windows;
+  if (!BuildWindows(cols, src.Width(), windows)) return false;
+  const auto taps = static_cast<std::int32_t>(2 * windows.pairs);
+  const std::int32_t lo = *std::min_element(windows.first.begin(), windows.first.end());
+  const std::int32_t hi = *std::max_element(windows.first.begin(), windows.first.end()) + taps;
+  for (std::int32_t& f : windows.first) f -= lo;
+  const std::size_t n = static_cast<std::size_t>(hi - lo);
+
+  std::vector<std::int16_t> blended(4 * n);
+  std::vector<TColor32> packed(op.mode == dmOpaque ? 0 : width);
+  std::vector<const TColor32*> rowPtrs;
+  const std::int32_t start = bias + 32768 * colSum;
+  for (std::int32_t y = clip.Top; y < clip.Bottom; ++y) {
+    const std::size_t j = static_cast<std::size_t>(y - clip.Top);
+    const auto from = static_cast<std::size_t>(rows.start[j]);
+    const auto count = static_cast<std::size_t>(rows.start[j + 1]) - from;
+    rowPtrs.resize(count);
+    for (std::size_t k = 0; k < count; ++k) rowPtrs[k] = src.PixelPtr(lo, rows.pos[from + k]);
+    kernels.blendRows(rowPtrs.data(), rows.weight.data() + from, count, n, blended.data());
+    TColor32* d = dst.PixelPtr(clip.Left, y);
+    if (op.mode == dmOpaque) {
+      kernels.reduceBlended(blended.data(), windows.first.data(), windows.wexp.data(), windows.pairs,
+                            start, width, d);
+    } else {
+      kernels.reduceBlended(blended.data(), windows.first.data(), windows.wexp.data(), windows.pairs,
+                            start, width, packed.data());
+      for (std::size_t x = 0; x < width; ++x) op(packed[x], d[x]);
+    }
+  }
+  return true;
+}
+
 // 32-bit sums where the weights bound them below 2^31 (every practical
 // case), 64-bit ones for extreme reductions whose many rounded weights
 // could overflow.
 void Separable(TBitmap32& dst, const TRect& clip, const TBitmap32& src, const TFlatTable& cols,
                const TFlatTable& rows, std::int32_t bias, const TCombineOp& op) {
+  if (VerticalFirstTransfer(dst, clip, src, cols, rows, bias, op)) return;
+  if (WindowTransfer(dst, clip, src, cols, rows, bias, op)) return;
   const std::int64_t bound = cols.maxAbsSum * rows.maxAbsSum * 255 + bias;
   // The row kernels also take each column weight as a 16-bit word.
   if (bound < INT32_MAX && cols.maxAbsSum <= INT16_MAX)

@@ -1,0 +1,100 @@
+// The 16-bit resampling paths of the SIMD levels (both pass orders) against
+// the reference level's 32-bit sums, bit for bit: source rectangles at the
+// bitmap's edges (windows shifted over zero weights), clips, draw modes, extreme
+// weights and reductions wide enough to fall back to the general path.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "raster/Bitmap32.h"
+#include "raster/Transforms.h"
+
+namespace kdl {
+namespace {
+
+class StretchWindow : public ::testing::TestWithParam<TSimdLevel> {
+ protected:
+  void TearDown() override { SetupTransformFunctions(); }
+};
+
+void Fill(TBitmap32& b, std::mt19937& rng) {
+  const std::int64_t n = static_cast<std::int64_t>(b.Width()) * b.Height();
+  for (std::int64_t i = 0; i < n; ++i) {
+    // Saturated channels often, so that the largest sums are reached.
+    const std::uint32_t r = rng() % 4;
+    b.Bits()[i] = r == 0 ? 0xFFFFFFFFu : r == 1 ? 0u : static_cast<TColor32>(rng());
+  }
+}
+
+// Same pixels from the reference level and the level under test.
+void ExpectSame(TBitmap32& src, const TRect& srcRect, int dw, int dh, const TRect& dstRect,
+                const TRect& clip, TStretchFilter filter, TDrawMode mode, TSimdLevel level,
+                const std::string& what) {
+  TBitmap32 want, got;
+  want.SetSize(dw, dh);
+  got.SetSize(dw, dh);
+  std::mt19937 rng(5);
+  Fill(want, rng);
+  got.Assign(&want);
+  SetupTransformFunctions(TSimdLevel::slReference);
+  StretchTransfer(&want, dstRect, clip, &src, srcRect, filter, mode, nullptr);
+  SetupTransformFunctions(level);
+  StretchTransfer(&got, dstRect, clip, &src, srcRect, filter, mode, nullptr);
+  ASSERT_TRUE(got.Equal(want)) << what;
+}
+
+TEST_P(StretchWindow, RandomTransfersMatchReference) {
+  std::mt19937 rng(21);
+  TBitmap32 src;
+  src.SetSize(53, 41);
+  Fill(src, rng);
+  constexpr TStretchFilter kFilters[] = {sfDraft, sfLinear, sfCosine, sfSpline, sfLanczos};
+  for (int i = 0; i < 300; ++i) {
+    const TStretchFilter f = kFilters[rng() % 5];
+    // Rectangles often reaching the bitmap's edges.
+    const int l = rng() % 3 == 0 ? 0 : static_cast<int>(rng() % 20);
+    const int t = rng() % 3 == 0 ? 0 : static_cast<int>(rng() % 15);
+    const int r = rng() % 3 == 0 ? 53 : l + 1 + static_cast<int>(rng() % static_cast<unsigned>(53 - l));
+    const int b = rng() % 3 == 0 ? 41 : t + 1 + static_cast<int>(rng() % static_cast<unsigned>(41 - t));
+    const int dw = 1 + static_cast<int>(rng() % 120), dh = 1 + static_cast<int>(rng() % 90);
+    const TRect dstRect{-static_cast<int>(rng() % 4), -static_cast<int>(rng() % 4), dw, dh};
+    const TRect clip{static_cast<int>(rng() % 5), static_cast<int>(rng() % 5), dw - static_cast<int>(rng() % 5),
+                     dh - static_cast<int>(rng() % 5)};
+    const TDrawMode mode = rng() % 4 == 0 ? dmBlend : dmOpaque;
+    ExpectSame(src, TRect{l, t, r, b}, dw, dh, dstRect, clip, f, mode, GetParam(),
+               "case " + std::to_string(i) + " filter " + std::to_string(f));
+  }
+}
+
+TEST_P(StretchWindow, WideReductionsAndNarrowSources) {
+  std::mt19937 rng(22);
+  TBitmap32 wide;
+  wide.SetSize(700, 9);
+  Fill(wide, rng);
+  // A window of about 280 columns: the general path, still the same pixels.
+  ExpectSame(wide, wide.BoundsRect(), 5, 4, TRect{0, 0, 5, 4}, TRect{0, 0, 5, 4}, sfLinear, dmOpaque,
+             GetParam(), "700 to 5");
+  ExpectSame(wide, wide.BoundsRect(), 37, 3, TRect{0, 0, 37, 3}, TRect{0, 0, 37, 3}, sfCosine,
+             dmOpaque, GetParam(), "700 to 37");
+  // Sources narrower than a window.
+  TBitmap32 narrow;
+  narrow.SetSize(2, 30);
+  Fill(narrow, rng);
+  ExpectSame(narrow, narrow.BoundsRect(), 9, 7, TRect{0, 0, 9, 7}, TRect{0, 0, 9, 7}, sfSpline,
+             dmOpaque, GetParam(), "2 to 9");
+  ExpectSame(narrow, TRect{1, 0, 2, 30}, 9, 70, TRect{0, 0, 9, 70}, TRect{0, 0, 9, 70}, sfLinear,
+             dmOpaque, GetParam(), "1 to 9");
+  // Tall reductions: many rows to a cluster.
+  TBitmap32 tall;
+  tall.SetSize(11, 900);
+  Fill(tall, rng);
+  ExpectSame(tall, tall.BoundsRect(), 23, 3, TRect{0, 0, 23, 3}, TRect{0, 0, 23, 3}, sfCosine,
+             dmOpaque, GetParam(), "900 rows to 3");
+}
+
+INSTANTIATE_TEST_SUITE_P(AllLevels, StretchWindow, ::testing::ValuesIn(SupportedSimdLevels()),
+                         [](const auto& info) { return std::string(SimdLevelName(info.param)); });
+
+}  // namespace
+}  // namespace kdl
