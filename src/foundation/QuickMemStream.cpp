@@ -75,14 +75,7 @@ std::int64_t TQuickMemStream::CopyFrom(TStream& source, std::int64_t count) {
   const std::int64_t at = position_;
   const std::int64_t end = at + count;
   if (end > capacity_) Reallocate(end, at, end);
-  try {
-    source.ReadBuffer(memory_ + at, count);
-  } catch (...) {
-    // Whatever arrived past the old size goes again: it must read as zeros.
-    const std::int64_t from = std::max(at, size_);
-    if (end > from) std::memset(memory_ + from, 0, static_cast<std::size_t>(end - from));
-    throw;
-  }
+  ReadIntoBlock(source, memory_, at, count, size_);
   size_ = std::max(size_, end);
   position_ = end;
   return count;

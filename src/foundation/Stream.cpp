@@ -118,6 +118,18 @@ void TMemoryStream::SetSize(std::int64_t size) {
   if (position_ > size_) position_ = size_;
 }
 
+void ReadIntoBlock(TStream& source, unsigned char* block, std::int64_t at, std::int64_t count,
+                   std::int64_t oldSize) {
+  try {
+    source.ReadBuffer(block + at, count);
+  } catch (...) {
+    // Whatever arrived past the old size goes again: it must read as zeros.
+    const std::int64_t from = std::max(at, oldSize);
+    if (at + count > from) std::memset(block + from, 0, static_cast<std::size_t>(at + count - from));
+    throw;
+  }
+}
+
 std::int64_t TMemoryStream::CopyFrom(TStream& source, std::int64_t count) {
   // A derived stream may do more in Write, and a copy from itself could read
   // bytes it is overwriting: both take the general path.
@@ -131,14 +143,7 @@ std::int64_t TMemoryStream::CopyFrom(TStream& source, std::int64_t count) {
   const std::int64_t at = position_;
   const std::int64_t end = at + count;
   if (end > capacity_) Reallocate(GrownCapacity(end), at, end);
-  try {
-    source.ReadBuffer(memory_ + at, count);
-  } catch (...) {
-    // Whatever arrived past the old size goes again: it must read as zeros.
-    const std::int64_t from = std::max(at, size_);
-    if (end > from) std::memset(memory_ + from, 0, static_cast<std::size_t>(end - from));
-    throw;
-  }
+  ReadIntoBlock(source, memory_, at, count, size_);
   size_ = std::max(size_, end);
   position_ = end;
   return count;

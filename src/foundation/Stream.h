@@ -48,6 +48,12 @@ class TStream {
   virtual std::int64_t CopyFrom(TStream& source, std::int64_t count);
 };
 
+// Reads count bytes of source straight into block[at..at+count) for the
+// memory streams' CopyFrom. On a short source it raises EReadError after
+// zeroing whatever arrived past oldSize, so no partial bytes show.
+void ReadIntoBlock(TStream& source, unsigned char* block, std::int64_t at, std::int64_t count,
+                   std::int64_t oldSize);
+
 // A growable stream in memory. Every byte it has not been given reads as
 // zero (growth zero-fills all but the bytes a write or copy fills at once),
 // so no stale heap bytes ever reach a file or the clipboard.
