@@ -68,23 +68,21 @@ std::vector<std::string> SplitAttributes(std::string_view text) {
   std::vector<std::string> tokens;
   text = Trim(text);
   if (text.empty()) return tokens;
-  std::string cur;
+  // A token is a run of the text, quotes and all: cut it out in one piece.
+  std::size_t start = 0;
   char quote = 0;
-  for (char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
     if (quote) {
-      cur.push_back(c);
       if (c == quote) quote = 0;
     } else if (c == '"' || c == '\'') {
       quote = c;
-      cur.push_back(c);
     } else if (IsBlank(c)) {
-      if (!cur.empty()) tokens.push_back(std::move(cur));
-      cur.clear();
-    } else {
-      cur.push_back(c);
+      if (i > start) tokens.emplace_back(text.substr(start, i - start));
+      start = i + 1;
     }
   }
-  if (!cur.empty()) tokens.push_back(std::move(cur));
+  if (text.size() > start) tokens.emplace_back(text.substr(start));
   for (std::size_t i = tokens.size(); i-- > 1;) {
     if (tokens[i][0] == '=') {
       tokens[i - 1] += tokens[i];
@@ -228,6 +226,9 @@ class TXmlParser {
   const char* p_ = nullptr;
   const char* lim_ = nullptr;
   const char* end_ = nullptr;
+  // Children of the previous sibling that had any: the next one likely has
+  // as many (the shapes of a page, the properties of a shape).
+  std::size_t childHint_ = 0;
 };
 
 int TXmlParser::MatchTagRow() {
@@ -375,7 +376,7 @@ void TXmlParser::ParseNode(TXmlNode& node, int depth) {
       while (q < lim_ && kNameChar[static_cast<unsigned char>(*q)]) ++q;
       if (tag.Kind == ntElement && q > p_ && q < lim_ &&
           (*q == '>' || (*q == '/' && q + 1 < lim_ && q[1] == '>'))) {
-        node.name_ = std::string(p_, static_cast<std::size_t>(q - p_));
+        node.name_.assign(p_, static_cast<std::size_t>(q - p_));
         shortTag = *q == '/';
         p_ = q + (shortTag ? 2 : 1);
       } else {
@@ -397,6 +398,8 @@ void TXmlParser::ParseNode(TXmlNode& node, int depth) {
 }
 
 void TXmlParser::ParseContent(TXmlNode& node, int depth) {
+  const std::size_t reserve = childHint_;
+  std::size_t siblingChildren = 0;
   std::string_view text;  // one run between markup; flushed before each child
   bool crAfterChild = false;
   bool valueTaken = false;
@@ -409,7 +412,7 @@ void TXmlParser::ParseContent(TXmlNode& node, int depth) {
     }
     if (node.children_.empty() && !valueTaken) {
       // A leading text node would become the value at the end anyway.
-      node.valueText_ = std::string(text);
+      node.valueText_.assign(text);
       valueTaken = true;
     } else {
       auto child = std::make_unique<TXmlNode>(doc_, ntText);
@@ -438,8 +441,11 @@ void TXmlParser::ParseContent(TXmlNode& node, int depth) {
     p_ = lt;
     auto child = std::make_unique<TXmlNode>(doc_);
     TXmlNode* raw = child.get();
+    if (node.children_.capacity() == 0 && reserve > 0) node.children_.reserve(reserve);
     node.AddChild(std::move(child));
+    childHint_ = siblingChildren;
     ParseNode(*raw, depth + 1);
+    if (!raw->children_.empty()) siblingChildren = raw->children_.size();
     if (raw->kind_ == ntComment && doc_ && doc_->SkipComments()) node.RemoveChild(raw);
     crAfterChild = false;
     if (Stopped()) return;
@@ -853,7 +859,8 @@ struct TBrenlowXml::LoadSource {
   bool Utf8Strings;
 };
 
-void TBrenlowXml::ParseTopLevel(std::string& text, LoadSource* source, std::size_t start) {
+void TBrenlowXml::ParseTopLevel(std::string_view text, std::string& storage, LoadSource* source,
+                                std::size_t start) {
   stopRequested_ = false;
   topNodes_->ClearChildren();
   if (OnStreamProgress) OnStreamProgress(*this, 0);
@@ -875,8 +882,10 @@ void TBrenlowXml::ParseTopLevel(std::string& text, LoadSource* source, std::size
         const auto c = static_cast<unsigned char>(source->Body[rawPos++]);
         decoded += source->Utf8Strings ? Utf8LengthOfAnsi(c) : 1;
       }
-      text.resize(pos);
-      text += SanitizeUtf8(source->Body.substr(rawPos));
+      std::string redecoded(text.substr(0, pos));
+      redecoded += SanitizeUtf8(source->Body.substr(rawPos));
+      storage = std::move(redecoded);
+      text = storage;
       parser.Reset(text, pos);
     }
     if (raw->IsEmpty()) topNodes_->RemoveChild(raw);
@@ -908,38 +917,53 @@ void TBrenlowXml::CheckStrictRoot() const {
 }
 
 void TBrenlowXml::ReadFromString(std::string_view text) {
-  std::string copy(text);
-  ParseTopLevel(copy, nullptr);
+  // The nodes copy what they keep: the caller's text itself can be parsed.
+  std::string storage;
+  ParseTopLevel(text, storage, nullptr);
 }
 
 void TBrenlowXml::ReadFromStream(TStream& stream) {
   std::string text = ReadAll(stream);
-  ParseTopLevel(text, nullptr);
+  ParseTopLevel(text, text, nullptr);
 }
 
 void TBrenlowXml::LoadFromStream(TStream& stream) {
-  std::string bytes = ReadAll(stream);
-  const int row = DetectEncodingRow(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  std::string bytes;
+  std::string_view all;
+  auto* memory = dynamic_cast<TMemoryStream*>(&stream);
+  if (memory && !OnNodeStarted && !OnNodeFinished && !OnStreamProgress && !OnCharLost) {
+    // Nothing can run during the parse that might change the stream: parse
+    // its bytes in place instead of copying them.
+    const std::int64_t pos = memory->Position(), size = memory->Size();
+    if (pos < size)
+      all = std::string_view(static_cast<const char*>(memory->Memory()) + pos, static_cast<std::size_t>(size - pos));
+    memory->Seek(size, soBeginning);
+  } else {
+    bytes = ReadAll(stream);
+    all = bytes;
+  }
+  const int row = DetectEncodingRow(reinterpret_cast<const std::uint8_t*>(all.data()), all.size());
   const TTextEncoding encoding = row < 0 ? teEightBit : kEncodingTable[static_cast<std::size_t>(row)].Encoding;
   if (IsUnsupportedEncoding(encoding) || encoding == teUcs4LE) Unsupported();
-  std::string_view body = bytes;
+  std::string_view body = all;
   if (row >= 0 && kEncodingTable[static_cast<std::size_t>(row)].ByteOrderMark)
     // A mark cut short by the end of input leaves nothing behind it.
     body.remove_prefix(std::min<std::size_t>(kEncodingTable[static_cast<std::size_t>(row)].Length, body.size()));
   bool charLost = false;
-  std::string text;
+  std::string storage;
+  std::string_view text;
   std::size_t start = 0;
   if (encoding == teUtf8 && ValidUtf8Prefix(body) == body.size()) {
     // Valid UTF-8 needs no decoding: parse the bytes themselves, past the mark.
-    start = bytes.size() - body.size();
-    text = std::move(bytes);
-    body = std::string_view(text).substr(start);
+    start = all.size() - body.size();
+    text = all;
   } else {
-    text = DecodeBody(body, encoding, utf8Strings_, charLost);
+    storage = DecodeBody(body, encoding, utf8Strings_, charLost);
+    text = storage;
   }
   if (charLost && OnCharLost) OnCharLost(*this);
   LoadSource source{body, encoding, utf8Strings_};
-  ParseTopLevel(text, &source, start);
+  ParseTopLevel(text, storage, &source, start);
   streamEncoding_ = source.Encoding;
   if (streamEncoding_ == teUtf8 || SameXmlName(GetDeclaredEncoding(), "UTF-8")) utf8Strings_ = true;
 }
