@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace kdl {
 
@@ -96,6 +97,41 @@ std::vector<std::string> SplitAttributes(std::string_view text) {
     }
   }
   return tokens;
+}
+
+// Replaces the text of a string. Appending to an emptied string skips the
+// general overlap handling of assign, which costs more than the copy of a
+// short name; text that lies in the string itself (a node reading its own
+// value) still goes through assign.
+void SetText(std::string& s, std::string_view text) {
+  const std::less<const char*> before;
+  if (!before(text.data(), s.data()) && before(text.data(), s.data() + s.size() + 1)) {
+    s.assign(text.data(), text.size());
+    return;
+  }
+  s.clear();
+  s.append(text.data(), text.size());
+}
+
+// Equality of short byte runs such as element names, without a call.
+bool SameBytes(const char* a, const char* b, std::size_t n) {
+  std::uint64_t x, y;
+  for (; n >= 8; a += 8, b += 8, n -= 8) {
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    if (x != y) return false;
+  }
+  if (n >= 4) {
+    std::uint32_t u, v, s, t;
+    std::memcpy(&u, a, 4);
+    std::memcpy(&v, b, 4);
+    std::memcpy(&s, a + n - 4, 4);
+    std::memcpy(&t, b + n - 4, 4);
+    return u == v && s == t;
+  }
+  for (; n > 0; ++a, ++b, --n)
+    if (*a != *b) return false;
+  return true;
 }
 
 // The first "<" in [p, end), or end. Sixteen bytes at a time while they
@@ -376,7 +412,7 @@ void TXmlParser::ParseNode(TXmlNode& node, int depth) {
       while (q < lim_ && kNameChar[static_cast<unsigned char>(*q)]) ++q;
       if (tag.Kind == ntElement && q > p_ && q < lim_ &&
           (*q == '>' || (*q == '/' && q + 1 < lim_ && q[1] == '>'))) {
-        node.name_.assign(p_, static_cast<std::size_t>(q - p_));
+        SetText(node.name_, std::string_view(p_, static_cast<std::size_t>(q - p_)));
         shortTag = *q == '/';
         p_ = q + (shortTag ? 2 : 1);
       } else {
@@ -412,11 +448,11 @@ void TXmlParser::ParseContent(TXmlNode& node, int depth) {
     }
     if (node.children_.empty() && !valueTaken) {
       // A leading text node would become the value at the end anyway.
-      node.valueText_.assign(text);
+      SetText(node.valueText_, text);
       valueTaken = true;
     } else {
       auto child = std::make_unique<TXmlNode>(doc_, ntText);
-      child->valueText_.assign(text);
+      SetText(child->valueText_, text);
       node.AddChild(std::move(child));
     }
     text = {};
@@ -452,8 +488,7 @@ void TXmlParser::ParseContent(TXmlNode& node, int depth) {
   }
   // The usual end tag repeats the name exactly.
   const std::size_t n = node.name_.size();
-  bool same = static_cast<std::size_t>(lim_ - p_) > n && p_[n] == '>';
-  for (std::size_t i = 0; same && i < n; ++i) same = p_[i] == node.name_[i];
+  const bool same = static_cast<std::size_t>(lim_ - p_) > n && p_[n] == '>' && SameBytes(p_, node.name_.data(), n);
   if (same) {
     p_ += n + 1;
   } else {
@@ -917,9 +952,10 @@ void TBrenlowXml::CheckStrictRoot() const {
 }
 
 void TBrenlowXml::ReadFromString(std::string_view text) {
-  // The nodes copy what they keep: the caller's text itself can be parsed.
-  std::string storage;
-  ParseTopLevel(text, storage, nullptr);
+  // A copy: the text may lie in this document's own tree, which the parse
+  // clears first.
+  std::string copy(text);
+  ParseTopLevel(copy, copy, nullptr);
 }
 
 void TBrenlowXml::ReadFromStream(TStream& stream) {
