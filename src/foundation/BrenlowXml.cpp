@@ -101,16 +101,19 @@ std::vector<std::string> SplitAttributes(std::string_view text) {
 
 // Replaces the text of a string. Appending to an emptied string skips the
 // general overlap handling of assign, which costs more than the copy of a
-// short name; text that lies in the string itself (a node reading its own
+// short name; a longer text gets a buffer of its own size (growing would
+// round it up). Text that lies in the string itself (a node reading its own
 // value) still goes through assign.
 void SetText(std::string& s, std::string_view text) {
   const std::less<const char*> before;
   if (!before(text.data(), s.data()) && before(text.data(), s.data() + s.size() + 1)) {
     s.assign(text.data(), text.size());
-    return;
+  } else if (text.size() > s.capacity()) {
+    s = std::string(text);
+  } else {
+    s.clear();
+    s.append(text.data(), text.size());
   }
-  s.clear();
-  s.append(text.data(), text.size());
 }
 
 // Equality of short byte runs such as element names, without a call.
@@ -368,7 +371,8 @@ void TXmlParser::ParseTagText(TXmlNode& node, std::string_view text, int row) {
 void TXmlParser::ParseNode(TXmlNode& node, int depth) {
   if (Stopped()) return;
   if (NextNonBlank() != '<') return;
-  const int row = MatchTagRow();
+  // Only "<!" and "<?" start anything but an element.
+  const int row = p_ < lim_ && *p_ != '!' && *p_ != '?' ? kElementRow : MatchTagRow();
   const TTagType& tag = kTagTable[row];
   node.kind_ = tag.Kind;
   std::string_view text;
@@ -477,8 +481,9 @@ void TXmlParser::ParseContent(TXmlNode& node, int depth) {
     p_ = lt;
     auto child = std::make_unique<TXmlNode>(doc_);
     TXmlNode* raw = child.get();
-    if (node.children_.capacity() == 0 && reserve > 0) node.children_.reserve(reserve);
-    node.AddChild(std::move(child));
+    if (node.children_.capacity() == 0) node.children_.reserve(std::max<std::size_t>(reserve, 8));
+    raw->parent_ = &node;
+    node.children_.push_back(std::move(child));
     childHint_ = siblingChildren;
     ParseNode(*raw, depth + 1);
     if (!raw->children_.empty()) siblingChildren = raw->children_.size();

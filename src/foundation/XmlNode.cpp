@@ -120,8 +120,6 @@ void TXmlNode::operator delete(void* p, std::size_t size) noexcept {
 
 // ---- Construction -----------------------------------------------------------------
 
-TXmlNode::TXmlNode(TBrenlowXml* document) : document_(document) {}
-
 TXmlNode::TXmlNode(TBrenlowXml* document, std::string_view name) : document_(document) { SetName(name); }
 
 TXmlNode::TXmlNode(TBrenlowXml* document, std::string_view name, std::string_view value)

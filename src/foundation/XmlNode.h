@@ -59,7 +59,7 @@ struct TXmlPen {
 
 class TXmlNode {
  public:
-  explicit TXmlNode(TBrenlowXml* document = nullptr);
+  explicit TXmlNode(TBrenlowXml* document = nullptr) : document_(document) {}
   TXmlNode(TBrenlowXml* document, std::string_view name);
   TXmlNode(TBrenlowXml* document, std::string_view name, std::string_view value);
   TXmlNode(TBrenlowXml* document, TXmlNodeKind kind);
