@@ -253,6 +253,9 @@ class TXmlParser {
   // Text up to the terminator (p_ then stands past it), or nothing at the end.
   bool ReadUntil(std::string_view terminator, bool respectQuotes, std::string_view& text);
   void ParseTagText(TXmlNode& node, std::string_view text, int row);
+  // Text, if any, and the exact end tag: the properties of persistent
+  // objects. False, with nothing consumed, for anything else.
+  bool ParseLeafContent(TXmlNode& node);
   void ParseContent(TXmlNode& node, int depth);
   void EndTag(const TXmlNode& node);
   void ParseDoctype(TXmlNode& node, int depth);
@@ -429,12 +432,28 @@ void TXmlParser::ParseNode(TXmlNode& node, int depth) {
       }
       Started(node);
       if (Stopped()) return;
-      if (tag.Kind == ntElement && !shortTag) ParseContent(node, depth);
+      if (tag.Kind == ntElement && !shortTag && !ParseLeafContent(node)) ParseContent(node, depth);
       if (Stopped()) return;
     }
   }
   Progress();
   if (doc_ && doc_->OnNodeFinished) doc_->OnNodeFinished(*doc_, node);
+}
+
+bool TXmlParser::ParseLeafContent(TXmlNode& node) {
+  // With children already there, text would become a text node instead.
+  if (!node.children_.empty()) return false;
+  const char* lt = FindLess(p_, lim_);
+  const std::size_t n = node.name_.size();
+  if (static_cast<std::size_t>(lim_ - lt) < n + 3 || lt[1] != '/' || lt[n + 2] != '>' ||
+      !SameBytes(lt + 2, node.name_.data(), n))
+    return false;
+  const std::string_view text(p_, static_cast<std::size_t>(lt - p_));
+  bool blank = true;
+  for (std::size_t i = 0; blank && i < text.size(); ++i) blank = IsBlank(text[i]);
+  if (!blank) SetText(node.valueText_, text);
+  p_ = lt + n + 3;
+  return true;
 }
 
 void TXmlParser::ParseContent(TXmlNode& node, int depth) {
