@@ -65,10 +65,10 @@ constexpr NameCharTable kNameChar;
 
 // Tokens of a tag's text: cut at blanks outside quotes, then "=" and quoted
 // values that stood apart joined to their names.
-std::vector<std::string> SplitAttributes(std::string_view text) {
-  std::vector<std::string> tokens;
+void SplitAttributes(std::string_view text, std::vector<std::string>& tokens) {
+  tokens.clear();
   text = Trim(text);
-  if (text.empty()) return tokens;
+  if (text.empty()) return;
   // A token is a run of the text, quotes and all: cut it out in one piece.
   std::size_t start = 0;
   char quote = 0;
@@ -96,6 +96,11 @@ std::vector<std::string> SplitAttributes(std::string_view text) {
       tokens.erase(tokens.begin() + static_cast<std::ptrdiff_t>(i));
     }
   }
+}
+
+std::vector<std::string> SplitAttributes(std::string_view text) {
+  std::vector<std::string> tokens;
+  SplitAttributes(text, tokens);
   return tokens;
 }
 
@@ -271,6 +276,8 @@ class TXmlParser {
   // Children of the previous sibling that had any: the next one likely has
   // as many (the shapes of a page, the properties of a shape).
   std::size_t childHint_ = 0;
+  // Tokens of the tag at hand, kept to spare an allocation per tag.
+  std::vector<std::string> tokens_;
 };
 
 int TXmlParser::MatchTagRow() {
@@ -356,7 +363,8 @@ void TXmlParser::ParseTagText(TXmlNode& node, std::string_view text, int row) {
     node.SetName(text);
     return;
   }
-  std::vector<std::string> tokens = SplitAttributes(text);
+  std::vector<std::string>& tokens = tokens_;
+  SplitAttributes(text, tokens);
   std::size_t first = 0;
   if (kind == ntDeclaration) {
     node.name_ = "xml";
