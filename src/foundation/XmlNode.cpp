@@ -130,7 +130,10 @@ TXmlNode::TXmlNode(TBrenlowXml* document, std::string_view name, std::string_vie
 
 TXmlNode::TXmlNode(TBrenlowXml* document, TXmlNodeKind kind) : document_(document), kind_(kind) {}
 
-TXmlNode::~TXmlNode() = default;
+TXmlNode::~TXmlNode() {
+  // Newest first: the nodes parsed last are the ones still in the caches.
+  while (!children_.empty()) children_.pop_back();
+}
 
 void TXmlNode::Clear() {
   name_.clear();
