@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace kdl {
 
@@ -64,27 +65,25 @@ constexpr NameCharTable kNameChar;
 
 // Tokens of a tag's text: cut at blanks outside quotes, then "=" and quoted
 // values that stood apart joined to their names.
-std::vector<std::string> SplitAttributes(std::string_view text) {
-  std::vector<std::string> tokens;
+void SplitAttributes(std::string_view text, std::vector<std::string>& tokens) {
+  tokens.clear();
   text = Trim(text);
-  if (text.empty()) return tokens;
-  std::string cur;
+  if (text.empty()) return;
+  // A token is a run of the text, quotes and all: cut it out in one piece.
+  std::size_t start = 0;
   char quote = 0;
-  for (char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
     if (quote) {
-      cur.push_back(c);
       if (c == quote) quote = 0;
     } else if (c == '"' || c == '\'') {
       quote = c;
-      cur.push_back(c);
     } else if (IsBlank(c)) {
-      if (!cur.empty()) tokens.push_back(std::move(cur));
-      cur.clear();
-    } else {
-      cur.push_back(c);
+      if (i > start) tokens.emplace_back(text.substr(start, i - start));
+      start = i + 1;
     }
   }
-  if (!cur.empty()) tokens.push_back(std::move(cur));
+  if (text.size() > start) tokens.emplace_back(text.substr(start));
   for (std::size_t i = tokens.size(); i-- > 1;) {
     if (tokens[i][0] == '=') {
       tokens[i - 1] += tokens[i];
@@ -97,7 +96,50 @@ std::vector<std::string> SplitAttributes(std::string_view text) {
       tokens.erase(tokens.begin() + static_cast<std::ptrdiff_t>(i));
     }
   }
+}
+
+std::vector<std::string> SplitAttributes(std::string_view text) {
+  std::vector<std::string> tokens;
+  SplitAttributes(text, tokens);
   return tokens;
+}
+
+// Replaces the text of a string. Appending to an emptied string skips the
+// general overlap handling of assign, which costs more than the copy of a
+// short name; a longer text gets a buffer of its own size (growing would
+// round it up). Text that lies in the string itself (a node reading its own
+// value) still goes through assign.
+void SetText(std::string& s, std::string_view text) {
+  const std::less<const char*> before;
+  if (!before(text.data(), s.data()) && before(text.data(), s.data() + s.size() + 1)) {
+    s.assign(text.data(), text.size());
+  } else if (text.size() > s.capacity()) {
+    s = std::string(text);
+  } else {
+    s.clear();
+    s.append(text.data(), text.size());
+  }
+}
+
+// Equality of short byte runs such as element names, without a call.
+bool SameBytes(const char* a, const char* b, std::size_t n) {
+  std::uint64_t x, y;
+  for (; n >= 8; a += 8, b += 8, n -= 8) {
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    if (x != y) return false;
+  }
+  if (n >= 4) {
+    std::uint32_t u, v, s, t;
+    std::memcpy(&u, a, 4);
+    std::memcpy(&v, b, 4);
+    std::memcpy(&s, a + n - 4, 4);
+    std::memcpy(&t, b + n - 4, 4);
+    return u == v && s == t;
+  }
+  for (; n > 0; ++a, ++b, --n)
+    if (*a != *b) return false;
+  return true;
 }
 
 // The first "<" in [p, end), or end. Sixteen bytes at a time while they
@@ -216,6 +258,9 @@ class TXmlParser {
   // Text up to the terminator (p_ then stands past it), or nothing at the end.
   bool ReadUntil(std::string_view terminator, bool respectQuotes, std::string_view& text);
   void ParseTagText(TXmlNode& node, std::string_view text, int row);
+  // Text, if any, and the exact end tag: the properties of persistent
+  // objects. False, with nothing consumed, for anything else.
+  bool ParseLeafContent(TXmlNode& node);
   void ParseContent(TXmlNode& node, int depth);
   void EndTag(const TXmlNode& node);
   void ParseDoctype(TXmlNode& node, int depth);
@@ -228,6 +273,11 @@ class TXmlParser {
   const char* p_ = nullptr;
   const char* lim_ = nullptr;
   const char* end_ = nullptr;
+  // Children of the previous sibling that had any: the next one likely has
+  // as many (the shapes of a page, the properties of a shape).
+  std::size_t childHint_ = 0;
+  // Tokens of the tag at hand, kept to spare an allocation per tag.
+  std::vector<std::string> tokens_;
 };
 
 int TXmlParser::MatchTagRow() {
@@ -313,7 +363,8 @@ void TXmlParser::ParseTagText(TXmlNode& node, std::string_view text, int row) {
     node.SetName(text);
     return;
   }
-  std::vector<std::string> tokens = SplitAttributes(text);
+  std::vector<std::string>& tokens = tokens_;
+  SplitAttributes(text, tokens);
   std::size_t first = 0;
   if (kind == ntDeclaration) {
     node.name_ = "xml";
@@ -331,7 +382,8 @@ void TXmlParser::ParseTagText(TXmlNode& node, std::string_view text, int row) {
 void TXmlParser::ParseNode(TXmlNode& node, int depth) {
   if (Stopped()) return;
   if (NextNonBlank() != '<') return;
-  const int row = MatchTagRow();
+  // Only "<!" and "<?" start anything but an element.
+  const int row = p_ < lim_ && *p_ != '!' && *p_ != '?' ? kElementRow : MatchTagRow();
   const TTagType& tag = kTagTable[row];
   node.kind_ = tag.Kind;
   std::string_view text;
@@ -375,7 +427,7 @@ void TXmlParser::ParseNode(TXmlNode& node, int depth) {
       while (q < lim_ && kNameChar[static_cast<unsigned char>(*q)]) ++q;
       if (tag.Kind == ntElement && q > p_ && q < lim_ &&
           (*q == '>' || (*q == '/' && q + 1 < lim_ && q[1] == '>'))) {
-        node.name_ = std::string(p_, static_cast<std::size_t>(q - p_));
+        SetText(node.name_, std::string_view(p_, static_cast<std::size_t>(q - p_)));
         shortTag = *q == '/';
         p_ = q + (shortTag ? 2 : 1);
       } else {
@@ -388,7 +440,7 @@ void TXmlParser::ParseNode(TXmlNode& node, int depth) {
       }
       Started(node);
       if (Stopped()) return;
-      if (tag.Kind == ntElement && !shortTag) ParseContent(node, depth);
+      if (tag.Kind == ntElement && !shortTag && !ParseLeafContent(node)) ParseContent(node, depth);
       if (Stopped()) return;
     }
   }
@@ -396,7 +448,25 @@ void TXmlParser::ParseNode(TXmlNode& node, int depth) {
   if (doc_ && doc_->OnNodeFinished) doc_->OnNodeFinished(*doc_, node);
 }
 
+bool TXmlParser::ParseLeafContent(TXmlNode& node) {
+  // With children already there, text would become a text node instead.
+  if (!node.children_.empty()) return false;
+  const char* lt = FindLess(p_, lim_);
+  const std::size_t n = node.name_.size();
+  if (static_cast<std::size_t>(lim_ - lt) < n + 3 || lt[1] != '/' || lt[n + 2] != '>' ||
+      !SameBytes(lt + 2, node.name_.data(), n))
+    return false;
+  const std::string_view text(p_, static_cast<std::size_t>(lt - p_));
+  bool blank = true;
+  for (std::size_t i = 0; blank && i < text.size(); ++i) blank = IsBlank(text[i]);
+  if (!blank) SetText(node.valueText_, text);
+  p_ = lt + n + 3;
+  return true;
+}
+
 void TXmlParser::ParseContent(TXmlNode& node, int depth) {
+  const std::size_t reserve = childHint_;
+  std::size_t siblingChildren = 0;
   std::string_view text;  // one run between markup; flushed before each child
   bool crAfterChild = false;
   bool valueTaken = false;
@@ -409,11 +479,11 @@ void TXmlParser::ParseContent(TXmlNode& node, int depth) {
     }
     if (node.children_.empty() && !valueTaken) {
       // A leading text node would become the value at the end anyway.
-      node.valueText_ = std::string(text);
+      SetText(node.valueText_, text);
       valueTaken = true;
     } else {
       auto child = std::make_unique<TXmlNode>(doc_, ntText);
-      child->valueText_.assign(text);
+      SetText(child->valueText_, text);
       node.AddChild(std::move(child));
     }
     text = {};
@@ -438,16 +508,19 @@ void TXmlParser::ParseContent(TXmlNode& node, int depth) {
     p_ = lt;
     auto child = std::make_unique<TXmlNode>(doc_);
     TXmlNode* raw = child.get();
-    node.AddChild(std::move(child));
+    if (node.children_.capacity() == 0) node.children_.reserve(std::max<std::size_t>(reserve, 8));
+    raw->parent_ = &node;
+    node.children_.push_back(std::move(child));
+    childHint_ = siblingChildren;
     ParseNode(*raw, depth + 1);
+    if (!raw->children_.empty()) siblingChildren = raw->children_.size();
     if (raw->kind_ == ntComment && doc_ && doc_->SkipComments()) node.RemoveChild(raw);
     crAfterChild = false;
     if (Stopped()) return;
   }
   // The usual end tag repeats the name exactly.
   const std::size_t n = node.name_.size();
-  bool same = static_cast<std::size_t>(lim_ - p_) > n && p_[n] == '>';
-  for (std::size_t i = 0; same && i < n; ++i) same = p_[i] == node.name_[i];
+  const bool same = static_cast<std::size_t>(lim_ - p_) > n && p_[n] == '>' && SameBytes(p_, node.name_.data(), n);
   if (same) {
     p_ += n + 1;
   } else {
@@ -853,7 +926,8 @@ struct TBrenlowXml::LoadSource {
   bool Utf8Strings;
 };
 
-void TBrenlowXml::ParseTopLevel(std::string& text, LoadSource* source, std::size_t start) {
+void TBrenlowXml::ParseTopLevel(std::string_view text, std::string& storage, LoadSource* source,
+                                std::size_t start) {
   stopRequested_ = false;
   topNodes_->ClearChildren();
   if (OnStreamProgress) OnStreamProgress(*this, 0);
@@ -875,8 +949,10 @@ void TBrenlowXml::ParseTopLevel(std::string& text, LoadSource* source, std::size
         const auto c = static_cast<unsigned char>(source->Body[rawPos++]);
         decoded += source->Utf8Strings ? Utf8LengthOfAnsi(c) : 1;
       }
-      text.resize(pos);
-      text += SanitizeUtf8(source->Body.substr(rawPos));
+      std::string redecoded(text.substr(0, pos));
+      redecoded += SanitizeUtf8(source->Body.substr(rawPos));
+      storage = std::move(redecoded);
+      text = storage;
       parser.Reset(text, pos);
     }
     if (raw->IsEmpty()) topNodes_->RemoveChild(raw);
@@ -908,38 +984,54 @@ void TBrenlowXml::CheckStrictRoot() const {
 }
 
 void TBrenlowXml::ReadFromString(std::string_view text) {
+  // A copy: the text may lie in this document's own tree, which the parse
+  // clears first.
   std::string copy(text);
-  ParseTopLevel(copy, nullptr);
+  ParseTopLevel(copy, copy, nullptr);
 }
 
 void TBrenlowXml::ReadFromStream(TStream& stream) {
   std::string text = ReadAll(stream);
-  ParseTopLevel(text, nullptr);
+  ParseTopLevel(text, text, nullptr);
 }
 
 void TBrenlowXml::LoadFromStream(TStream& stream) {
-  std::string bytes = ReadAll(stream);
-  const int row = DetectEncodingRow(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  std::string bytes;
+  std::string_view all;
+  auto* memory = dynamic_cast<TMemoryStream*>(&stream);
+  if (memory && !OnNodeStarted && !OnNodeFinished && !OnStreamProgress && !OnCharLost) {
+    // Nothing can run during the parse that might change the stream: parse
+    // its bytes in place instead of copying them.
+    const std::int64_t pos = memory->Position(), size = memory->Size();
+    if (pos < size)
+      all = std::string_view(static_cast<const char*>(memory->Memory()) + pos, static_cast<std::size_t>(size - pos));
+    memory->Seek(size, soBeginning);
+  } else {
+    bytes = ReadAll(stream);
+    all = bytes;
+  }
+  const int row = DetectEncodingRow(reinterpret_cast<const std::uint8_t*>(all.data()), all.size());
   const TTextEncoding encoding = row < 0 ? teEightBit : kEncodingTable[static_cast<std::size_t>(row)].Encoding;
   if (IsUnsupportedEncoding(encoding) || encoding == teUcs4LE) Unsupported();
-  std::string_view body = bytes;
+  std::string_view body = all;
   if (row >= 0 && kEncodingTable[static_cast<std::size_t>(row)].ByteOrderMark)
     // A mark cut short by the end of input leaves nothing behind it.
     body.remove_prefix(std::min<std::size_t>(kEncodingTable[static_cast<std::size_t>(row)].Length, body.size()));
   bool charLost = false;
-  std::string text;
+  std::string storage;
+  std::string_view text;
   std::size_t start = 0;
   if (encoding == teUtf8 && ValidUtf8Prefix(body) == body.size()) {
     // Valid UTF-8 needs no decoding: parse the bytes themselves, past the mark.
-    start = bytes.size() - body.size();
-    text = std::move(bytes);
-    body = std::string_view(text).substr(start);
+    start = all.size() - body.size();
+    text = all;
   } else {
-    text = DecodeBody(body, encoding, utf8Strings_, charLost);
+    storage = DecodeBody(body, encoding, utf8Strings_, charLost);
+    text = storage;
   }
   if (charLost && OnCharLost) OnCharLost(*this);
   LoadSource source{body, encoding, utf8Strings_};
-  ParseTopLevel(text, &source, start);
+  ParseTopLevel(text, storage, &source, start);
   streamEncoding_ = source.Encoding;
   if (streamEncoding_ == teUtf8 || SameXmlName(GetDeclaredEncoding(), "UTF-8")) utf8Strings_ = true;
 }

@@ -116,7 +116,9 @@ class TBrenlowXml {
  private:
   friend class TXmlParser;
   struct LoadSource;
-  void ParseTopLevel(std::string& text, LoadSource* source, std::size_t start = 0);
+  // text lies in storage or in memory that outlives the parse; a redecode
+  // puts its result into storage.
+  void ParseTopLevel(std::string_view text, std::string& storage, LoadSource* source, std::size_t start = 0);
   void CheckStrictRoot() const;
 
   bool stopRequested_ = false;

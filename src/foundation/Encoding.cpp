@@ -143,11 +143,22 @@ std::size_t ValidUtf8Prefix(std::string_view text) {
   while (p < end) {
     // Runs of ASCII, the common case in markup, a block at a time.
 #if defined(__SSE2__)
-    while (end - p >= 32) {
+    while (end - p >= 64) {
       const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
       const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-      if (_mm_movemask_epi8(_mm_or_si128(a, b))) break;
-      p += 32;
+      const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+      const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48));
+      if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)))) break;
+      p += 64;
+    }
+    while (end - p >= 16) {
+      const int mask = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+      if (mask) {
+        // Straight to the first byte that is not ASCII.
+        p += __builtin_ctz(static_cast<unsigned>(mask));
+        break;
+      }
+      p += 16;
     }
 #endif
     while (end - p >= 8) {
