@@ -26,12 +26,7 @@ void TQuickMemStream::Reallocate(std::int64_t newSize, std::int64_t fillFrom, st
   if (!p) throw EStreamError("Out of memory while expanding memory stream");
   // Everything past the size is kept zero, so a later growth never shows
   // stale heap bytes; only bytes the caller fills at once are spared.
-  if (capacity > capacity_) {
-    const std::int64_t skipFrom = std::clamp(fillFrom, capacity_, capacity);
-    const std::int64_t skipTo = std::clamp(fillTo, skipFrom, capacity);
-    std::memset(p + capacity_, 0, static_cast<std::size_t>(skipFrom - capacity_));
-    std::memset(p + skipTo, 0, static_cast<std::size_t>(capacity - skipTo));
-  }
+  ZeroGrownBytes(p, capacity_, capacity, fillFrom, fillTo);
   memory_ = p;
   capacity_ = capacity;
   if (size_ > capacity_) size_ = capacity_;

@@ -92,12 +92,7 @@ void TMemoryStream::Reallocate(std::int64_t capacity, std::int64_t fillFrom, std
                                         : memory_ ? std::realloc(memory_, bytes)
                                                   : std::malloc(bytes));
   if (!p) throw EStreamError("Out of memory while expanding memory stream");
-  if (!zeroed && capacity > capacity_) {
-    const std::int64_t skipFrom = std::clamp(fillFrom, capacity_, capacity);
-    const std::int64_t skipTo = std::clamp(fillTo, skipFrom, capacity);
-    std::memset(p + capacity_, 0, static_cast<std::size_t>(skipFrom - capacity_));
-    std::memset(p + skipTo, 0, static_cast<std::size_t>(capacity - skipTo));
-  }
+  if (!zeroed) ZeroGrownBytes(p, capacity_, capacity, fillFrom, fillTo);
   memory_ = p;
   capacity_ = capacity;
 }
@@ -116,6 +111,15 @@ void TMemoryStream::SetSize(std::int64_t size) {
   }
   size_ = size;
   if (position_ > size_) position_ = size_;
+}
+
+void ZeroGrownBytes(unsigned char* block, std::int64_t oldCapacity, std::int64_t newCapacity,
+                    std::int64_t fillFrom, std::int64_t fillTo) {
+  if (newCapacity <= oldCapacity) return;
+  const std::int64_t skipFrom = std::clamp(fillFrom, oldCapacity, newCapacity);
+  const std::int64_t skipTo = std::clamp(fillTo, skipFrom, newCapacity);
+  std::memset(block + oldCapacity, 0, static_cast<std::size_t>(skipFrom - oldCapacity));
+  std::memset(block + skipTo, 0, static_cast<std::size_t>(newCapacity - skipTo));
 }
 
 void ReadIntoBlock(TStream& source, unsigned char* block, std::int64_t at, std::int64_t count,

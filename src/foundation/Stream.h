@@ -54,6 +54,11 @@ class TStream {
 void ReadIntoBlock(TStream& source, unsigned char* block, std::int64_t at, std::int64_t count,
                    std::int64_t oldSize);
 
+// Zeroes the bytes [oldCapacity, newCapacity) of a grown block except
+// [fillFrom, fillTo), which the caller overwrites at once.
+void ZeroGrownBytes(unsigned char* block, std::int64_t oldCapacity, std::int64_t newCapacity,
+                    std::int64_t fillFrom, std::int64_t fillTo);
+
 // A growable stream in memory. Every byte it has not been given reads as
 // zero (growth zero-fills all but the bytes a write or copy fills at once),
 // so no stale heap bytes ever reach a file or the clipboard.
