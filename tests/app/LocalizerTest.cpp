@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QWidget>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -67,6 +72,27 @@ TEST(Localizer, WithoutAFileLangErrorShowsOnceAndTextsAreEmpty) {
   for (const TLanguageKey& k : kLanguageKeys) EXPECT_EQ(l.GetString(k.Section, k.Key), "");
   EXPECT_EQ(errors, 1);
   EXPECT_EQ(l.MissingCount(), 0u);
+}
+
+TEST(Localizer, LangErrorIsAPlainMessageBox) {
+  test::EnsureApplication();
+  TLocalizer l;
+  QString shown;
+  int boxes = 0;
+  std::function<void()> answer = [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      shown = box->text();
+      ++boxes;
+      box->button(QMessageBox::Ok)->click();
+    } else {
+      QTimer::singleShot(10, answer);
+    }
+  };
+  QTimer::singleShot(0, answer);
+  EXPECT_EQ(l.Text("Menu", "File"), QString());
+  EXPECT_EQ(l.Text("Menu", "Exit"), QString());
+  EXPECT_EQ(shown, "Lang error");
+  EXPECT_EQ(boxes, 1);
 }
 
 TEST(Localizer, AFailedLoadKeepsThePreviousTexts) {
