@@ -1,8 +1,10 @@
 // Entry point of the label designer.
 #include <QApplication>
+#include <QLocale>
 #include <QMainWindow>
 #include <QString>
 
+#include "app/ApplicationSetup.h"
 #include "document/Startup.h"
 #include "kdl/Version.h"
 
@@ -12,6 +14,8 @@ int main(int argc, char* argv[]) {
   QApplication::setOrganizationName(kdl::version::CompanyName);
   QApplication::setApplicationName(kdl::version::ProductName);
   QApplication::setApplicationVersion(kdl::version::ProductVersion);
+  kdl::SetApplicationFont();
+  kdl::InstallQtTranslations(QLocale::system());
 
   QMainWindow window;
   window.setWindowTitle(QString("%1 %2").arg(kdl::version::ProductName,

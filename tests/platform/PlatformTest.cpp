@@ -7,8 +7,10 @@
 
 #include "platform/CpuFeatures.h"
 #include "platform/CriticalSection.h"
+#include "platform/ProgramFolder.h"
 #include "platform/TempFiles.h"
 #include "platform/TickCount.h"
+#include "support/TestFiles.h"
 
 namespace kdl {
 namespace {
@@ -104,6 +106,22 @@ TEST(CpuFeatures, LevelsAreConsistentAndCanBeForced) {
   EXPECT_TRUE(ParseSimdLevel("SSE41", parsed));
   EXPECT_EQ(parsed, TSimdLevel::slSSE41);
   EXPECT_FALSE(ParseSimdLevel("mmx", parsed));
+}
+
+TEST(ProgramFolder, BesideTheExecutableInTheBuildTreeElseUnderShare) {
+  test::ScratchDir dir;
+  const auto bin = dir / "bin";
+  std::filesystem::create_directories(bin);
+  EXPECT_EQ(ResolveProgramFolder(bin), dir / "share" / "kestrune-disklabel");
+  std::filesystem::create_directories(bin / "Languages");
+  EXPECT_EQ(ResolveProgramFolder(bin), bin);
+
+  // A test may point the program at a folder of its own.
+  const auto before = ProgramFolder();
+  SetProgramFolder(dir.Path());
+  EXPECT_EQ(ProgramFolder(), dir.Path());
+  SetProgramFolder({});
+  EXPECT_EQ(ProgramFolder(), before);
 }
 
 }  // namespace

@@ -1,0 +1,17 @@
+// What the application object gets before the first window: the one font
+// the layout records are measured for, and Qt's own translations.
+#pragma once
+
+class QLocale;
+
+namespace kdl {
+
+// Liberation Sans at 11 pixels, a size that does not grow with the dpi, so
+// that texts fit the fixed control sizes on every screen.
+void SetApplicationFont();
+
+// Installs Qt's translations for locale (the standard dialogs' buttons and
+// captions); false when Qt ships none for it.
+bool InstallQtTranslations(const QLocale& locale);
+
+}  // namespace kdl
