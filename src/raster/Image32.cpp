@@ -240,7 +240,7 @@ void TCustomImage32::SetPanY(float value) {
 }
 
 void TCustomImage32::SetScale(float value) {
-  if (!(value >= 0.001f)) value = 0.001f;
+  if (!std::isfinite(value) || value < 0.001f) value = 0.001f;
   if (value == scale_) return;
   InvalidateMapping();
   scale_ = value;

@@ -127,7 +127,7 @@ class TCustomImage32 : public TCustomPaintBox32 {
   void SetPanY(float value);
   TPaintStages& PaintStages() { return *stages_; }
   float Scale() const { return scale_; }
-  // Below 0.001 (or not a number) becomes 0.001.
+  // Below 0.001, or not finite, becomes 0.001.
   virtual void SetScale(float value);
   TBitmapSizing Sizing() const { return sizing_; }
   void SetSizing(TBitmapSizing value);
