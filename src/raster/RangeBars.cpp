@@ -400,35 +400,61 @@ void TArrowBar::PaintBorder(QPainter& p) {
 
 void TArrowBar::PaintThemed(QPainter& p, TBarZone zone, const TRect& r, bool pressed, bool hot,
                             bool enabled) {
+  if (Empty(r)) return;
+  QStyle* style = SCROLLBAR_THEME;
   QStyleOptionSlider opt;
   opt.initFrom(this);
-  opt.rect = ToQ(ClientRect(), {});
   opt.orientation = Horizontal() ? Qt::Horizontal : Qt::Vertical;
   opt.state &= ~(QStyle::State_Enabled | QStyle::State_MouseOver | QStyle::State_Sunken |
                  QStyle::State_Horizontal);
   if (enabled) opt.state |= QStyle::State_Enabled;
   if (Horizontal()) opt.state |= QStyle::State_Horizontal;
-  QStyle::ControlElement element = QStyle::CE_ScrollBarSlider;
-  QStyle::SubControl sub = QStyle::SC_ScrollBarSlider;
-  switch (zone) {
-    case bzPrevButton: element = QStyle::CE_ScrollBarSubLine; sub = QStyle::SC_ScrollBarSubLine; break;
-    case bzNextButton: element = QStyle::CE_ScrollBarAddLine; sub = QStyle::SC_ScrollBarAddLine; break;
-    case bzPrevTrack: element = QStyle::CE_ScrollBarSubPage; sub = QStyle::SC_ScrollBarSubPage; break;
-    case bzNextTrack: element = QStyle::CE_ScrollBarAddPage; sub = QStyle::SC_ScrollBarAddPage; break;
-    default: break;
-  }
   if (pressed) opt.state |= QStyle::State_Sunken;
   if (hot) opt.state |= QStyle::State_MouseOver;
-  opt.subControls = sub;
-  opt.activeSubControls = (pressed || hot) ? sub : QStyle::SC_None;
   opt.minimum = 0;
-  opt.maximum = 100;
-  opt.pageStep = 10;
-  opt.rect = ToQ(r, {});
+  opt.maximum = 0;
+  opt.rect = ToQ(ClientRect(), {});
+  QStyle::SubControl sub = QStyle::SC_ScrollBarSlider;
+  switch (zone) {
+    case bzPrevButton:
+      sub = QStyle::SC_ScrollBarSubLine;
+      opt.subControls = QStyle::SC_ScrollBarSubLine | QStyle::SC_ScrollBarAddLine;
+      break;
+    case bzNextButton:
+      sub = QStyle::SC_ScrollBarAddLine;
+      opt.subControls = QStyle::SC_ScrollBarSubLine | QStyle::SC_ScrollBarAddLine;
+      break;
+    case bzPrevTrack:
+    case bzNextTrack:
+      sub = zone == bzPrevTrack ? QStyle::SC_ScrollBarSubPage : QStyle::SC_ScrollBarAddPage;
+      opt.subControls =
+          QStyle::SC_ScrollBarGroove | QStyle::SC_ScrollBarSubPage | QStyle::SC_ScrollBarAddPage;
+      break;
+    default: {
+      // The style's slider fills its groove when there is nothing to
+      // scroll: widen the rectangle by the style's buttons so that the
+      // slider lands exactly on the thumb.
+      opt.subControls = QStyle::SC_ScrollBarSlider;
+      opt.rect = ToQ(r, {});
+      for (int pass = 0; pass < 2; ++pass) {
+        const QRect slider =
+            style->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, this);
+        const QRect want = ToQ(r, {});
+        if (Horizontal()) {
+          opt.rect.adjust(want.left() - slider.left(), 0, want.right() - slider.right(), 0);
+        } else {
+          opt.rect.adjust(0, want.top() - slider.top(), 0, want.bottom() - slider.bottom());
+        }
+      }
+      break;
+    }
+  }
+  opt.activeSubControls = (pressed || hot) ? sub : QStyle::SC_None;
   p.save();
-  // Whatever the style draws stays inside the zone.
-  p.setClipRect(opt.rect, Qt::IntersectClip);
-  SCROLLBAR_THEME->drawControl(element, &opt, &p, this);
+  // Whatever else the style draws stays outside: the zone is all we paint.
+  p.setClipRect(ToQ(r, {}), Qt::IntersectClip);
+  p.fillRect(ToQ(r, {}), opt.palette.window());
+  style->drawComplexControl(QStyle::CC_ScrollBar, &opt, &p, this);
   p.restore();
 }
 
