@@ -117,7 +117,14 @@ void TCustomPaintBox32::FitBuffer() {
 
 void TCustomPaintBox32::Invalidate() {
   backBufferValid_ = false;
-  update();
+  UpdateView();
+}
+
+void TCustomPaintBox32::UpdateView() {
+  // Only the buffer's part: child controls beside it (the view's bars)
+  // repaint when they change themselves.
+  const TRect v = ViewRect();
+  update(QRect(v.Left, v.Top, v.Width(), v.Height()));
 }
 
 void TCustomPaintBox32::RenderBuffer() { backBufferValid_ = true; }
@@ -197,7 +204,7 @@ TCustomImage32::TCustomImage32(QWidget* parent)
   bitmap_->OnResize = [this](TThreadPersistent*) { BitmapSizeChanged(); };
   layers_->SetCoordMapping(&mapping_);
   layers_->OnChange = [this](TLayerCollection*) { Changed(); };
-  layers_->OnOverlayUpdate = [this](TLayerCollection*) { update(); };
+  layers_->OnOverlayUpdate = [this](TLayerCollection*) { UpdateView(); };
   AddStandardStages();
 }
 
@@ -598,6 +605,8 @@ void TCustomImgView32::SetSizeGrip(TSizeGripStyle value) {
   if (value == sizeGrip_) return;
   sizeGrip_ = value;
   Invalidate();
+  const TRect g = GripRect();
+  update(QRect(g.Left, g.Top, g.Width(), g.Height()));
 }
 
 void TCustomImgView32::SetOverSize(std::int32_t value) {
@@ -706,7 +715,7 @@ void TCustomImgView32::BarScrolled(TArrowBar* sender) {
   sender->update();
   PlaceImage();
   NotifyScroll();
-  update();
+  UpdateView();
 }
 
 void TCustomImgView32::ScaleUpdated() {

@@ -44,6 +44,8 @@ class TCustomPaintBox32 : public QWidget {
   virtual void Invalidate();
   // The part of the control the buffer is shown in.
   virtual TRect ViewRect() const;
+  // Asks for a repaint of ViewRect (the buffer stays as it is).
+  void UpdateView();
 
   TNotifyEvent OnGDIOverlay;
   TNotifyEvent OnMouseEnter;
