@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QTest>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/qt/ErrorDisplay.h"
+#include "raster/Image32.h"
+#include "raster/ThreadPersistent.h"
+#include "support/ManualTimers.h"
+#include "support/QtApplication.h"
+#include "support/RasterTesting.h"
+
+namespace kdl {
+namespace {
+
+class ImageViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::EnsureApplication();
+    SetErrorDisplay([this](const std::string& m) { errors.push_back(m); });
+  }
+  void TearDown() override {
+    SetErrorDisplay(nullptr);
+    EXPECT_TRUE(errors.empty()) << errors.front();
+  }
+  std::vector<std::string> errors;
+};
+
+// Opaque random pixels: the view shows them as they are.
+void FillOpaque(TBitmap32& b, int w, int h, unsigned seed) {
+  test::FillRandom(b, w, h, seed);
+  for (std::int64_t i = 0; i < std::int64_t{w} * h; ++i) b.Bits()[i] |= 0xFF000000u;
+}
+
+TEST_F(ImageViewTest, BackBufferKeepsItsSlack) {
+  TCustomPaintBox32 box;
+  EXPECT_EQ(box.width(), 192);
+  box.FitBuffer();
+  EXPECT_EQ(box.BackBuffer().Width(), 232);
+  box.resize(300, 192);
+  box.FitBuffer();
+  EXPECT_EQ(box.BackBuffer().Width(), 340);
+  box.resize(320, 192);
+  box.FitBuffer();
+  EXPECT_EQ(box.BackBuffer().Width(), 340) << "within the slack: kept";
+  box.resize(250, 192);
+  box.FitBuffer();
+  EXPECT_EQ(box.BackBuffer().Width(), 250);
+  EXPECT_EQ(box.BackBuffer().Height(), 232);
+}
+
+TEST_F(ImageViewTest, PlacementAndScale) {
+  TCustomImage32 img;
+  img.resize(100, 100);
+  img.SetSizing(szFit);
+  img.Bitmap().SetSize(200, 100);
+  TSize s = img.PlacedBitmapSize();
+  EXPECT_EQ(s.cx, 100);
+  EXPECT_EQ(s.cy, 50);
+  img.SetPlacement(plCenter);
+  TRect r = img.PlacedBitmapRect();
+  EXPECT_EQ(r.Top, 25);
+  EXPECT_EQ(r.Bottom, 75);
+
+  // Sizes far past int saturate instead of wrapping.
+  img.SetSizing(szScale);
+  img.SetPlacement(plTopLeft);
+  img.SetScale(3e30f);
+  s = img.PlacedBitmapSize();
+  EXPECT_EQ(s.cx, std::numeric_limits<std::int32_t>::max());
+
+  for (float bad : {0.0f, -3.0f, std::nanf(""), 1e-6f, std::numeric_limits<float>::infinity()}) {
+    img.SetScale(bad);
+    EXPECT_EQ(img.Scale(), 0.001f) << bad;
+  }
+  img.BeginUpdate();
+  img.EndUpdate();
+  EXPECT_THROW(img.EndUpdate(), EAssertionFailed) << "one EndUpdate too many";
+}
+
+TEST_F(ImageViewTest, CenterOnSetsTheBars) {
+  TImgView32 view;
+  view.ScrollBars().SetSize(16);
+  view.resize(316, 216);
+  view.Bitmap().SetSize(1000, 800);
+  view.SetScale(0.5f);
+  view.CenterOn(500, 400);
+  EXPECT_EQ(view.HorzBar()->Position(), 100);
+  EXPECT_EQ(view.VertBar()->Position(), 100);
+  EXPECT_EQ(view.PanX(), -100);
+}
+
+TEST_F(ImageViewTest, ScaledNearestBitmapLandsWherePlaced) {
+  TImgView32 view;
+  view.ScrollBars().SetSize(16);
+  view.resize(116, 116);
+  FillOpaque(view.Bitmap(), 4, 3, 5);
+  view.SetScale(10);
+  view.show();
+  // 40 x 30 in a 100 x 100 view, centred.
+  EXPECT_EQ(view.PanX(), 30);
+  EXPECT_EQ(view.PanY(), 35);
+  const QImage grab = view.grab().toImage();
+  const QRgb face = Color32(clBtnFace);
+  for (int y = 0; y < 100; ++y) {
+    for (int x = 0; x < 100; ++x) {
+      const bool inside = x >= 30 && x < 70 && y >= 35 && y < 65;
+      const QRgb want = inside ? view.Bitmap().GetPixel((x - 30) / 10, (y - 35) / 10) : face;
+      ASSERT_EQ(grab.pixel(x, y), want) << x << "," << y;
+    }
+  }
+}
+
+TEST_F(ImageViewTest, TheNextButtonScrollsTheImageByIncrement) {
+  test::ManualTimers clock;
+  TImgView32 view;
+  view.ScrollBars().SetSize(16);
+  view.resize(216, 216);
+  FillOpaque(view.Bitmap(), 400, 300, 9);
+  view.show();
+  const QImage before = view.grab().toImage();
+  TCustomRangeBar* bar = view.HorzBar();
+  ASSERT_EQ(bar->geometry(), QRect(0, 200, 200, 16));
+  QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(192, 8));
+  EXPECT_EQ(bar->Position(), 108);
+  const QImage after = view.grab().toImage();
+  for (int y = 0; y < 200; ++y) {
+    for (int x = 0; x < 192; ++x) {
+      ASSERT_EQ(after.pixel(x, y), before.pixel(x + 8, y)) << x << "," << y;
+    }
+  }
+}
+
+TEST_F(ImageViewTest, ScalesThatPlaceNothingStillPaint) {
+  TImgView32 view;
+  view.ScrollBars().SetSize(16);
+  view.resize(116, 116);
+  auto* band = view.Layers().Add<TRubberbandLayer>();
+  band->SetLocation({10, 10, 50, 50});
+  FillOpaque(view.Bitmap(), 4, 3, 1);
+  view.show();
+  for (float scale : {0.0f, std::nanf(""), 1e-6f, std::numeric_limits<float>::infinity()}) {
+    view.SetScale(scale);
+    const QImage grab = view.grab().toImage();
+    {
+      EXPECT_EQ(grab.pixel(95, 5), Color32(clBtnFace)) << "background only";
+      // The left handle around (10, 30): white inside a black edge.
+      EXPECT_EQ(grab.pixel(10, 30), 0xFFFFFFFFu) << "the band still paints";
+      EXPECT_EQ(grab.pixel(7, 27), 0xFF000000u);
+    }
+  }
+  // A tall strip at the scale that fits it: it rounds to no width at all.
+  view.Bitmap().SetSize(1, 10000);
+  view.Bitmap().Clear(0xFFFF0000u);
+  view.SetScale(100.0f / 10000);
+  EXPECT_EQ(view.PlacedBitmapSize().cx, 0);
+  view.grab();
+  view.RefreshMapping();
+  EXPECT_EQ(view.Mapping().ZoomX, 0);
+}
+
+TEST_F(ImageViewTest, ABandDraggedOnAScaledViewEndsUnderThePointer) {
+  TImgView32 view;
+  view.ScrollBars().SetSize(16);
+  view.resize(216, 216);
+  FillOpaque(view.Bitmap(), 80, 60, 2);
+  view.SetScale(2);
+  auto* band = view.Layers().Add<TRubberbandLayer>();
+  band->SetScaled(true);
+  band->SetLocation({10, 10, 30, 30});
+  view.show();
+  // 160 x 120 centred in 200 x 200: the bitmap starts at (20, 40).
+  ASSERT_EQ(view.PanX(), 20);
+  ASSERT_EQ(view.PanY(), 40);
+  // The bottom-right handle sits at (79, 99) on screen.
+  QTest::mousePress(&view, Qt::LeftButton, {}, QPoint(79, 99));
+  EXPECT_EQ(band->DragState(), bdBottomRight);
+  QTest::mouseMove(&view, QPoint(131, 117));
+  QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(131, 117));
+  EXPECT_FLOAT_EQ(band->Location().Right, (131 - 20) / 2.0f);
+  EXPECT_FLOAT_EQ(band->Location().Bottom, (117 - 40) / 2.0f);
+  EXPECT_FLOAT_EQ(band->Location().Left, 10);
+
+  // Moving it: the grab point stays under the pointer.
+  QTest::mousePress(&view, Qt::LeftButton, {}, QPoint(50, 70));
+  EXPECT_EQ(band->DragState(), bdMove);
+  QTest::mouseMove(&view, QPoint(60, 90));
+  QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(60, 90));
+  EXPECT_FLOAT_EQ(band->Location().Left, 15);
+  EXPECT_FLOAT_EQ(band->Location().Top, 20);
+}
+
+}  // namespace
+}  // namespace kdl
