@@ -170,6 +170,20 @@ TEST_F(ShapeString, NeverChangesAnExistingMember) {
   EXPECT_EQ(after.size(), before.size() + 5);
 }
 
+TEST_F(ShapeString, LetterCaseVariantIsTheSameMember) {
+  Put(*doc.Storage(), "TMP1234567.png", "mine");
+  TdtpShape root;
+  root.SetDocument(&doc);
+  auto shape = std::make_unique<MemberShape>();
+  MemberShape& s = *shape;
+  root.AddShape(std::move(shape));
+  s.LoadFromString(FromPython("case_variant"));
+  EXPECT_EQ(Members(*doc.Storage())["TMP1234567.png"], "mine");
+  EXPECT_EQ(doc.Storage()->StreamCount(), 2);
+  EXPECT_FALSE(doc.Storage()->GetStreamName(1) == "tmp1234567.png");
+  EXPECT_EQ(s.Bytes(), "theirs");
+}
+
 TEST_F(ShapeString, SameBytesUnderAnOwnNameAreShared) {
   Put(*doc.Storage(), "/home/user/cover.jpg", "jpeg bytes");
   TdtpShape root;
