@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "document/resources/RasterFormats.h"
+#include "document/shapes/ShapeRegistry.h"
 #include "foundation/BrenlowXml.h"
 #include "raster/Blend.h"
 
@@ -14,6 +15,7 @@ void InitializeDocumentLibrary() {
     SetupBlendFunctions();
     RegisterRasterFormats();
     SetDocumentLibraryXmlDefaults();
+    RegisterShapeClasses();
   });
 }
 

@@ -4,9 +4,9 @@
 namespace kdl {
 
 // Chooses the raster kernels for this processor, registers the image
-// formats (BMP, JPEG, ".hck", GIF, PNG) and switches the XML defaults of
-// every later document to UTF-8 without default values. Later calls do
-// nothing.
+// formats (BMP, JPEG, ".hck", GIF, PNG) and the shape classes, and switches
+// the XML defaults of every later document to UTF-8 without default values.
+// Later calls do nothing.
 void InitializeDocumentLibrary();
 
 }  // namespace kdl

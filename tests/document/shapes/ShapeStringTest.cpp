@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "FakeDocument.h"
+#include "TestFiles.h"
+#include "TestShapes.h"
+#include "document/Startup.h"
+#include "document/shapes/ShapeValues.h"
+
+namespace kdl {
+namespace {
+
+using testing::FailingShape;
+using testing::FakeDocument;
+using testing::MemberShape;
+
+// Every member of an archive with its bytes.
+std::map<std::string, std::string> Members(TqxStorage& storage) {
+  std::map<std::string, std::string> out;
+  for (int i = 0; i < storage.StreamCount(); ++i) {
+    const std::string name = storage.GetStreamName(i);
+    TMemoryStream m;
+    storage.ReadStream(name, m);
+    out[name] = std::string(static_cast<const char*>(m.Memory()), static_cast<std::size_t>(m.Size()));
+  }
+  return out;
+}
+
+void Put(TqxStorage& storage, const std::string& name, const std::string& bytes) {
+  TMemoryStream m;
+  m.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  storage.WriteStream(name, m);
+}
+
+// The strings written by Python's struct module, by case name.
+std::string FromPython(const std::string& name) {
+  static const std::map<std::string, std::string> cases = [] {
+    std::map<std::string, std::string> out;
+    int status = 0;
+    const std::string all = test::RunCommand(
+        "python3 " KDL_SOURCE_DIR "/tests/document/shapes/shape_string_writer.py", &status);
+    EXPECT_EQ(status, 0);
+    std::size_t at = 0;
+    while (at < all.size()) {
+      const std::size_t newline = all.find('\n', at);
+      if (newline == std::string::npos || newline + 5 > all.size()) break;
+      const std::string key = all.substr(at, newline - at);
+      std::uint32_t length = 0;
+      for (int i = 3; i >= 0; --i)
+        length = length << 8 | static_cast<unsigned char>(all[newline + 1 + static_cast<std::size_t>(i)]);
+      out[key] = all.substr(newline + 5, length);
+      at = newline + 5 + length;
+    }
+    return out;
+  }();
+  const auto it = cases.find(name);
+  EXPECT_NE(it, cases.end()) << name;
+  return it == cases.end() ? std::string() : it->second;
+}
+
+class ShapeString : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    InitializeDocumentLibrary();
+    testing::RegisterTestShapes();
+  }
+  void SetUp() override { root.SetDocument(&doc); }
+  // A member shape added to parent, with no member yet.
+  template <class Kind = MemberShape>
+  static Kind& Add(TdtpShape& parent) {
+    auto s = std::make_unique<Kind>();
+    Kind& ref = *s;
+    parent.AddShape(std::move(s));
+    return ref;
+  }
+  // The same, holding bytes in a member of its own.
+  static MemberShape& AddMemberShape(TdtpShape& parent, const std::string& bytes) {
+    MemberShape& ref = Add(parent);
+    ref.Store(bytes);
+    return ref;
+  }
+  FakeDocument doc;
+  TdtpShape root;
+};
+
+TEST_F(ShapeString, WithoutDocumentListsNoMembers) {
+  MemberShape s;
+  s.ArchiveName = "TMP0000001.png";
+  const std::string data = s.SaveToString();
+  ASSERT_GE(data.size(), 8u);
+  EXPECT_EQ(data.substr(0, 4), std::string(4, '\0'));
+}
+
+TEST_F(ShapeString, CarriesMembersIntoAnotherDocument) {
+  auto& a = AddMemberShape(root, "first image");
+  auto& b = AddMemberShape(a, std::string(3000, '\x7f'));
+  const std::string data = a.SaveToString();
+  // Layout: N, then per entry name and bytes, then the XML block.
+  ASSERT_EQ(data.substr(0, 4), std::string("\x02\0\0\0", 4));
+
+  FakeDocument other;
+  TdtpShape target;
+  target.SetDocument(&other);
+  MemberShape& c = Add(target);
+  other.ClearUndo();
+  c.LoadFromString(data);
+  EXPECT_EQ(c.ArchiveName, a.ArchiveName);
+  EXPECT_EQ(c.Bytes(), "first image");
+  ASSERT_EQ(c.GetShapeCount(), 1);
+  EXPECT_EQ(static_cast<MemberShape*>(c.GetShape(0))->ArchiveName, b.ArchiveName);
+  EXPECT_EQ(static_cast<MemberShape*>(c.GetShape(0))->Bytes(), std::string(3000, '\x7f'));
+  EXPECT_EQ(other.Storage()->StreamCount(), 2);
+  EXPECT_TRUE(other.UndoList().empty());  // loading records nothing
+}
+
+TEST_F(ShapeString, CopiesInOneDocumentOwnTheirMembers) {
+  auto& original = AddMemberShape(root, "pixels");
+  auto& copy1 = AddMemberShape(root, "x");
+  auto& copy2 = AddMemberShape(root, "y");
+  copy1.Assign(original);
+  copy2.Assign(original);
+  EXPECT_NE(copy1.ArchiveName, original.ArchiveName);
+  EXPECT_NE(copy2.ArchiveName, copy1.ArchiveName);
+  EXPECT_TRUE(TqxStorage::IsTempStreamName(copy1.ArchiveName));
+  root.DeleteShape(root.IndexOfShape(&original));
+  EXPECT_EQ(copy1.Bytes(), "pixels");
+  EXPECT_EQ(copy2.Bytes(), "pixels");
+
+  // Extracting keeps the members of the shape that lives on.
+  auto extracted = root.ExtractShape(&copy1);
+  ASSERT_TRUE(extracted);
+  EXPECT_TRUE(doc.Storage()->StreamExists(copy1.ArchiveName));
+}
+
+TEST_F(ShapeString, AssignFromInsideItsOwnSubtree) {
+  auto& outer = AddMemberShape(root, "outer");
+  auto& inner = AddMemberShape(outer, "inner");
+  bool fired = false;
+  inner.OnChange = [&](TdtpShape&) { fired = true; };
+  outer.Assign(inner);  // inner is freed by the clear; its string was taken first
+  EXPECT_EQ(outer.GetShapeCount(), 0);
+  EXPECT_EQ(outer.Bytes(), "inner");
+  ASSERT_TRUE(outer.OnChange);
+  outer.Assign(outer);  // nothing
+  EXPECT_EQ(outer.Bytes(), "inner");
+}
+
+TEST_F(ShapeString, NeverChangesAnExistingMember) {
+  TqxStorage& archive = *doc.Storage();
+  for (const char* name : {"Index.xml", "Page0001.xml", "Thumb0001.bmp", "Fonts.dat"})
+    Put(archive, name, std::string("original ") + name);
+  Put(archive, "TMP0000001.png", "another shape's image");
+  const auto before = Members(archive);
+
+  MemberShape& s = Add(root);
+  s.LoadFromString(FromPython("structural"));
+  auto after = Members(archive);
+  for (const auto& [name, bytes] : before) EXPECT_EQ(after[name], bytes) << name;
+  // The shape's own member went under a fresh name, and its XML follows.
+  EXPECT_NE(s.ArchiveName, "TMP0000001.png");
+  EXPECT_TRUE(TqxStorage::IsTempStreamName(s.ArchiveName));
+  EXPECT_EQ(s.Bytes(), "\x89PNG\r\n\x1a\nmember bytes");
+  // Index.xml and its case variant are one name, stored once; the nameless
+  // entry is skipped.
+  EXPECT_EQ(after.size(), before.size() + 5);
+}
+
+TEST_F(ShapeString, LetterCaseVariantIsTheSameMember) {
+  Put(*doc.Storage(), "TMP1234567.png", "mine");
+  MemberShape& s = Add(root);
+  s.LoadFromString(FromPython("case_variant"));
+  EXPECT_EQ(Members(*doc.Storage())["TMP1234567.png"], "mine");
+  EXPECT_EQ(doc.Storage()->StreamCount(), 2);
+  EXPECT_FALSE(doc.Storage()->GetStreamName(1) == "tmp1234567.png");
+  EXPECT_EQ(s.Bytes(), "theirs");
+}
+
+TEST_F(ShapeString, SameBytesUnderAnOwnNameAreShared) {
+  Put(*doc.Storage(), "/home/user/cover.jpg", "jpeg bytes");
+  MemberShape& s = Add(root);
+  s.ArchiveName = "/home/user/cover.jpg";
+  const std::string data = s.SaveToString();
+  MemberShape& t = AddMemberShape(root, "z");
+  const int count = doc.Storage()->StreamCount();
+  t.LoadFromString(data);
+  EXPECT_EQ(t.ArchiveName, "/home/user/cover.jpg");
+  EXPECT_EQ(doc.Storage()->StreamCount(), count);
+}
+
+TEST_F(ShapeString, CorruptStringsRaiseAndChangeNothing) {
+  Put(*doc.Storage(), "Index.xml", "index");
+  MemberShape& s = Add(root);
+  const auto before = Members(*doc.Storage());
+  for (const char* name : {"negative_count", "huge_count", "negative_name", "huge_name",
+                           "data_past_end", "negative_data", "negative_xml", "xml_past_end",
+                           "not_xml", "wrong_root"}) {
+    const std::string data = FromPython(name);
+    EXPECT_EQ(test::ErrorOf([&] { s.LoadFromString(data); }), "Invalid shape data") << name;
+    EXPECT_EQ(Members(*doc.Storage()), before) << name;
+  }
+  // The valid one loads; each of its truncations raises cleanly.
+  const std::string valid = FromPython("valid");
+  for (std::size_t n = 1; n < valid.size(); ++n) {
+    const std::string cut = valid.substr(0, n);
+    ASSERT_EQ(test::ErrorOf([&] { s.LoadFromString(cut); }), "Invalid shape data") << n;
+    ASSERT_EQ(Members(*doc.Storage()), before) << n;
+  }
+  s.LoadFromString(valid);
+  EXPECT_FLOAT_EQ(s.DocWidth(), 12);
+  EXPECT_EQ(s.Bytes(), "\x89PNG\r\n\x1a\nmember bytes");
+}
+
+TEST_F(ShapeString, FailedLoadLeavesNoOrphans) {
+  FailingShape& s = Add<FailingShape>(root);
+  const auto before = Members(*doc.Storage());
+  EXPECT_EQ(test::ErrorOf([&] { s.LoadFromString(FromPython("valid")); }), "Broken shape");
+  EXPECT_EQ(Members(*doc.Storage()), before);
+}
+
+}  // namespace
+}  // namespace kdl

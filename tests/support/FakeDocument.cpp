@@ -1,0 +1,127 @@
+#include "FakeDocument.h"
+
+#include <algorithm>
+
+#include "document/shapes/Shape.h"
+
+namespace kdl::testing {
+
+FakeDocument::FakeDocument() : archive_(std::make_unique<TqxStorage>()) {}
+
+FakeDocument::~FakeDocument() = default;
+
+void FakeDocument::SetHasArchive(bool value) {
+  if (value)
+    archive_ = std::make_unique<TqxStorage>();
+  else
+    archive_.reset();
+}
+
+// The first record of an open group is unchained, every later one chained,
+// so that undo can take a group back in one step.
+void FakeDocument::Chain(TdtpCommand& command) {
+  if (groupDepth_ > 0) {
+    command.Chained = groupRecorded_;
+    groupRecorded_ = true;
+  }
+}
+
+void FakeDocument::AddUndo(std::unique_ptr<TdtpCommand> command) {
+  if (!command || !UndoEnabled()) return;
+  Chain(*command);
+  redo_.clear();
+  undo_.push_back(std::move(command));
+}
+
+void FakeDocument::AddRedo(std::unique_ptr<TdtpCommand> command) {
+  if (!command || !undoing_) return;
+  Chain(*command);
+  redo_.push_back(std::move(command));
+}
+
+void FakeDocument::BeginUndo() {
+  if (groupDepth_++ == 0) groupRecorded_ = false;
+}
+
+void FakeDocument::EndUndo() {
+  if (groupDepth_ > 0) --groupDepth_;
+}
+
+int FakeDocument::UndoGroupCount() const {
+  return static_cast<int>(std::count_if(undo_.begin(), undo_.end(),
+                                        [](const auto& c) { return !c->Chained; }));
+}
+
+void FakeDocument::ClearUndo() {
+  undo_.clear();
+  redo_.clear();
+}
+
+bool FakeDocument::Undo(TdtpShape& root) {
+  if (!UndoEnabled() || undo_.empty()) return false;
+  LockUndo();
+  undoing_ = true;
+  BeginUndo();
+  try {
+    while (!undo_.empty()) {
+      const std::unique_ptr<TdtpCommand> command = std::move(undo_.back());
+      undo_.pop_back();
+      if (command->ShapeID == 0 || !root.ExecuteCommand(*command)) ++Refused;
+      if (!command->Chained) break;
+    }
+  } catch (...) {
+    EndUndo();
+    undoing_ = false;
+    UnlockUndo();
+    throw;
+  }
+  EndUndo();
+  undoing_ = false;
+  UnlockUndo();
+  return true;
+}
+
+void FakeDocument::InvalidateShape(TdtpShape*) { ++Invalidations; }
+
+void FakeDocument::DoShapeChanged(TdtpShape* shape) { Events.push_back({"Changed", shape, {}}); }
+
+void FakeDocument::DoSelectionChanged(TdtpShape* shape) {
+  Events.push_back({"Selection", shape, {}});
+}
+
+void FakeDocument::DoShapeDestroy(TdtpShape* shape) {
+  if (edited_ == shape) edited_ = nullptr;
+  Events.push_back({"Destroy", shape, {}});
+}
+
+void FakeDocument::DoLoadError(TdtpShape* shape, const std::string& message) {
+  Events.push_back({"LoadError", shape, message});
+}
+
+void FakeDocument::DoShapeSaveAdditionalInfo(TdtpShape* shape, TXmlNode&) {
+  Events.push_back({"SaveInfo", shape, {}});
+}
+
+void FakeDocument::DoShapeLoadAdditionalInfo(TdtpShape* shape, TXmlNode&) {
+  Events.push_back({"LoadInfo", shape, {}});
+}
+
+void FakeDocument::EndEdit(bool accept) {
+  edited_ = nullptr;
+  Events.push_back({"EndEdit", nullptr, accept ? "True" : "False"});
+}
+
+TFloatPoint FakeDocument::DocToScreen(TFloatPoint point) const {
+  return {(point.X - WindowOrigin.X) * ScreenDpm, (point.Y - WindowOrigin.Y) * ScreenDpm};
+}
+
+TFloatPoint FakeDocument::ScreenToDoc(TFloatPoint point) const {
+  return {point.X / ScreenDpm + WindowOrigin.X, point.Y / ScreenDpm + WindowOrigin.Y};
+}
+
+int FakeDocument::CountEvents(const std::string& kind) const {
+  return static_cast<int>(
+      std::count_if(Events.begin(), Events.end(), [&](const Event& e) { return e.Kind == kind; }));
+}
+
+}  // namespace kdl::testing

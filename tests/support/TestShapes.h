@@ -1,0 +1,78 @@
+// Shape kinds for tests: one that keeps an archive member, as image shapes
+// do, one that fails while reading, and one that keeps a fixed child.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "document/shapes/Shape.h"
+#include "document/shapes/ShapeRegistry.h"
+#include "foundation/Storage.h"
+#include "foundation/XmlNode.h"
+#include "platform/Exception.h"
+
+namespace kdl::testing {
+
+class MemberShape : public TdtpShape {
+ public:
+  std::string ClassName() const override { return "TdtpTestMemberShape"; }
+  std::string ArchiveName;
+
+  void GetResourceNames(std::vector<std::string>& names) const override {
+    TdtpShape::GetResourceNames(names);
+    if (!ArchiveName.empty()) names.push_back(ArchiveName);
+  }
+  void SaveToXml(TXmlNode* node) override {
+    TdtpShape::SaveToXml(node);
+    if (node) node->WriteString("ArchiveName", ArchiveName, "");
+  }
+  void LoadFromXml(TXmlNode* node) override {
+    TdtpShape::LoadFromXml(node);
+    ArchiveName = node->ReadString("ArchiveName", "");
+  }
+  // The member's bytes; empty when there is none.
+  std::string Bytes() const {
+    TqxStorage* storage = GetStorage();
+    if (!storage || ArchiveName.empty() || !storage->StreamExists(ArchiveName)) return {};
+    TMemoryStream m;
+    storage->ReadStream(ArchiveName, m);
+    return std::string(static_cast<const char*>(m.Memory()), static_cast<std::size_t>(m.Size()));
+  }
+  // Stores bytes under a fresh temporary name, as loading an image does.
+  void Store(const std::string& bytes, const std::string& extension = ".png") {
+    TqxStorage* storage = GetStorage();
+    ArchiveName = storage->MakeUniqueTempName(extension);
+    TMemoryStream m;
+    m.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    storage->WriteStream(ArchiveName, m);
+  }
+};
+
+class FailingShape : public TdtpShape {
+ public:
+  std::string ClassName() const override { return "TdtpTestFailingShape"; }
+  void LoadFromXml(TXmlNode* node) override {
+    TdtpShape::LoadFromXml(node);
+    throw Exception("Broken shape");
+  }
+};
+
+// Its fixed child fails whenever it reads.
+class FixedChildShape : public TdtpShape {
+ public:
+  FixedChildShape() {
+    auto child = std::make_unique<FailingShape>();
+    child->SetFixed(true);
+    AddShape(std::move(child));
+  }
+  std::string ClassName() const override { return "TdtpTestFixedChildShape"; }
+};
+
+inline void RegisterTestShapes() {
+  RegisterShapeClass<MemberShape>();
+  RegisterShapeClass<FailingShape>();
+  RegisterShapeClass<FixedChildShape>();
+}
+
+}  // namespace kdl::testing
