@@ -9,6 +9,7 @@
 
 #include "ImageTestUtil.h"
 #include "document/resources/formats/GifFormat.h"
+#include "document/resources/formats/HckImage.h"
 #include "support/AllocationMeter.h"
 
 namespace kdl {
@@ -145,6 +146,26 @@ TEST_F(AllocationLimits, GifOfOneColourOverALargeScreenStillLoads) {
   ASSERT_TRUE(Loads(test::StreamBytes(s), ".gif", b));
   EXPECT_EQ(b.Width(), 3000);
   EXPECT_EQ(b.GetPixel(2999, 1999), 0xFF336699u);
+}
+
+// The ".hck" chain (rank, run-length, rank) checks each stage's declared size
+// against the bytes in hand before allocating, and a stage expands at most
+// 4, 64 and 4 times: a picture of one colour, the best case for the packer,
+// stays within deflate's bound, so the reader needs no rule of its own.
+TEST_F(AllocationLimits, HckOfOneColourExpandsNoMoreThanDeflate) {
+  TBitmap32 flat;
+  flat.SetSize(2048, 2048);
+  flat.Clear(0xFF204060u);
+  TMemoryStream s;
+  THckImage().SaveToStream(&s, &flat);
+  const std::int64_t bitmapBytes = std::int64_t{2048} * 2048 * 4;
+  EXPECT_LT(bitmapBytes / s.Size(), 32 * 1032) << s.Size();
+  TBitmap32 b;
+  test::AllocationMeter meter;
+  ASSERT_TRUE(Loads(test::StreamBytes(s), ".hck", b));
+  EXPECT_EQ(b.GetPixel(2047, 2047), 0xFF204060u);
+  // Reading needs the raw planes and the bitmap, little more.
+  EXPECT_LT(meter.Peak(), 3 * bitmapBytes);
 }
 
 TEST_F(AllocationLimits, BmpHeaderWithoutRows) {
