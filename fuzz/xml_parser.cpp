@@ -1,4 +1,4 @@
-// Loads raw bytes as an XML document, in both string forms, then writes the
+// Loads raw bytes as an XML document, in either string form, then writes the
 // tree and reads it back and touches every value the way callers do.
 #include <cstdint>
 #include <string>
@@ -27,7 +27,8 @@ void Visit(const kdl::TXmlNode& node) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  for (bool utf8 : {false, true}) {
+  // One string form per input, chosen by its length, halves the work of each.
+  for (bool utf8 : {size % 2 == 1}) {
     kdl::TBrenlowXml doc;
     doc.SetUtf8Strings(utf8);
     kdl::TMemoryStream in;
