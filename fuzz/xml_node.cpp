@@ -23,8 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int i = 0; i < node->GetAttributeCount(); ++i) (void)node->GetAttributeValue(i);
   try {
     const std::string again = node->WriteToString();
-    kdl::TXmlNode* copy = doc.Root()->AddNewChild("Copy");
-    copy->ReadFromString(again);
+    // The read may have turned the root itself into another kind of node.
+    kdl::TXmlNode copy(&doc);
+    copy.ReadFromString(again);
   } catch (const kdl::Exception&) {
   }
   return 0;

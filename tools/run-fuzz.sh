@@ -20,7 +20,7 @@ run_one() {
     -artifact_prefix="$findings" -print_final_stats=1 >"$out/$name.log" 2>&1
   local rc=$?
   local rate
-  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$out/$name.log")
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$out/$name.log" | tail -1)
   printf '%-20s %8s exec/s  %s\n' "$name" "${rate:-?}" "$([ $rc -eq 0 ] && echo ok || echo "FINDING (see $out/$name.log)")"
   return $rc
 }
