@@ -90,6 +90,8 @@ void TdtpResource::SaveToXml(TXmlNode& node) {
 }
 
 void TdtpResource::ReadEmbedded(TXmlNode& data) {
+  // Data is written only with bytes, so it always states their count.
+  if (!data.FindChild("Size")) throw EFilerError(kMissingBinaryData);
   const std::int64_t size = data.ReadInt64("Size", 0);
   if (size == 0) return;
   const std::string filter = data.ReadString("Filter", "");

@@ -57,6 +57,7 @@ TEST(ResourceStress, PaintingWhileTheThreadTrims) {
     if (frame % 10 == 0) resources[rng() % resources.size()]->SetBitmap(picture.get());
   }
   ResourceThread().Stop();
+  EXPECT_GT(ResourceThread().LastTrim(), 0u);  // the thread did trim meanwhile
   for (auto& r : resources) EXPECT_EQ(test::ResourcePixels(*r), expected);
 }
 

@@ -65,6 +65,11 @@ TEST_F(ResourceXml, DamagedEmbeddedData) {
                                 "<Storage>Embedded</Storage></Resource>");
             }),
             "Missing data in binary stream");
+  EXPECT_EQ(test::ErrorOf([&] {
+              test::LoadXml(*r, "<Resource><Data><Filter>Base64</Filter><Buffer>" + kBmpBase64 +
+                                    "</Buffer></Data><Storage>Embedded</Storage></Resource>");
+            }),
+            "Missing data in binary stream");
   // Size 0 reads nothing; an unknown storage text keeps the kind.
   test::LoadXml(*r, Embedded("Nonsense", kBmpBase64, "0"));
   EXPECT_EQ(r->GetLoadState(), 0);
