@@ -499,7 +499,9 @@ void TdtpResource::Clear() {
 void TdtpResource::Release() {
   TLockGuard guard(ResourceThread().Lock());
   if (AccessCount() > 0) return;
-  SetLoadState(storage_ == rsExternal || storage_ == rsArchive ? 0 : 1);
+  const int target = storage_ == rsExternal || storage_ == rsArchive ? 0 : 1;
+  // Most listed resources hold nothing to give back: no bracket for those.
+  if (GetLoadState() > target) SetLoadState(target);
 }
 
 // ---- Hooks of derived classes -------------------------------------------------------------

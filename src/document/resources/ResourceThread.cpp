@@ -47,11 +47,11 @@ void TdtpResourceThread::Touch(TdtpResource* resource) {
 void TdtpResourceThread::Purge(bool background) {
   TCriticalSectionGuard guard(lock_);
   if (list_.size() <= static_cast<std::size_t>(kResourceKeepCount)) return;
-  // Release may not change the list, but a copy keeps the walk safe even so.
-  const std::vector<TdtpResource*> order = list_;
+  // Releasing only drops objects and bytes (and in the foreground writes
+  // them out); nothing in it adds to or takes from the list.
   std::int64_t kept = 0;
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    TdtpResource* r = order[i];
+  for (std::size_t i = 0; i < list_.size(); ++i) {
+    TdtpResource* r = list_[i];
     if (i >= static_cast<std::size_t>(kResourceKeepCount) || kept > kResourceKeepBytes) {
       if (background && (r->ObjectModified() || r->DataModified())) continue;
       r->Release();
