@@ -21,12 +21,20 @@ run: build
 	build/release/bin/kestrune-disklabel
 
 # Every test, under AddressSanitizer and UndefinedBehaviorSanitizer; the
-# benchmarks are compiled too, so that they never rot.
+# benchmarks are compiled too, so that they never rot. Then the tests that
+# run threads against each other, under ThreadSanitizer in a second tree.
+TSAN_TARGETS ?= tests_document_resources
+TSAN_TESTS ?= ResourceStress
 test: deps
 	cmake -S . -B build/test $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
 	  -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DKDL_SANITIZE=ON
 	cmake --build build/test -j $(JOBS)
 	cd build/test && ctest -j $(JOBS) --output-on-failure --timeout 900
+	cmake -S . -B build/tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DKDL_TSAN=ON -DKDL_BENCH=OFF
+	cmake --build build/tsan -j $(JOBS) --target $(TSAN_TARGETS)
+	cd build/tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  ctest -j $(JOBS) --output-on-failure --timeout 900 --no-tests=error -R '$(TSAN_TESTS)'
 
 bench: deps
 	cmake -S . -B build/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release

@@ -8,6 +8,8 @@
 #include <iterator>
 #include <vector>
 
+#include "document/Startup.h"
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 namespace {
@@ -46,6 +48,7 @@ int main(int argc, char** argv) {
       ++count;
     }
   }
+  kdl::FinalizeDocumentLibrary();
   std::printf("replayed %zu inputs\n", count);
   if (count == 0) {
     std::fprintf(stderr, "no corpus inputs found\n");

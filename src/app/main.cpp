@@ -23,5 +23,7 @@ int main(int argc, char* argv[]) {
   window.setMinimumSize(920, 635);
   window.resize(920, 635);
   window.show();
-  return QApplication::exec();
+  const int result = QApplication::exec();
+  kdl::FinalizeDocumentLibrary();
+  return result;
 }

@@ -3,6 +3,8 @@
 #include <mutex>
 
 #include "document/resources/RasterFormats.h"
+#include "document/resources/Resource.h"
+#include "document/resources/ResourceThread.h"
 #include "document/shapes/ShapeRegistry.h"
 #include "foundation/BrenlowXml.h"
 #include "raster/Blend.h"
@@ -16,7 +18,11 @@ void InitializeDocumentLibrary() {
     RegisterRasterFormats();
     SetDocumentLibraryXmlDefaults();
     RegisterShapeClasses();
+    RegisterResourceClasses();
+    ResourceThread().Start();
   });
 }
+
+void FinalizeDocumentLibrary() { ResourceThread().Stop(); }
 
 }  // namespace kdl

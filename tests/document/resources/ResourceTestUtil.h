@@ -1,0 +1,87 @@
+// What the resource tests share: the library set up once, bitmap
+// resources in a fake document, image bytes and resource XML.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "FakeDocument.h"
+#include "document/Startup.h"
+#include "document/resources/BitmapResource.h"
+#include "document/resources/RasterFormats.h"
+#include "document/resources/ResourceThread.h"
+#include "foundation/BrenlowXml.h"
+#include "foundation/Storage.h"
+#include "raster/Bitmap32.h"
+#include "support/RasterTesting.h"
+#include "support/TestFiles.h"
+
+namespace kdl::test {
+
+inline std::unique_ptr<TdtpBitmapResource> NewBitmapResource(TdtpDocumentServices* document) {
+  InitializeDocumentLibrary();
+  return TdtpResource::Create<TdtpBitmapResource>(document);
+}
+
+// A random opaque bitmap (JPEG and BMP round trips keep no alpha).
+inline std::unique_ptr<TBitmap32> OpaqueBitmap(std::int32_t w, std::int32_t h, std::uint32_t seed) {
+  auto b = std::make_unique<TBitmap32>();
+  FillRandom(*b, w, h, seed);
+  for (std::int64_t i = 0; i < std::int64_t{w} * h; ++i) b->Bits()[i] |= 0xFF000000u;
+  return b;
+}
+
+// The bitmap encoded by the registry's writer for the extension.
+inline std::string EncodedBytes(TBitmap32& bitmap, const std::string& extension) {
+  TMemoryStream s;
+  TdtpImageFiler filer;
+  filer.SetFormat(extension);
+  filer.SetStream(&s);
+  filer.SaveBitmap(&bitmap);
+  return {static_cast<const char*>(s.Memory()), static_cast<std::size_t>(s.Size())};
+}
+
+inline std::string DataBytes(TdtpResource& r) {
+  TResourceAccess access(r);
+  TMapStream& d = r.Data();
+  std::string out(static_cast<std::size_t>(d.Size()), '\0');
+  d.SetPosition(0);
+  if (!out.empty()) d.ReadBuffer(out.data(), d.Size());
+  return out;
+}
+
+inline std::string MemberBytes(TqxStorage& storage, const std::string& name) {
+  TMemoryStream s;
+  storage.ReadStream(name, s);
+  return {static_cast<const char*>(s.Memory()), static_cast<std::size_t>(s.Size())};
+}
+
+inline void WriteMember(TqxStorage& storage, const std::string& name, const std::string& bytes) {
+  TMemoryStream s;
+  if (!bytes.empty()) s.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  storage.WriteStream(name, s);
+}
+
+// The resource's pixels, decoded inside a bracket.
+inline std::vector<TColor32> ResourcePixels(TdtpResource& r) {
+  TResourceAccess access(r);
+  TBitmap32* b = r.GetBitmap();
+  return b ? Pixels(*b) : std::vector<TColor32>{};
+}
+
+// Writes the resource into a node of its own and returns the XML text.
+inline std::string SaveXml(TdtpResource& r) {
+  TBrenlowXml xml("Resource");
+  r.SaveToXml(*xml.Root());
+  return xml.Root()->WriteToString();
+}
+
+inline void LoadXml(TdtpResource& r, const std::string& text) {
+  TBrenlowXml xml;
+  xml.ReadFromString(text);
+  r.LoadFromXml(*xml.Root());
+}
+
+}  // namespace kdl::test

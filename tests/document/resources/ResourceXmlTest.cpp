@@ -1,0 +1,252 @@
+// The resource node written by hand, the legacy bitmap form packed by the
+// independent Python model of the ".hck" coders, and external files named
+// by a document.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "ResourceTestUtil.h"
+
+namespace kdl {
+namespace {
+
+using test::NewBitmapResource;
+
+// A 2x2 24-bit BMP written out by hand: top row red, white; bottom row
+// blue, green.
+const std::string kBmpHex =
+    "424D460000000000000036000000280000000200000002000000010018000000000010000000130B0000130B"
+    "00000000000000000000FF000000FF0000000000FFFFFFFF0000";
+const std::string kBmpBase64 =
+    "Qk1GAAAAAAAAADYAAAAoAAAAAgAAAAIAAAABABgAAAAAABAAAAATCwAAEwsAAAAAAAAAAAAA/wAAAP8AAAAAAP////8AAA==";
+const std::vector<TColor32> kBmpPixels = {0xFFFF0000u, 0xFFFFFFFFu, 0xFF0000FFu, 0xFF00FF00u};
+
+std::string Embedded(const std::string& filter, const std::string& buffer, const std::string& size = "70") {
+  return "<Resource><ClassName>TdtpBitmapResource</ClassName><Data><Size>" + size + "</Size><Filter>" +
+         filter + "</Filter><Buffer>" + buffer + "</Buffer></Data><FileName>.bmp</FileName>"
+         "<Storage>Embedded</Storage></Resource>";
+}
+
+class ResourceXml : public ::testing::Test {
+ protected:
+  void SetUp() override { InitializeDocumentLibrary(); }
+  testing::FakeDocument doc_;
+  test::ScratchDir scratch_;
+};
+
+TEST_F(ResourceXml, EmbeddedBytesInEitherEncoding) {
+  for (const auto& [filter, buffer] : {std::pair{"Base64", kBmpBase64}, std::pair{"BinHex", kBmpHex}}) {
+    SCOPED_TRACE(filter);
+    auto r = NewBitmapResource(&doc_);
+    test::LoadXml(*r, Embedded(filter, buffer));
+    EXPECT_EQ(r->Storage(), rsEmbedded);
+    EXPECT_EQ(r->GetLoadState(), 1);  // bytes only: nothing is decoded while reading
+    EXPECT_EQ(test::ResourcePixels(*r), kBmpPixels);
+  }
+  // Written back: the elements in their order, the bytes always in Base64.
+  auto r = NewBitmapResource(&doc_);
+  test::LoadXml(*r, Embedded("BinHex", kBmpHex));
+  EXPECT_EQ(test::SaveXml(*r),
+            "<Resource><ClassName>TdtpBitmapResource</ClassName><Data><Size>70</Size><Filter>Base64</Filter>"
+            "<Buffer>" + kBmpBase64 + "</Buffer></Data><FileName>.bmp</FileName><Storage>Embedded</Storage>"
+            "</Resource>");
+}
+
+TEST_F(ResourceXml, DamagedEmbeddedData) {
+  auto r = NewBitmapResource(&doc_);
+  EXPECT_EQ(test::ErrorOf([&] { test::LoadXml(*r, Embedded("UUEncode", kBmpBase64)); }),
+            "Unsupported binary encoding");
+  // A size beyond the bytes present is refused before anything is sized by it.
+  EXPECT_EQ(test::ErrorOf([&] { test::LoadXml(*r, Embedded("Base64", kBmpBase64, "2000000000")); }),
+            "Missing data in binary stream");
+  EXPECT_EQ(test::ErrorOf([&] { test::LoadXml(*r, Embedded("Base64", kBmpBase64, "-5")); }),
+            "Missing data in binary stream");
+  EXPECT_EQ(test::ErrorOf([&] {
+              test::LoadXml(*r, "<Resource><Data><Size>4</Size><Filter>Base64</Filter></Data>"
+                                "<Storage>Embedded</Storage></Resource>");
+            }),
+            "Missing data in binary stream");
+  EXPECT_EQ(test::ErrorOf([&] {
+              test::LoadXml(*r, "<Resource><Data><Filter>Base64</Filter><Buffer>" + kBmpBase64 +
+                                    "</Buffer></Data><Storage>Embedded</Storage></Resource>");
+            }),
+            "Missing data in binary stream");
+  // Size 0 reads nothing; an unknown storage text keeps the kind.
+  test::LoadXml(*r, Embedded("Nonsense", kBmpBase64, "0"));
+  EXPECT_EQ(r->GetLoadState(), 0);
+  test::LoadXml(*r, "<Resource><Storage>Cloud</Storage></Resource>");
+  EXPECT_EQ(r->Storage(), rsEmbedded);
+}
+
+TEST_F(ResourceXml, ArchiveNoneAndExternalKinds) {
+  const std::string bmp = [] {
+    std::string out;
+    for (std::size_t i = 0; i < kBmpHex.size(); i += 2)
+      out.push_back(static_cast<char>(std::stoi(kBmpHex.substr(i, 2), nullptr, 16)));
+    return out;
+  }();
+  test::WriteMember(*doc_.Storage(), "TMP0000042.bmp", bmp);
+  auto archived = NewBitmapResource(&doc_);
+  test::LoadXml(*archived, "<Resource><ArchiveName>TMP0000042.bmp</ArchiveName><FileName>a.bmp</FileName>"
+                           "<Storage>Archive</Storage></Resource>");
+  EXPECT_EQ(test::ResourcePixels(*archived), kBmpPixels);
+  std::vector<std::string> names;
+  archived->GetArchiveNames(names);
+  EXPECT_EQ(names, std::vector<std::string>{"TMP0000042.bmp"});
+
+  // A missing member gives no bytes and no name.
+  auto missing = NewBitmapResource(&doc_);
+  test::LoadXml(*missing, "<Resource><ArchiveName>TMP9999999.bmp</ArchiveName><Storage>Archive</Storage></Resource>");
+  EXPECT_EQ(missing->ArchiveName(), "");
+  EXPECT_EQ(missing->GetBitmap(), nullptr);
+
+  test::WriteFile(scratch_ / "pic.bmp", bmp);
+  auto external = NewBitmapResource(&doc_);
+  test::LoadXml(*external, "<Resource><FileName>" + (scratch_ / "pic.bmp").string() +
+                               "</FileName><Storage>External</Storage></Resource>");
+  EXPECT_EQ(test::ResourcePixels(*external), kBmpPixels);
+  EXPECT_FALSE(external->DataModified());
+
+  auto none = NewBitmapResource(&doc_);
+  test::LoadXml(*none, "<Resource><Storage>None</Storage></Resource>");
+  EXPECT_EQ(none->Storage(), rsNone);
+  EXPECT_EQ(test::SaveXml(*none), "<Resource><ClassName>TdtpBitmapResource</ClassName><Storage>None</Storage></Resource>");
+}
+
+TEST_F(ResourceXml, EmptiedArchivedResourceDeletesItsMember) {
+  test::WriteMember(*doc_.Storage(), "TMP0000007.bmp", "not really a picture");
+  auto r = NewBitmapResource(&doc_);
+  test::LoadXml(*r, "<Resource><ArchiveName>TMP0000007.bmp</ArchiveName><Storage>Archive</Storage></Resource>");
+  r->SetObject(nullptr);  // the object is gone, so are the bytes
+  EXPECT_FALSE(doc_.Storage()->StreamExists("TMP0000007.bmp"));
+  EXPECT_EQ(test::SaveXml(*r), "<Resource><ClassName>TdtpBitmapResource</ClassName><Storage>Archive</Storage></Resource>");
+  // Never so for one of the document's own members.
+  test::WriteMember(*doc_.Storage(), "Page0001.xml", "<Page/>");
+  test::LoadXml(*r, "<Resource><ArchiveName>Page0001.xml</ArchiveName><Storage>Archive</Storage></Resource>");
+  r->SetObject(nullptr);
+  EXPECT_EQ(test::MemberBytes(*doc_.Storage(), "Page0001.xml"), "<Page/>");
+}
+
+// ---- Legacy bitmaps ----------------------------------------------------------------
+
+// The XML of a legacy bitmap holding file, packed by the Python model.
+std::string LegacyXml(const std::string& file, const test::ScratchDir& dir) {
+  // The file's bytes split into 4 planes: the inverse of the reader's
+  // interleaving, written out directly.
+  const std::size_t k = file.size() / 4;
+  std::string planes;
+  for (int p = 0; p < 4; ++p)
+    for (std::size_t i = 0; i < k; ++i) planes.push_back(file[i * 4 + static_cast<std::size_t>(p)]);
+  planes += file.substr(k * 4);
+  test::WriteFile(dir / "raw", planes);
+  int status = -1;
+  test::RunCommand("python3 " KDL_SOURCE_DIR "/tests/document/resources/HckModel.py " + (dir / "raw").string() +
+                       " " + (dir / "packed").string(),
+                   &status);
+  EXPECT_EQ(status, 0);
+  const std::string packed = test::ReadFile(dir / "packed").substr(8);
+  return "<Page><BackgroundImage><CompressedSize>" + std::to_string(packed.size()) +
+         "</CompressedSize><SourceSize>" + std::to_string(file.size()) + "</SourceSize><Buffer>" +
+         EncodeBase64(packed.data(), packed.size()) + "</Buffer></BackgroundImage></Page>";
+}
+
+std::unique_ptr<TBitmap32> ReadLegacy(const std::string& xmlText) {
+  TBrenlowXml xml;
+  xml.ReadFromString(xmlText);
+  std::unique_ptr<TBitmap32> bitmap;
+  const TXmlNode* image = xml.Root()->FindChild("BackgroundImage");
+  EXPECT_TRUE(image && IsLegacyBitmapXml(*image));
+  ReadBitmapXml(xml.Root(), "BackgroundImage", bitmap);
+  return bitmap;
+}
+
+TEST_F(ResourceXml, LegacyBitmapsDecodeToTheirPixels) {
+  std::string bmp;
+  for (std::size_t i = 0; i < kBmpHex.size(); i += 2)
+    bmp.push_back(static_cast<char>(std::stoi(kBmpHex.substr(i, 2), nullptr, 16)));
+  auto bitmap = ReadLegacy(LegacyXml(bmp, scratch_));
+  ASSERT_TRUE(bitmap);
+  EXPECT_EQ(test::Pixels(*bitmap), kBmpPixels);
+
+  // A larger, 32-bit one with alpha, whose size is no multiple of 4 planes'
+  // worth of groups plus a tail.
+  auto picture = std::make_unique<TBitmap32>();
+  test::FillRandom(*picture, 13, 11, 21);
+  const std::string file = test::EncodedBytes(*picture, ".bmp");
+  auto read = ReadLegacy(LegacyXml(file, scratch_));
+  ASSERT_TRUE(read);
+  EXPECT_EQ(test::Pixels(*read), test::Pixels(*picture));
+}
+
+TEST_F(ResourceXml, LegacySizesAreCheckedFirst) {
+  // SourceSize 0 (or negative) gives no bitmap.
+  EXPECT_FALSE(ReadLegacy("<Page><BackgroundImage><CompressedSize>4</CompressedSize><SourceSize>0</SourceSize>"
+                          "<Buffer>AAAAAA==</Buffer></BackgroundImage></Page>"));
+  EXPECT_FALSE(ReadLegacy("<Page><BackgroundImage><CompressedSize>4</CompressedSize><SourceSize>-70</SourceSize>"
+                          "<Buffer>AAAAAA==</Buffer></BackgroundImage></Page>"));
+  // A compressed size other than the bytes present, or a file larger than
+  // any BMP we read, is refused before the buffers are made.
+  EXPECT_EQ(test::ErrorOf([] {
+              ReadLegacy("<Page><BackgroundImage><CompressedSize>400</CompressedSize><SourceSize>70</SourceSize>"
+                         "<Buffer>AAAAAA==</Buffer></BackgroundImage></Page>");
+            }),
+            "Unable to decompress");
+  EXPECT_EQ(test::ErrorOf([] {
+              ReadLegacy("<Page><BackgroundImage><CompressedSize>4</CompressedSize><SourceSize>2000000000"
+                         "</SourceSize><Buffer>AAAAAA==</Buffer></BackgroundImage></Page>");
+            }),
+            "Unable to decompress");
+  EXPECT_EQ(test::ErrorOf([] {
+              ReadLegacy("<Page><BackgroundImage><CompressedSize>4</CompressedSize><SourceSize>70</SourceSize>"
+                         "<Buffer>AAAAAA==</Buffer></BackgroundImage></Page>");
+            }),
+            "Unable to decompress");
+}
+
+// ---- External files ------------------------------------------------------------------
+
+TEST_F(ResourceXml, ExternalPathsFromAFileCreateNothing) {
+  const auto folder = scratch_ / "never";
+  const auto target = folder / "image.png";
+  auto r = NewBitmapResource(&doc_);
+  test::LoadXml(*r, "<Resource><FileName>" + target.string() + "</FileName><Storage>External</Storage></Resource>");
+  EXPECT_EQ(r->GetBitmap(), nullptr);
+  auto picture = test::OpaqueBitmap(3, 3, 30);
+  r->SetBitmap(picture.get());
+  test::SaveXml(*r);
+  PurgeResources();
+  EXPECT_FALSE(std::filesystem::exists(folder));
+  // Nothing is lost: the unsaved bytes stay with the resource.
+  EXPECT_TRUE(r->DataModified());
+  EXPECT_EQ(test::ResourcePixels(*r), test::Pixels(*picture));
+
+  // A path the user picked in this session is written, atomically.
+  const auto chosen = scratch_ / "chosen.png";
+  PermitExternalWrite(chosen);
+  auto mine = NewBitmapResource(&doc_);
+  test::LoadXml(*mine, "<Resource><FileName>" + chosen.string() + "</FileName><Storage>External</Storage></Resource>");
+  mine->SetBitmap(picture.get());
+  EXPECT_FALSE(mine->DataModified());
+  EXPECT_EQ(test::ReadFile(chosen), test::DataBytes(*mine));
+}
+
+TEST_F(ResourceXml, ExternalFilesMustBeRegular) {
+  const auto fifo = scratch_ / "pipe.png";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo.string(), scratch_.Path().string(), std::string("/dev/zero")}) {
+    SCOPED_TRACE(path);
+    auto r = NewBitmapResource(&doc_);
+    test::LoadXml(*r, "<Resource><FileName>" + path + "</FileName><Storage>External</Storage></Resource>");
+    EXPECT_EQ(r->GetLoadState(), 0);
+    EXPECT_EQ(test::ErrorOf([&] { test::ResourcePixels(*r); }), "Not a regular file: " + path);
+    EXPECT_EQ(r->ErrorMessage(), "Not a regular file: " + path);
+    // The user asking for such a file hears of it at once.
+    EXPECT_EQ(test::ErrorOf([&] { r->LoadFromFile(path); }), "Not a regular file: " + path);
+    EXPECT_EQ(r->GetLoadState(), 0);
+  }
+  auto r = NewBitmapResource(&doc_);
+  EXPECT_EQ(test::ErrorOf([&] { r->LoadFromFile(scratch_ / "absent.png"); }),
+            "File does not exist: " + (scratch_ / "absent.png").string());
+}
+
+}  // namespace
+}  // namespace kdl
