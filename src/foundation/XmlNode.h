@@ -11,6 +11,7 @@
 
 #include "foundation/Stream.h"
 #include "foundation/XmlValues.h"
+#include "platform/FontStyles.h"
 
 namespace kdl {
 
@@ -38,7 +39,7 @@ class TXmlNode;
 using TXmlNodeList = std::vector<TXmlNode*>;
 
 // The fields of the GUI library's drawing objects as stored in XML.
-enum TXmlFontStyle : std::uint8_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
+using TXmlFontStyle = TFontStyles;
 struct TXmlBrush {
   TColor Color = 0x00FFFFFF;
   int Style = 0;  // solid

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/FontStyles.h"
+
 // Qt types stay out of the header, so that code drawing on bitmaps does not
 // take in Qt's keyword macros.
 class QFont;
@@ -16,12 +18,6 @@ class QRect;
 class QString;
 
 namespace kdl {
-
-using TFontStyles = std::uint8_t;
-inline constexpr TFontStyles fsBold = 1;
-inline constexpr TFontStyles fsItalic = 2;
-inline constexpr TFontStyles fsUnderline = 4;
-inline constexpr TFontStyles fsStrikeOut = 8;
 
 struct TSize {
   std::int32_t cx = 0;
