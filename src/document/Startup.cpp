@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "document/effects/Effect.h"
 #include "document/resources/RasterFormats.h"
 #include "document/shapes/ShapeRegistry.h"
 #include "foundation/BrenlowXml.h"
@@ -16,6 +17,7 @@ void InitializeDocumentLibrary() {
     RegisterRasterFormats();
     SetDocumentLibraryXmlDefaults();
     RegisterShapeClasses();
+    RegisterEffectClasses();
   });
 }
 
