@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "document/shapes/Shape.h"
+
 namespace kdl::testing {
 
 FakeDocument::FakeDocument() : archive_(std::make_unique<TqxStorage>()) {}
@@ -53,6 +55,30 @@ int FakeDocument::UndoGroupCount() const {
 void FakeDocument::ClearUndo() {
   undo_.clear();
   redo_.clear();
+}
+
+bool FakeDocument::Undo(TdtpShape& root) {
+  if (!UndoEnabled() || undo_.empty()) return false;
+  LockUndo();
+  undoing_ = true;
+  BeginUndo();
+  try {
+    while (!undo_.empty()) {
+      const std::unique_ptr<TdtpCommand> command = std::move(undo_.back());
+      undo_.pop_back();
+      if (command->ShapeID == 0 || !root.ExecuteCommand(*command)) ++Refused;
+      if (!command->Chained) break;
+    }
+  } catch (...) {
+    EndUndo();
+    undoing_ = false;
+    UnlockUndo();
+    throw;
+  }
+  EndUndo();
+  undoing_ = false;
+  UnlockUndo();
+  return true;
 }
 
 void FakeDocument::InvalidateShape(TdtpShape*) { ++Invalidations; }

@@ -63,6 +63,11 @@ class FakeDocument : public TdtpDocumentServices {
   const std::vector<std::unique_ptr<TdtpCommand>>& RedoList() const { return redo_; }
   int UndoGroupCount() const;
   void ClearUndo();
+  // Takes the last group back, as the document does: each record is offered
+  // to the tree under root; one that no shape takes counts as refused. The
+  // inverse records land in the redo list. False when there was nothing.
+  bool Undo(TdtpShape& root);
+  int Refused = 0;
 
   // Every event in arrival order; invalidations are only counted.
   struct Event {

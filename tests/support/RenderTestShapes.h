@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "document/effects/Effect.h"
 #include "document/effects/EffectShape.h"
@@ -97,9 +98,28 @@ class AlphaEffect : public TdtpEffect {
   }
 };
 
+// An effect that keeps an archive member, as an image-based effect would.
+class MemberEffect : public TdtpEffect {
+ public:
+  std::string ClassName() const override { return "TdtpTestMemberEffect"; }
+  std::string ArchiveName;
+  void GetResourceNames(std::vector<std::string>& names) const override {
+    if (!ArchiveName.empty()) names.push_back(ArchiveName);
+  }
+  void SaveToXml(TXmlNode* node) const override {
+    TdtpEffect::SaveToXml(node);
+    if (node) node->WriteString("ArchiveName", ArchiveName, "");
+  }
+  void LoadFromXml(TXmlNode* node) override {
+    TdtpEffect::LoadFromXml(node);
+    ArchiveName = node->ReadString("ArchiveName", "");
+  }
+};
+
 inline void RegisterRenderTestClasses() {
   RegisterShapeClass<RectShape>();
   RegisterEffectClass<AlphaEffect>();
+  RegisterEffectClass<MemberEffect>();
 }
 
 }  // namespace kdl::testing

@@ -32,7 +32,12 @@ class UndoGroup {
   TdtpShape& shape_;
 };
 
-}  // namespace
+// A child's new position and size on one axis after its group's size
+// changed from oldSize to newSize. All steps in single precision.
+struct TAnchorAxis {
+  float Position = 0;
+  float Size = 0;
+};
 
 TAnchorAxis AnchorLayout(float p, float s, float oldSize, float newSize, bool proportionalPosition,
                          bool proportionalSize, bool nearLock, bool farLock) {
@@ -56,6 +61,8 @@ TAnchorAxis AnchorLayout(float p, float s, float oldSize, float newSize, bool pr
   }
   return out;
 }
+
+}  // namespace
 
 TdtpShape::TdtpShape() = default;
 
@@ -84,7 +91,11 @@ void TdtpShape::StoreAngle(float angle) {
   // A tiny negative angle rounds up to a full turn in single precision.
   if (!(a < kFullTurn) || a < 0) a = 0;
   docAngle_ = a;
-  const double radians = static_cast<double>(a) * std::numbers::pi / 180.0;
+  CacheAngle();
+}
+
+void TdtpShape::CacheAngle() {
+  const double radians = static_cast<double>(docAngle_) * std::numbers::pi / 180.0;
   cos_ = static_cast<float>(std::cos(radians));
   sin_ = static_cast<float>(std::sin(radians));
 }

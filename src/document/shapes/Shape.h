@@ -55,16 +55,6 @@ struct TFloatSizeConstraint {
   float MaxWidth = 0;
 };
 
-// A new child position and size on one axis after the group's size changed
-// from oldSize to newSize.
-struct TAnchorAxis {
-  float Position = 0;
-  float Size = 0;
-};
-TAnchorAxis AnchorLayout(float position, float size, float oldSize, float newSize,
-                         bool proportionalPosition, bool proportionalSize, bool nearLock,
-                         bool farLock);
-
 class TdtpShape {
  public:
   using TNotifyEvent = std::function<void(TdtpShape& sender)>;
@@ -368,7 +358,9 @@ class TdtpShape {
   };
   static int loadDepth_;
 
+  // Keeps the angle in [0, 360), then caches its cosine and sine.
   void StoreAngle(float angle);
+  void CacheAngle();
   bool InSubtreeOf(const TdtpShape* shape) const;
   void ReadBaseXml(TXmlNode& node);
   void WriteBaseXml(TXmlNode& node);

@@ -1,6 +1,5 @@
 // A shape's XML element, the copy through the shape string, and the names of
 // the archive members a subtree uses.
-#include <cmath>
 #include <utility>
 
 #include "document/shapes/DocumentServices.h"
@@ -77,9 +76,7 @@ void TdtpShape::ReadBaseXml(TXmlNode& node) {
   constraints_.MaxWidth = ReadSingle(node, "ConstraintMaxWidth");
   // Stored as written; only the cached cosine and sine follow it.
   docAngle_ = ReadSingle(node, "DocAngle");
-  const double radians = static_cast<double>(docAngle_) * 3.14159265358979323846 / 180.0;
-  cos_ = static_cast<float>(std::cos(radians));
-  sin_ = static_cast<float>(std::sin(radians));
+  CacheAngle();
   docLeft_ = ReadSingle(node, "DocLeft");
   docTop_ = ReadSingle(node, "DocTop");
   docHeight_ = ReadSingle(node, "DocHeight");

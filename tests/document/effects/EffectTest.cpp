@@ -17,6 +17,7 @@ namespace {
 
 using testing::AlphaEffect;
 using testing::FakeDocument;
+using testing::MemberEffect;
 using testing::RectShape;
 
 class Effects : public ::testing::Test {
@@ -196,24 +197,6 @@ class EffectUndo : public Effects {
   RectShape* shape_ = nullptr;
 };
 
-// An effect that keeps an archive member, as an image-based effect would.
-class MemberEffect : public TdtpEffect {
- public:
-  std::string ClassName() const override { return "TdtpTestMemberEffect"; }
-  std::string ArchiveName;
-  void GetResourceNames(std::vector<std::string>& names) const override {
-    if (!ArchiveName.empty()) names.push_back(ArchiveName);
-  }
-  void SaveToXml(TXmlNode* node) const override {
-    TdtpEffect::SaveToXml(node);
-    if (node) node->WriteString("ArchiveName", ArchiveName, "");
-  }
-  void LoadFromXml(TXmlNode* node) override {
-    TdtpEffect::LoadFromXml(node);
-    ArchiveName = node->ReadString("ArchiveName", "");
-  }
-};
-
 TEST_F(EffectUndo, AddRecordsIndexAndUndoRemoves) {
   shape_->AddEffect(Alpha(1, 2));
   shape_->AddEffect(Alpha(3, 4));
@@ -229,7 +212,6 @@ TEST_F(EffectUndo, AddRecordsIndexAndUndoRemoves) {
 }
 
 TEST_F(EffectUndo, DeleteKeepsTheEffectAndItsMember) {
-  RegisterEffectClass<MemberEffect>();
   shape_->AddEffect(Alpha(1, 2));
   auto member = std::make_unique<MemberEffect>();
   member->ArchiveName = doc_.Storage()->MakeUniqueTempName(".png");
@@ -297,7 +279,6 @@ TEST_F(EffectUndo, NothingRecordedWhileLoadingOrLocked) {
 }
 
 TEST_F(Effects, EffectStringCarriesMembersOnlyWithAnArchive) {
-  RegisterEffectClass<MemberEffect>();
   FakeDocument doc;
   TdtpEffectShape shape;
   shape.SetDocument(&doc);

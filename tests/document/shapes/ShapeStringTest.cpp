@@ -65,15 +65,23 @@ class ShapeString : public ::testing::Test {
     InitializeDocumentLibrary();
     testing::RegisterTestShapes();
   }
-  // A root in the document, holding a member shape with its own member.
-  TdtpShape& AddMemberShape(TdtpShape& root, const std::string& bytes) {
-    auto s = std::make_unique<MemberShape>();
-    MemberShape& ref = *s;
-    root.AddShape(std::move(s));
+  void SetUp() override { root.SetDocument(&doc); }
+  // A member shape added to parent, with no member yet.
+  template <class Kind = MemberShape>
+  static Kind& Add(TdtpShape& parent) {
+    auto s = std::make_unique<Kind>();
+    Kind& ref = *s;
+    parent.AddShape(std::move(s));
+    return ref;
+  }
+  // The same, holding bytes in a member of its own.
+  static MemberShape& AddMemberShape(TdtpShape& parent, const std::string& bytes) {
+    MemberShape& ref = Add(parent);
     ref.Store(bytes);
     return ref;
   }
   FakeDocument doc;
+  TdtpShape root;
 };
 
 TEST_F(ShapeString, WithoutDocumentListsNoMembers) {
@@ -85,10 +93,8 @@ TEST_F(ShapeString, WithoutDocumentListsNoMembers) {
 }
 
 TEST_F(ShapeString, CarriesMembersIntoAnotherDocument) {
-  TdtpShape root;
-  root.SetDocument(&doc);
-  auto& a = static_cast<MemberShape&>(AddMemberShape(root, "first image"));
-  auto& b = static_cast<MemberShape&>(AddMemberShape(a, std::string(3000, '\x7f')));
+  auto& a = AddMemberShape(root, "first image");
+  auto& b = AddMemberShape(a, std::string(3000, '\x7f'));
   const std::string data = a.SaveToString();
   // Layout: N, then per entry name and bytes, then the XML block.
   ASSERT_EQ(data.substr(0, 4), std::string("\x02\0\0\0", 4));
@@ -96,9 +102,7 @@ TEST_F(ShapeString, CarriesMembersIntoAnotherDocument) {
   FakeDocument other;
   TdtpShape target;
   target.SetDocument(&other);
-  auto copy = std::make_unique<MemberShape>();
-  MemberShape& c = *copy;
-  target.AddShape(std::move(copy));
+  MemberShape& c = Add(target);
   other.ClearUndo();
   c.LoadFromString(data);
   EXPECT_EQ(c.ArchiveName, a.ArchiveName);
@@ -111,11 +115,9 @@ TEST_F(ShapeString, CarriesMembersIntoAnotherDocument) {
 }
 
 TEST_F(ShapeString, CopiesInOneDocumentOwnTheirMembers) {
-  TdtpShape root;
-  root.SetDocument(&doc);
-  auto& original = static_cast<MemberShape&>(AddMemberShape(root, "pixels"));
-  auto& copy1 = static_cast<MemberShape&>(AddMemberShape(root, "x"));
-  auto& copy2 = static_cast<MemberShape&>(AddMemberShape(root, "y"));
+  auto& original = AddMemberShape(root, "pixels");
+  auto& copy1 = AddMemberShape(root, "x");
+  auto& copy2 = AddMemberShape(root, "y");
   copy1.Assign(original);
   copy2.Assign(original);
   EXPECT_NE(copy1.ArchiveName, original.ArchiveName);
@@ -132,10 +134,8 @@ TEST_F(ShapeString, CopiesInOneDocumentOwnTheirMembers) {
 }
 
 TEST_F(ShapeString, AssignFromInsideItsOwnSubtree) {
-  TdtpShape root;
-  root.SetDocument(&doc);
-  auto& outer = static_cast<MemberShape&>(AddMemberShape(root, "outer"));
-  auto& inner = static_cast<MemberShape&>(AddMemberShape(outer, "inner"));
+  auto& outer = AddMemberShape(root, "outer");
+  auto& inner = AddMemberShape(outer, "inner");
   bool fired = false;
   inner.OnChange = [&](TdtpShape&) { fired = true; };
   outer.Assign(inner);  // inner is freed by the clear; its string was taken first
@@ -153,11 +153,7 @@ TEST_F(ShapeString, NeverChangesAnExistingMember) {
   Put(archive, "TMP0000001.png", "another shape's image");
   const auto before = Members(archive);
 
-  TdtpShape root;
-  root.SetDocument(&doc);
-  auto shape = std::make_unique<MemberShape>();
-  MemberShape& s = *shape;
-  root.AddShape(std::move(shape));
+  MemberShape& s = Add(root);
   s.LoadFromString(FromPython("structural"));
   auto after = Members(archive);
   for (const auto& [name, bytes] : before) EXPECT_EQ(after[name], bytes) << name;
@@ -170,16 +166,22 @@ TEST_F(ShapeString, NeverChangesAnExistingMember) {
   EXPECT_EQ(after.size(), before.size() + 5);
 }
 
+TEST_F(ShapeString, LetterCaseVariantIsTheSameMember) {
+  Put(*doc.Storage(), "TMP1234567.png", "mine");
+  MemberShape& s = Add(root);
+  s.LoadFromString(FromPython("case_variant"));
+  EXPECT_EQ(Members(*doc.Storage())["TMP1234567.png"], "mine");
+  EXPECT_EQ(doc.Storage()->StreamCount(), 2);
+  EXPECT_FALSE(doc.Storage()->GetStreamName(1) == "tmp1234567.png");
+  EXPECT_EQ(s.Bytes(), "theirs");
+}
+
 TEST_F(ShapeString, SameBytesUnderAnOwnNameAreShared) {
   Put(*doc.Storage(), "/home/user/cover.jpg", "jpeg bytes");
-  TdtpShape root;
-  root.SetDocument(&doc);
-  auto shape = std::make_unique<MemberShape>();
-  MemberShape& s = *shape;
-  root.AddShape(std::move(shape));
+  MemberShape& s = Add(root);
   s.ArchiveName = "/home/user/cover.jpg";
   const std::string data = s.SaveToString();
-  MemberShape& t = static_cast<MemberShape&>(AddMemberShape(root, "z"));
+  MemberShape& t = AddMemberShape(root, "z");
   const int count = doc.Storage()->StreamCount();
   t.LoadFromString(data);
   EXPECT_EQ(t.ArchiveName, "/home/user/cover.jpg");
@@ -188,11 +190,7 @@ TEST_F(ShapeString, SameBytesUnderAnOwnNameAreShared) {
 
 TEST_F(ShapeString, CorruptStringsRaiseAndChangeNothing) {
   Put(*doc.Storage(), "Index.xml", "index");
-  TdtpShape root;
-  root.SetDocument(&doc);
-  auto shape = std::make_unique<MemberShape>();
-  MemberShape& s = *shape;
-  root.AddShape(std::move(shape));
+  MemberShape& s = Add(root);
   const auto before = Members(*doc.Storage());
   for (const char* name : {"negative_count", "huge_count", "negative_name", "huge_name",
                            "data_past_end", "negative_data", "negative_xml", "xml_past_end",
@@ -214,11 +212,7 @@ TEST_F(ShapeString, CorruptStringsRaiseAndChangeNothing) {
 }
 
 TEST_F(ShapeString, FailedLoadLeavesNoOrphans) {
-  TdtpShape root;
-  root.SetDocument(&doc);
-  auto shape = std::make_unique<FailingShape>();
-  FailingShape& s = *shape;
-  root.AddShape(std::move(shape));
+  FailingShape& s = Add<FailingShape>(root);
   const auto before = Members(*doc.Storage());
   EXPECT_EQ(test::ErrorOf([&] { s.LoadFromString(FromPython("valid")); }), "Broken shape");
   EXPECT_EQ(Members(*doc.Storage()), before);

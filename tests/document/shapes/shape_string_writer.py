@@ -37,6 +37,9 @@ CASES = {
                           entry(b'Page0001.xml', b'<page/>'), entry(b'Thumb0001.bmp', b'BM'),
                           entry(b'Fonts.dat', b'fonts'), entry(b'', b'nameless'),
                           entry(b'TMP0000001.png', PNG)]),
+    # A letter-case variant of a member the document holds.
+    'case_variant': string([entry(b'tmp1234567.png', b'theirs')],
+                           XML.replace(b'TMP0000001.png', b'tmp1234567.png')),
 }
 
 for name, data in CASES.items():
