@@ -103,14 +103,23 @@ void Target(kdl::TBitmap32& b, double dpm) {
   b.Clear(0);
 }
 
-void PaintScene(benchmark::State& state, double dpm, bool warm, bool uprightOnly) {
+// Every cache stale, bitmaps kept: what a repaint after edits costs.
+void Invalidate(kdl::TdtpShape& s) {
+  s.SetCacheScale(0);
+  for (int i = 0; i < s.GetShapeCount(); ++i) Invalidate(*s.GetShape(i));
+}
+
+enum TTemperature { tCold, tStale, tWarm };
+
+void PaintScene(benchmark::State& state, double dpm, TTemperature temperature, bool uprightOnly) {
   Scene scene(uprightOnly);
   kdl::TBitmap32 target;
   Target(target, dpm);
   const kdl::TdtpPaintInfo info = Info(dpm);
   scene.page.Paint(target, {0, 0, kPageW, kPageH}, false, info);
   for (auto _ : state) {
-    if (!warm) scene.page.ClearCaches();
+    if (temperature == tCold) scene.page.ClearCaches();
+    if (temperature == tStale) Invalidate(scene.page);
     target.Clear(0);
     scene.page.Paint(target, {0, 0, kPageW, kPageH}, false, info);
     benchmark::DoNotOptimize(target.Bits());
@@ -119,10 +128,11 @@ void PaintScene(benchmark::State& state, double dpm, bool warm, bool uprightOnly
   state.counters["pixels"] = static_cast<double>(target.Width()) * target.Height();
 }
 
-void BM_Scene600Cold(benchmark::State& state) { PaintScene(state, kDpm600, false, false); }
-void BM_Scene600Warm(benchmark::State& state) { PaintScene(state, kDpm600, true, false); }
-void BM_Scene150Warm(benchmark::State& state) { PaintScene(state, kDpm150, true, false); }
-void BM_Upright600(benchmark::State& state) { PaintScene(state, kDpm600, true, true); }
+void BM_Scene600Cold(benchmark::State& state) { PaintScene(state, kDpm600, tCold, false); }
+void BM_Scene600Stale(benchmark::State& state) { PaintScene(state, kDpm600, tStale, false); }
+void BM_Scene600Warm(benchmark::State& state) { PaintScene(state, kDpm600, tWarm, false); }
+void BM_Scene150Warm(benchmark::State& state) { PaintScene(state, kDpm150, tWarm, false); }
+void BM_Upright600(benchmark::State& state) { PaintScene(state, kDpm600, tWarm, true); }
 
 // ---- Our rasteriser and sampler alone ------------------------------------------
 
@@ -226,6 +236,7 @@ BENCHMARK(BM_CairoUpright600)->Unit(benchmark::kMillisecond);
 #endif
 
 BENCHMARK(BM_Scene600Cold)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Scene600Stale)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RasterAlone600)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Scene600Warm)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Scene150Warm)->Unit(benchmark::kMillisecond);
