@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "document/effects/Effect.h"
 #include "document/resources/RasterFormats.h"
 #include "document/resources/Resource.h"
 #include "document/resources/ResourceThread.h"
@@ -18,6 +19,7 @@ void InitializeDocumentLibrary() {
     RegisterRasterFormats();
     SetDocumentLibraryXmlDefaults();
     RegisterShapeClasses();
+    RegisterEffectClasses();
     RegisterResourceClasses();
     ResourceThread().Start();
   });

@@ -21,6 +21,12 @@ namespace kdl {
 // steps must hold n + 1 entries; n <= 0 writes steps[0] = delta only.
 void DistributeSteps(std::int32_t delta, std::int32_t n, std::int32_t* steps);
 
+// The source read of the map sampler, at 24.8 coordinates: bilinear with
+// linear weights and one rounding, so that an even area reads back exactly
+// and a half-way position lies half-way; positions of 0 or less, or of the
+// last row or column or beyond, give the outer colour.
+TColor32 SampleBilinear256(const TBitmap32& source, std::int32_t x, std::int32_t y);
+
 class TdtpSampler {
  public:
   TdtpSampler() = default;

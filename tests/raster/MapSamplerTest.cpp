@@ -268,7 +268,7 @@ TEST(MapSampler, StepsFollowTheExactInverse) {
       bool found = false;
       for (long px = std::lround(std::floor(sx - 2)) + 1; px < sx + 2 && !found; ++px)
         for (long py = std::lround(std::floor(sy - 2)) + 1; py < sy + 2 && !found; ++py)
-          found = src.GetPixelTS256(static_cast<std::int32_t>(px), static_cast<std::int32_t>(py)) == span[i];
+          found = SampleBilinear256(src, static_cast<std::int32_t>(px), static_cast<std::int32_t>(py)) == span[i];
       ASSERT_TRUE(found) << "trial " << trial << " pixel " << i;
     }
   }
@@ -307,6 +307,32 @@ TEST(MapSampler, RenderBoundsAndMasterAlpha) {
   EXPECT_EQ(s.dst.GetPixel(0, 4), 0xFF00FF00u);
   EXPECT_EQ(s.dst.GetPixel(9, 4), 0xFF00FF00u);
   EXPECT_EQ(s.dst.GetPixel(4, 4), 0xFFFF0000u);
+}
+
+}  // namespace
+}  // namespace kdl
+
+namespace kdl {
+namespace {
+
+// An even area reads back exactly at any position, and the read between
+// two pixels moves linearly from one to the other.
+TEST(MapSampler, SourceReadIsExactAndLinear) {
+  TBitmap32 src;
+  src.SetSize(4, 4);
+  src.Clear(0xFFFF8020u);
+  for (std::int32_t x = 1; x < 3 * 256; x += 37)
+    for (std::int32_t y = 1; y < 3 * 256; y += 41) ASSERT_EQ(SampleBilinear256(src, x, y), 0xFFFF8020u);
+  src.SetPixel(2, 1, 0x00000000u);
+  src.SetPixel(2, 2, 0x00000000u);
+  for (std::int32_t f = 0; f < 256; f += 16) {
+    const TColor32 c = SampleBilinear256(src, 256 + f, 256 + 64);
+    const double want = 255.0 * (256 - f) / 256;
+    EXPECT_NEAR(static_cast<double>(c >> 24), want, 0.5) << f;
+  }
+  src.SetOuterColor(0x12345678u);
+  EXPECT_EQ(SampleBilinear256(src, 0, 300), 0x12345678u);
+  EXPECT_EQ(SampleBilinear256(src, 3 * 256, 300), 0x12345678u);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "document/shapes/DocumentServices.h"
 #include "foundation/Storage.h"
 #include "platform/Exception.h"
+#include "raster/Bitmap32.h"
 
 namespace kdl {
 

@@ -13,10 +13,15 @@
 #include <string_view>
 #include <vector>
 
+#include "raster/AffineTransform.h"
 #include "raster/Types.h"
 
 namespace kdl {
 
+class TBitmap32;
+class TCanvas;
+struct TdtpPaintInfo;
+enum TDeviceType : std::uint8_t;
 class TdtpCommand;
 class TdtpDocumentServices;
 class TqxStorage;
@@ -235,6 +240,43 @@ class TdtpShape {
   TNotifyEvent OnEditDone;
   TNotifyEvent OnBoundsChange;
 
+  // ---- Rendering (ShapeRender.cpp) ------------------------------------------------------
+  // Draws the shape and its subtree into target, which shows viewRect (mm of
+  // the parent's space, or of the shape's own with localOnly) stretched over
+  // its whole size.
+  void Paint(TBitmap32& target, const TFloatRect& viewRect, bool localOnly,
+             const TdtpPaintInfo& info);
+  // The shape's own content and its visible children; view in local mm.
+  void RenderContent(TBitmap32& target, const TFloatRect& localView, const TdtpPaintInfo& info);
+  void PaintCached(TBitmap32& target, const TFloatRect& viewRect, bool localOnly,
+                   const TdtpPaintInfo& info);
+  // Renders the cache at info.RenderScale (lowered to fit the cache cap);
+  // false, with no cache, when the frame or scale gives nothing to draw.
+  bool PrepareCache(const TdtpPaintInfo& info);
+  // Local mm to target pixels, set before each Paint32.
+  const TAffineMatrix& PaintTransform() const { return paintTransform_; }
+  void SetPaintTransform(const TAffineMatrix& value) { paintTransform_ = value; }
+  virtual void Paint32(TBitmap32& /*bitmap*/, const TdtpPaintInfo& /*info*/) {}
+  virtual bool NeedsCanvas() const { return false; }
+  virtual void PaintCanvas(TCanvas& /*canvas*/, const TdtpPaintInfo& /*info*/) {}
+  virtual void PaintAfterShapes(TBitmap32& /*bitmap*/, const TdtpPaintInfo& /*info*/) {}
+  // Screen-only decorations; rect is the local view.
+  virtual void PaintOverlay(TBitmap32& /*bitmap*/, const TFloatRect& /*rect*/) {}
+  // Changes a finished cache: mirror, then flip.
+  virtual void PostProcess(TBitmap32& bitmap, const TdtpPaintInfo& info);
+  virtual bool NeedsPostProcess() const;
+  virtual bool NeedsCache() const;
+  bool IsCacheValid() const;
+  virtual void ClearCache();
+  // This shape's cache and every descendant's.
+  virtual void ClearCaches();
+  // The cache bitmap; nil when there is none.
+  TBitmap32* Cache() const { return cache_.get(); }
+  // width x height pixels plus border on each side; nil for an empty size
+  // or frame. The caller owns the bitmap.
+  std::unique_ptr<TBitmap32> RenderThumbnail(std::int32_t width, std::int32_t height,
+                                             TDeviceType device, std::int32_t border);
+
   // ---- Children -------------------------------------------------------------------
   virtual int GetShapeCount() const { return static_cast<int>(children_.size()); }
   // Nil out of range.
@@ -295,6 +337,9 @@ class TdtpShape {
   virtual bool ExecuteCommand(const TdtpCommand& command);
 
  protected:
+  // Records are made for undo now (a document, not loading, undo on or
+  // being replayed).
+  bool RecordsUndo() const;
   // The kind's children survive ClearShapes when Fixed; readers reuse them.
   const std::vector<std::unique_ptr<TdtpShape>>& Children() const { return children_; }
 
@@ -313,7 +358,6 @@ class TdtpShape {
   };
   static int loadDepth_;
 
-  bool RecordsUndo() const;
   // Keeps the angle in [0, 360), then caches its cosine and sine.
   void StoreAngle(float angle);
   void CacheAngle();
@@ -370,6 +414,14 @@ class TdtpShape {
   float docLeft_ = 0;
   float docTop_ = 0;
   std::string name_;
+  // Render cache: the bitmap, the scale asked for when it was built (a
+  // capped cache has a lower CacheScale), its pixel origin and the paint
+  // transform.
+  std::unique_ptr<TBitmap32> cache_;
+  float cacheAskedScale_ = 0;
+  double cacheOriginX_ = 0;
+  double cacheOriginY_ = 0;
+  TAffineMatrix paintTransform_;
 };
 
 }  // namespace kdl

@@ -1,5 +1,7 @@
 #include "document/shapes/ShapeRegistry.h"
 
+#include "document/shapes/GroupShape.h"
+
 namespace kdl {
 
 namespace {
@@ -30,6 +32,10 @@ std::unique_ptr<TdtpShape> CreateShape(const std::string& name) { return GetShap
 
 const std::vector<TShapeClassHolder>& ShapeClasses() { return Holders(); }
 
-void RegisterShapeClasses() { RegisterShapeClass<TdtpShape>(); }
+void RegisterShapeClasses() {
+  RegisterShapeClass<TdtpShape>();
+  RegisterShapeClass<TdtpEffectShape>();
+  RegisterShapeClass<TdtpGroupShape>();
+}
 
 }  // namespace kdl

@@ -5,12 +5,14 @@
 // already is ever changed.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string_view>
 #include <utility>
 
 #include "document/shapes/DocumentServices.h"
 #include "document/shapes/Shape.h"
+#include "document/shapes/ShapeString.h"
 #include "document/shapes/ShapeValues.h"
 #include "foundation/BrenlowXml.h"
 #include "foundation/Storage.h"
@@ -154,11 +156,8 @@ struct TEntry {
 
 }  // namespace
 
-std::string TdtpShape::SaveToString() {
-  TqxStorage* storage = GetStorage();
-  std::vector<std::string> names;
-  if (storage) GetResourceNames(names);
-
+std::string WriteStoredString(TqxStorage* storage, const std::vector<std::string>& names,
+                              const char* root, const std::function<void(TXmlNode*)>& save) {
   std::vector<std::int64_t> sizes;
   std::size_t total = 8;
   for (const std::string& name : names) {
@@ -179,8 +178,8 @@ std::string TdtpShape::SaveToString() {
     }
   }
 
-  TBrenlowXml xml("shape");
-  SaveToXml(xml.Root());
+  TBrenlowXml xml(root);
+  save(xml.Root());
   const std::size_t lengthAt = out.size();
   AppendInt(out, 0);
   {
@@ -193,9 +192,8 @@ std::string TdtpShape::SaveToString() {
   return out;
 }
 
-void TdtpShape::LoadFromString(std::string_view data) {
-  if (data.empty()) return;
-
+void ReadStoredString(std::string_view data, TqxStorage* storage, const char* root,
+                      const std::function<void(TXmlNode*)>& load) {
   // 1. Read and check the whole string before anything changes.
   TViewStream in(data);
   std::vector<TEntry> entries;
@@ -213,7 +211,7 @@ void TdtpShape::LoadFromString(std::string_view data) {
     }
     TViewStream xmlBytes(in.Take(TakeInt(in)));
     xml.LoadFromStream(xmlBytes);
-    if (!xml.Root() || xml.Root()->Name() != "shape") throw EShapeDataError(kInvalidShapeData);
+    if (!xml.Root() || (root && xml.Root()->Name() != root)) throw EShapeDataError(kInvalidShapeData);
   } catch (const EShapeDataError&) {
     throw;
   } catch (const std::exception&) {
@@ -223,7 +221,6 @@ void TdtpShape::LoadFromString(std::string_view data) {
   // 2. Members: an existing one is never changed. A structural name, an
   // existing temporary name (a copy must not share its original's member)
   // or an existing name with other bytes is stored under a fresh name.
-  TqxStorage* storage = GetStorage();
   std::vector<std::string> written;
   std::vector<std::pair<std::string, std::string>> renamed;
   std::set<std::string> seen;
@@ -252,14 +249,29 @@ void TdtpShape::LoadFromString(std::string_view data) {
       if (!renamed.empty()) RenameArchiveNames(*xml.Root(), renamed);
     }
 
-    // 3. The shape itself; reading records nothing for undo.
-    TLoadScope loading(*this);
-    LoadFromXml(xml.Root());
-    Loaded();
+    // 3. The object itself.
+    load(xml.Root());
   } catch (...) {
     if (storage) rollBack();
     throw;
   }
+}
+
+std::string TdtpShape::SaveToString() {
+  TqxStorage* storage = GetStorage();
+  std::vector<std::string> names;
+  if (storage) GetResourceNames(names);
+  return WriteStoredString(storage, names, "shape", [this](TXmlNode* root) { SaveToXml(root); });
+}
+
+void TdtpShape::LoadFromString(std::string_view data) {
+  if (data.empty()) return;
+  ReadStoredString(data, GetStorage(), "shape", [this](TXmlNode* root) {
+    // Reading records nothing for undo.
+    TLoadScope loading(*this);
+    LoadFromXml(root);
+    Loaded();
+  });
   // Margins are not in the XML.
   UpdateAll();
 }

@@ -19,7 +19,6 @@ class QString;
 
 namespace kdl {
 
-
 struct TSize {
   std::int32_t cx = 0;
   std::int32_t cy = 0;

@@ -4,9 +4,11 @@
 #include <random>
 
 #include "FakeDocument.h"
+#include "RenderTestShapes.h"
 #include "TestShapes.h"
 #include "document/Startup.h"
 #include "document/shapes/Command.h"
+#include "document/shapes/GroupShape.h"
 #include "foundation/BrenlowXml.h"
 
 namespace kdl {
@@ -20,6 +22,7 @@ class ShapeUndo : public ::testing::Test {
   static void SetUpTestSuite() {
     InitializeDocumentLibrary();
     testing::RegisterTestShapes();
+    testing::RegisterRenderTestClasses();
   }
   void SetUp() override { root.SetDocument(&doc); }
 
@@ -142,8 +145,11 @@ TEST_F(ShapeUndo, RandomOperationsUndoneInReverse) {
   std::uniform_real_distribution<float> pos(-30, 30), size(0.5f, 40), angle(-400, 400);
   int nextBytes = 0;
   auto newShape = [&]() -> std::unique_ptr<TdtpShape> {
-    if (pick(2)) return std::make_unique<TdtpShape>();
-    return std::make_unique<MemberShape>();
+    switch (pick(3)) {
+      case 0: return std::make_unique<TdtpShape>();
+      case 1: return std::make_unique<MemberShape>();
+      default: return std::make_unique<TdtpGroupShape>();
+    }
   };
   auto fill = [&](TdtpShape& s) {
     if (auto* m = dynamic_cast<MemberShape*>(&s))
@@ -165,13 +171,17 @@ TEST_F(ShapeUndo, RandomOperationsUndoneInReverse) {
   doc.ClearUndo();
 
   std::vector<State> states;
-  for (int step = 0; step < 60; ++step) {
+  for (int step = 0; step < 120; ++step) {
     states.push_back(Snapshot());
     std::vector<TdtpShape*> all;
     AllShapes(root, all);
     TdtpShape& s = *all[static_cast<std::size_t>(pick(static_cast<int>(all.size())))];
     doc.BeginUndo();
-    switch (pick(7)) {
+    auto* effects = dynamic_cast<TdtpEffectShape*>(&s);
+    TdtpEffect* effect = effects && effects->EffectCount() > 0
+                             ? effects->GetEffect(pick(effects->EffectCount()))
+                             : nullptr;
+    switch (pick(effects ? 11 : 7)) {
       case 0: s.SetDocBounds(pos(rng), pos(rng), size(rng), size(rng)); break;
       case 1: s.SetDocAngle(angle(rng)); break;
       case 2: s.SetMasterAlpha(pick(256)); break;
@@ -193,6 +203,33 @@ TEST_F(ShapeUndo, RandomOperationsUndoneInReverse) {
       }
       case 6:
         if (s.GetShapeCount() > 0) s.DeleteShape(pick(s.GetShapeCount()));
+        break;
+      case 7: {
+        // Half of them keep an archive member.
+        std::unique_ptr<TdtpEffect> e = std::make_unique<TdtpEffect>();
+        if (pick(2)) {
+          auto m = std::make_unique<testing::MemberEffect>();
+          m->ArchiveName = doc.Storage()->MakeUniqueTempName(".png");
+          TMemoryStream bytes;
+          const std::string text = "mask " + std::to_string(nextBytes++);
+          bytes.WriteBuffer(text.data(), static_cast<std::int64_t>(text.size()));
+          doc.Storage()->WriteStream(m->ArchiveName, bytes);
+          e = std::move(m);
+        }
+        if (pick(2))
+          effects->AddEffect(std::move(e));
+        else
+          effects->InsertEffect(pick(effects->EffectCount() + 1), std::move(e));
+        break;
+      }
+      case 8:
+        if (effect) effects->DeleteEffect(effect->GetIndex());
+        break;
+      case 9:
+        if (effect) effect->SetEnabled(!effect->Enabled());
+        break;
+      case 10:
+        if (effect) effect->SetSource(pick(effects->EffectCount() + 2) - 2);
         break;
     }
     doc.EndUndo();

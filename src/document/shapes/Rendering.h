@@ -1,0 +1,44 @@
+// What one paint of a shape tree carries down the tree, and the routines
+// around the render caches.
+#pragma once
+
+#include <cstdint>
+
+#include "raster/Bitmap32.h"
+#include "raster/Types.h"
+
+namespace kdl {
+
+// Overlays are drawn only for the screen.
+enum TDeviceType : std::uint8_t { dtScreen = 0, dtPrinter = 1, dtTransparent = 2 };
+
+struct TdtpPaintInfo {
+  TDeviceType Device = dtScreen;
+  // A new cache is cleared to it; also the cache's outer colour.
+  TColor32 BackColor = 0;
+  // Pixels per mm of the target being drawn (a cache's own while drawing
+  // into it).
+  float Scale = 1;
+  // Pixels per mm wanted for caches.
+  float RenderScale = 1;
+  TStretchFilter StretchFilter = sfLinear;
+  // Free each cache once it has been drawn.
+  bool FreeCache = false;
+  // Re-render a cache whose scale is above RenderScale too.
+  bool ExactScale = false;
+};
+
+// The most pixels one render cache may have. A larger request is rendered
+// at a lower scale: a metre-wide shape at 600 dpi would need hundreds of
+// megapixels.
+inline constexpr std::int64_t kRenderCacheMaxPixels = std::int64_t{64} << 20;
+
+// The platform cursor shown while a cache is rendered.
+inline constexpr std::int32_t kAppStartCursor = -19;
+
+// After drawing through a device that writes alpha 0: every pixel with
+// alpha 0 becomes opaque with its colour kept, every other one becomes
+// color.
+void RestoreGdiAlpha(TBitmap32& bitmap, TColor32 color);
+
+}  // namespace kdl

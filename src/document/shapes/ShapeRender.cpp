@@ -1,0 +1,267 @@
+// How a shape tree draws itself: straight into the target through the paint
+// transform, or, when turned, translucent, mirrored, flipped or carrying an
+// effect, upright into its own cache first and from there through the map
+// sampler into the target.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "document/shapes/DocumentServices.h"
+#include "document/shapes/Rendering.h"
+#include "document/shapes/Shape.h"
+#include "raster/MapSampler.h"
+#include "raster/Utilities.h"
+
+namespace kdl {
+
+namespace {
+
+// Pixels of a cache at Scale: local (0, 0) lies at the corner of pixel
+// (LeftPx, TopPx).
+struct TCacheLayout {
+  double Scale = 0;
+  double LeftPx = 0;
+  double TopPx = 0;
+  double RightPx = 0;
+  double BottomPx = 0;
+  std::int32_t Width() const { return static_cast<std::int32_t>(LeftPx + RightPx); }
+  std::int32_t Height() const { return static_cast<std::int32_t>(TopPx + BottomPx); }
+};
+
+bool Finite(float v) { return std::isfinite(v); }
+
+// The layout for scale, lowered until the cache fits kRenderCacheMaxPixels.
+// Every side keeps at least one pixel of border: the sampler reads its
+// source's outermost pixels as the outer colour. False when the frame or
+// the scale gives nothing to draw.
+bool ComputeLayout(double width, double height, double left, double top, double right,
+                   double bottom, double scale, TCacheLayout& out) {
+  if (!(std::isfinite(width) && std::isfinite(height) && width > 0 && height > 0)) return false;
+  if (!(std::isfinite(left) && std::isfinite(top) && std::isfinite(right) && std::isfinite(bottom)))
+    return false;
+  if (!(std::isfinite(scale) && scale > 0)) return false;
+  constexpr double kCap = static_cast<double>(kRenderCacheMaxPixels);
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    TCacheLayout l;
+    l.Scale = scale;
+    l.LeftPx = std::max(std::ceil(left * scale), 1.0);
+    l.TopPx = std::max(std::ceil(top * scale), 1.0);
+    l.RightPx = std::max(std::ceil((width + right) * scale), std::ceil(width * scale) + 1);
+    l.BottomPx = std::max(std::ceil((height + bottom) * scale), std::ceil(height * scale) + 1);
+    const double w = l.LeftPx + l.RightPx, h = l.TopPx + l.BottomPx;
+    const double pixels = w * h;
+    if (std::isfinite(pixels) && pixels <= kCap) {
+      out = l;
+      return true;
+    }
+    // Area goes with the square of the scale; the factor below 1 makes up
+    // for the borders and the rounding up.
+    const double factor = std::isfinite(pixels) ? std::sqrt(kCap / pixels) * 0.999 : 1e-3;
+    scale *= std::min(factor, 0.99);
+    if (!(scale > 0)) return false;
+  }
+  return false;
+}
+
+bool IsUsableView(const TFloatRect& r) {
+  return Finite(r.Left) && Finite(r.Top) && Finite(r.Right) && Finite(r.Bottom) &&
+         r.Right > r.Left && r.Bottom > r.Top;
+}
+
+bool Intersect(const TFloatRect& a, const TFloatRect& b) {
+  return a.Left <= b.Right && b.Left <= a.Right && a.Top <= b.Bottom && b.Top <= a.Bottom;
+}
+
+}  // namespace
+
+void RestoreGdiAlpha(TBitmap32& bitmap, TColor32 color) {
+  TColor32* p = bitmap.Bits();
+  const std::int64_t n = std::int64_t{bitmap.Width()} * bitmap.Height();
+  for (std::int64_t i = 0; i < n; ++i) p[i] = p[i] < 0x01000000u ? p[i] | 0xFF000000u : color;
+}
+
+void TdtpShape::Paint(TBitmap32& target, const TFloatRect& viewRect, bool localOnly,
+                      const TdtpPaintInfo& info) {
+  // An empty view or target would make a singular transform.
+  if (target.Empty() || !IsUsableView(viewRect)) return;
+
+  // 1-2. Shapes whose bounds miss the view cost nothing.
+  const TFloatRect r = localOnly ? TFloatRect{-marginLeft_, -marginTop_, docWidth_ + marginRight_,
+                                              docHeight_ + marginBottom_}
+                                 : GetDocBounds(true);
+  if (!Intersect(r, viewRect)) return;
+
+  // 3. Cached path.
+  if (NeedsCache()) {
+    PaintCached(target, viewRect, localOnly, info);
+    return;
+  }
+
+  // 4. Direct path; the shape is upright here.
+  ClearCache();
+  TFloatRect local = viewRect;
+  if (!localOnly) {
+    const TFloatPoint tl = ParentToLocal({viewRect.Left, viewRect.Top});
+    const TFloatPoint br = ParentToLocal({viewRect.Right, viewRect.Bottom});
+    local = {tl.X, tl.Y, br.X, br.Y};
+  }
+  RenderContent(target, local, info);
+  if (info.Device == dtScreen) PaintOverlay(target, local);
+}
+
+void TdtpShape::RenderContent(TBitmap32& target, const TFloatRect& localView,
+                              const TdtpPaintInfo& info) {
+  target.SetCombineMode(cmMerge);
+  target.SetDrawMode(dmBlend);
+  target.SetStretchFilter(info.StretchFilter);
+  if (target.Empty() || !IsUsableView(localView)) return;
+
+  TdtpAffineTransform m;
+  m.Translate(-static_cast<double>(localView.Left), -static_cast<double>(localView.Top));
+  m.Scale(target.Width() / (static_cast<double>(localView.Right) - localView.Left),
+          target.Height() / (static_cast<double>(localView.Bottom) - localView.Top));
+  SetPaintTransform(m.Matrix());
+  Paint32(target, info);
+
+  // Qt writes real alpha, so drawn pixels come out as drawn without the
+  // alpha inversion that a device writing alpha 0 would need.
+  if (NeedsCanvas()) {
+    const bool hadCanvas = target.CanvasAllocated();
+    PaintCanvas(target.Canvas(), info);
+    if (!hadCanvas) target.DeleteCanvas();
+  }
+
+  for (const auto& child : children_)
+    if (child->Visible()) child->Paint(target, localView, false, info);
+  PaintAfterShapes(target, info);
+}
+
+void TdtpShape::PaintCached(TBitmap32& target, const TFloatRect& viewRect, bool localOnly,
+                            const TdtpPaintInfo& info) {
+  if (target.Empty() || !IsUsableView(viewRect)) return;
+
+  // 1-2. A capped cache counts as built at the scale it was asked for.
+  const bool usable = IsCacheValid() && !(info.RenderScale > cacheAskedScale_) &&
+                      !(info.RenderScale < cacheAskedScale_ && info.ExactScale);
+  if (!usable && !PrepareCache(info)) return;
+
+  // 3.
+  cache_->SetMasterAlpha(static_cast<std::uint32_t>(std::clamp(masterAlpha_, 0, 255)));
+
+  // 4. The sampler reads cache pixel i at position i, its centre, which
+  // lies half a pixel past the pixel's corner.
+  const double s = cacheScale_;
+  TdtpAffineTransform t;
+  t.Translate(0.5 - cacheOriginX_, 0.5 - cacheOriginY_);
+  t.Scale(1 / s, 1 / s);
+  if (!localOnly) {
+    t.Rotate(-static_cast<double>(docAngle_), 0, 0);
+    t.Translate(docLeft_, docTop_);
+  }
+  t.Translate(-static_cast<double>(viewRect.Left), -static_cast<double>(viewRect.Top));
+  t.Scale(target.Width() / (static_cast<double>(viewRect.Right) - viewRect.Left),
+          target.Height() / (static_cast<double>(viewRect.Bottom) - viewRect.Top));
+
+  // 5.
+  TdtpMapSampler sampler;
+  sampler.SetTarget(&target);
+  sampler.SetClipRect(target.BoundsRect());
+  sampler.SetSource(cache_.get());
+  sampler.SetTransform(&t);
+  sampler.Render({0, 0, static_cast<float>(cache_->Width()), static_cast<float>(cache_->Height())});
+
+  // 6.
+  if (info.FreeCache) ClearCache();
+}
+
+bool TdtpShape::PrepareCache(const TdtpPaintInfo& info) {
+  if (document_) document_->SetCursorShape(kAppStartCursor);
+  TCacheLayout l;
+  if (!ComputeLayout(docWidth_, docHeight_, marginLeft_, marginTop_, marginRight_, marginBottom_,
+                     info.RenderScale, l)) {
+    ClearCache();
+    return false;
+  }
+  if (!cache_) cache_ = std::make_unique<TBitmap32>();
+  cache_->SetSize(l.Width(), l.Height());
+  cache_->Clear(info.BackColor);
+  cache_->SetOuterColor(info.BackColor);
+  cache_->SetCombineMode(cmMerge);
+  cache_->SetDrawMode(dmBlend);
+  cache_->SetStretchFilter(info.StretchFilter);
+  cacheScale_ = static_cast<float>(l.Scale);
+  cacheAskedScale_ = info.RenderScale;
+
+  TdtpPaintInfo copy = info;
+  copy.Scale = cacheScale_;
+  const TFloatRect local{static_cast<float>(-l.LeftPx / l.Scale), static_cast<float>(-l.TopPx / l.Scale),
+                         static_cast<float>(l.RightPx / l.Scale),
+                         static_cast<float>(l.BottomPx / l.Scale)};
+  RenderContent(*cache_, local, copy);
+  PostProcess(*cache_, copy);
+  if (info.Device == dtScreen) PaintOverlay(*cache_, local);
+
+  // Mirroring turns the cache about its own centre; the frame's corner then
+  // lies as far from the far edge as it lay from the near one.
+  cacheOriginX_ = mirrored_ ? l.RightPx - docWidth_ * l.Scale : l.LeftPx;
+  cacheOriginY_ = flipped_ ? l.BottomPx - docHeight_ * l.Scale : l.TopPx;
+  return true;
+}
+
+void TdtpShape::PostProcess(TBitmap32& bitmap, const TdtpPaintInfo& /*info*/) {
+  if (mirrored_) MirrorHorizontal(&bitmap);
+  if (flipped_) MirrorVertical(&bitmap);
+}
+
+bool TdtpShape::NeedsPostProcess() const { return mirrored_ || flipped_; }
+
+bool TdtpShape::NeedsCache() const {
+  return forceCache_ || docAngle_ != 0 || masterAlpha_ != 255 || NeedsPostProcess();
+}
+
+bool TdtpShape::IsCacheValid() const { return cache_ && cacheScale_ > 0; }
+
+void TdtpShape::ClearCache() {
+  cache_.reset();
+  cacheScale_ = 0;
+  cacheAskedScale_ = 0;
+}
+
+void TdtpShape::ClearCaches() {
+  ClearCache();
+  for (const auto& child : children_) child->ClearCaches();
+}
+
+std::unique_ptr<TBitmap32> TdtpShape::RenderThumbnail(std::int32_t width, std::int32_t height,
+                                                      TDeviceType device, std::int32_t border) {
+  // 1. Sizes in 64 bits; a frame without area has no scale.
+  if (width <= 0 || height <= 0 || border < 0) return nullptr;
+  if (!(Finite(docWidth_) && Finite(docHeight_) && docWidth_ > 0 && docHeight_ > 0)) return nullptr;
+  const std::int64_t w = std::int64_t{width} + 2 * std::int64_t{border};
+  const std::int64_t h = std::int64_t{height} + 2 * std::int64_t{border};
+  if (w > std::numeric_limits<std::int32_t>::max() || h > std::numeric_limits<std::int32_t>::max() ||
+      w * h > kMaxBitmapPixels)
+    return nullptr;
+
+  // 2.
+  auto bitmap = std::make_unique<TBitmap32>();
+  bitmap->SetSize(static_cast<std::int32_t>(w), static_cast<std::int32_t>(h));
+  bitmap->Clear(0);
+
+  // 3-5.
+  const double d = std::min(static_cast<double>(height) / docHeight_,
+                            static_cast<double>(width) / docWidth_);
+  const double e = border / d;
+  const TFloatRect view{static_cast<float>(-e), static_cast<float>(-e),
+                        static_cast<float>(docWidth_ + e), static_cast<float>(docHeight_ + e)};
+  TdtpPaintInfo info;
+  info.Device = device;
+  info.BackColor = 0;
+  info.Scale = static_cast<float>(d);
+  info.RenderScale = static_cast<float>(d);
+  info.StretchFilter = sfLinear;
+  Paint(*bitmap, view, true, info);
+  return bitmap;
+}
+
+}  // namespace kdl
