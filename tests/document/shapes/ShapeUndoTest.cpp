@@ -108,13 +108,14 @@ TEST_F(ShapeUndo, DeletedSubtreeComesBackWithItsIds) {
   root.AddShape(std::move(group));
   auto& member = static_cast<MemberShape&>(*g.GetShape(0)->GetShape(0));
   member.Store("image bytes");
+  const std::string memberName = member.ArchiveName;  // the shape goes before we look
   doc.ClearUndo();
   const State before = Snapshot();
   // An older record names the grandchild; then its grandparent goes.
   member.SetDocWidth(7);
   const State changed = Snapshot();
   root.DeleteShape(0);
-  EXPECT_FALSE(doc.Storage()->StreamExists(member.ArchiveName));  // went with the shape
+  EXPECT_FALSE(doc.Storage()->StreamExists(memberName));  // went with the shape
   doc.Undo(root);
   EXPECT_EQ(Snapshot(), changed);
   doc.Undo(root);  // still finds the re-created grandchild by its ID
