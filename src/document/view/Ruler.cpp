@@ -7,7 +7,6 @@
 #include <cmath>
 
 #include "platform/qt/ErrorDisplay.h"
-#include "raster/RangeBars.h"
 
 namespace kdl {
 namespace {
@@ -53,7 +52,7 @@ TKdBaseRuler::TKdBaseRuler(QWidget* parent) : QWidget(parent) {
   };
 }
 
-TKdBaseRuler::~TKdBaseRuler() { font_.OnChange = nullptr; }
+TKdBaseRuler::~TKdBaseRuler() = default;
 
 void TKdBaseRuler::SetFlat(bool value) {
   if (flat_ == value) return;

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "platform/qt/Font.h"
+#include "raster/RangeBars.h"
 #include "raster/Types.h"
 
 class QPainter;
@@ -58,7 +59,7 @@ class TKdBaseRuler : public QWidget {
 
  private:
   bool flat_ = false;
-  TColor color_ = clSystemColor | 15;
+  TColor color_ = clBtnFace;
   TColor scaleColor_ = clWindow;
   TColor tickColor_ = clWindowText;
   TFont font_;

@@ -49,6 +49,8 @@ TVirtScrollBox::TVirtScrollBox(QWidget* parent) : QAbstractScrollArea(parent) {
     bar->setTracking(thumbTracking_);
   }
   resize(150, 250);
+  // Qt's bars start with a range of their own.
+  SetBars();
 }
 
 TVirtScrollBox::~TVirtScrollBox() = default;

@@ -37,8 +37,10 @@ class TestBox : public TVirtScrollBox {
 
 class VirtScrollBoxTest : public ::testing::Test {
  protected:
+  // The box is a member: the application must come before the fixture.
+  static void SetUpTestSuite() { test::EnsureApplication(); }
+
   void SetUp() override {
-    test::EnsureApplication();
     SetErrorDisplay([this](const std::string& m) { errors.push_back(m); });
     box.resize(300, 200);
     box.show();
