@@ -1,7 +1,9 @@
-// The numbered screen cursors of the controls, shown as Qt cursor shapes on
-// the widget under the pointer (never as an application override).
+// The numbered screen cursors of the controls, shown as Qt cursor shapes or
+// as our own drawings on the widget under the pointer (never as an
+// application override).
 #pragma once
 
+class QCursor;
 class QWidget;
 
 namespace kdl {
@@ -18,10 +20,27 @@ inline constexpr TCursor crSizeNWSE = -8;
 inline constexpr TCursor crSizeWE = -9;
 inline constexpr TCursor crHourGlass = -11;
 inline constexpr TCursor crNo = -18;
+inline constexpr TCursor crAppStart = -19;
 inline constexpr TCursor crHandPoint = -21;
 inline constexpr TCursor crSizeAll = -22;
 
-// Sets the widget's cursor; unknown numbers show the arrow.
+// The document's own cursors: rotating, copying by drag, and inserting
+// shapes of each kind.
+inline constexpr TCursor crRotation = -30;
+inline constexpr TCursor crSizeCopy = -31;
+inline constexpr TCursor crDtpCross = -32;
+inline constexpr TCursor crDtpCrossLine = -33;
+inline constexpr TCursor crDtpCrossArrow = -34;
+inline constexpr TCursor crDtpCrossRectangle = -35;
+inline constexpr TCursor crDtpCrossEllipse = -36;
+inline constexpr TCursor crDtpCrossText = -37;
+inline constexpr TCursor crDtpCrossImage = -38;
+
+// The screen cursor of a number; unknown numbers give the arrow. The drawn
+// cursors are made on first use: a cursor image needs the application.
+QCursor ScreenCursor(TCursor cursor);
+
+// Sets the widget's cursor to ScreenCursor(cursor).
 void SetWidgetCursor(QWidget* widget, TCursor cursor);
 
 }  // namespace kdl
