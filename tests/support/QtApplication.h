@@ -12,7 +12,10 @@ inline void EnsureApplication() {
   static int argc = 1;
   static char arg0[] = "tests";
   static char* argv[] = {arg0, nullptr};
-  static QApplication app(argc, argv);
+  // Never destroyed: at exit, Qt's own globals (the input devices that QTest
+  // events create) may be gone before a static application would be.
+  static QApplication* app = new QApplication(argc, argv);
+  (void)app;
 }
 
 }  // namespace kdl::test
