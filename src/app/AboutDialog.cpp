@@ -24,17 +24,14 @@ QLabel* CreateLabel(QWidget& parent, const char* name) {
 
 }  // namespace
 
-TAboutDialog::TAboutDialog(QWidget* parent) : QDialog(parent) {
+TAboutDialog::TAboutDialog(QWidget* parent) : QDialog(parent), frame_(CreateDialogFrame(*this)) {
   setObjectName("AboutDialog");
-  const TDialogFrame frame = CreateDialogFrame(*this);
-  pnlDec_ = frame.pnlDec;
-  btnOK_ = frame.btnOK;
-  txtProductInfo_ = CreateLabel(*pnlDec_, "txtProductInfo");
+  txtProductInfo_ = CreateLabel(*frame_.pnlDec, "txtProductInfo");
   txtProductInfo_->setWordWrap(true);
   txtProductInfo_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  txtOfficialSite_ = CreateLabel(*pnlDec_, "txtOfficialSite");
-  txtOfficialSiteURL_ = CreateLabel(*pnlDec_, "txtOfficialSiteURL");
-  txtCopyrights_ = CreateLabel(*pnlDec_, "txtCopyrights");
+  txtOfficialSite_ = CreateLabel(*frame_.pnlDec, "txtOfficialSite");
+  txtOfficialSiteURL_ = CreateLabel(*frame_.pnlDec, "txtOfficialSiteURL");
+  txtCopyrights_ = CreateLabel(*frame_.pnlDec, "txtCopyrights");
   // Both site labels open the site; the name looks like a link.
   for (QLabel* site : {txtOfficialSite_, txtOfficialSiteURL_}) {
     site->setCursor(Qt::PointingHandCursor);
@@ -68,7 +65,7 @@ void TAboutDialog::ApplyLanguage() {
   txtOfficialSite_->setText(QStringLiteral("Official site:"));
   txtOfficialSiteURL_->setText(SiteName());
   txtCopyrights_->setText(QString::fromStdString(info.LegalCopyright));
-  btnOK_->setText(Localizer().Text("DialogShared", "Ok"));
+  frame_.btnOK->setText(Localizer().Text("DialogShared", "Ok"));
 }
 
 bool TAboutDialog::eventFilter(QObject* watched, QEvent* event) {

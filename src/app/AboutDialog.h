@@ -4,8 +4,9 @@
 
 #include <QDialog>
 
+#include "app/DialogParts.h"
+
 class QLabel;
-class QPushButton;
 
 namespace kdl {
 
@@ -25,12 +26,11 @@ class TAboutDialog : public QDialog {
   void LayoutControls();
   void ApplyLanguage();
 
-  QWidget* pnlDec_;
+  TDialogFrame frame_;  // icon, white panel, OK
   QLabel* txtProductInfo_;
   QLabel* txtOfficialSite_;
   QLabel* txtOfficialSiteURL_;
   QLabel* txtCopyrights_;
-  QPushButton* btnOK_;
 };
 
 }  // namespace kdl

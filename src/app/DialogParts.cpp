@@ -60,7 +60,8 @@ QFrame* CreateDecorationLine(QWidget& parent, const char* name) {
 QPushButton* CreateDialogButton(QDialog& dialog, QWidget& parent, const char* name, int result) {
   auto* button = new QPushButton(&parent);
   button->setObjectName(name);
-  QObject::connect(button, &QPushButton::clicked, &dialog, [&dialog, result] { dialog.done(result); });
+  QObject::connect(button, &QPushButton::clicked, &dialog,
+                   [&dialog, result] { dialog.done(result); });
   return button;
 }
 

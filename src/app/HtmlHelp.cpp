@@ -60,7 +60,8 @@ bool OpenHelpContents() {
   return IsHelpFile(file) && QDesktopServices::openUrl(FileUrl(file));
 }
 
-std::optional<QUrl> ResolveHelpTopic(const std::filesystem::path& folder, const std::string& topic) {
+std::optional<QUrl> ResolveHelpTopic(const std::filesystem::path& folder,
+                                     const std::string& topic) {
   const std::size_t hash = topic.find('#');
   const std::string page = topic.substr(0, hash);
   if (page.empty() || std::filesystem::path(page).is_absolute()) return std::nullopt;
@@ -73,8 +74,7 @@ std::optional<QUrl> ResolveHelpTopic(const std::filesystem::path& folder, const 
 
 QVariant THelpBrowser::loadResource(int type, const QUrl& name) {
   const QUrl url = source().resolved(name);
-  if (!url.isLocalFile() || !InsideFolder(folder_, url.toLocalFile().toStdString()))
-    return {};
+  if (!url.isLocalFile() || !InsideFolder(folder_, url.toLocalFile().toStdString())) return {};
   return QTextBrowser::loadResource(type, url);
 }
 

@@ -12,18 +12,16 @@
 
 namespace kdl {
 
-TOptionsDialog::TOptionsDialog(QWidget* parent) : QDialog(parent) {
+TOptionsDialog::TOptionsDialog(QWidget* parent)
+    : QDialog(parent), frame_(CreateDialogFrame(*this)) {
   setObjectName("OptionsDialog");
-  const TDialogFrame frame = CreateDialogFrame(*this);
-  pnlDec_ = frame.pnlDec;
-  btnOK_ = frame.btnOK;
-  txtLanguageSectionCaption_ = CreateSectionCaption(*pnlDec_, "txtLanguageSectionCaption");
-  pnlLanguageSectionDecLine_ = CreateDecorationLine(*pnlDec_, "pnlLanguageSectionDecLine");
-  cmbLanguage_ = new QComboBox(pnlDec_);
+  txtLanguageSectionCaption_ = CreateSectionCaption(*frame_.pnlDec, "txtLanguageSectionCaption");
+  pnlLanguageSectionDecLine_ = CreateDecorationLine(*frame_.pnlDec, "pnlLanguageSectionDecLine");
+  cmbLanguage_ = new QComboBox(frame_.pnlDec);
   cmbLanguage_->setObjectName("cmbLanguage");
-  txtStartupSectionCaption_ = CreateSectionCaption(*pnlDec_, "txtStartupSectionCaption");
-  pnlStartupSectionDecLine_ = CreateDecorationLine(*pnlDec_, "pnlStartupSectionDecLine");
-  cbRunWizard_ = new QCheckBox(pnlDec_);
+  txtStartupSectionCaption_ = CreateSectionCaption(*frame_.pnlDec, "txtStartupSectionCaption");
+  pnlStartupSectionDecLine_ = CreateDecorationLine(*frame_.pnlDec, "pnlStartupSectionDecLine");
+  cbRunWizard_ = new QCheckBox(frame_.pnlDec);
   cbRunWizard_->setObjectName("cbRunWizard");
 
   LayoutControls();
@@ -56,7 +54,7 @@ void TOptionsDialog::ApplyLanguage() {
   txtLanguageSectionCaption_->setText(l.Text("OptionsDialog", "LanguageSection"));
   txtStartupSectionCaption_->setText(l.Text("OptionsDialog", "StartupSection"));
   cbRunWizard_->setText(l.Text("OptionsDialog", "RunWizard"));
-  btnOK_->setText(l.Text("DialogShared", "Ok"));
+  frame_.btnOK->setText(l.Text("DialogShared", "Ok"));
 }
 
 void TOptionsDialog::showEvent(QShowEvent* event) {
@@ -66,8 +64,8 @@ void TOptionsDialog::showEvent(QShowEvent* event) {
 
 void TOptionsDialog::LoadOptions() {
   // A language whose file is gone selects nothing rather than another one.
-  cmbLanguage_->setCurrentIndex(
-      cmbLanguage_->findText(QString::fromStdString(language_), Qt::MatchFixedString | Qt::MatchCaseSensitive));
+  cmbLanguage_->setCurrentIndex(cmbLanguage_->findText(
+      QString::fromStdString(language_), Qt::MatchFixedString | Qt::MatchCaseSensitive));
   cbRunWizard_->setChecked(runWizard_);
 }
 

@@ -8,11 +8,12 @@
 
 #include <string>
 
+#include "app/DialogParts.h"
+
 class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
-class QPushButton;
 
 namespace kdl {
 
@@ -45,14 +46,13 @@ class TOptionsDialog : public QDialog {
   std::string language_;
   bool runWizard_ = false;
 
-  QWidget* pnlDec_;
+  TDialogFrame frame_;  // icon, white panel, OK
   QLabel* txtLanguageSectionCaption_;
   QFrame* pnlLanguageSectionDecLine_;
   QComboBox* cmbLanguage_;
   QLabel* txtStartupSectionCaption_;
   QFrame* pnlStartupSectionDecLine_;
   QCheckBox* cbRunWizard_;
-  QPushButton* btnOK_;
 };
 
 }  // namespace kdl

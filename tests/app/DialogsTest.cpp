@@ -94,23 +94,25 @@ TEST_P(Dialogs, OptionsListTheLanguagesAndKeepADeletedOne) {
   // The current language is selected; OK takes the other choices back.
   dialog.SetLanguage(language_);
   dialog.SetRunWizard(true);
-  EXPECT_EQ(ExecDialog(dialog, [&] {
-              EXPECT_EQ(list.currentText().toStdString(), language_);
-              EXPECT_TRUE(wizard.isChecked());
-              list.setCurrentIndex(1);
-              QTest::mouseClick(&wizard, Qt::LeftButton);
-              QTest::keyClick(&Child<QPushButton>(dialog, "btnOK"), Qt::Key_Space);
-            }),
+  EXPECT_EQ(ExecDialog(dialog,
+                       [&] {
+                         EXPECT_EQ(list.currentText().toStdString(), language_);
+                         EXPECT_TRUE(wizard.isChecked());
+                         list.setCurrentIndex(1);
+                         QTest::mouseClick(&wizard, Qt::LeftButton);
+                         QTest::keyClick(&Child<QPushButton>(dialog, "btnOK"), Qt::Key_Space);
+                       }),
             QDialog::Accepted);
   EXPECT_EQ(dialog.Language(), "German");
   EXPECT_FALSE(dialog.RunWizard());
 
   // A language whose file was deleted selects nothing and stays the choice.
   dialog.SetLanguage("Klingon");
-  EXPECT_EQ(ExecDialog(dialog, [&] {
-              EXPECT_EQ(list.currentIndex(), -1);
-              Child<QPushButton>(dialog, "btnOK").click();
-            }),
+  EXPECT_EQ(ExecDialog(dialog,
+                       [&] {
+                         EXPECT_EQ(list.currentIndex(), -1);
+                         Child<QPushButton>(dialog, "btnOK").click();
+                       }),
             QDialog::Accepted);
   EXPECT_EQ(dialog.Language(), "Klingon");
 
@@ -133,11 +135,14 @@ TEST_P(Dialogs, AboutShowsTheProductAndOpensTheSite) {
   QTest::mouseClick(&Child<QLabel>(dialog, "txtOfficialSite"), Qt::LeftButton);
   QTest::mouseClick(&Child<QLabel>(dialog, "txtCopyrights"), Qt::LeftButton);
   ASSERT_EQ(recorder.urls.size(), 2);
-  for (const QUrl& url : recorder.urls) EXPECT_EQ(url.toString().toStdString(), version::HomepageUrl);
+  for (const QUrl& url : recorder.urls)
+    EXPECT_EQ(url.toString().toStdString(), version::HomepageUrl);
   dialog.hide();
 
-  EXPECT_EQ(ExecDialog(dialog, [&] { QTest::keyClick(&dialog, Qt::Key_Escape); }), QDialog::Rejected);
-  EXPECT_EQ(ExecDialog(dialog, [&] { QTest::keyClick(&dialog, Qt::Key_Return); }), QDialog::Accepted);
+  EXPECT_EQ(ExecDialog(dialog, [&] { QTest::keyClick(&dialog, Qt::Key_Escape); }),
+            QDialog::Rejected);
+  EXPECT_EQ(ExecDialog(dialog, [&] { QTest::keyClick(&dialog, Qt::Key_Return); }),
+            QDialog::Accepted);
 }
 
 TEST_P(Dialogs, EditorRoundTripsLinesAndCaret) {
@@ -146,24 +151,29 @@ TEST_P(Dialogs, EditorRoundTripsLinesAndCaret) {
   EXPECT_EQ(memo.lineWrapMode(), QPlainTextEdit::NoWrap);
 
   // Empty lines, the last one too, and the caret come back as they went in.
-  const QString text = "\n1. One\n\n\n2. Two with a line far longer than the memo is wide, unwrapped\n\n";
+  const QString text =
+      "\n1. One\n\n\n2. Two with a line far longer than the memo is wide, unwrapped\n\n";
   dialog.SetText(text);
   dialog.SetCaretPosition(9);
-  EXPECT_EQ(ExecDialog(dialog, [&] { Child<QPushButton>(dialog, "btnOK").click(); }), QDialog::Accepted);
+  EXPECT_EQ(ExecDialog(dialog, [&] { Child<QPushButton>(dialog, "btnOK").click(); }),
+            QDialog::Accepted);
   EXPECT_EQ(dialog.Text(), text);
   EXPECT_EQ(dialog.CaretPosition(), 9);
 
   // Typing: Return breaks the line and leaves the dialog open.
-  EXPECT_EQ(ExecDialog(dialog, [&] {
-              QTest::keyClicks(&memo, "ab");
-              QTest::keyClick(&memo, Qt::Key_Return);
-              QTest::keyClick(&memo, Qt::Key_Return);
-              QTest::keyClicks(&memo, "c");
-              EXPECT_TRUE(dialog.isVisible());
-              Child<QPushButton>(dialog, "btnOK").click();
-            }),
+  EXPECT_EQ(ExecDialog(dialog,
+                       [&] {
+                         QTest::keyClicks(&memo, "ab");
+                         QTest::keyClick(&memo, Qt::Key_Return);
+                         QTest::keyClick(&memo, Qt::Key_Return);
+                         QTest::keyClicks(&memo, "c");
+                         EXPECT_TRUE(dialog.isVisible());
+                         Child<QPushButton>(dialog, "btnOK").click();
+                       }),
             QDialog::Accepted);
-  EXPECT_EQ(dialog.Text(), "\n1. One\n\nab\n\nc\n2. Two with a line far longer than the memo is wide, unwrapped\n\n");
+  EXPECT_EQ(
+      dialog.Text(),
+      "\n1. One\n\nab\n\nc\n2. Two with a line far longer than the memo is wide, unwrapped\n\n");
   EXPECT_EQ(dialog.CaretPosition(), 9 + 5);
 
   // Beyond the end, the caret goes to the end; empty text has it at 0.
@@ -174,7 +184,8 @@ TEST_P(Dialogs, EditorRoundTripsLinesAndCaret) {
   EXPECT_EQ(dialog.CaretPosition(), 0);
   EXPECT_EQ(dialog.Text(), QString());
 
-  EXPECT_EQ(ExecDialog(dialog, [&] { Child<QPushButton>(dialog, "btnCancel").click(); }), QDialog::Rejected);
+  EXPECT_EQ(ExecDialog(dialog, [&] { Child<QPushButton>(dialog, "btnCancel").click(); }),
+            QDialog::Rejected);
   EXPECT_EQ(ExecDialog(dialog, [&] { QTest::keyClick(&memo, Qt::Key_Escape); }), QDialog::Rejected);
 }
 
@@ -191,7 +202,8 @@ QSize Needed(const QWidget& w) {
   // The style pads a check box's hint by its focus frame beyond the 17
   // pixels the records give every check box; the box and the text must fit.
   if (qobject_cast<const QCheckBox*>(&w))
-    need.setHeight(std::max(w.style()->pixelMetric(QStyle::PM_IndicatorHeight), w.fontMetrics().height()));
+    need.setHeight(
+        std::max(w.style()->pixelMetric(QStyle::PM_IndicatorHeight), w.fontMetrics().height()));
   return need;
 }
 
@@ -199,13 +211,15 @@ TEST_P(DialogFit, TextsFitAndControlsDoNotOverlap) {
   for (const auto& dialog : AllDialogs()) {
     SCOPED_TRACE(dialog->objectName().toStdString());
     for (const QWidget* w : dialog->findChildren<QWidget*>()) {
-      const bool hasText = qobject_cast<const QLabel*>(w) || qobject_cast<const QAbstractButton*>(w);
+      const bool hasText =
+          qobject_cast<const QLabel*>(w) || qobject_cast<const QAbstractButton*>(w);
       if (!hasText || w->objectName() == "imgIcon") continue;
       const QSize need = Needed(*w);
       EXPECT_LE(need.width(), w->width()) << w->objectName().toStdString();
       EXPECT_LE(need.height(), w->height()) << w->objectName().toStdString();
       // Inside its parent's client area.
-      EXPECT_TRUE(w->parentWidget()->rect().contains(w->geometry())) << w->objectName().toStdString();
+      EXPECT_TRUE(w->parentWidget()->rect().contains(w->geometry()))
+          << w->objectName().toStdString();
     }
     // Our controls are the named ones; Qt names its inner parts "qt_...".
     auto ours = [](const QWidget* w) {
@@ -260,6 +274,18 @@ TEST(DialogPlaces, ControlsWhereTheRecordsPutThem) {
   EXPECT_EQ(Child<QWidget>(editor, "pnlButtons").geometry(), QRect(0, 390, 380, 50));
   EXPECT_EQ(Child<QWidget>(editor, "btnOK").geometry(), QRect(180, 11, 86, 25));
   EXPECT_EQ(Child<QWidget>(editor, "btnCancel").geometry(), QRect(276, 11, 86, 25));
+
+  // Each opens centred on the window it belongs to.
+  QWidget main;
+  main.setGeometry(40, 30, 700, 520);  // inside the offscreen screen
+  main.show();
+  for (const auto& dialog : AllDialogs()) {
+    dialog->setParent(&main, dialog->windowFlags());
+    dialog->show();
+    const QPoint offset = dialog->frameGeometry().center() - main.frameGeometry().center();
+    EXPECT_LE(offset.manhattanLength(), 2) << dialog->objectName().toStdString();
+    dialog->hide();
+  }
   Localizer().Clear();
 }
 

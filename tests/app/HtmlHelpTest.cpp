@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -85,7 +86,9 @@ TEST(HelpPages, EveryLinkLeadsSomewhereAndEveryPageIsReachable) {
         continue;
       const auto [file, anchor] = SplitLink(link, page);
       ASSERT_TRUE(ResolveHelpTopic(HelpFolder(), link)) << "no such page";
-      if (!anchor.empty()) EXPECT_TRUE(HasAnchor(HelpFolder() / file, anchor));
+      if (!anchor.empty()) {
+        EXPECT_TRUE(HasAnchor(HelpFolder() / file, anchor));
+      }
       if (fs::path(file).extension() == ".html" && reached.insert(file).second)
         queue.push_back(HelpFolder() / file);
     }
@@ -117,7 +120,9 @@ TEST(HelpPages, HelpIniTargetsExist) {
     SCOPED_TRACE(line);
     ASSERT_TRUE(ResolveHelpTopic(HelpFolder(), target));
     const auto [file, anchor] = SplitLink(target, {});
-    if (!anchor.empty()) EXPECT_TRUE(HasAnchor(HelpFolder() / file, anchor));
+    if (!anchor.empty()) {
+      EXPECT_TRUE(HasAnchor(HelpFolder() / file, anchor));
+    }
   }
   EXPECT_EQ(perSection["Contexts"], 1);
   EXPECT_GE(perSection["Index"], 10);
@@ -148,68 +153,87 @@ TEST(HelpPages, QuotedNamesAreTheProgramsTexts) {
   EXPECT_GE(quoted, 100u);
 }
 
+// The template table lists the templates by their names in type order,
+// each with one page size.
+TEST(HelpPages, TemplateTableNamesTheSevenTemplatesInOrder) {
+  TLocalizer english;
+  english.LoadFromFile(test::SourceProgramFolder() / "Languages" / "English.lng");
+  const std::string page = test::ReadFile(HelpFolder() / "getting-started.html");
+  const auto names = Matches(page, R"re(<tr><td><span class="ui">([^<]+)</span></td>)re");
+  const auto sizes = Matches(page, R"re(<td>(\d+ &times; \d+) mm</td>)re");
+  const char* keys[] = {"CDFront",     "CDFrontDouble", "CDBack",       "DVD",
+                        "SlimDVD",     "PaperSleeve",   "OrigamiCDCase"};
+  ASSERT_EQ(names.size(), std::size(keys));
+  EXPECT_EQ(sizes.size(), std::size(keys));
+  for (std::size_t type = 0; type < std::size(keys); ++type)
+    EXPECT_EQ(names[type], english.GetString("TemplateNames", keys[type])) << type;
+}
+
 class HelpViewer : public ::testing::Test {
  protected:
   void SetUp() override {
     test::EnsureApplication();
     SetProgramFolder(test::SourceProgramFolder());
+    viewer_ = std::make_unique<THtmlHelpViewer>();
   }
-  void TearDown() override { SetProgramFolder({}); }
+  void TearDown() override {
+    viewer_.reset();
+    SetProgramFolder({});
+  }
 
   std::string Shown() const {
-    return viewer_.isVisible() ? fs::path(browser().source().toLocalFile().toStdString())
-                                      .filename()
-                                      .string()
-                               : std::string("(hidden)");
+    return viewer_->isVisible()
+               ? fs::path(browser().source().toLocalFile().toStdString()).filename().string()
+               : std::string("(hidden)");
   }
-  const THelpBrowser& browser() const { return const_cast<THtmlHelpViewer&>(viewer_).Browser(); }
+  const THelpBrowser& browser() const { return viewer_->Browser(); }
 
-  THtmlHelpViewer viewer_;
+  std::unique_ptr<THtmlHelpViewer> viewer_;
 };
 
 TEST_F(HelpViewer, ContextsKeywordsAndTopics) {
-  EXPECT_TRUE(viewer_.DisplayHelpContext(kPrintingStepsContext));
+  EXPECT_TRUE(viewer_->DisplayHelpContext(kPrintingStepsContext));
   EXPECT_EQ(Shown(), "printing-steps.html");
-  EXPECT_EQ(viewer_.windowTitle(), "Printing steps");
+  EXPECT_EQ(viewer_->windowTitle(), "Printing steps");
 
-  EXPECT_TRUE(viewer_.ShowHelp("crop"));
+  EXPECT_TRUE(viewer_->ShowHelp("crop"));
   EXPECT_EQ(Shown(), "image.html");
   EXPECT_EQ(browser().source().fragment(), "crop");
-  EXPECT_TRUE(viewer_.ShowHelp("CROP")) << "keywords compare without case";
-  EXPECT_TRUE(viewer_.ShowHelp("no such keyword"));
+  EXPECT_TRUE(viewer_->ShowHelp("CROP")) << "keywords compare without case";
+  EXPECT_TRUE(viewer_->ShowHelp("no such keyword"));
   EXPECT_EQ(Shown(), "index.html");
-  EXPECT_EQ(viewer_.windowTitle(), "Kestrune Disk Label Help");
+  EXPECT_EQ(viewer_->windowTitle(), "Kestrune Disk Label Help");
 
-  EXPECT_TRUE(viewer_.DisplayTopic("pdf-export.html#quality"));
+  EXPECT_TRUE(viewer_->DisplayTopic("pdf-export.html#quality"));
   EXPECT_EQ(Shown(), "pdf-export.html");
 
   // Nothing outside the folder and nothing missing is shown.
-  for (const char* topic : {"../x", "../Languages/English.lng", "missing.html", "",
-                            "/etc/hostname", "#quality"}) {
-    EXPECT_FALSE(viewer_.DisplayTopic(topic)) << topic;
+  for (const char* topic :
+       {"../x", "../Languages/English.lng", "missing.html", "", "/etc/hostname", "#quality"}) {
+    EXPECT_FALSE(viewer_->DisplayTopic(topic)) << topic;
     EXPECT_EQ(Shown(), "pdf-export.html") << topic;
   }
-  EXPECT_FALSE(viewer_.DisplayHelpContext(1));
+  EXPECT_FALSE(viewer_->DisplayHelpContext(1));
 
   // Back and forward walk the pages shown.
-  auto& back = *viewer_.findChild<QToolButton*>("btnBack");
-  auto& forward = *viewer_.findChild<QToolButton*>("btnForward");
+  auto& back = *viewer_->findChild<QToolButton*>("btnBack");
+  auto& forward = *viewer_->findChild<QToolButton*>("btnForward");
   QTest::mouseClick(&back, Qt::LeftButton);
   EXPECT_EQ(Shown(), "index.html");
   ASSERT_TRUE(forward.isEnabled());
   QTest::mouseClick(&forward, Qt::LeftButton);
   EXPECT_EQ(Shown(), "pdf-export.html");
-  QTest::mouseClick(viewer_.findChild<QToolButton*>("btnContents"), Qt::LeftButton);
+  QTest::mouseClick(viewer_->findChild<QToolButton*>("btnContents"), Qt::LeftButton);
   EXPECT_EQ(Shown(), "index.html");
 
-  viewer_.ShutDown();
-  EXPECT_FALSE(viewer_.isVisible());
+  viewer_->ShutDown();
+  EXPECT_FALSE(viewer_->isVisible());
 }
 
 TEST_F(HelpViewer, LinksStayInsideTheFolderOrGoToTheDesktop) {
-  ASSERT_TRUE(viewer_.DisplayTopic("index.html"));
+  ASSERT_TRUE(viewer_->DisplayTopic("index.html"));
   test::UrlRecorder recorder({"http", "https", "mailto", "file"});
-  auto click = [&](const char* link) { emit viewer_.Browser().anchorClicked(QUrl(link)); };
+  auto click = [&](const char* link) { emit viewer_->Browser().anchorClicked(QUrl(link)); };
 
   click("image.html#crop");
   EXPECT_EQ(Shown(), "image.html");
@@ -227,10 +251,12 @@ TEST_F(HelpViewer, LinksStayInsideTheFolderOrGoToTheDesktop) {
   EXPECT_EQ(recorder.urls[1], QUrl("mailto:support@kestrune.example"));
 
   // Style sheets and pictures load from the help folder only.
-  THelpBrowser& b = viewer_.Browser();
+  THelpBrowser& b = viewer_->Browser();
   EXPECT_TRUE(b.loadResource(QTextDocument::StyleSheetResource, QUrl("help.css")).isValid());
-  EXPECT_FALSE(b.loadResource(QTextDocument::ImageResource, QUrl("../../Languages/English.lng")).isValid());
-  EXPECT_FALSE(b.loadResource(QTextDocument::ImageResource, QUrl::fromLocalFile("/etc/hostname")).isValid());
+  EXPECT_FALSE(
+      b.loadResource(QTextDocument::ImageResource, QUrl("../../Languages/English.lng")).isValid());
+  EXPECT_FALSE(
+      b.loadResource(QTextDocument::ImageResource, QUrl::fromLocalFile("/etc/hostname")).isValid());
 }
 
 TEST_F(HelpViewer, AMissingFolderOrLinkedFileDoesNothing) {
@@ -238,10 +264,10 @@ TEST_F(HelpViewer, AMissingFolderOrLinkedFileDoesNothing) {
   SetProgramFolder(dir.Path());
   test::UrlRecorder recorder({"file"});
   EXPECT_FALSE(OpenHelpContents());
-  EXPECT_FALSE(viewer_.ShowTableOfContents());
-  EXPECT_FALSE(viewer_.ShowHelp("crop"));
-  EXPECT_FALSE(viewer_.DisplayTopic("index.html"));
-  EXPECT_FALSE(viewer_.DisplayHelpContext(kPrintingStepsContext));
+  EXPECT_FALSE(viewer_->ShowTableOfContents());
+  EXPECT_FALSE(viewer_->ShowHelp("crop"));
+  EXPECT_FALSE(viewer_->DisplayTopic("index.html"));
+  EXPECT_FALSE(viewer_->DisplayHelpContext(kPrintingStepsContext));
   EXPECT_EQ(Shown(), "(hidden)");
   EXPECT_TRUE(recorder.urls.empty());
 
@@ -254,18 +280,20 @@ TEST_F(HelpViewer, AMissingFolderOrLinkedFileDoesNothing) {
   test::WriteFile(dir / "Helps/English/index.html", "<title>Index</title>");
   test::WriteFile(dir / "Helps/English/help.ini",
                   "[Contexts]\n1=link.html\n2=gone.html\n3=../../Other/secret.html\n");
-  for (std::uint32_t context : {1u, 2u, 3u, 4u}) EXPECT_FALSE(viewer_.DisplayHelpContext(context));
+  for (std::uint32_t context : {1u, 2u, 3u, 4u}) EXPECT_FALSE(viewer_->DisplayHelpContext(context));
   EXPECT_EQ(Shown(), "(hidden)");
 
   // The contents open in the desktop's browser.
   EXPECT_TRUE(OpenHelpContents());
   ASSERT_EQ(recorder.urls.size(), 1);
-  EXPECT_EQ(recorder.urls[0], QUrl::fromLocalFile(QString::fromStdString((dir / "Helps/English/index.html").string())));
+  EXPECT_EQ(
+      recorder.urls[0],
+      QUrl::fromLocalFile(QString::fromStdString((dir / "Helps/English/index.html").string())));
 
   // A help file given by name wins over the program's.
   test::WriteFile(dir / "Other/help.ini", "[Contexts]\n7=secret.html\n");
-  EXPECT_TRUE(viewer_.DisplayHelpContext(7, dir / "Other/secret.html"));
-  EXPECT_EQ(viewer_.windowTitle(), "secret");
+  EXPECT_TRUE(viewer_->DisplayHelpContext(7, dir / "Other/secret.html"));
+  EXPECT_EQ(viewer_->windowTitle(), "secret");
 }
 
 }  // namespace
