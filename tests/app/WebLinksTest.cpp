@@ -12,18 +12,10 @@
 #include "kdl/Version.h"
 #include "support/QtApplication.h"
 #include "support/TestFiles.h"
+#include "UrlRecorder.h"
 
 namespace kdl {
 namespace {
-
-// Receives the URLs the desktop would open.
-class UrlRecorder : public QObject {
-  Q_OBJECT
- public:
-  QList<QUrl> urls;
- public slots:
-  void open(const QUrl& url) { urls.append(url); }
-};
 
 // Python's urllib decodes the subject and body of a mailto URL.
 std::string PythonDecode(const test::ScratchDir& dir, const QUrl& url) {
@@ -61,12 +53,10 @@ TEST(WebLinks, SupportMailSurvivesEveryCharacter) {
   EXPECT_FALSE(url.toEncoded().contains('+')) << "a literal + reads as a space";
 
   // Sending goes through the desktop's mailto handler, the URL unchanged.
-  UrlRecorder recorder;
-  QDesktopServices::setUrlHandler("mailto", &recorder, "open");
+  test::UrlRecorder recorder({"mailto"});
   Localizer().LoadFromFile(dir / "Mail.lng");
   EXPECT_TRUE(SendSupportMail("Subject ü", "ask"));
   Localizer().Clear();
-  QDesktopServices::unsetUrlHandler("mailto");
   ASSERT_EQ(recorder.urls.size(), 1);
   const std::string decoded = PythonDecode(dir, recorder.urls[0]);
   EXPECT_EQ(decoded.substr(0, decoded.find('|', 7)), "mailto|" + std::string(version::SupportEmail));
@@ -76,15 +66,11 @@ TEST(WebLinks, SupportMailSurvivesEveryCharacter) {
 
 TEST(WebLinks, HomepageOpensInTheBrowser) {
   test::EnsureApplication();
-  UrlRecorder recorder;
-  QDesktopServices::setUrlHandler("https", &recorder, "open");
+  test::UrlRecorder recorder({"https"});
   EXPECT_TRUE(OpenHomepage());
-  QDesktopServices::unsetUrlHandler("https");
   ASSERT_EQ(recorder.urls.size(), 1);
   EXPECT_EQ(recorder.urls[0].toString().toStdString(), version::HomepageUrl);
 }
 
 }  // namespace
 }  // namespace kdl
-
-#include "WebLinksTest.moc"

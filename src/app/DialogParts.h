@@ -1,0 +1,35 @@
+// The pieces the small dialogs share: the program icon, the white panel
+// with its section captions and grey lines, and the OK button, all at the
+// places the layout records fix.
+#pragma once
+
+#include <QPixmap>
+
+class QDialog;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QWidget;
+
+namespace kdl {
+
+// The program's 48 x 48 icon, compiled into the program.
+QPixmap ProgramIcon();
+
+// The icon, the white panel and the default OK button of the options and
+// about dialogs, with the dialog's client size fixed to 320 x 208.
+struct TDialogFrame {
+  QLabel* imgIcon;
+  QWidget* pnlDec;
+  QPushButton* btnOK;
+};
+TDialogFrame CreateDialogFrame(QDialog& dialog);
+
+// A bold section caption and the grey line under it.
+QLabel* CreateSectionCaption(QWidget& parent, const char* name);
+QFrame* CreateDecorationLine(QWidget& parent, const char* name);
+
+// A button on parent that closes dialog with result.
+QPushButton* CreateDialogButton(QDialog& dialog, QWidget& parent, const char* name, int result);
+
+}  // namespace kdl
