@@ -12,6 +12,7 @@
 #include "app/VersionInfo.h"
 #include "app/WebLinks.h"
 #include "kdl/Version.h"
+#include "platform/qt/ErrorDisplay.h"
 
 namespace kdl {
 namespace {
@@ -71,7 +72,11 @@ void TAboutDialog::ApplyLanguage() {
 bool TAboutDialog::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseButtonRelease &&
       static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-    OpenHomepage();
+    try {
+      OpenHomepage();
+    } catch (...) {
+      ShowCurrentException();
+    }
     return true;
   }
   return QDialog::eventFilter(watched, event);

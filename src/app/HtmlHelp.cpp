@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/ProgramFolder.h"
+#include "platform/qt/ErrorDisplay.h"
 #include "platform/qt/IniFile.h"
 
 namespace kdl {
@@ -113,12 +114,24 @@ THtmlHelpViewer::THtmlHelpViewer(QWidget* parent) : QWidget(parent, Qt::Window) 
 
   connect(btnBack_, &QToolButton::clicked, browser_, &QTextBrowser::backward);
   connect(btnForward_, &QToolButton::clicked, browser_, &QTextBrowser::forward);
-  connect(btnContents_, &QToolButton::clicked, this, [this] { ShowTableOfContents(); });
+  connect(btnContents_, &QToolButton::clicked, this, [this] {
+    try {
+      ShowTableOfContents();
+    } catch (...) {
+      ShowCurrentException();
+    }
+  });
   connect(browser_, &QTextBrowser::backwardAvailable, btnBack_, &QWidget::setEnabled);
   connect(browser_, &QTextBrowser::forwardAvailable, btnForward_, &QWidget::setEnabled);
   connect(browser_, &QTextBrowser::sourceChanged, this,
           [this] { setWindowTitle(browser_->documentTitle()); });
-  connect(browser_, &QTextBrowser::anchorClicked, this, &THtmlHelpViewer::LinkClicked);
+  connect(browser_, &QTextBrowser::anchorClicked, this, [this](const QUrl& link) {
+    try {
+      LinkClicked(link);
+    } catch (...) {
+      ShowCurrentException();
+    }
+  });
 }
 
 std::filesystem::path THtmlHelpViewer::HelpFile(const std::filesystem::path& given) const {
