@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <optional>
 
 namespace kdl {
 
@@ -255,6 +256,11 @@ class TXmlParser {
     if (doc_ && doc_->OnNodeStarted) doc_->OnNodeStarted(*doc_, node);
   }
   int MatchTagRow();
+  // The attributes of an element tag written name="value" with single
+  // blanks or more between them and nothing else, from q (behind the name)
+  // up to ">" or "/>": into lines_, and tagEnd_ behind the tag. False for
+  // anything else, which the general tag reading handles.
+  bool PlainAttributes(const char* q, bool& shortTag);
   // Text up to the terminator (p_ then stands past it), or nothing at the end.
   bool ReadUntil(std::string_view terminator, bool respectQuotes, std::string_view& text);
   void ParseTagText(TXmlNode& node, std::string_view text, int row);
@@ -278,7 +284,31 @@ class TXmlParser {
   std::size_t childHint_ = 0;
   // Tokens of the tag at hand, kept to spare an allocation per tag.
   std::vector<std::string> tokens_;
+  std::vector<std::string_view> lines_;
+  const char* tagEnd_ = nullptr;
 };
+
+bool TXmlParser::PlainAttributes(const char* q, bool& shortTag) {
+  lines_.clear();
+  for (;;) {
+    while (q < lim_ && IsBlank(*q)) ++q;
+    if (q >= lim_) return false;
+    if (*q == '>' || (*q == '/' && q + 1 < lim_ && q[1] == '>')) {
+      shortTag = *q == '/';
+      tagEnd_ = q + (shortTag ? 2 : 1);
+      return true;
+    }
+    const char* start = q;
+    while (q < lim_ && kNameChar[static_cast<unsigned char>(*q)]) ++q;
+    if (q == start || lim_ - q < 2 || *q != '=' || (q[1] != '"' && q[1] != '\'')) return false;
+    const void* close = std::memchr(q + 2, q[1], static_cast<std::size_t>(lim_ - q - 2));
+    if (!close) return false;
+    q = static_cast<const char*>(close) + 1;
+    // Anything glued to the closing quote belongs to the same token.
+    if (q < lim_ && !IsBlank(*q) && *q != '>' && *q != '/') return false;
+    lines_.emplace_back(start, static_cast<std::size_t>(q - start));
+  }
+}
 
 int TXmlParser::MatchTagRow() {
   // Only "<!" and "<?" start anything but an element.
@@ -430,6 +460,10 @@ void TXmlParser::ParseNode(TXmlNode& node, int depth) {
         SetText(node.name_, std::string_view(p_, static_cast<std::size_t>(q - p_)));
         shortTag = *q == '/';
         p_ = q + (shortTag ? 2 : 1);
+      } else if (tag.Kind == ntElement && q > p_ && q < lim_ && IsBlank(*q) && PlainAttributes(q, shortTag)) {
+        SetText(node.name_, std::string_view(p_, static_cast<std::size_t>(q - p_)));
+        for (const std::string_view line : lines_) node.InsertAttributeLine(std::string(line));
+        p_ = tagEnd_;
       } else {
         if (!ReadUntil(tag.Close, true, text)) Unterminated(tag.Close, "tag");
         if (tag.Kind == ntElement && !text.empty() && text.back() == '/') {
@@ -794,6 +828,46 @@ std::string DecodeBody(std::string_view body, TTextEncoding encoding, bool utf8S
   Unsupported();
 }
 
+// The encoding a load reads its bytes in, and whether they parse as they
+// stand (valid UTF-8 read as UTF-8, or ASCII, which reads alike in both).
+struct TReading {
+  TTextEncoding Encoding;
+  bool AsTheyStand;
+};
+
+// The value of the "encoding" attribute of a declaration at the start of
+// the text, nullopt without one. Only the declaration is parsed.
+std::optional<std::string> LeadingDeclaredEncoding(std::string_view text, std::size_t& end) {
+  std::size_t at = 0;
+  while (at < text.size() && IsBlank(text[at])) ++at;
+  const std::string_view rest = text.substr(at);
+  if (rest.substr(0, 5) != "<?xml" || rest.substr(0, 16) == "<?xml-stylesheet") return std::nullopt;
+  TXmlNode declaration;
+  TXmlParser parser(nullptr, text);
+  try {
+    parser.ParseNode(declaration, 0);
+  } catch (const Exception&) {
+    return std::nullopt;  // the parse proper reports it
+  }
+  end = parser.Position();
+  return declaration.HasAttribute("encoding") ? std::optional(declaration.GetAttribute("encoding")) : std::nullopt;
+}
+
+// Bytes without a byte-order mark are UTF-8 when their declaration says so,
+// or, declaring no encoding, when they are valid UTF-8 (most XML, and any
+// text from the clipboard); otherwise 8-bit. A declaration holding bytes
+// beyond ASCII is left to the parse, which reads it as 8-bit and switches
+// behind it.
+TReading ReadingOfUnmarked(std::string_view body) {
+  std::size_t end = 0;
+  const std::optional<std::string> declared = LeadingDeclaredEncoding(body, end);
+  if (declared && SameXmlName(*declared, "UTF-8") && AllAscii(body.substr(0, end)))
+    return {teUtf8, ValidUtf8Prefix(body) == body.size()};
+  if (declared) return {teEightBit, AllAscii(body)};
+  if (ValidUtf8Prefix(body) != body.size()) return {teEightBit, false};
+  return AllAscii(body) ? TReading{teEightBit, true} : TReading{teUtf8, true};
+}
+
 // Length in bytes of the UTF-8 form of 8-bit text.
 std::size_t Utf8LengthOfAnsi(unsigned char c) {
   const char16_t u = Cp1252ToUnicode(c);
@@ -1017,20 +1091,21 @@ void TBrenlowXml::LoadFromStream(TStream& stream) {
   if (row >= 0 && kEncodingTable[static_cast<std::size_t>(row)].ByteOrderMark)
     // A mark cut short by the end of input leaves nothing behind it.
     body.remove_prefix(std::min<std::size_t>(kEncodingTable[static_cast<std::size_t>(row)].Length, body.size()));
+  // Read once, in the encoding decided up front; bytes that need no change
+  // are parsed in place, past any mark.
+  const TReading reading = encoding == teEightBit ? ReadingOfUnmarked(body)
+                                                  : TReading{encoding, encoding == teUtf8 && ValidUtf8Prefix(body) == body.size()};
   bool charLost = false;
   std::string storage;
-  std::string_view text;
-  std::size_t start = 0;
-  if (encoding == teUtf8 && ValidUtf8Prefix(body) == body.size()) {
-    // Valid UTF-8 needs no decoding: parse the bytes themselves, past the mark.
-    start = all.size() - body.size();
-    text = all;
-  } else {
-    storage = DecodeBody(body, encoding, utf8Strings_, charLost);
+  std::string_view text = all;
+  std::size_t start = all.size() - body.size();
+  if (!reading.AsTheyStand) {
+    storage = DecodeBody(body, reading.Encoding, utf8Strings_, charLost);
     text = storage;
+    start = 0;
   }
   if (charLost && OnCharLost) OnCharLost(*this);
-  LoadSource source{body, encoding, utf8Strings_};
+  LoadSource source{body, reading.Encoding, utf8Strings_};
   ParseTopLevel(text, storage, &source, start);
   streamEncoding_ = source.Encoding;
   if (streamEncoding_ == teUtf8 || SameXmlName(GetDeclaredEncoding(), "UTF-8")) utf8Strings_ = true;
