@@ -200,14 +200,14 @@ KDL_AVX2 bool WellFormedUtf8Avx2(const char* p, std::size_t n) {
       const __m256i prev1 = _mm256_alignr_epi8(in, carried, 15);
       const __m256i prev2 = _mm256_alignr_epi8(in, carried, 14);
       const __m256i prev3 = _mm256_alignr_epi8(in, carried, 13);
-      const __m256i special = _mm256_and_si256(
+      const __m256i pairError = _mm256_and_si256(
           _mm256_and_si256(_mm256_shuffle_epi8(byte1High, _mm256_and_si256(_mm256_srli_epi16(prev1, 4), nibble)),
                            _mm256_shuffle_epi8(byte1Low, _mm256_and_si256(prev1, nibble))),
           _mm256_shuffle_epi8(byte2High, _mm256_and_si256(_mm256_srli_epi16(in, 4), nibble)));
       // Third and fourth bytes of a sequence must be continuations.
       const __m256i must = _mm256_and_si256(
           _mm256_or_si256(_mm256_subs_epu8(prev2, thirdFrom), _mm256_subs_epu8(prev3, fourthFrom)), top);
-      error = _mm256_or_si256(error, _mm256_xor_si256(must, special));
+      error = _mm256_or_si256(error, _mm256_xor_si256(must, pairError));
     }
     prev = in;
     prevAscii = ascii;
