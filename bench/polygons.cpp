@@ -106,8 +106,8 @@ void StarArgs(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_Ours)->Apply(Args);
 BENCHMARK(BM_OursStar)->Apply(StarArgs);
-// The default 8x8, unpaired.
-BENCHMARK(BM_OursStar)->Args({0, 2})->Args({1, 2});
+// The default 8x8 (quality 2), unpaired.
+BENCHMARK(BM_OursStar)->ArgNames({"nonzero", "quality"})->Args({0, 2})->Args({1, 2});
 
 #ifdef KDL_HAVE_CAIRO
 void RunCairo(benchmark::State& state, const std::vector<std::vector<std::pair<double, double>>>& set, int size,

@@ -284,7 +284,9 @@ TEST_F(XmlDoc, UnmarkedBytesAreReadInOneEncoding) {
       doc.SetUtf8Strings(utf8);
       Load(doc, c.file);
       EXPECT_EQ(doc.StreamEncoding(), c.encoding);
-      if (c.encoding == teUtf8) EXPECT_TRUE(doc.Utf8Strings());
+      if (c.encoding == teUtf8) {
+        EXPECT_TRUE(doc.Utf8Strings());
+      }
       if (!doc.Utf8Strings()) continue;
       EXPECT_EQ(doc.Root()->GetValueText(), c.value);
     }
