@@ -1,5 +1,8 @@
 # Wraps CMake for the everyday commands; each installs what is missing first.
 JOBS ?= $(shell nproc)
+# `make fuzz` runs every target this long, this many at a time.
+FUZZ_SECONDS ?= 60
+FUZZ_JOBS ?= 4
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
 .PHONY: all deps run build test bench fuzz clean
@@ -34,7 +37,7 @@ bench: deps
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKDL_FUZZ=ON
 	cmake --build build/fuzz -j $(JOBS)
-	@echo "Fuzz targets: build/fuzz/fuzz/fuzz_*  (run one with its corpus: build/fuzz/fuzz/fuzz_NAME fuzz/corpus/NAME)"
+	tools/run-fuzz.sh build/fuzz $(FUZZ_SECONDS) $(FUZZ_JOBS)
 
 clean:
 	rm -rf build

@@ -1,7 +1,7 @@
 // Saving and loading an archive of 100 members of 100 KB plus one of 20 MB,
 // beside plain write/pread of the same bytes (the limit). Both sides of the
 // save flush to the device and rename, as every save does. The load target is
-// within 1.5x of BM_PlainPread.
+// within 1.5x of BM_PlainPread. Last, reading 10k and 100k members by name.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -186,6 +187,85 @@ BENCHMARK(BM_PlainPread)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_PlainPreadZeroed(benchmark::State& state) { PlainPread(state, true); }
 BENCHMARK(BM_PlainPreadZeroed)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// ---- Reading every member by name ------------------------------------------------
+// An archive of n small members, in memory, read member by member by name as
+// the document loader does; beside it the same look-ups and copies through a
+// std::unordered_map. Both must grow linearly with n (10k against 100k).
+
+struct NamedArchive {
+  std::vector<std::string> names;
+  kdl::TqxStorage storage;
+  std::unordered_map<std::string, std::string> peer;
+  explicit NamedArchive(int n) {
+    kdl::TMemoryStream packed;
+    {
+      // Written into a working copy one by one would cost n directory
+      // rewrites; the packed bytes are made directly instead.
+      std::string directory, data;
+      auto le = [](std::string& out, std::uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+      };
+      for (int i = 0; i < n; ++i) names.push_back("Page" + std::to_string(i) + ".xml");
+      std::int64_t dirSize = 4;
+      for (const auto& name : names) dirSize += kdl::kStorageEntryFixedSize + static_cast<std::int64_t>(name.size());
+      std::int64_t at = kdl::kStorageHeaderSize + dirSize;
+      le(directory, static_cast<std::uint64_t>(n), 4);
+      for (const auto& name : names) {
+        const std::string content = "<page n=\"" + name + "\"/>";
+        le(directory, static_cast<std::uint64_t>(at), 8);
+        le(directory, content.size(), 8);
+        le(directory, name.size(), 4);
+        directory += name;
+        data += content;
+        at += static_cast<std::int64_t>(content.size());
+        peer.emplace(name, content);
+      }
+      std::string file(kdl::kStorageSignature, 4);
+      file.push_back(static_cast<char>(kdl::kStorageVersion));
+      file.push_back(0);
+      le(file, static_cast<std::uint64_t>(kdl::kStorageHeaderSize), 8);
+      file += directory + data;
+      packed.WriteBuffer(file.data(), static_cast<std::int64_t>(file.size()));
+    }
+    storage.LoadFromStream(packed);
+  }
+};
+
+NamedArchive& Named(int n) {
+  static std::unordered_map<int, std::unique_ptr<NamedArchive>> archives;
+  auto& a = archives[n];
+  if (!a) a = std::make_unique<NamedArchive>(n);
+  return *a;
+}
+
+void BM_MembersByName_Storage(benchmark::State& state) {
+  auto& archive = Named(static_cast<int>(state.range(0)));
+  kdl::TMemoryStream s;
+  for (auto _ : state)
+    for (const auto& name : archive.names) {
+      archive.storage.ReadStream(name, s);
+      benchmark::DoNotOptimize(s.Memory());
+    }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_MembersByName_Storage)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
+
+void BM_MembersByName_HashMap(benchmark::State& state) {
+  auto& archive = Named(static_cast<int>(state.range(0)));
+  std::string s;
+  for (auto _ : state)
+    for (const auto& name : archive.names) {
+      s = archive.peer.find(name)->second;
+      benchmark::DoNotOptimize(s.data());
+    }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_MembersByName_HashMap)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 }  // namespace
 

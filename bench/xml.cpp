@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -223,6 +224,58 @@ void RegisterRealFiles() {
     }
   }
 }
+
+// ---- Reading every attribute by name ----------------------------------------------
+// One element of n attributes, parsed once, then every attribute read by
+// name as the document loader does; beside it pugixml walking the same
+// attributes in order, the least work that reads every value. Both must grow
+// linearly with n (10k against 100k).
+
+struct WideElement {
+  std::string text;
+  std::vector<std::string> names;
+  explicit WideElement(int n) {
+    text = "<e";
+    for (int i = 0; i < n; ++i) {
+      names.push_back("attr" + std::to_string(i));
+      text += " " + names.back() + "=\"v" + std::to_string(i) + "\"";
+    }
+    text += "/>";
+  }
+};
+
+const WideElement& Wide(int n) {
+  static std::map<int, WideElement> elements;
+  return elements.try_emplace(n, n).first->second;
+}
+
+void BM_AttributesByName_Kdl(benchmark::State& state) {
+  const WideElement& e = Wide(static_cast<int>(state.range(0)));
+  kdl::TBrenlowXml doc;
+  doc.ReadFromString(e.text);
+  const kdl::TXmlNode& node = *doc.Root();
+  for (auto _ : state)
+    for (const auto& name : e.names) benchmark::DoNotOptimize(node.GetAttribute(name));
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_AttributesByName_Kdl)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
+
+#ifdef KDL_HAVE_PUGIXML
+void BM_AttributesInOrder_Pugixml(benchmark::State& state) {
+  const WideElement& e = Wide(static_cast<int>(state.range(0)));
+  pugi::xml_document doc;
+  doc.load_buffer(e.text.data(), e.text.size());
+  const pugi::xml_node node = doc.first_child();
+  for (auto _ : state)
+    for (const pugi::xml_attribute a : node.attributes()) benchmark::DoNotOptimize(std::string(a.value()));
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_AttributesInOrder_Pugixml)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
+#endif
 
 }  // namespace
 

@@ -19,8 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t n = arg % 64;
         std::vector<std::uint8_t> bytes(n, data[i]);
         s.WriteBuffer(bytes.data(), static_cast<std::int64_t>(n));
+        // Writing nothing changes nothing, even past the end.
+        if (n == 0) break;
         if (pos + n > model.size()) model.resize(pos + n, 0);
-        if (n > 0) std::memcpy(model.data() + pos, bytes.data(), n);
+        std::memcpy(model.data() + pos, bytes.data(), n);
         pos += n;
         break;
       }

@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <map>
+#include <utility>
+#include <vector>
 #include <string>
 
 #include "foundation/Storage.h"
@@ -19,11 +20,15 @@ std::string Member(kdl::TqxStorage& storage, const std::string& name) {
   return {static_cast<const char*>(s.Memory()), static_cast<std::size_t>(s.Size())};
 }
 
-std::map<std::string, std::string> Members(kdl::TqxStorage& storage) {
-  std::map<std::string, std::string> members;
-  for (int i = 0; i < storage.StreamCount(); ++i) {
-    const std::string name = storage.GetStreamName(i);
-    members.emplace(name, Member(storage, name));
+// Every member in directory order; a name stored twice reads as its first.
+std::vector<std::pair<std::string, std::string>> Members(kdl::TqxStorage& storage) {
+  std::vector<std::pair<std::string, std::string>> members;
+  const int count = storage.StreamCount();
+  members.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    std::string name = storage.GetStreamName(i);
+    std::string bytes = Member(storage, name);
+    members.emplace_back(std::move(name), std::move(bytes));
   }
   return members;
 }

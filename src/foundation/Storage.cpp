@@ -104,6 +104,19 @@ char32_t FoldCase(char32_t c) {
   return c;
 }
 
+thread_local std::uint64_t tNameComparisons = 0;
+
+// A hash that agrees with SameName: over the folded code points.
+std::uint64_t FoldedNameHash(const std::string& s) {
+  std::uint64_t h = 14695981039346656037ull;
+  for (std::size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    const char32_t c = b < 0x80 ? (++i, char32_t{b}) : NextCodePoint(s, i);
+    h = (h ^ FoldCase(c)) * 1099511628211ull;
+  }
+  return h;
+}
+
 bool SameName(const std::string& a, const std::string& b) {
   // Every fold keeps the length of the UTF-8 form, so lengths must agree.
   if (a.size() != b.size()) return false;
@@ -225,6 +238,7 @@ void TqxStorage::Reset() {
   source_.reset();
   sourceFileName_.clear();
   items_.clear();
+  nameIndexValid_ = false;
   work_ = std::make_unique<TMemoryStream>();
   workInMemory_ = true;
 }
@@ -250,10 +264,28 @@ std::int64_t TqxStorage::UsedEnd() const {
   return end;
 }
 
+std::uint64_t StorageNameComparisons() { return tNameComparisons; }
+
+void TqxStorage::IndexName(std::size_t index) const {
+  nameIndex_.emplace(FoldedNameHash(items_[index].Name), index);
+}
+
 int TqxStorage::FindEntry(const std::string& name) const {
-  for (std::size_t i = 0; i < items_.size(); ++i)
-    if (SameName(items_[i].Name, name)) return static_cast<int>(i);
-  return -1;
+  if (!nameIndexValid_) {
+    nameIndex_.clear();
+    nameIndex_.reserve(items_.size());
+    for (std::size_t i = 0; i < items_.size(); ++i) IndexName(i);
+    nameIndexValid_ = true;
+  }
+  // A loaded file may hold one name twice; the first in the directory wins.
+  int found = -1;
+  const auto [first, last] = nameIndex_.equal_range(FoldedNameHash(name));
+  for (auto it = first; it != last; ++it) {
+    ++tNameComparisons;
+    const auto index = static_cast<int>(it->second);
+    if ((found < 0 || index < found) && SameName(items_[it->second].Name, name)) found = index;
+  }
+  return found;
 }
 
 // ---- Directory ------------------------------------------------------------
@@ -289,20 +321,23 @@ void TqxStorage::ReadDirectory(TStream& stream) {
     item.InSource = inSource;
   }
 
-  // Member data lies behind the directory and no two members share a byte:
-  // later writes in place must never damage the directory or a neighbour.
+  // Members lie behind the header, outside the directory, and no two share a
+  // byte: later writes in place must never damage the directory or a
+  // neighbour. The directory itself may stand before, between or after them.
   const std::int64_t dirEnd = reader.Position();
-  std::vector<const TqxIndexItem*> byOffset;
+  std::vector<std::pair<std::int64_t, std::int64_t>> blocks;  // offset, end
+  blocks.reserve(items.size() + 1);
+  blocks.emplace_back(dirOffset, dirEnd);
   for (const auto& item : items)
-    if (item.Size > 0) byOffset.push_back(&item);
-  std::sort(byOffset.begin(), byOffset.end(),
-            [](const TqxIndexItem* a, const TqxIndexItem* b) { return a->Offset < b->Offset; });
-  std::int64_t end = dirEnd;
-  for (const auto* item : byOffset) {
-    if (item->Offset < end) throw Exception(kNotStorage);
-    end = item->Offset + item->Size;
+    if (item.Size > 0) blocks.emplace_back(item.Offset, item.Offset + item.Size);
+  std::sort(blocks.begin(), blocks.end());
+  std::int64_t end = kStorageHeaderSize;
+  for (const auto& [offset, blockEnd] : blocks) {
+    if (offset < end) throw Exception(kNotStorage);
+    end = blockEnd;
   }
   items_ = std::move(items);
+  nameIndexValid_ = false;
 }
 
 void TqxStorage::WriteHeader() {
@@ -466,6 +501,8 @@ void TqxStorage::CopyBetween(TStream& from, std::int64_t fromPos, TStream& to, s
 
 void TqxStorage::RemoveEntry(int index) {
   items_.erase(items_.begin() + index);
+  // Every later position moves down by one: build the index again when next needed.
+  nameIndexValid_ = false;
 }
 
 // ---- Loading and saving ---------------------------------------------------
@@ -597,8 +634,13 @@ void TqxStorage::WriteStream(const std::string& name, TStream& stream) {
     if (UsedEnd() < place + size) SetWorkSize(place + size);
     CopyBetween(stream, 0, *work_, place, size);
     TqxIndexItem entry{name, false, place, size};
-    if (index < 0) items_.push_back(std::move(entry));
-    else items_[static_cast<std::size_t>(index)] = std::move(entry);
+    if (index < 0) {
+      items_.push_back(std::move(entry));
+      if (nameIndexValid_) IndexName(items_.size() - 1);
+    } else {
+      // The new spelling folds to the same hash: the index stays as it is.
+      items_[static_cast<std::size_t>(index)] = std::move(entry);
+    }
   } else {
     // A working member keeps its spelling; it moves only when it grows.
     TqxIndexItem& item = items_[static_cast<std::size_t>(index)];
@@ -634,7 +676,17 @@ void TqxStorage::RenameStream(const std::string& oldName, const std::string& new
     if (other < index) --index;
     SetWorkSize(UsedEnd());
   }
-  items_[static_cast<std::size_t>(index)].Name = newName;
+  auto& item = items_[static_cast<std::size_t>(index)];
+  if (nameIndexValid_) {
+    const auto [first, last] = nameIndex_.equal_range(FoldedNameHash(item.Name));
+    for (auto it = first; it != last; ++it)
+      if (it->second == static_cast<std::size_t>(index)) {
+        nameIndex_.erase(it);
+        break;
+      }
+  }
+  item.Name = newName;
+  if (nameIndexValid_) IndexName(static_cast<std::size_t>(index));
   WriteDirectory();
 }
 

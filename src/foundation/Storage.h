@@ -10,7 +10,9 @@
 // offset a 32-bit count and per member its 64-bit offset, 64-bit size, 32-bit
 // name length and the name bytes. Saved files put the directory at 69 and pack
 // the members behind it in directory order; the working stream keeps its
-// directory at 14 and its members anywhere behind it.
+// directory at 14 and its members anywhere behind it. Files written elsewhere
+// may put the directory anywhere, members before or after it; only overlaps
+// are refused.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +20,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/Stream.h"
@@ -41,6 +44,10 @@ struct TqxIndexItem {
   std::int64_t Offset = 0;
   std::int64_t Size = 0;
 };
+
+// Member names compared by look-ups on this thread so far; tests read it to
+// show that a look-up does not walk the directory.
+std::uint64_t StorageNameComparisons();
 
 class TqxStorage {
  public:
@@ -113,6 +120,7 @@ class TqxStorage {
                    std::int64_t count);
   void RemoveEntry(int index);
   int FindEntry(const std::string& name) const;
+  void IndexName(std::size_t index) const;
 
   bool busy_ = false;
   bool autoSave_ = false;
@@ -127,6 +135,10 @@ class TqxStorage {
   std::unique_ptr<TFileStream> source_;
   std::filesystem::path sourceFileName_;
   std::vector<TqxIndexItem> items_;
+  // Folded-name hash to position in items_, built by the first look-up and
+  // kept in step by every change of items_ (or dropped, to be built again).
+  mutable std::unordered_multimap<std::uint64_t, std::size_t> nameIndex_;
+  mutable bool nameIndexValid_ = false;
   std::vector<unsigned char> copyBuffer_;
   std::mt19937 random_;
   bool randomSeeded_ = false;

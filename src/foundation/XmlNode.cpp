@@ -1,6 +1,8 @@
 #include "foundation/XmlNode.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <deque>
 #include <mutex>
 #include <new>
 
@@ -31,7 +33,21 @@ std::string ColorText(TColor color) {
   return HexText(static_cast<std::uint32_t>(ColorToRGB(color)), 8);
 }
 
+thread_local std::uint64_t tAttributeComparisons = 0;
+
+// Nodes with fewer attributes are searched line by line.
+constexpr std::size_t kIndexedAttributes = 16;
+
+// FNV-1a over the names' folded bytes, so that it agrees with SameXmlName.
+std::uint32_t NameHash(std::string_view name) {
+  std::uint32_t h = 2166136261u;
+  for (const char c : name) h = (h ^ static_cast<unsigned char>(Fold(c))) * 16777619u;
+  return h;
+}
+
 }  // namespace
+
+std::uint64_t XmlAttributeComparisons() { return tAttributeComparisons; }
 
 bool SameXmlName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -43,14 +59,18 @@ bool SameXmlName(std::string_view a, std::string_view b) {
 // ---- Node pool ------------------------------------------------------------------------
 
 #if defined(__SANITIZE_ADDRESS__)
-#define KDL_XML_NODE_POOL 0
+#define KDL_XML_ASAN 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-#define KDL_XML_NODE_POOL 0
+#define KDL_XML_ASAN 1
 #endif
 #endif
-#ifndef KDL_XML_NODE_POOL
-#define KDL_XML_NODE_POOL 1
+
+#ifdef KDL_XML_ASAN
+extern "C" {
+void __asan_poison_memory_region(void const volatile* addr, std::size_t size);
+void __asan_unpoison_memory_region(void const volatile* addr, std::size_t size);
+}
 #endif
 
 namespace {
@@ -58,8 +78,12 @@ namespace {
 // Fixed-size blocks for nodes, carved from 64 KB chunks that live as long as
 // the process. Each thread keeps its own free list, so taking and giving back
 // need no lock; a block freed on another thread simply joins that thread's
-// list. The sanitizer build uses the heap, so that it still sees every use
-// after free.
+// list.
+//
+// Under AddressSanitizer the pool is off, so that the sanitizer sees every
+// use after free, unless KDL_XML_NODE_POOL=1 asks for it: then free blocks
+// are poisoned and wait in one locked first-in first-out queue, so that a
+// node used after its release is still reported.
 constexpr std::size_t kNodeBlock = (sizeof(TXmlNode) + alignof(std::max_align_t) - 1) /
                                    alignof(std::max_align_t) * alignof(std::max_align_t);
 constexpr std::size_t kNodesPerChunk = 65536 / kNodeBlock;
@@ -69,12 +93,31 @@ struct FreeBlock {
   FreeBlock* next;
 };
 
+#ifdef KDL_XML_ASAN
+bool PoolOn() {
+  static const bool on = [] {
+    const char* v = std::getenv("KDL_XML_NODE_POOL");
+    return v && std::string_view(v) == "1";
+  }();
+  return on;
+}
+std::mutex gPoisonedLock;
+auto* const gPoisoned = new std::deque<void*>;  // never freed
+
+void PushBlock(FreeBlock* b) {
+  __asan_poison_memory_region(b, kNodeBlock);
+  std::lock_guard<std::mutex> guard(gPoisonedLock);
+  gPoisoned->push_back(b);
+}
+#else
+constexpr bool PoolOn() { return true; }
 thread_local FreeBlock* tFreeNodes = nullptr;
 
 void PushBlock(FreeBlock* b) {
   b->next = tFreeNodes;
   tFreeNodes = b;
 }
+#endif
 
 // Out of line, so that taking a block stays a few instructions.
 [[gnu::noinline]] void GrowNodePool() {
@@ -92,26 +135,47 @@ void PushBlock(FreeBlock* b) {
   for (std::size_t i = kNodesPerChunk; i-- > 0;) PushBlock(reinterpret_cast<FreeBlock*>(base + i * kNodeBlock));
 }
 
+#ifdef KDL_XML_ASAN
+void* TakeBlock() {
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> guard(gPoisonedLock);
+      // Keep a chunk's worth waiting, so that a freed block is not handed
+      // out again at once.
+      if (gPoisoned->size() > kNodesPerChunk) {
+        void* b = gPoisoned->front();
+        gPoisoned->pop_front();
+        __asan_unpoison_memory_region(b, kNodeBlock);
+        return b;
+      }
+    }
+    GrowNodePool();
+  }
+}
+#else
+void* TakeBlock() {
+  if (!tFreeNodes) GrowNodePool();
+  FreeBlock* b = tFreeNodes;
+  tFreeNodes = b->next;
+  // Nodes are wanted in runs: start fetching the lines of the next one.
+  if (FreeBlock* later = b->next) {
+    __builtin_prefetch(later, 1);
+    __builtin_prefetch(reinterpret_cast<const char*>(later) + kLine, 1);
+  }
+  return b;
+}
+#endif
+
 }  // namespace
 
 void* TXmlNode::operator new(std::size_t size) {
-  if (KDL_XML_NODE_POOL && size == sizeof(TXmlNode)) {
-    if (!tFreeNodes) GrowNodePool();
-    FreeBlock* b = tFreeNodes;
-    tFreeNodes = b->next;
-    // Nodes are wanted in runs: start fetching the lines of the next one.
-    if (FreeBlock* later = b->next) {
-      __builtin_prefetch(later, 1);
-      __builtin_prefetch(reinterpret_cast<const char*>(later) + kLine, 1);
-    }
-    return b;
-  }
+  if (size == sizeof(TXmlNode) && PoolOn()) return TakeBlock();
   return ::operator new(size);
 }
 
 void TXmlNode::operator delete(void* p, std::size_t size) noexcept {
   if (!p) return;
-  if (KDL_XML_NODE_POOL && size == sizeof(TXmlNode)) {
+  if (size == sizeof(TXmlNode) && PoolOn()) {
     PushBlock(static_cast<FreeBlock*>(p));
   } else {
     ::operator delete(p);
@@ -364,11 +428,68 @@ void TXmlNode::AddAttributeInt(std::string_view name, std::int64_t value) {
   AddAttribute(name, IntToText(value));
 }
 
-int TXmlNode::IndexOfAttribute(std::string_view name) const {
-  for (std::size_t i = 0; i < attributes_.size(); ++i)
-    if (SameXmlName(LineName(attributes_[i]), name)) return static_cast<int>(i);
+void TXmlNode::TAttributeLines::insert(std::size_t at, std::string line) {
+  if (!lines_) lines_ = std::make_unique<TLines>();
+  auto& lines = lines_->Lines;
+  lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
+  // An appended line joins the index; one put before others moves them.
+  if (lines_->Index.empty()) return;
+  if (at + 1 == lines.size()) IndexLine(at);
+  else lines_->Index.clear();
+}
+
+void TXmlNode::TAttributeLines::BuildIndex() const {
+  std::size_t capacity = 64;
+  while (capacity < 2 * lines_->Lines.size()) capacity *= 2;
+  lines_->Index.assign(capacity, TSlot{0, -1});
+  lines_->Indexed = 0;
+  for (std::size_t i = 0; i < lines_->Lines.size(); ++i) IndexLine(i);
+}
+
+void TXmlNode::TAttributeLines::IndexLine(std::size_t line) const {
+  auto& index = lines_->Index;
+  if (2 * (lines_->Indexed + 1) > index.size()) {
+    BuildIndex();  // takes every line, this one included
+    return;
+  }
+  const std::string_view name = LineName(lines_->Lines[line]);
+  const std::uint32_t hash = NameHash(name);
+  const std::size_t mask = index.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    TSlot& slot = index[i];
+    if (slot.Line < 0) {
+      slot = TSlot{hash, static_cast<std::int32_t>(line)};
+      ++lines_->Indexed;
+      return;
+    }
+    // A repeated name keeps pointing at its first line.
+    if (slot.Hash == hash && SameXmlName(LineName(lines_->Lines[static_cast<std::size_t>(slot.Line)]), name)) return;
+  }
+}
+
+int TXmlNode::TAttributeLines::find(std::string_view name) const {
+  const std::size_t n = size();
+  if (n < kIndexedAttributes) {
+    for (std::size_t i = 0; i < n; ++i) {
+      ++tAttributeComparisons;
+      if (SameXmlName(LineName(lines_->Lines[i]), name)) return static_cast<int>(i);
+    }
+    return -1;
+  }
+  if (lines_->Index.empty()) BuildIndex();
+  const auto& index = lines_->Index;
+  const std::uint32_t hash = NameHash(name);
+  const std::size_t mask = index.size() - 1;
+  for (std::size_t i = hash & mask; index[i].Line >= 0; i = (i + 1) & mask) {
+    if (index[i].Hash != hash) continue;
+    ++tAttributeComparisons;
+    if (SameXmlName(LineName(lines_->Lines[static_cast<std::size_t>(index[i].Line)]), name))
+      return index[i].Line;
+  }
   return -1;
 }
+
+int TXmlNode::IndexOfAttribute(std::string_view name) const { return attributes_.find(name); }
 
 std::string TXmlNode::GetAttributeName(int index) const {
   if (index < 0 || index >= GetAttributeCount()) return {};
@@ -393,7 +514,7 @@ void TXmlNode::SetAttributeByIndex(int index, std::string_view value) {
     attributesSorted_ = sorted;
     return;
   }
-  attributes_[static_cast<std::size_t>(index)] = std::move(line);
+  attributes_.replace(static_cast<std::size_t>(index), std::move(line));
 }
 
 void TXmlNode::ClearAttributes() { attributes_.clear(); }
@@ -403,6 +524,11 @@ std::string TXmlNode::AttributeValueText(int index) const {
   const auto eq = line.find('=');
   if (eq == std::string::npos) return {};
   return UnescapeText(UnquoteText(std::string_view(line).substr(eq + 1)));
+}
+
+std::string TXmlNode::GetAttributeValue(int index) const {
+  if (index < 0 || index >= GetAttributeCount()) return {};
+  return AttributeValueText(index);
 }
 
 std::string TXmlNode::GetAttribute(std::string_view name) const {

@@ -131,6 +131,8 @@ class TXmlNode {
   virtual bool HasAttribute(std::string_view name) const { return IndexOfAttribute(name) >= 0; }
   int GetAttributeCount() const { return static_cast<int>(attributes_.size()); }
   std::string GetAttributeName(int index) const;
+  // The unescaped value of the attribute at index; empty when out of range.
+  std::string GetAttributeValue(int index) const;
   std::string GetAttributePair(int index) const;
   void SetAttributeByIndex(int index, std::string_view value);
   virtual void ClearAttributes();
@@ -219,24 +221,41 @@ class TXmlNode {
   void SetValue(std::string_view name, std::string_view text);
 
   // Attribute lines, held out of line: most nodes have none, and a node of
-  // 128 bytes fills exactly two cache lines.
+  // 128 bytes fills exactly two cache lines. A node with many attributes
+  // also gets a hash index of their names, built by the first look-up that
+  // needs it and dropped by any change that moves a line.
   class TAttributeLines {
    public:
-    bool empty() const { return !lines_ || lines_->empty(); }
-    std::size_t size() const { return lines_ ? lines_->size() : 0; }
-    const std::string* begin() const { return lines_ ? lines_->data() : nullptr; }
+    bool empty() const { return !lines_ || lines_->Lines.empty(); }
+    std::size_t size() const { return lines_ ? lines_->Lines.size() : 0; }
+    const std::string* begin() const { return lines_ ? lines_->Lines.data() : nullptr; }
     const std::string* end() const { return begin() + size(); }
-    std::string& operator[](std::size_t i) { return (*lines_)[i]; }
-    const std::string& operator[](std::size_t i) const { return (*lines_)[i]; }
+    const std::string& operator[](std::size_t i) const { return lines_->Lines[i]; }
     void clear() { lines_.reset(); }
-    void insert(std::size_t at, std::string line) {
-      if (!lines_) lines_ = std::make_unique<std::vector<std::string>>();
-      lines_->insert(lines_->begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
+    void insert(std::size_t at, std::string line);
+    void erase(std::size_t at) {
+      lines_->Lines.erase(lines_->Lines.begin() + static_cast<std::ptrdiff_t>(at));
+      lines_->Index.clear();
     }
-    void erase(std::size_t at) { lines_->erase(lines_->begin() + static_cast<std::ptrdiff_t>(at)); }
+    // The line keeps its name, so the index stays valid.
+    void replace(std::size_t at, std::string line) { lines_->Lines[at] = std::move(line); }
+    // The first line of that name, or -1.
+    int find(std::string_view name) const;
 
    private:
-    std::unique_ptr<std::vector<std::string>> lines_;
+    struct TSlot {
+      std::uint32_t Hash;
+      std::int32_t Line;  // -1: empty
+    };
+    struct TLines {
+      std::vector<std::string> Lines;
+      std::vector<TSlot> Index;  // open addressing, a power of two long
+      std::size_t Indexed = 0;
+    };
+    void BuildIndex() const;
+    void IndexLine(std::size_t line) const;
+
+    std::unique_ptr<TLines> lines_;
   };
 
   // Small members last, so that a node fills as few cache lines as it can.
@@ -255,5 +274,9 @@ KDL_DECLARE_EXCEPTION(EXmlNodeError, Exception);
 
 // Name comparison of child elements and attributes: case-insensitive.
 bool SameXmlName(std::string_view a, std::string_view b);
+
+// Attribute names compared by look-ups on this thread so far; tests read it
+// to show that a look-up on a large node does not walk its attributes.
+std::uint64_t XmlAttributeComparisons();
 
 }  // namespace kdl

@@ -284,9 +284,8 @@ void TBitmap32::ReadData(std::istream& stream) {
       // A stream that cannot tell its length: collect the bytes as they
       // come, so that a lying header costs nothing.
       std::vector<std::uint8_t> bytes;
-      const bool complete = ReadGrowing(stream, pixels * 4, bytes);
+      if (!ReadGrowing(stream, pixels * 4, bytes)) throw EBitmapReadError(kReadError);
       SetSize(w, h);
-      if (!complete) throw EBitmapReadError(kReadError);
       if (!Empty()) std::memcpy(bits_.get(), bytes.data(), bytes.size());
     }
   } catch (...) {

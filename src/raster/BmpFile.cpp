@@ -110,7 +110,6 @@ class TBmpReader {
       image.Pixels.assign(static_cast<std::size_t>(w * rows), 0);
       DecodeRle(data, image);
     } else {
-      image.Pixels.assign(static_cast<std::size_t>(w * rows), 0);
       DecodeRows(image);
     }
     return image;
@@ -223,6 +222,8 @@ class TBmpReader {
     if (!ReadGrowing(s_, stride * rows, data) && static_cast<std::int64_t>(data.size()) < need)
       Invalid();
     data.resize(static_cast<std::size_t>(stride * rows), 0);
+    // Only now that the rows are really there is the picture allocated.
+    image.Pixels.assign(static_cast<std::size_t>(w * rows), 0);
 
     const TChannelMask r(h_.masks[0]), g(h_.masks[1]), b(h_.masks[2]), a(h_.masks[3]);
     const bool bitfields = h_.bpp == 16 || (h_.bpp == 32 && h_.compression != BI_RGB);
@@ -250,7 +251,7 @@ class TBmpReader {
           default: {
             const std::uint32_t v = h_.bpp == 16 ? U16(src + x * 2) : U32(src + x * 4);
             if (!bitfields) {
-              dst[x] = v;  // B, G, R, A as stored, alpha kept
+              dst[x] = v;  // B, G, R, A as stored; see below for the alpha
             } else {
               const std::uint32_t alpha = h_.masks[3] != 0 ? a.Get(v) : 255;
               dst[x] = (alpha << 24) | (r.Get(v) << 16) | (g.Get(v) << 8) | b.Get(v);
@@ -258,6 +259,14 @@ class TBmpReader {
           }
         }
       }
+    }
+    // Most writers leave the fourth byte of a plain 32-bit file zero, with no
+    // meaning: such a picture is opaque. Any non-zero byte makes it alpha.
+    if (h_.bpp == 32 && !bitfields) {
+      TColor32 any = 0;
+      for (const TColor32 c : image.Pixels) any |= c;
+      if ((any & kOpaque) == 0)
+        for (TColor32& c : image.Pixels) c |= kOpaque;
     }
   }
 

@@ -26,8 +26,10 @@ struct TBmpImage {
   std::vector<TColor32> Pixels;
 };
 
-// Reads one bitmap file from the stream's position. Pixels of paletted,
-// 16- and 24-bit files are opaque; 32-bit files keep their alpha bytes.
+// Reads one bitmap file from the stream's position. Pixels of paletted and
+// 24-bit files are opaque; 16- and 32-bit files with an alpha mask take
+// their alpha from it. Plain 32-bit files keep their fourth byte as alpha,
+// unless it is zero throughout: then the picture is opaque.
 TBmpImage ReadBmp(std::istream& stream);
 
 // Writes a file header and a 40-byte info header (32 bits, uncompressed,

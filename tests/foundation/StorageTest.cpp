@@ -399,3 +399,122 @@ TEST(Storage, ThreadsTakeTurns) {
 
 }  // namespace
 }  // namespace kdl
+
+namespace kdl {
+namespace {
+
+std::string Le(std::uint64_t v, int bytes) {
+  std::string s;
+  for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  return s;
+}
+
+// An archive laid out as other writers may do it: the members first, the
+// directory after them.
+std::string DirectoryLast(const std::vector<std::pair<std::string, std::string>>& members) {
+  std::string data, directory = Le(members.size(), 4);
+  std::int64_t at = 14;
+  for (const auto& [name, bytes] : members) {
+    directory += Le(static_cast<std::uint64_t>(at), 8) + Le(bytes.size(), 8) + Le(name.size(), 4) + name;
+    data += bytes;
+    at += static_cast<std::int64_t>(bytes.size());
+  }
+  return std::string("STOR\x01\x00", 6) + Le(static_cast<std::uint64_t>(at), 8) + data + directory;
+}
+
+TEST_F(StorageFiles, DirectoryAfterTheMembersLoadsInEveryMode) {
+  const std::vector<std::pair<std::string, std::string>> members = {
+      {"Index.xml", "<index pages=\"1\"/>"}, {"Empty", ""}, {"Page0001.xml", std::string(3000, 'p')}};
+  const std::string bytes = DirectoryLast(members);
+  const auto path = dir_ / "last.stor";
+  WriteFile(path, bytes);
+
+  auto expectMembers = [&](TqxStorage& storage, const char* how, int count = 3) {
+    ASSERT_EQ(storage.StreamCount(), count) << how;
+    for (const auto& [name, content] : members) EXPECT_EQ(Get(storage, name), content) << how << name;
+  };
+  TqxStorage fromFile;
+  fromFile.LoadFromFile(path);
+  expectMembers(fromFile, "file");
+  TqxStorage fromStream;
+  TMemoryStream s;
+  Fill(s, bytes);
+  fromStream.LoadFromStream(s);
+  expectMembers(fromStream, "stream");
+  // Edited in place: the directory moves to the front without harming a member.
+  Put(fromStream, "New.bin", std::string(100, 'n'));
+  expectMembers(fromStream, "edited stream", 4);
+  EXPECT_EQ(Get(fromStream, "New.bin"), std::string(100, 'n'));
+
+  {
+    TqxStorage autoSave;
+    autoSave.SetAutoSave(true);
+    autoSave.SetFileName(path);
+    expectMembers(autoSave, "auto-save");
+    Put(autoSave, "A much longer name that grows the directory.bin", "grown");
+    expectMembers(autoSave, "auto-save after a write", 4);
+  }
+  TqxStorage reopened;
+  reopened.LoadFromFile(path);
+  ASSERT_EQ(reopened.StreamCount(), 4);
+  for (const auto& [name, content] : members) EXPECT_EQ(Get(reopened, name), content) << name;
+  EXPECT_EQ(Get(reopened, "a much longer NAME that grows the directory.bin"), "grown");
+
+  // A member that runs into the directory, or into the header, is still refused.
+  // Directory at 3032: count, then entries of 29, 25 and 29 bytes.
+  std::string overlapping = bytes;
+  overlapping.replace(3032 + 4 + 29 + 25 + 8, 8, Le(3001, 8));
+  WriteFile(path, overlapping);
+  EXPECT_EQ(ErrorOf([&] { fromFile.LoadFromFile(path); }), "File is not a storage file");
+  std::string inHeader = bytes;
+  inHeader.replace(3032 + 4, 8, Le(10, 8));
+  WriteFile(path, inHeader);
+  EXPECT_EQ(ErrorOf([&] { fromFile.LoadFromFile(path); }), "File is not a storage file");
+}
+
+TEST(StorageNames, LookUpsStayInStepWithWritesDeletesAndRenames) {
+  TqxStorage storage;
+  for (const char* name : {"Alpha", "Beta", "Gamma", "\xC3\x89t\xC3\xA9.txt"}) Put(storage, name, name);
+  EXPECT_EQ(storage.IndexOfStream("GAMMA"), 2);
+  EXPECT_EQ(storage.IndexOfStream("\xC3\xA9T\xC3\x89.TXT"), 3);  // folds beyond ASCII too
+  storage.DeleteStream("alpha");
+  EXPECT_EQ(storage.IndexOfStream("Alpha"), -1);
+  EXPECT_EQ(storage.IndexOfStream("Beta"), 0);
+  EXPECT_EQ(storage.IndexOfStream("Gamma"), 1);
+  storage.RenameStream("gamma", "Delta");
+  EXPECT_FALSE(storage.StreamExists("Gamma"));
+  EXPECT_EQ(storage.IndexOfStream("DELTA"), 1);
+  storage.RenameStream("Delta", "beta");  // replaces the member of that name
+  ASSERT_EQ(storage.StreamCount(), 2);
+  EXPECT_EQ(storage.IndexOfStream("Beta"), 0);
+  EXPECT_EQ(Get(storage, "BETA"), "Gamma");
+  Put(storage, "BETA", "again");  // same member, new content
+  EXPECT_EQ(storage.StreamCount(), 2);
+  Put(storage, "Zeta", "z");
+  EXPECT_EQ(storage.IndexOfStream("zeta"), 2);
+  storage.Clear();
+  EXPECT_FALSE(storage.StreamExists("Zeta"));
+}
+
+TEST(StorageNames, ReadingEveryMemberByNameTakesLinearComparisons) {
+  constexpr int kCount = 100000;
+  std::vector<std::pair<std::string, std::string>> members;
+  members.reserve(kCount);
+  for (int i = 0; i < kCount; ++i) members.emplace_back("Page" + std::to_string(i) + ".xml", std::to_string(i));
+  TMemoryStream s;
+  Fill(s, DirectoryLast(members));
+  TqxStorage storage;
+  storage.LoadFromStream(s);
+  ASSERT_EQ(storage.StreamCount(), kCount);
+
+  const std::uint64_t before = StorageNameComparisons();
+  TMemoryStream out;
+  for (int i = 0; i < kCount; ++i) {
+    storage.ReadStream("PAGE" + std::to_string(i) + ".XML", out);
+    ASSERT_EQ(out.Size(), static_cast<std::int64_t>(std::to_string(i).size()));
+  }
+  EXPECT_LT(StorageNameComparisons() - before, std::uint64_t{2} * kCount);
+}
+
+}  // namespace
+}  // namespace kdl

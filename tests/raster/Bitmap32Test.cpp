@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "raster/Bitmap32.h"
+#include "support/AllocationMeter.h"
 #include "support/QtApplication.h"
 
 namespace kdl {
@@ -154,6 +155,19 @@ TEST(Bitmap32, DataStream) {
   TPipeBuf shortPipe(bytes.substr(0, 13));
   std::istream shortPiped(&shortPipe);
   EXPECT_THROW(c.ReadData(shortPiped), EBitmapReadError);
+
+  // A header promising 16384 x 16384 over 64 bytes: refused before the
+  // gigabyte is allocated, on either path.
+  if (test::AllocationMeter::Available()) {
+    const std::string lying = std::string("\x00\x40\x00\x00\x00\x40\x00\x00", 8) + std::string(64, 'x');
+    test::AllocationMeter meter;
+    std::istringstream seekable(lying);
+    EXPECT_THROW(c.ReadData(seekable), EBitmapReadError);
+    TPipeBuf lyingPipe(lying);
+    std::istream lyingPiped(&lyingPipe);
+    EXPECT_THROW(c.ReadData(lyingPiped), EBitmapReadError);
+    EXPECT_LT(meter.Largest(), std::int64_t{16} << 20);
+  }
 
   std::istringstream zero(std::string("\0\0\0\0\x05\0\0\0", 8));
   b.ReadData(zero);

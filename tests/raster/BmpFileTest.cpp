@@ -187,6 +187,74 @@ TEST(BmpReader, Rle4AndTopDown) {
   EXPECT_EQ(td.Pixels, (std::vector<TColor32>{0xFF030201u, 0xFF060504u, 0xFF090807u, 0xFF0C0B0Au}));
 }
 
+// Files laid out by hand: a 40-byte info header, then `extra` (palette),
+// then the pixel bytes.
+std::string HandBmp(std::int32_t w, std::int32_t h, int bpp, int compression, std::uint32_t colours,
+                    const std::string& extra, const std::string& pixels) {
+  auto le = [](std::string& s, std::uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) s.push_back(static_cast<char>(v >> (8 * i)));
+  };
+  std::string f = "BM";
+  le(f, static_cast<std::uint32_t>(54 + extra.size() + pixels.size()), 4);
+  le(f, 0, 4);
+  le(f, static_cast<std::uint32_t>(54 + extra.size()), 4);
+  le(f, 40, 4);
+  le(f, static_cast<std::uint32_t>(w), 4);
+  le(f, static_cast<std::uint32_t>(h), 4);
+  le(f, 1, 2);
+  le(f, static_cast<std::uint32_t>(bpp), 2);
+  le(f, static_cast<std::uint32_t>(compression), 4);
+  le(f, static_cast<std::uint32_t>(pixels.size()), 4);
+  le(f, 0, 8);
+  le(f, colours, 4);
+  le(f, 0, 4);
+  return f + extra + pixels;
+}
+
+TBmpImage ReadBytes(const std::string& bytes) {
+  std::istringstream s(bytes);
+  return ReadBmp(s);
+}
+
+TEST(BmpReader, ThirtyTwoBitAlphaThatIsAllZeroMeansOpaque) {
+  // 2 x 1, B G R A per pixel.
+  const TBmpImage zero = ReadBytes(HandBmp(2, 1, 32, 0, 0, "", std::string("\x10\x20\x30\x00\x40\x50\x60\x00", 8)));
+  EXPECT_EQ(zero.Pixels, (std::vector<TColor32>{0xFF302010u, 0xFF605040u}));
+  const TBmpImage one = ReadBytes(HandBmp(2, 1, 32, 0, 0, "", std::string("\x10\x20\x30\x00\x40\x50\x60\x01", 8)));
+  EXPECT_EQ(one.Pixels, (std::vector<TColor32>{0x00302010u, 0x01605040u}));
+  // 16 bits with an alpha mask keep the mask's alpha: 1-5-5-5, top bit clear.
+  std::string masks;
+  for (std::uint32_t m : {0x7C00u, 0x03E0u, 0x001Fu, 0x8000u})
+    for (int i = 0; i < 4; ++i) masks.push_back(static_cast<char>(m >> (8 * i)));
+  std::string v3 = HandBmp(2, 1, 16, 3, 0, "", std::string("\x1F\x00\x1F\x80", 4));
+  v3[14] = 56;  // a V3 header: the four masks follow its 40 bytes
+  v3.insert(54, masks);
+  v3[10] = static_cast<char>(54 + 16);
+  const TBmpImage sixteen = ReadBytes(v3);
+  EXPECT_EQ(sixteen.Pixels, (std::vector<TColor32>{0x000000FFu, 0xFF0000FFu}));
+}
+
+TEST(BmpReader, OverlongAbsoluteRunStaysInItsRow) {
+  // 4 x 2, RLE8: the bottom row gets an absolute run of six pixels.
+  std::string palette;
+  for (std::uint32_t i = 0; i < 8; ++i)
+    for (int k = 0; k < 4; ++k) palette.push_back(static_cast<char>(k < 3 ? i * 16 : 0));
+  const std::string rle("\x00\x06\x01\x02\x03\x04\x05\x06\x00\x01", 10);
+  const TBmpImage img = ReadBytes(HandBmp(4, 2, 8, 1, 8, palette, rle));
+  const TColor32 k = 0xFF000000u;
+  EXPECT_EQ(img.Pixels, (std::vector<TColor32>{0, 0, 0, 0, k | 0x101010u, k | 0x202020u, k | 0x303030u,
+                                               k | 0x404040u}));
+}
+
+TEST(BmpReader, PaletteLongerThan256EntriesIsCut) {
+  // 300 entries declared and present; the pixel uses entry 255.
+  std::string palette;
+  for (std::uint32_t i = 0; i < 300; ++i)
+    for (int k = 0; k < 4; ++k) palette.push_back(static_cast<char>(k == 0 ? i & 0xFF : k == 1 ? i >> 8 : 0));
+  const TBmpImage img = ReadBytes(HandBmp(1, 1, 8, 0, 300, palette, std::string("\xFF\0\0\0", 4)));
+  EXPECT_EQ(img.Pixels, (std::vector<TColor32>{0xFF0000FFu}));
+}
+
 TEST(BmpReader, RefusesCorruptFiles) {
   TBitmap32 b;
   b.SetSize(3, 2);

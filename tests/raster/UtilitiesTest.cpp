@@ -53,11 +53,11 @@ TEST(SpreadRuns, EvenSpreadThatTilesTheTotal) {
 }
 
 TEST(BoxDownsample, ExactBlockMeans) {
-  // Constant stays constant, whatever the ratio; one block of 4097 x 4097
-  // white pixels sums to more than 32 bits hold.
+  // Constant stays constant, whatever the ratio; one block of 4200 x 4100
+  // white pixels sums to more than 32 bits hold (4097 x 4097 would not).
   TBitmap32 src, dst;
   for (auto [sw, sh, dw, dh, colour] :
-       {std::tuple{37, 23, 9, 7, 0x80C0FF11u}, std::tuple{4097, 4097, 1, 1, 0xFFFFFFFFu}}) {
+       {std::tuple{37, 23, 9, 7, 0x80C0FF11u}, std::tuple{4200, 4100, 1, 1, 0xFFFFFFFFu}}) {
     src.SetSize(sw, sh);
     src.Clear(colour);
     dst.SetSize(dw, dh);

@@ -209,6 +209,22 @@ TEST(GifFormat, TransparencyNeverSwallowsAVisibleColour) {
   EXPECT_EQ(std::search(opaque.begin(), opaque.end(), gce.begin(), gce.end()), opaque.end());
 }
 
+// 256 colours far enough apart that none merge: the quantiser must leave an
+// index free for the transparent pixel rather than give it a colour's.
+TEST(GifFormat, TransparencyKeepsAnIndexWhenEveryColourIsDistinct) {
+  TBitmap32 b;
+  b.SetSize(64, 16);
+  for (std::int32_t i = 0; i < 64 * 16; ++i) {
+    const TColor32 c = static_cast<TColor32>(i % 256);
+    b.Bits()[i] = 0xFF000000u | ((c & 7) * 36) << 16 | ((c >> 3 & 7) * 36) << 8 | (c >> 6) * 85;
+  }
+  b.Bits()[0] = 0x00000000u;
+  TBitmap32 back;
+  Load(Save(b), back);
+  EXPECT_EQ(back.Bits()[0], 0u);
+  for (std::int32_t i = 1; i < 64 * 16; ++i) ASSERT_EQ(back.Bits()[i] >> 24, 0xFFu) << i;
+}
+
 double Psnr(const TBitmap32& a, const Bytes& rgba) {
   double sum = 0;
   const std::int64_t n = std::int64_t{a.Width()} * a.Height();

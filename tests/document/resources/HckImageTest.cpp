@@ -135,6 +135,16 @@ TEST(HckCoders, DecodersRespectCapacityAndDamage) {
   bad = rank;
   bad[12] = 0;  // G below the ranks in use
   EXPECT_EQ(RankDecode(bad.data(), bad.size(), out.data(), out.size(), n), kCoderFailed);
+  // Runs only: the run blocks' own capacity check must hold, into a buffer
+  // exactly one byte short.
+  const Bytes runs(300, 7);
+  const Bytes packedRuns = Rle(runs);
+  ASSERT_LT(packedRuns.size(), 10u);
+  Bytes shortOut(runs.size() - 1);
+  EXPECT_EQ(RleDecode(packedRuns.data(), packedRuns.size(), shortOut.data(), shortOut.size(), n), kCoderFailed);
+  Bytes fullOut(runs.size());
+  ASSERT_EQ(RleDecode(packedRuns.data(), packedRuns.size(), fullOut.data(), fullOut.size(), n), kCoderOk);
+  EXPECT_EQ(fullOut, runs);
   EXPECT_EQ(DeltaEncode(nullptr, 1, out.data()), kCoderNoSource);
   EXPECT_EQ(DeltaDecode(in.data(), 1, nullptr), kCoderNoTarget);
   EXPECT_EQ(PlanesToPixels(in.data(), out.data(), 8, 9), kCoderBadPlanes);

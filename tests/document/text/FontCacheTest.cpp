@@ -9,6 +9,7 @@
 #include "document/text/FontManager.h"
 #include "document/text/FontRenderer.h"
 #include "foundation/QuickMemStream.h"
+#include "support/AllocationMeter.h"
 
 namespace kdl {
 namespace {
@@ -185,6 +186,15 @@ TEST(FontCache, DamagedFilesRaiseTheDocumentedErrors) {
   Bytes points = Bytes().header(1).font("X", 0, 1);
   points.u16('A').i32(1).i32(1).i32(0).i32(0).i32(1).i32(1).u8(1).i32(1).i32(0x20000000).i32(0);
   EXPECT_EQ(LoadError(points.b), corrupt);
+  // Each of these is refused before a block is allocated for its count.
+  if (test::AllocationMeter::Available()) {
+    for (const auto& bytes : {Bytes().header(0x7FFFFFFF).b, Bytes().header(1).i32(0x7FFFFFF0).raw("Arial").b,
+                              Bytes().header(1).font("X", 0, 0x10000000).b, lines.b, points.b}) {
+      test::AllocationMeter meter;
+      EXPECT_EQ(LoadError(bytes), corrupt);
+      EXPECT_LT(meter.Largest(), std::int64_t{1} << 20) << bytes.size();
+    }
+  }
 
   // Every truncation of a good file is corrupt and appends nothing.
   const auto good = Bytes().header(2).font("Ab", 3, 2).glyph('B', true).glyph('A', false)

@@ -15,6 +15,8 @@ namespace kdl {
 namespace {
 
 constexpr int kMaxGifSide = 0xFFFF;
+// An LZW code is at least two bits wide and stands for at most 4096 pixels.
+constexpr std::int64_t kMaxGifPixelsPerByte = 4 * 4096;
 
 int ReadFn(GifFileType* gif, GifByteType* data, int length) {
   try {
@@ -64,14 +66,22 @@ struct TColorMapHolder {
 
 [[noreturn]] void Corrupted() { RaiseRasterError(kRasterCorrupted); }
 
-// Reads the first frame into bitmap (already sized and cleared to 0).
-void ReadFirstFrame(GifFileType* gif, TBitmap32& bitmap, int transparent) {
+// Reads the first frame into bitmap, sized to the logical screen only now
+// that a frame is there; pixels the frame does not draw stay transparent
+// black. Neither the screen nor the frame may be larger than the bytes left
+// could ever fill.
+void ReadFirstFrame(GifFileType* gif, TStream& stream, TBitmap32& bitmap, int transparent) {
   if (DGifGetImageDesc(gif) != GIF_OK) Corrupted();
   const GifImageDesc& desc = gif->Image;
   const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
   if (!map || !map->Colors || map->ColorCount <= 0) Corrupted();
+  const std::int64_t limit = (stream.Size() - stream.Position() + 1) * kMaxGifPixelsPerByte;
+  const std::int64_t screen = std::int64_t{gif->SWidth} * gif->SHeight;
+  const std::int64_t frame = std::int64_t{desc.Width} * desc.Height;
+  if (screen > limit || frame > limit || frame > kMaxRasterPixels) Corrupted();
+  bitmap.SetSize(gif->SWidth, gif->SHeight);
+  if (!bitmap.Empty()) bitmap.Clear(0);
   if (desc.Width <= 0 || desc.Height <= 0) return;
-  if (std::int64_t{desc.Width} * desc.Height > kMaxRasterPixels) Corrupted();
 
   std::vector<GifPixelType> line(static_cast<std::size_t>(desc.Width));
   // Rows in stored order; interlaced files store every 8th row from 0, every
@@ -121,16 +131,13 @@ void TdtpGifFormat::LoadFromStream(TStream* stream, TBitmap32* bitmap, std::int3
   height_ = gif->SHeight;
   if (width_ < 0 || height_ < 0 || std::int64_t{width_} * height_ > kMaxRasterPixels) Corrupted();
 
-  // Pixels the first frame does not draw stay transparent black.
-  bitmap->SetSize(width_, height_);
-  if (!bitmap->Empty()) bitmap->Clear(0);
 
   int transparent = -1;
   GifRecordType type = UNDEFINED_RECORD_TYPE;
   do {
     if (DGifGetRecordType(gif, &type) != GIF_OK) Corrupted();
     if (type == IMAGE_DESC_RECORD_TYPE) {
-      ReadFirstFrame(gif, *bitmap, transparent);
+      ReadFirstFrame(gif, *stream, *bitmap, transparent);
       return;
     }
     if (type == EXTENSION_RECORD_TYPE) {
@@ -146,6 +153,8 @@ void TdtpGifFormat::LoadFromStream(TStream* stream, TBitmap32* bitmap, std::int3
       }
     }
   } while (type != TERMINATE_RECORD_TYPE);
+  // A file without a frame has no picture.
+  Corrupted();
 }
 
 void TdtpGifFormat::SaveToStream(TStream* stream, TBitmap32* bitmap) {

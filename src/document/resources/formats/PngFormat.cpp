@@ -15,6 +15,17 @@ namespace {
 
 constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
+// Ancillary chunks whose data libpng would keep in memory and that we never
+// use; skipped unread, so that a declared length costs nothing.
+constexpr png_byte kSkippedChunks[] = {'t', 'E', 'X', 't', 0, 'z', 'T', 'X', 't', 0,
+                                       'i', 'T', 'X', 't', 0, 's', 'P', 'L', 'T', 0,
+                                       'e', 'X', 'I', 'f', 0, 'i', 'C', 'C', 'P', 0};
+// No chunk that is still read may ask for more than this.
+constexpr png_alloc_size_t kChunkMemoryLimit = png_alloc_size_t{4} << 20;
+constexpr png_uint_32 kChunkCacheLimit = 128;
+// Deflate cannot expand its input more than about 1032 times.
+constexpr std::int64_t kMaxInflateRatio = 1032;
+
 // libpng reports an error by a jump back to the step that called it; the
 // steps below keep nothing with a destructor in their frames.
 [[noreturn]] void ErrorFn(png_structp png, png_const_charp) { png_longjmp(png, 1); }
@@ -61,8 +72,23 @@ bool ReadHeader(TPngReader& r, TStream* stream) {
   if (!r.Info) return false;
   if (setjmp(png_jmpbuf(r.Png))) return false;
   png_set_read_fn(r.Png, stream, ReadFn);
+  png_set_keep_unknown_chunks(r.Png, PNG_HANDLE_CHUNK_NEVER, kSkippedChunks,
+                              static_cast<int>(sizeof kSkippedChunks / 5));
+  png_set_chunk_malloc_max(r.Png, kChunkMemoryLimit);
+  png_set_chunk_cache_max(r.Png, kChunkCacheLimit);
   png_read_info(r.Png, r.Info);
   return true;
+}
+
+// png_read_info stops at the first IDAT: the bytes from there on must be
+// able to inflate to the image's filtered rows before the bitmap is made.
+bool PlausibleSize(TPngReader& r, TStream& stream) {
+  const std::int64_t w = png_get_image_width(r.Png, r.Info);
+  const std::int64_t h = png_get_image_height(r.Png, r.Info);
+  const std::int64_t bits = std::int64_t{png_get_bit_depth(r.Png, r.Info)} * png_get_channels(r.Png, r.Info);
+  const std::int64_t rawBytes = h * ((w * bits + 7) / 8 + 1);
+  const std::int64_t present = stream.Size() - stream.Position();
+  return rawBytes <= (present + 8) * kMaxInflateRatio;
 }
 
 // Every colour type becomes 8-bit B, G, R, A in memory order.
@@ -136,6 +162,7 @@ void TdtpPngFormat::LoadFromStream(TStream* stream, TBitmap32* bitmap, std::int3
   const png_uint_32 h = png_get_image_height(reader->Png, reader->Info);
   const std::int64_t pixels = std::int64_t{w} * h;
   if (pixels <= 0 || pixels > kMaxRasterPixels) RaiseRasterError(kRasterCorrupted);
+  if (!PlausibleSize(*reader, *stream)) RaiseRasterError(kRasterCorrupted);
   if (!SetTransforms(*reader)) RaiseRasterError(kRasterCorrupted);
   width_ = static_cast<std::int32_t>(w);
   height_ = static_cast<std::int32_t>(h);
