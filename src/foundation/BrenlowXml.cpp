@@ -64,6 +64,36 @@ struct NameCharTable {
 };
 constexpr NameCharTable kNameChar;
 
+// The first byte in [p, end) that is no name character, or end. Most names
+// are short and end within a few bytes; a longer one is read sixteen bytes
+// at a time: control characters, blanks and the five marks stand out
+// together, and the table settles a control character.
+const char* ScanName(const char* p, const char* end) {
+  for (const char* const near = p + std::min<std::ptrdiff_t>(end - p, 8); p < near; ++p)
+    if (!kNameChar[static_cast<unsigned char>(*p)]) return p;
+#if defined(__SSE2__)
+  const __m128i space = _mm_set1_epi8(' '), dquote = _mm_set1_epi8('"'), squote = _mm_set1_epi8('\''),
+                equals = _mm_set1_epi8('='), slash = _mm_set1_epi8('/'), greater = _mm_set1_epi8('>');
+  while (end - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(v, space), v);
+    const __m128i marks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, dquote), _mm_cmpeq_epi8(v, squote)),
+                                       _mm_or_si128(_mm_cmpeq_epi8(v, equals), _mm_or_si128(_mm_cmpeq_epi8(v, slash),
+                                                                                            _mm_cmpeq_epi8(v, greater))));
+    const int mask = _mm_movemask_epi8(_mm_or_si128(low, marks));
+    if (!mask) {
+      p += 16;
+      continue;
+    }
+    p += __builtin_ctz(static_cast<unsigned>(mask));
+    if (!kNameChar[static_cast<unsigned char>(*p)]) return p;
+    ++p;
+  }
+#endif
+  while (p < end && kNameChar[static_cast<unsigned char>(*p)]) ++p;
+  return p;
+}
+
 // Tokens of a tag's text: cut at blanks outside quotes, then "=" and quoted
 // values that stood apart joined to their names.
 void SplitAttributes(std::string_view text, std::vector<std::string>& tokens) {
@@ -299,7 +329,7 @@ bool TXmlParser::PlainAttributes(const char* q, bool& shortTag) {
       return true;
     }
     const char* start = q;
-    while (q < lim_ && kNameChar[static_cast<unsigned char>(*q)]) ++q;
+    q = ScanName(q, lim_);
     if (q == start || lim_ - q < 2 || *q != '=' || (q[1] != '"' && q[1] != '\'')) return false;
     const void* close = std::memchr(q + 2, q[1], static_cast<std::size_t>(lim_ - q - 2));
     if (!close) return false;
@@ -406,11 +436,13 @@ void TXmlParser::ParseTagText(TXmlNode& node, std::string_view text, int row) {
     node.SetName(tokens[0]);
     first = 1;
   }
-  for (std::size_t i = first; i < tokens.size(); ++i) node.InsertAttributeLine(std::move(tokens[i]));
+  for (std::size_t i = first; i < tokens.size(); ++i) node.InsertAttributeLine(tokens[i]);
 }
 
 void TXmlParser::ParseNode(TXmlNode& node, int depth) {
   if (Stopped()) return;
+  // A node read again holds its value as a string, as the parse expects.
+  if (node.attributes_.hasValue()) node.TakeParsedValue();
   if (NextNonBlank() != '<') return;
   // Only "<!" and "<?" start anything but an element.
   const int row = p_ < lim_ && *p_ != '!' && *p_ != '?' ? kElementRow : MatchTagRow();
@@ -454,7 +486,7 @@ void TXmlParser::ParseNode(TXmlNode& node, int depth) {
       bool shortTag = false;
       // A bare name ending in ">" or "/>": the common tag, in one pass.
       const char* q = p_;
-      while (q < lim_ && kNameChar[static_cast<unsigned char>(*q)]) ++q;
+      q = ScanName(q, lim_);
       if (tag.Kind == ntElement && q > p_ && q < lim_ &&
           (*q == '>' || (*q == '/' && q + 1 < lim_ && q[1] == '>'))) {
         SetText(node.name_, std::string_view(p_, static_cast<std::size_t>(q - p_)));
@@ -462,7 +494,11 @@ void TXmlParser::ParseNode(TXmlNode& node, int depth) {
         p_ = q + (shortTag ? 2 : 1);
       } else if (tag.Kind == ntElement && q > p_ && q < lim_ && IsBlank(*q) && PlainAttributes(q, shortTag)) {
         SetText(node.name_, std::string_view(p_, static_cast<std::size_t>(q - p_)));
-        for (const std::string_view line : lines_) node.InsertAttributeLine(std::string(line));
+        // One block for all lines: their bytes run from the first to the last.
+        if (!lines_.empty())
+          node.attributes_.reserve(lines_.size(), static_cast<std::size_t>(lines_.back().data() + lines_.back().size() -
+                                                                          lines_.front().data()));
+        for (const std::string_view line : lines_) node.InsertAttributeLine(line);
         p_ = tagEnd_;
       } else {
         if (!ReadUntil(tag.Close, true, text)) Unterminated(tag.Close, "tag");
@@ -493,7 +529,7 @@ bool TXmlParser::ParseLeafContent(TXmlNode& node) {
   const std::string_view text(p_, static_cast<std::size_t>(lt - p_));
   bool blank = true;
   for (std::size_t i = 0; blank && i < text.size(); ++i) blank = IsBlank(text[i]);
-  if (!blank) SetText(node.valueText_, text);
+  if (!blank) node.SetParsedValue(text);
   p_ = lt + n + 3;
   return true;
 }
@@ -635,10 +671,15 @@ class TXmlWriter {
     if (!indented_) return;
     for (int i = 0; i < depth; ++i) out_ += doc_->IndentUnit();
   }
+  void Wrapped(std::string_view open, std::string_view text, std::string_view close) {
+    out_ += open;
+    out_ += text;
+    out_ += close;
+  }
   void Attributes(const TXmlNode& node, bool shortTag) {
-    for (const std::string& line : node.attributes_) {
+    for (std::size_t i = 0; i < node.attributes_.size(); ++i) {
       out_ += ' ';
-      out_ += line;
+      out_ += node.attributes_[i];
     }
     if (shortTag) out_ += '/';
   }
@@ -653,7 +694,7 @@ class TXmlWriter {
 void TXmlWriter::WriteNode(const TXmlNode& node, int depth) {
   switch (node.kind_) {
     case ntElement: {
-      const bool shortTag = node.valueText_.empty() && node.children_.empty() &&
+      const bool shortTag = node.Value().empty() && node.children_.empty() &&
                             !(doc_ && doc_->NoShortTags()) && depth >= 1;
       Indent(depth);
       out_ += '<';
@@ -661,7 +702,7 @@ void TXmlWriter::WriteNode(const TXmlNode& node, int depth) {
       Attributes(node, shortTag);
       out_ += '>';
       if (shortTag) break;
-      out_ += node.valueText_;
+      out_ += node.Value();
       const auto& children = node.children_;
       if (!children.empty()) out_ += lineBreak_;
       for (std::size_t i = 0; i < children.size(); ++i) {
@@ -677,11 +718,11 @@ void TXmlWriter::WriteNode(const TXmlNode& node, int depth) {
     }
     case ntComment:
       Indent(depth);
-      out_ += "<!--" + node.valueText_ + "-->";
+      Wrapped("<!--", node.Value(), "-->");
       break;
     case ntCData:
       Indent(depth);
-      out_ += "<![CDATA[" + node.valueText_ + "]]>";
+      Wrapped("<![CDATA[", node.Value(), "]]>");
       break;
     case ntDeclaration:
       Indent(depth);
@@ -697,7 +738,10 @@ void TXmlWriter::WriteNode(const TXmlNode& node, int depth) {
       break;
     case ntDoctype:
       Indent(depth);
-      out_ += "<!DOCTYPE " + node.name_ + " " + node.valueText_;
+      out_ += "<!DOCTYPE ";
+      out_ += node.name_;
+      out_ += ' ';
+      out_ += node.Value();
       if (node.children_.empty()) {
         out_ += '>';
       } else {
@@ -717,23 +761,24 @@ void TXmlWriter::WriteNode(const TXmlNode& node, int depth) {
       static constexpr std::string_view kStarts[] = {"<!ELEMENT ", "<!ATTLIST ", "<!ENTITY ", "<!NOTATION "};
       Indent(depth);
       out_ += kStarts[node.kind_ - ntDtdElement];
-      out_ += node.name_ + " " + node.valueText_ + ">";
+      out_ += node.name_;
+      Wrapped(" ", node.Value(), ">");
       break;
     }
     case ntBang:
       Indent(depth);
-      out_ += "<!" + node.valueText_ + ">";
+      Wrapped("<!", node.Value(), ">");
       break;
     case ntInstruction:
       Indent(depth);
-      out_ += "<?" + node.valueText_ + "?>";
+      Wrapped("<?", node.Value(), "?>");
       break;
     case ntText:
-      out_ += node.valueText_;
+      out_ += node.Value();
       break;
     case ntRawTag:
       Indent(depth);
-      out_ += "<" + node.valueText_ + ">";
+      Wrapped("<", node.Value(), ">");
       break;
     default:
       throw EFilerError("Illegal element type");
