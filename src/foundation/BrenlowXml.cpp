@@ -494,10 +494,17 @@ void TXmlParser::ParseNode(TXmlNode& node, int depth) {
         p_ = q + (shortTag ? 2 : 1);
       } else if (tag.Kind == ntElement && q > p_ && q < lim_ && IsBlank(*q) && PlainAttributes(q, shortTag)) {
         SetText(node.name_, std::string_view(p_, static_cast<std::size_t>(q - p_)));
-        // One block for all lines: their bytes run from the first to the last.
-        if (!lines_.empty())
-          node.attributes_.reserve(lines_.size(), static_cast<std::size_t>(lines_.back().data() + lines_.back().size() -
-                                                                          lines_.front().data()));
+        // One block for all lines: their bytes run from the first to the
+        // last. A long text behind the tag is likely the value, which then
+        // joins them.
+        if (!lines_.empty()) {
+          std::size_t room = static_cast<std::size_t>(lines_.back().data() + lines_.back().size() - lines_.front().data());
+          if (!shortTag) {
+            const auto text = static_cast<std::size_t>(FindLess(tagEnd_, lim_) - tagEnd_);
+            if (text > node.valueText_.capacity() && text <= 4096) room += text;
+          }
+          node.attributes_.reserve(lines_.size(), room);
+        }
         for (const std::string_view line : lines_) node.InsertAttributeLine(line);
         p_ = tagEnd_;
       } else {
