@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <optional>
 
 namespace kdl {
 
@@ -62,6 +63,36 @@ struct NameCharTable {
   bool operator[](unsigned char c) const { return v[c]; }
 };
 constexpr NameCharTable kNameChar;
+
+// The first byte in [p, end) that is no name character, or end. Most names
+// are short and end within a few bytes; a longer one is read sixteen bytes
+// at a time: control characters, blanks and the five marks stand out
+// together, and the table settles a control character.
+const char* ScanName(const char* p, const char* end) {
+  for (const char* const near = p + std::min<std::ptrdiff_t>(end - p, 8); p < near; ++p)
+    if (!kNameChar[static_cast<unsigned char>(*p)]) return p;
+#if defined(__SSE2__)
+  const __m128i space = _mm_set1_epi8(' '), dquote = _mm_set1_epi8('"'), squote = _mm_set1_epi8('\''),
+                equals = _mm_set1_epi8('='), slash = _mm_set1_epi8('/'), greater = _mm_set1_epi8('>');
+  while (end - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(v, space), v);
+    const __m128i marks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, dquote), _mm_cmpeq_epi8(v, squote)),
+                                       _mm_or_si128(_mm_cmpeq_epi8(v, equals), _mm_or_si128(_mm_cmpeq_epi8(v, slash),
+                                                                                            _mm_cmpeq_epi8(v, greater))));
+    const int mask = _mm_movemask_epi8(_mm_or_si128(low, marks));
+    if (!mask) {
+      p += 16;
+      continue;
+    }
+    p += __builtin_ctz(static_cast<unsigned>(mask));
+    if (!kNameChar[static_cast<unsigned char>(*p)]) return p;
+    ++p;
+  }
+#endif
+  while (p < end && kNameChar[static_cast<unsigned char>(*p)]) ++p;
+  return p;
+}
 
 // Tokens of a tag's text: cut at blanks outside quotes, then "=" and quoted
 // values that stood apart joined to their names.
@@ -255,6 +286,11 @@ class TXmlParser {
     if (doc_ && doc_->OnNodeStarted) doc_->OnNodeStarted(*doc_, node);
   }
   int MatchTagRow();
+  // The attributes of an element tag written name="value" with single
+  // blanks or more between them and nothing else, from q (behind the name)
+  // up to ">" or "/>": into lines_, and tagEnd_ behind the tag. False for
+  // anything else, which the general tag reading handles.
+  bool PlainAttributes(const char* q, bool& shortTag);
   // Text up to the terminator (p_ then stands past it), or nothing at the end.
   bool ReadUntil(std::string_view terminator, bool respectQuotes, std::string_view& text);
   void ParseTagText(TXmlNode& node, std::string_view text, int row);
@@ -278,7 +314,31 @@ class TXmlParser {
   std::size_t childHint_ = 0;
   // Tokens of the tag at hand, kept to spare an allocation per tag.
   std::vector<std::string> tokens_;
+  std::vector<std::string_view> lines_;
+  const char* tagEnd_ = nullptr;
 };
+
+bool TXmlParser::PlainAttributes(const char* q, bool& shortTag) {
+  lines_.clear();
+  for (;;) {
+    while (q < lim_ && IsBlank(*q)) ++q;
+    if (q >= lim_) return false;
+    if (*q == '>' || (*q == '/' && q + 1 < lim_ && q[1] == '>')) {
+      shortTag = *q == '/';
+      tagEnd_ = q + (shortTag ? 2 : 1);
+      return true;
+    }
+    const char* start = q;
+    q = ScanName(q, lim_);
+    if (q == start || lim_ - q < 2 || *q != '=' || (q[1] != '"' && q[1] != '\'')) return false;
+    const void* close = std::memchr(q + 2, q[1], static_cast<std::size_t>(lim_ - q - 2));
+    if (!close) return false;
+    q = static_cast<const char*>(close) + 1;
+    // Anything glued to the closing quote belongs to the same token.
+    if (q < lim_ && !IsBlank(*q) && *q != '>' && *q != '/') return false;
+    lines_.emplace_back(start, static_cast<std::size_t>(q - start));
+  }
+}
 
 int TXmlParser::MatchTagRow() {
   // Only "<!" and "<?" start anything but an element.
@@ -376,11 +436,13 @@ void TXmlParser::ParseTagText(TXmlNode& node, std::string_view text, int row) {
     node.SetName(tokens[0]);
     first = 1;
   }
-  for (std::size_t i = first; i < tokens.size(); ++i) node.InsertAttributeLine(std::move(tokens[i]));
+  for (std::size_t i = first; i < tokens.size(); ++i) node.InsertAttributeLine(tokens[i]);
 }
 
 void TXmlParser::ParseNode(TXmlNode& node, int depth) {
   if (Stopped()) return;
+  // A node read again holds its value as a string, as the parse expects.
+  if (node.attributes_.hasValue()) node.TakeParsedValue();
   if (NextNonBlank() != '<') return;
   // Only "<!" and "<?" start anything but an element.
   const int row = p_ < lim_ && *p_ != '!' && *p_ != '?' ? kElementRow : MatchTagRow();
@@ -424,12 +486,27 @@ void TXmlParser::ParseNode(TXmlNode& node, int depth) {
       bool shortTag = false;
       // A bare name ending in ">" or "/>": the common tag, in one pass.
       const char* q = p_;
-      while (q < lim_ && kNameChar[static_cast<unsigned char>(*q)]) ++q;
+      q = ScanName(q, lim_);
       if (tag.Kind == ntElement && q > p_ && q < lim_ &&
           (*q == '>' || (*q == '/' && q + 1 < lim_ && q[1] == '>'))) {
         SetText(node.name_, std::string_view(p_, static_cast<std::size_t>(q - p_)));
         shortTag = *q == '/';
         p_ = q + (shortTag ? 2 : 1);
+      } else if (tag.Kind == ntElement && q > p_ && q < lim_ && IsBlank(*q) && PlainAttributes(q, shortTag)) {
+        SetText(node.name_, std::string_view(p_, static_cast<std::size_t>(q - p_)));
+        // One block for all lines: their bytes run from the first to the
+        // last. A long text behind the tag is likely the value, which then
+        // joins them.
+        if (!lines_.empty()) {
+          std::size_t room = static_cast<std::size_t>(lines_.back().data() + lines_.back().size() - lines_.front().data());
+          if (!shortTag) {
+            const auto text = static_cast<std::size_t>(FindLess(tagEnd_, lim_) - tagEnd_);
+            if (text > node.valueText_.capacity() && text <= 4096) room += text;
+          }
+          node.attributes_.reserve(lines_.size(), room);
+        }
+        for (const std::string_view line : lines_) node.InsertAttributeLine(line);
+        p_ = tagEnd_;
       } else {
         if (!ReadUntil(tag.Close, true, text)) Unterminated(tag.Close, "tag");
         if (tag.Kind == ntElement && !text.empty() && text.back() == '/') {
@@ -459,7 +536,7 @@ bool TXmlParser::ParseLeafContent(TXmlNode& node) {
   const std::string_view text(p_, static_cast<std::size_t>(lt - p_));
   bool blank = true;
   for (std::size_t i = 0; blank && i < text.size(); ++i) blank = IsBlank(text[i]);
-  if (!blank) SetText(node.valueText_, text);
+  if (!blank) node.SetParsedValue(text);
   p_ = lt + n + 3;
   return true;
 }
@@ -601,10 +678,15 @@ class TXmlWriter {
     if (!indented_) return;
     for (int i = 0; i < depth; ++i) out_ += doc_->IndentUnit();
   }
+  void Wrapped(std::string_view open, std::string_view text, std::string_view close) {
+    out_ += open;
+    out_ += text;
+    out_ += close;
+  }
   void Attributes(const TXmlNode& node, bool shortTag) {
-    for (const std::string& line : node.attributes_) {
+    for (std::size_t i = 0; i < node.attributes_.size(); ++i) {
       out_ += ' ';
-      out_ += line;
+      out_ += node.attributes_[i];
     }
     if (shortTag) out_ += '/';
   }
@@ -619,7 +701,7 @@ class TXmlWriter {
 void TXmlWriter::WriteNode(const TXmlNode& node, int depth) {
   switch (node.kind_) {
     case ntElement: {
-      const bool shortTag = node.valueText_.empty() && node.children_.empty() &&
+      const bool shortTag = node.Value().empty() && node.children_.empty() &&
                             !(doc_ && doc_->NoShortTags()) && depth >= 1;
       Indent(depth);
       out_ += '<';
@@ -627,7 +709,7 @@ void TXmlWriter::WriteNode(const TXmlNode& node, int depth) {
       Attributes(node, shortTag);
       out_ += '>';
       if (shortTag) break;
-      out_ += node.valueText_;
+      out_ += node.Value();
       const auto& children = node.children_;
       if (!children.empty()) out_ += lineBreak_;
       for (std::size_t i = 0; i < children.size(); ++i) {
@@ -643,11 +725,11 @@ void TXmlWriter::WriteNode(const TXmlNode& node, int depth) {
     }
     case ntComment:
       Indent(depth);
-      out_ += "<!--" + node.valueText_ + "-->";
+      Wrapped("<!--", node.Value(), "-->");
       break;
     case ntCData:
       Indent(depth);
-      out_ += "<![CDATA[" + node.valueText_ + "]]>";
+      Wrapped("<![CDATA[", node.Value(), "]]>");
       break;
     case ntDeclaration:
       Indent(depth);
@@ -663,7 +745,10 @@ void TXmlWriter::WriteNode(const TXmlNode& node, int depth) {
       break;
     case ntDoctype:
       Indent(depth);
-      out_ += "<!DOCTYPE " + node.name_ + " " + node.valueText_;
+      out_ += "<!DOCTYPE ";
+      out_ += node.name_;
+      out_ += ' ';
+      out_ += node.Value();
       if (node.children_.empty()) {
         out_ += '>';
       } else {
@@ -683,23 +768,24 @@ void TXmlWriter::WriteNode(const TXmlNode& node, int depth) {
       static constexpr std::string_view kStarts[] = {"<!ELEMENT ", "<!ATTLIST ", "<!ENTITY ", "<!NOTATION "};
       Indent(depth);
       out_ += kStarts[node.kind_ - ntDtdElement];
-      out_ += node.name_ + " " + node.valueText_ + ">";
+      out_ += node.name_;
+      Wrapped(" ", node.Value(), ">");
       break;
     }
     case ntBang:
       Indent(depth);
-      out_ += "<!" + node.valueText_ + ">";
+      Wrapped("<!", node.Value(), ">");
       break;
     case ntInstruction:
       Indent(depth);
-      out_ += "<?" + node.valueText_ + "?>";
+      Wrapped("<?", node.Value(), "?>");
       break;
     case ntText:
-      out_ += node.valueText_;
+      out_ += node.Value();
       break;
     case ntRawTag:
       Indent(depth);
-      out_ += "<" + node.valueText_ + ">";
+      Wrapped("<", node.Value(), ">");
       break;
     default:
       throw EFilerError("Illegal element type");
@@ -792,6 +878,46 @@ std::string DecodeBody(std::string_view body, TTextEncoding encoding, bool utf8S
   }
   if (encoding == teUtf8) return SanitizeUtf8(body);
   Unsupported();
+}
+
+// The encoding a load reads its bytes in, and whether they parse as they
+// stand (valid UTF-8 read as UTF-8, or ASCII, which reads alike in both).
+struct TReading {
+  TTextEncoding Encoding;
+  bool AsTheyStand;
+};
+
+// The value of the "encoding" attribute of a declaration at the start of
+// the text, nullopt without one. Only the declaration is parsed.
+std::optional<std::string> LeadingDeclaredEncoding(std::string_view text, std::size_t& end) {
+  std::size_t at = 0;
+  while (at < text.size() && IsBlank(text[at])) ++at;
+  const std::string_view rest = text.substr(at);
+  if (rest.substr(0, 5) != "<?xml" || rest.substr(0, 16) == "<?xml-stylesheet") return std::nullopt;
+  TXmlNode declaration;
+  TXmlParser parser(nullptr, text);
+  try {
+    parser.ParseNode(declaration, 0);
+  } catch (const Exception&) {
+    return std::nullopt;  // the parse proper reports it
+  }
+  end = parser.Position();
+  return declaration.HasAttribute("encoding") ? std::optional(declaration.GetAttribute("encoding")) : std::nullopt;
+}
+
+// Bytes without a byte-order mark are UTF-8 when their declaration says so,
+// or, declaring no encoding, when they are valid UTF-8 (most XML, and any
+// text from the clipboard); otherwise 8-bit. A declaration holding bytes
+// beyond ASCII is left to the parse, which reads it as 8-bit and switches
+// behind it.
+TReading ReadingOfUnmarked(std::string_view body) {
+  std::size_t end = 0;
+  const std::optional<std::string> declared = LeadingDeclaredEncoding(body, end);
+  if (declared && SameXmlName(*declared, "UTF-8") && AllAscii(body.substr(0, end)))
+    return {teUtf8, ValidUtf8Prefix(body) == body.size()};
+  if (declared) return {teEightBit, AllAscii(body)};
+  if (ValidUtf8Prefix(body) != body.size()) return {teEightBit, false};
+  return AllAscii(body) ? TReading{teEightBit, true} : TReading{teUtf8, true};
 }
 
 // Length in bytes of the UTF-8 form of 8-bit text.
@@ -1017,20 +1143,21 @@ void TBrenlowXml::LoadFromStream(TStream& stream) {
   if (row >= 0 && kEncodingTable[static_cast<std::size_t>(row)].ByteOrderMark)
     // A mark cut short by the end of input leaves nothing behind it.
     body.remove_prefix(std::min<std::size_t>(kEncodingTable[static_cast<std::size_t>(row)].Length, body.size()));
+  // Read once, in the encoding decided up front; bytes that need no change
+  // are parsed in place, past any mark.
+  const TReading reading = encoding == teEightBit ? ReadingOfUnmarked(body)
+                                                  : TReading{encoding, encoding == teUtf8 && ValidUtf8Prefix(body) == body.size()};
   bool charLost = false;
   std::string storage;
-  std::string_view text;
-  std::size_t start = 0;
-  if (encoding == teUtf8 && ValidUtf8Prefix(body) == body.size()) {
-    // Valid UTF-8 needs no decoding: parse the bytes themselves, past the mark.
-    start = all.size() - body.size();
-    text = all;
-  } else {
-    storage = DecodeBody(body, encoding, utf8Strings_, charLost);
+  std::string_view text = all;
+  std::size_t start = all.size() - body.size();
+  if (!reading.AsTheyStand) {
+    storage = DecodeBody(body, reading.Encoding, utf8Strings_, charLost);
     text = storage;
+    start = 0;
   }
   if (charLost && OnCharLost) OnCharLost(*this);
-  LoadSource source{body, encoding, utf8Strings_};
+  LoadSource source{body, reading.Encoding, utf8Strings_};
   ParseTopLevel(text, storage, &source, start);
   streamEncoding_ = source.Encoding;
   if (streamEncoding_ == teUtf8 || SameXmlName(GetDeclaredEncoding(), "UTF-8")) utf8Strings_ = true;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <new>
@@ -75,18 +76,17 @@ void __asan_unpoison_memory_region(void const volatile* addr, std::size_t size);
 
 namespace {
 
-// Fixed-size blocks for nodes, carved from 64 KB chunks that live as long as
-// the process. Each thread keeps its own free list, so taking and giving back
-// need no lock; a block freed on another thread simply joins that thread's
-// list.
+// Fixed-size blocks for nodes and their small attribute and child lists,
+// carved from 64 KB chunks that live as long as the process. Each thread
+// keeps its own free list per size, so taking and giving back need no lock;
+// a block freed on another thread simply joins that thread's list. A parsed
+// page holds tens of thousands of nodes, and the general heap spends more
+// on them than the parse itself.
 //
-// Under AddressSanitizer the pool is off, so that the sanitizer sees every
-// use after free, unless KDL_XML_NODE_POOL=1 asks for it: then free blocks
-// are poisoned and wait in one locked first-in first-out queue, so that a
-// node used after its release is still reported.
-constexpr std::size_t kNodeBlock = (sizeof(TXmlNode) + alignof(std::max_align_t) - 1) /
-                                   alignof(std::max_align_t) * alignof(std::max_align_t);
-constexpr std::size_t kNodesPerChunk = 65536 / kNodeBlock;
+// Under AddressSanitizer the pools are off, so that the sanitizer sees every
+// use after free, unless KDL_XML_NODE_POOL=1 asks for them: then free blocks
+// are poisoned and wait in one locked first-in first-out queue per size, so
+// that a block used after its release is still reported.
 constexpr std::size_t kLine = 64;
 
 struct FreeBlock {
@@ -101,82 +101,133 @@ bool PoolOn() {
   }();
   return on;
 }
-std::mutex gPoisonedLock;
-auto* const gPoisoned = new std::deque<void*>;  // never freed
-
-void PushBlock(FreeBlock* b) {
-  __asan_poison_memory_region(b, kNodeBlock);
-  std::lock_guard<std::mutex> guard(gPoisonedLock);
-  gPoisoned->push_back(b);
-}
 #else
 constexpr bool PoolOn() { return true; }
-thread_local FreeBlock* tFreeNodes = nullptr;
-
-void PushBlock(FreeBlock* b) {
-  b->next = tFreeNodes;
-  tFreeNodes = b;
-}
 #endif
 
-// Out of line, so that taking a block stays a few instructions.
-[[gnu::noinline]] void GrowNodePool() {
-  static std::mutex lock;
-  static auto* chunks = new std::vector<std::unique_ptr<unsigned char[]>>;  // never freed
-  unsigned char* base;
-  {
-    std::lock_guard<std::mutex> guard(lock);
-    chunks->push_back(std::make_unique<unsigned char[]>(kNodeBlock * kNodesPerChunk + kLine));
-    base = chunks->back().get();
-  }
-  // Blocks start on a cache line, so that a node spans no more lines than
-  // its size needs.
-  base += (kLine - reinterpret_cast<std::uintptr_t>(base) % kLine) % kLine;
-  for (std::size_t i = kNodesPerChunk; i-- > 0;) PushBlock(reinterpret_cast<FreeBlock*>(base + i * kNodeBlock));
-}
+template <std::size_t Size>
+class TBlockPool {
+ public:
+  static constexpr std::size_t kBlock = Size;
+  static constexpr std::size_t kPerChunk = 65536 / Size;
 
 #ifdef KDL_XML_ASAN
-void* TakeBlock() {
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> guard(gPoisonedLock);
-      // Keep a chunk's worth waiting, so that a freed block is not handed
-      // out again at once.
-      if (gPoisoned->size() > kNodesPerChunk) {
-        void* b = gPoisoned->front();
-        gPoisoned->pop_front();
-        __asan_unpoison_memory_region(b, kNodeBlock);
-        return b;
+  static void* Take() {
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> guard(lock_);
+        // Keep a chunk's worth waiting, so that a freed block is not handed
+        // out again at once.
+        if (poisoned_->size() > kPerChunk) {
+          void* b = poisoned_->front();
+          poisoned_->pop_front();
+          __asan_unpoison_memory_region(b, Size);
+          return b;
+        }
       }
+      Grow();
     }
-    GrowNodePool();
   }
-}
+  static void Give(void* p) {
+    __asan_poison_memory_region(p, Size);
+    std::lock_guard<std::mutex> guard(lock_);
+    poisoned_->push_back(p);
+  }
 #else
-void* TakeBlock() {
-  if (!tFreeNodes) GrowNodePool();
-  FreeBlock* b = tFreeNodes;
-  tFreeNodes = b->next;
-  // Nodes are wanted in runs: start fetching the lines of the next one.
-  if (FreeBlock* later = b->next) {
-    __builtin_prefetch(later, 1);
-    __builtin_prefetch(reinterpret_cast<const char*>(later) + kLine, 1);
+  static void* Take() {
+    if (!free_) Grow();
+    FreeBlock* b = free_;
+    free_ = b->next;
+    // Blocks are wanted in runs: start fetching the lines of the next one.
+    if (FreeBlock* later = b->next) {
+      __builtin_prefetch(later, 1);
+      if constexpr (Size > kLine) __builtin_prefetch(reinterpret_cast<const char*>(later) + kLine, 1);
+    }
+    return b;
   }
-  return b;
-}
+  static void Give(void* p) {
+    auto* b = static_cast<FreeBlock*>(p);
+    b->next = free_;
+    free_ = b;
+  }
 #endif
+
+ private:
+  // Out of line, so that taking a block stays a few instructions.
+  [[gnu::noinline]] static void Grow() {
+    static std::mutex chunkLock;
+    static auto* chunks = new std::vector<std::unique_ptr<unsigned char[]>>;  // never freed
+    unsigned char* base;
+    {
+      std::lock_guard<std::mutex> guard(chunkLock);
+      chunks->push_back(std::make_unique<unsigned char[]>(Size * kPerChunk + kLine));
+      base = chunks->back().get();
+    }
+    // Blocks start on a cache line, so that a node spans no more lines than
+    // its size needs.
+    base += (kLine - reinterpret_cast<std::uintptr_t>(base) % kLine) % kLine;
+    for (std::size_t i = kPerChunk; i-- > 0;) Give(base + i * Size);
+  }
+
+#ifdef KDL_XML_ASAN
+  static inline std::mutex lock_;
+  static inline auto* const poisoned_ = new std::deque<void*>;  // never freed
+#else
+  static inline thread_local FreeBlock* free_ = nullptr;
+#endif
+};
+
+constexpr std::size_t kNodeBlock = (sizeof(TXmlNode) + alignof(std::max_align_t) - 1) /
+                                   alignof(std::max_align_t) * alignof(std::max_align_t);
+using TNodePool = TBlockPool<kNodeBlock>;
+
+// The size classes of small lists; anything larger comes from the heap.
+constexpr std::size_t kSmallBlocks[] = {64, 128, 256, 512};
 
 }  // namespace
 
+std::size_t XmlBlockSize(std::size_t bytes) {
+  if (!PoolOn()) return bytes;
+  for (const std::size_t size : kSmallBlocks)
+    if (bytes <= size) return size;
+  return bytes;
+}
+
+void* TakeXmlBlock(std::size_t size) {
+  if (PoolOn()) {
+    switch (size) {
+      case 64: return TBlockPool<64>::Take();
+      case 128: return TBlockPool<128>::Take();
+      case 256: return TBlockPool<256>::Take();
+      case 512: return TBlockPool<512>::Take();
+      default: break;
+    }
+  }
+  return ::operator new(size);
+}
+
+void GiveXmlBlock(void* p, std::size_t size) noexcept {
+  if (PoolOn()) {
+    switch (size) {
+      case 64: return TBlockPool<64>::Give(p);
+      case 128: return TBlockPool<128>::Give(p);
+      case 256: return TBlockPool<256>::Give(p);
+      case 512: return TBlockPool<512>::Give(p);
+      default: break;
+    }
+  }
+  ::operator delete(p);
+}
+
 void* TXmlNode::operator new(std::size_t size) {
-  if (size == sizeof(TXmlNode) && PoolOn()) return TakeBlock();
+  if (size == sizeof(TXmlNode) && PoolOn()) return TNodePool::Take();
   return ::operator new(size);
 }
 
 void TXmlNode::operator delete(void* p, std::size_t size) noexcept {
   if (!p) return;
   if (size == sizeof(TXmlNode) && PoolOn()) {
-    PushBlock(static_cast<FreeBlock*>(p));
+    TNodePool::Give(p);
   } else {
     ::operator delete(p);
   }
@@ -196,13 +247,25 @@ TXmlNode::TXmlNode(TBrenlowXml* document, TXmlNodeKind kind) : document_(documen
 
 TXmlNode::~TXmlNode() {
   // Newest first: the nodes parsed last are the ones still in the caches.
-  while (!children_.empty()) children_.pop_back();
+  // The next sibling's lines are fetched while this one goes, as a large
+  // tree no longer fits the caches.
+  std::unique_ptr<TXmlNode>* const first = children_.data();
+  for (std::unique_ptr<TXmlNode>* child = first + children_.size(); child != first;) {
+    --child;
+    if (child != first) {
+      const TXmlNode* next = child[-1].get();
+      __builtin_prefetch(next);
+      __builtin_prefetch(reinterpret_cast<const char*>(next) + kLine);
+    }
+    child->reset();
+  }
+  children_.clear();
 }
 
 void TXmlNode::Clear() {
   name_.clear();
   valueText_.clear();
-  attributes_.clear();
+  attributes_.release();
   children_.clear();
 }
 
@@ -210,8 +273,9 @@ void TXmlNode::CopyFrom(const TXmlNode& source) {
   kind_ = source.kind_;
   name_ = source.name_;
   tag_ = source.tag_;
-  valueText_ = source.valueText_;
-  for (const std::string& line : source.attributes_) InsertAttributeLine(line);
+  valueText_.assign(source.Value());
+  attributes_.reserve(source.attributes_.size(), source.attributes_.bytes());
+  for (std::size_t i = 0; i < source.attributes_.size(); ++i) InsertAttributeLine(source.attributes_[i]);
   children_.reserve(source.children_.size());
   for (const auto& child : source.children_) {
     auto copy = std::make_unique<TXmlNode>(document_);
@@ -255,9 +319,25 @@ void TXmlNode::SetName(std::string_view name) {
   name_.assign(name);
 }
 
-std::string TXmlNode::GetValueText() const { return UnescapeText(valueText_); }
+std::string TXmlNode::GetValueText() const { return UnescapeText(Value()); }
 
-void TXmlNode::SetValueText(std::string_view text) { valueText_ = EscapeText(text); }
+void TXmlNode::SetValueText(std::string_view text) { SetValueTextRaw(EscapeText(text)); }
+
+void TXmlNode::SetParsedValue(std::string_view text) {
+  // A value that fits the string's present room costs no allocation there.
+  if (text.size() <= valueText_.capacity()) {
+    attributes_.dropValue();
+    valueText_.assign(text.data(), text.size());
+  } else {
+    valueText_.clear();
+    attributes_.setValue(text);
+  }
+}
+
+void TXmlNode::TakeParsedValue() const {
+  valueText_.assign(attributes_.value());
+  attributes_.dropValue();
+}
 
 int TXmlNode::GetDepth() const {
   int depth = -1;
@@ -395,75 +475,196 @@ void TXmlNode::DeleteSelf() {
 
 void TXmlNode::ClearChildren() { children_.clear(); }
 
-bool TXmlNode::IsBare() const { return valueText_.empty() && children_.empty() && attributes_.empty(); }
+bool TXmlNode::IsBare() const { return Value().empty() && children_.empty() && attributes_.empty(); }
 
 bool TXmlNode::IsEmpty() const { return name_.empty() && IsBare(); }
 
 // ---- Attributes -------------------------------------------------------------------
 
-void TXmlNode::InsertAttributeLine(std::string line) {
+void TXmlNode::InsertAttributeLine(std::string_view line) {
   // The list's order is decided when it comes into being.
   if (attributes_.empty()) attributesSorted_ = document_ && document_->SortedAttributes();
   if (!attributesSorted_) {
-    attributes_.insert(attributes_.size(), std::move(line));
+    attributes_.insert(attributes_.size(), line);
     return;
   }
-  const auto at = std::upper_bound(attributes_.begin(), attributes_.end(), line,
-                                   [](const std::string& a, const std::string& b) {
-                                     return CompareNoCase(a, b) < 0;
-                                   });
-  attributes_.insert(static_cast<std::size_t>(at - attributes_.begin()), std::move(line));
+  // After every line that does not sort behind it.
+  std::size_t lo = 0, hi = attributes_.size();
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (CompareNoCase(line, attributes_[mid]) < 0) hi = mid;
+    else lo = mid + 1;
+  }
+  attributes_.insert(lo, line);
 }
 
-void TXmlNode::AddAttributeLine(std::string line) { InsertAttributeLine(std::move(line)); }
+void TXmlNode::AddAttributeLine(std::string line) { InsertAttributeLine(line); }
 
 void TXmlNode::AddAttribute(std::string_view name, std::string_view value) {
   std::string line(name);
   line += '=';
   line += QuoteText(EscapeText(value));
-  InsertAttributeLine(std::move(line));
+  InsertAttributeLine(line);
 }
 
 void TXmlNode::AddAttributeInt(std::string_view name, std::int64_t value) {
   AddAttribute(name, IntToText(value));
 }
 
-void TXmlNode::TAttributeLines::insert(std::size_t at, std::string line) {
-  if (!lines_) lines_ = std::make_unique<TLines>();
-  auto& lines = lines_->Lines;
-  lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
+TXmlNode::TAttributeLines& TXmlNode::TAttributeLines::operator=(TAttributeLines&& other) noexcept {
+  if (this != &other) {
+    release();
+    block_ = other.block_;
+    other.block_ = nullptr;
+  }
+  return *this;
+}
+
+void TXmlNode::TAttributeLines::release() {
+  if (!block_) return;
+  delete block_->Index;
+  GiveXmlBlock(block_, block_->Size());
+  block_ = nullptr;
+}
+
+void TXmlNode::TAttributeLines::clear() {
+  if (!block_) return;
+  if (block_->ValueSize == 0) {
+    release();
+    return;
+  }
+  DropIndex();
+  block_->Count = 0;
+  block_->Used = 0;
+}
+
+void TXmlNode::TAttributeLines::setValue(std::string_view text) {
+  if (block_) block_->ValueSize = 0;
+  // A value is set once: room for just that.
+  Grow(size(), bytes() + text.size(), true);
+  block_->ValueSize = static_cast<std::uint32_t>(text.size());
+  std::memcpy(block_->Bytes() + block_->ByteCapacity - text.size(), text.data(), text.size());
+}
+
+void TXmlNode::TAttributeLines::dropValue() {
+  if (!block_ || block_->ValueSize == 0) return;
+  block_->ValueSize = 0;
+  if (block_->Count == 0) release();
+}
+
+void TXmlNode::TAttributeLines::Grow(std::size_t count, std::size_t bytes, bool exact) {
+  const std::size_t oldCount = block_ ? block_->Count : 0, oldUsed = block_ ? block_->Used : 0;
+  const std::size_t value = block_ ? block_->ValueSize : 0;
+  if (block_ && count <= block_->CountCapacity && bytes + value <= block_->ByteCapacity) return;
+  bytes += value;
+  constexpr std::size_t kMax = 0xFFFFFFFFu - 4096;
+  if (count > kMax / sizeof(std::uint32_t) || bytes > kMax) throw EXmlNodeError("Attributes of an element too long");
+  // Doubling what runs short, once a list grows line by line.
+  if (block_) {
+    count = count <= block_->CountCapacity ? block_->CountCapacity
+            : exact                        ? count
+                                           : std::min(std::max(count, 2 * std::size_t{block_->CountCapacity}), kMax / sizeof(std::uint32_t));
+    bytes = bytes <= block_->ByteCapacity ? block_->ByteCapacity
+            : exact                       ? bytes
+                                          : std::min(std::max(bytes, 2 * std::size_t{block_->ByteCapacity}), kMax);
+  }
+  // The bytes take whatever room the block's size class leaves.
+  const std::size_t want = sizeof(TBlock) + count * sizeof(std::uint32_t) + bytes, size = XmlBlockSize(want);
+  auto* fresh = static_cast<TBlock*>(TakeXmlBlock(size));
+  *fresh = TBlock{static_cast<std::uint32_t>(oldCount), static_cast<std::uint32_t>(count), static_cast<std::uint32_t>(oldUsed),
+                  static_cast<std::uint32_t>(bytes + (size - want)), static_cast<std::uint32_t>(value), nullptr};
+  if (block_) {
+    std::memcpy(fresh->Ends(), block_->Ends(), oldCount * sizeof(std::uint32_t));
+    std::memcpy(fresh->Bytes(), block_->Bytes(), oldUsed);
+    std::memcpy(fresh->Bytes() + fresh->ByteCapacity - value, block_->Bytes() + block_->ByteCapacity - value, value);
+    fresh->Index = block_->Index;
+    GiveXmlBlock(block_, block_->Size());
+  }
+  block_ = fresh;
+}
+
+void TXmlNode::TAttributeLines::reserve(std::size_t count, std::size_t bytes) {
+  if (count == 0) return;
+  Grow(size() + count, (block_ ? block_->Used : 0) + bytes);
+}
+
+void TXmlNode::TAttributeLines::insert(std::size_t at, std::string_view line) {
+  if (!block_ || block_->Count == block_->CountCapacity ||
+      line.size() > block_->ByteCapacity - block_->Used - block_->ValueSize)
+    Grow(size() + 1, (block_ ? block_->Used : 0) + line.size());
+  // Grow has made sure that every total fits 32 bits.
+  const auto len = static_cast<std::uint32_t>(line.size());
+  std::uint32_t* ends = block_->Ends();
+  char* bytes = block_->Bytes();
+  const std::uint32_t n = block_->Count, from = at ? ends[at - 1] : 0;
+  if (at < n) std::memmove(bytes + from + len, bytes + from, block_->Used - from);
+  if (len) std::memcpy(bytes + from, line.data(), len);
+  for (std::size_t i = n; i > at; --i) ends[i] = ends[i - 1] + len;
+  ends[at] = from + len;
+  block_->Used += len;
+  block_->Count = n + 1;
   // An appended line joins the index; one put before others moves them.
-  if (lines_->Index.empty()) return;
-  if (at + 1 == lines.size()) IndexLine(at);
-  else lines_->Index.clear();
+  if (!block_->Index) return;
+  if (at == n) IndexLine(at);
+  else DropIndex();
+}
+
+void TXmlNode::TAttributeLines::erase(std::size_t at) {
+  std::uint32_t* ends = block_->Ends();
+  char* bytes = block_->Bytes();
+  const std::uint32_t from = at ? ends[at - 1] : 0, len = ends[at] - from;
+  std::memmove(bytes + from, bytes + ends[at], block_->Used - ends[at]);
+  for (std::size_t i = at; i + 1 < block_->Count; ++i) ends[i] = ends[i + 1] - len;
+  block_->Used -= len;
+  --block_->Count;
+  DropIndex();
+}
+
+void TXmlNode::TAttributeLines::replace(std::size_t at, std::string_view line) {
+  const auto oldLen = static_cast<std::uint32_t>((*this)[at].size());
+  if (line.size() > oldLen) Grow(block_->Count, block_->Used + line.size() - oldLen);
+  const auto len = static_cast<std::uint32_t>(line.size());
+  std::uint32_t* ends = block_->Ends();
+  char* bytes = block_->Bytes();
+  const std::uint32_t from = at ? ends[at - 1] : 0;
+  std::memmove(bytes + from + len, bytes + ends[at], block_->Used - ends[at]);
+  if (len) std::memcpy(bytes + from, line.data(), len);
+  for (std::size_t i = at; i < block_->Count; ++i) ends[i] = ends[i] - oldLen + len;
+  block_->Used = block_->Used - oldLen + len;
+}
+
+void TXmlNode::TAttributeLines::DropIndex() const {
+  delete block_->Index;
+  block_->Index = nullptr;
 }
 
 void TXmlNode::TAttributeLines::BuildIndex() const {
+  if (!block_->Index) block_->Index = new TIndex;
   std::size_t capacity = 64;
-  while (capacity < 2 * lines_->Lines.size()) capacity *= 2;
-  lines_->Index.assign(capacity, TSlot{0, -1});
-  lines_->Indexed = 0;
-  for (std::size_t i = 0; i < lines_->Lines.size(); ++i) IndexLine(i);
+  while (capacity < 2 * block_->Count) capacity *= 2;
+  block_->Index->Slots.assign(capacity, TSlot{0, -1});
+  block_->Index->Indexed = 0;
+  for (std::size_t i = 0; i < block_->Count; ++i) IndexLine(i);
 }
 
 void TXmlNode::TAttributeLines::IndexLine(std::size_t line) const {
-  auto& index = lines_->Index;
-  if (2 * (lines_->Indexed + 1) > index.size()) {
+  TIndex& index = *block_->Index;
+  if (2 * (index.Indexed + 1) > index.Slots.size()) {
     BuildIndex();  // takes every line, this one included
     return;
   }
-  const std::string_view name = LineName(lines_->Lines[line]);
+  const std::string_view name = LineName((*this)[line]);
   const std::uint32_t hash = NameHash(name);
-  const std::size_t mask = index.size() - 1;
+  const std::size_t mask = index.Slots.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    TSlot& slot = index[i];
+    TSlot& slot = index.Slots[i];
     if (slot.Line < 0) {
       slot = TSlot{hash, static_cast<std::int32_t>(line)};
-      ++lines_->Indexed;
+      ++index.Indexed;
       return;
     }
     // A repeated name keeps pointing at its first line.
-    if (slot.Hash == hash && SameXmlName(LineName(lines_->Lines[static_cast<std::size_t>(slot.Line)]), name)) return;
+    if (slot.Hash == hash && SameXmlName(LineName((*this)[static_cast<std::size_t>(slot.Line)]), name)) return;
   }
 }
 
@@ -472,19 +673,18 @@ int TXmlNode::TAttributeLines::find(std::string_view name) const {
   if (n < kIndexedAttributes) {
     for (std::size_t i = 0; i < n; ++i) {
       ++tAttributeComparisons;
-      if (SameXmlName(LineName(lines_->Lines[i]), name)) return static_cast<int>(i);
+      if (SameXmlName(LineName((*this)[i]), name)) return static_cast<int>(i);
     }
     return -1;
   }
-  if (lines_->Index.empty()) BuildIndex();
-  const auto& index = lines_->Index;
+  if (!block_->Index) BuildIndex();
+  const auto& slots = block_->Index->Slots;
   const std::uint32_t hash = NameHash(name);
-  const std::size_t mask = index.size() - 1;
-  for (std::size_t i = hash & mask; index[i].Line >= 0; i = (i + 1) & mask) {
-    if (index[i].Hash != hash) continue;
+  const std::size_t mask = slots.size() - 1;
+  for (std::size_t i = hash & mask; slots[i].Line >= 0; i = (i + 1) & mask) {
+    if (slots[i].Hash != hash) continue;
     ++tAttributeComparisons;
-    if (SameXmlName(LineName(lines_->Lines[static_cast<std::size_t>(index[i].Line)]), name))
-      return index[i].Line;
+    if (SameXmlName(LineName((*this)[static_cast<std::size_t>(slots[i].Line)]), name)) return slots[i].Line;
   }
   return -1;
 }
@@ -498,7 +698,7 @@ std::string TXmlNode::GetAttributeName(int index) const {
 
 std::string TXmlNode::GetAttributePair(int index) const {
   if (index < 0 || index >= GetAttributeCount()) return {};
-  return attributes_[static_cast<std::size_t>(index)];
+  return std::string(attributes_[static_cast<std::size_t>(index)]);
 }
 
 void TXmlNode::SetAttributeByIndex(int index, std::string_view value) {
@@ -510,20 +710,20 @@ void TXmlNode::SetAttributeByIndex(int index, std::string_view value) {
     // A sorted list keeps its order: take the line out and put it back.
     attributes_.erase(static_cast<std::size_t>(index));
     const bool sorted = attributesSorted_;
-    InsertAttributeLine(std::move(line));
+    InsertAttributeLine(line);
     attributesSorted_ = sorted;
     return;
   }
-  attributes_.replace(static_cast<std::size_t>(index), std::move(line));
+  attributes_.replace(static_cast<std::size_t>(index), line);
 }
 
 void TXmlNode::ClearAttributes() { attributes_.clear(); }
 
 std::string TXmlNode::AttributeValueText(int index) const {
-  const std::string& line = attributes_[static_cast<std::size_t>(index)];
+  const std::string_view line = attributes_[static_cast<std::size_t>(index)];
   const auto eq = line.find('=');
-  if (eq == std::string::npos) return {};
-  return UnescapeText(UnquoteText(std::string_view(line).substr(eq + 1)));
+  if (eq == std::string_view::npos) return {};
+  return UnescapeText(UnquoteText(line.substr(eq + 1)));
 }
 
 std::string TXmlNode::GetAttributeValue(int index) const {
@@ -538,9 +738,9 @@ std::string TXmlNode::GetAttribute(std::string_view name) const {
 
 std::string TXmlNode::GetAttributeText() const {
   std::string out;
-  for (const std::string& line : attributes_) {
+  for (std::size_t i = 0; i < attributes_.size(); ++i) {
     out += ' ';
-    out += line;
+    out += attributes_[i];
   }
   if (IsShortTag()) out += '/';
   return out;
@@ -565,7 +765,7 @@ std::string TXmlNode::GetLineBreak() const {
 }
 
 bool TXmlNode::IsShortTag() const {
-  return kind_ == ntElement && valueText_.empty() && children_.empty() &&
+  return kind_ == ntElement && Value().empty() && children_.empty() &&
          !(document_ && document_->NoShortTags()) && GetDepth() >= 1;
 }
 
@@ -845,20 +1045,19 @@ std::string EncodeBinary(const void* buffer, std::int64_t count, TBinaryFormat f
 }  // namespace
 
 void TXmlNode::WriteBinary(const void* buffer, std::int64_t count) {
-  valueText_ = WrapText(EncodeBinary(buffer, count, NodeBinaryFormat(document_)),
-                        GetLineBreak() + GetIndent(), 76);
+  SetValueTextRaw(WrapText(EncodeBinary(buffer, count, NodeBinaryFormat(document_)), GetLineBreak() + GetIndent(), 76));
 }
 
 void TXmlNode::ReadBinary(void* buffer, std::int64_t count) const {
-  DecodeBinary(StripBlanks(valueText_), NodeBinaryFormat(document_), buffer, count);
+  DecodeBinary(StripBlanks(Value()), NodeBinaryFormat(document_), buffer, count);
 }
 
 std::int64_t TXmlNode::GetBinaryLength() const {
-  return BinaryLength(StripBlanks(valueText_), NodeBinaryFormat(document_));
+  return BinaryLength(StripBlanks(Value()), NodeBinaryFormat(document_));
 }
 
 std::string TXmlNode::GetBinaryString() const {
-  const std::string stripped = StripBlanks(valueText_);
+  const std::string stripped = StripBlanks(Value());
   std::string bytes(static_cast<std::size_t>(BinaryLength(stripped, bfBase64)), '\0');
   DecodeBinary(stripped, bfBase64, bytes.data(), static_cast<std::int64_t>(bytes.size()));
   return bytes;
@@ -866,11 +1065,11 @@ std::string TXmlNode::GetBinaryString() const {
 
 void TXmlNode::SetBinaryString(std::string_view bytes) {
   if (bytes.empty()) {
-    valueText_.clear();
+    SetValueTextRaw(std::string());
     return;
   }
-  valueText_ = WrapText(EncodeBinary(bytes.data(), static_cast<std::int64_t>(bytes.size()), bfBase64),
-                        GetLineBreak() + GetIndent(), 76);
+  SetValueTextRaw(WrapText(EncodeBinary(bytes.data(), static_cast<std::int64_t>(bytes.size()), bfBase64),
+                           GetLineBreak() + GetIndent(), 76));
 }
 
 }  // namespace kdl

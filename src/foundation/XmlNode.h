@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,27 @@ enum TXmlNodeKind : std::uint8_t {
 };
 
 class TXmlNode;
+
+// Memory for the small lists of nodes: XmlBlockSize rounds a request up to
+// the size that TakeXmlBlock hands out and GiveXmlBlock takes back.
+std::size_t XmlBlockSize(std::size_t bytes);
+void* TakeXmlBlock(std::size_t size);
+void GiveXmlBlock(void* p, std::size_t size) noexcept;
+
+template <class T>
+struct TXmlBlockAllocator {
+  using value_type = T;
+  TXmlBlockAllocator() = default;
+  template <class U>
+  TXmlBlockAllocator(const TXmlBlockAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) {
+    if (n > std::size_t(-1) / 2 / sizeof(T)) throw std::bad_array_new_length();
+    return static_cast<T*>(TakeXmlBlock(XmlBlockSize(n * sizeof(T))));
+  }
+  void deallocate(T* p, std::size_t n) noexcept { GiveXmlBlock(p, XmlBlockSize(n * sizeof(T))); }
+  friend bool operator==(const TXmlBlockAllocator&, const TXmlBlockAllocator&) { return true; }
+};
+
 // References to nodes; owns nothing.
 using TXmlNodeList = std::vector<TXmlNode*>;
 
@@ -89,9 +111,17 @@ class TXmlNode {
   TXmlNode* Parent() const { return parent_; }
   std::int32_t Tag() const { return tag_; }
   void SetTag(std::int32_t tag) { tag_ = tag; }
-  // The value as it stands in the file (escaped).
-  const std::string& ValueText() const { return valueText_; }
-  void SetValueTextRaw(std::string text) { valueText_ = std::move(text); }
+  // The value as it stands in the file (escaped). A long value read from a
+  // file is kept beside the attributes until it is asked for here, so a
+  // node shared between threads needs the same care as an attribute look-up.
+  const std::string& ValueText() const {
+    if (attributes_.hasValue()) TakeParsedValue();
+    return valueText_;
+  }
+  void SetValueTextRaw(std::string text) {
+    attributes_.dropValue();
+    valueText_ = std::move(text);
+  }
   std::string GetValueText() const;
   void SetValueText(std::string_view text);
   int GetDepth() const;
@@ -217,29 +247,57 @@ class TXmlNode {
 
   bool WriteWanted(bool differs) const { return differs || DocWriteDefaults(); }
   std::string AttributeValueText(int index) const;
-  void InsertAttributeLine(std::string line);
+  // The escaped value wherever it is kept.
+  std::string_view Value() const { return attributes_.hasValue() ? attributes_.value() : std::string_view(valueText_); }
+  // A value read from a file: a long one goes beside the attributes, which
+  // costs no allocation of its own.
+  void SetParsedValue(std::string_view text);
+  void TakeParsedValue() const;
+  void InsertAttributeLine(std::string_view line);
   void CopyFrom(const TXmlNode& source);
   void SetValue(std::string_view name, std::string_view text);
 
   // Attribute lines, held out of line: most nodes have none, and a node of
-  // 128 bytes fills exactly two cache lines. A node with many attributes
-  // also gets a hash index of their names, built by the first look-up that
-  // needs it and dropped by any change that moves a line.
+  // 128 bytes fills exactly two cache lines. All lines of a node share one
+  // pooled block (their ends, then their bytes), so that a parsed tag costs
+  // no heap allocation however many attributes it has. The block's last
+  // bytes may hold the node's value as parsed, until it is wanted as a
+  // string. A node with many attributes also gets a hash index of their
+  // names, built by the first look-up that needs it and dropped by any
+  // change that moves a line.
   class TAttributeLines {
    public:
-    bool empty() const { return !lines_ || lines_->Lines.empty(); }
-    std::size_t size() const { return lines_ ? lines_->Lines.size() : 0; }
-    const std::string* begin() const { return lines_ ? lines_->Lines.data() : nullptr; }
-    const std::string* end() const { return begin() + size(); }
-    const std::string& operator[](std::size_t i) const { return lines_->Lines[i]; }
-    void clear() { lines_.reset(); }
-    void insert(std::size_t at, std::string line);
-    void erase(std::size_t at) {
-      lines_->Lines.erase(lines_->Lines.begin() + static_cast<std::ptrdiff_t>(at));
-      lines_->Index.clear();
+    TAttributeLines() = default;
+    TAttributeLines(TAttributeLines&& other) noexcept : block_(other.block_) { other.block_ = nullptr; }
+    TAttributeLines& operator=(TAttributeLines&& other) noexcept;
+    ~TAttributeLines() { release(); }
+    bool empty() const { return !block_ || block_->Count == 0; }
+    std::size_t size() const { return block_ ? block_->Count : 0; }
+    // Bytes of all lines together.
+    std::size_t bytes() const { return block_ ? block_->Used : 0; }
+    std::string_view operator[](std::size_t i) const {
+      const std::uint32_t* ends = block_->Ends();
+      const std::size_t from = i ? ends[i - 1] : 0;
+      return {block_->Bytes() + from, ends[i] - from};
     }
+    // Drops the lines; a value stays.
+    void clear();
+    // Drops lines and value.
+    void release();
+    bool hasValue() const { return block_ && block_->ValueSize != 0; }
+    std::string_view value() const {
+      return {block_->Bytes() + block_->ByteCapacity - block_->ValueSize, block_->ValueSize};
+    }
+    // text must not lie in this block.
+    void setValue(std::string_view text);
+    void dropValue();
+    // Room for count lines more, of bytes in all.
+    void reserve(std::size_t count, std::size_t bytes);
+    // line must not lie in this list.
+    void insert(std::size_t at, std::string_view line);
+    void erase(std::size_t at);
     // The line keeps its name, so the index stays valid.
-    void replace(std::size_t at, std::string line) { lines_->Lines[at] = std::move(line); }
+    void replace(std::size_t at, std::string_view line);
     // The first line of that name, or -1.
     int find(std::string_view name) const;
 
@@ -248,24 +306,36 @@ class TXmlNode {
       std::uint32_t Hash;
       std::int32_t Line;  // -1: empty
     };
-    struct TLines {
-      std::vector<std::string> Lines;
-      std::vector<TSlot> Index;  // open addressing, a power of two long
+    struct TIndex {
+      std::vector<TSlot> Slots;  // open addressing, a power of two long
       std::size_t Indexed = 0;
     };
+    struct TBlock {
+      // Counts of lines and bytes; Grow refuses more than 32 bits hold.
+      std::uint32_t Count, CountCapacity, Used, ByteCapacity, ValueSize;
+      TIndex* Index;
+      std::uint32_t* Ends() const { return reinterpret_cast<std::uint32_t*>(const_cast<TBlock*>(this) + 1); }
+      char* Bytes() const { return reinterpret_cast<char*>(Ends() + CountCapacity); }
+      std::size_t Size() const { return sizeof(TBlock) + CountCapacity * sizeof(std::uint32_t) + ByteCapacity; }
+    };
+    // A block with room for at least count lines of bytes in all beside
+    // the value, holding the present lines and value.
+    // Growth is by doubling, unless exact.
+    void Grow(std::size_t count, std::size_t bytes, bool exact = false);
+    void DropIndex() const;
     void BuildIndex() const;
     void IndexLine(std::size_t line) const;
 
-    std::unique_ptr<TLines> lines_;
+    TBlock* block_ = nullptr;
   };
 
   // Small members last, so that a node fills as few cache lines as it can.
-  TAttributeLines attributes_;
+  mutable TAttributeLines attributes_;
   TBrenlowXml* document_ = nullptr;
   std::string name_;
-  std::vector<std::unique_ptr<TXmlNode>> children_;
+  std::vector<std::unique_ptr<TXmlNode>, TXmlBlockAllocator<std::unique_ptr<TXmlNode>>> children_;
   TXmlNode* parent_ = nullptr;
-  std::string valueText_;
+  mutable std::string valueText_;
   std::int32_t tag_ = 0;
   TXmlNodeKind kind_ = ntElement;
   bool attributesSorted_ = false;

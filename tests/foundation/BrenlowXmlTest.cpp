@@ -92,6 +92,36 @@ TEST_F(XmlDoc, ParsedTextsAndChildren) {
   EXPECT_EQ(doc.Root()->GetChild(1)->Kind(), ntText);
 }
 
+TEST_F(XmlDoc, AttributeLinesStandAsWritten) {
+  // Tag text, then the attribute lines that cutting at blanks outside
+  // quotes and joining "=" and quoted values to their names gives.
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"<a x=\"1\" y='2'></a>", {"x=\"1\"", "y='2'"}},
+      {"<a\tx=\"1\"\r\ny='2'  ></a>", {"x=\"1\"", "y='2'"}},
+      {"<a x='1>2' y=\"a b\"/>", {"x='1>2'", "y=\"a b\""}},
+      {"<a x=\"1\"/>", {"x=\"1\""}},
+      {"<a x=\"1\"y=\"2\"></a>", {"x=\"1\"y=\"2\""}},
+      {"<a x = \"1\" ></a>", {"x=\"1\""}},
+      {"<a x=1 y></a>", {"x=1", "y"}},
+      {"<a x=\"\" y='\"'></a>", {"x=\"\"", "y='\"'"}},
+  };
+  for (const auto& [tag, lines] : cases) {
+    SCOPED_TRACE(tag);
+    TBrenlowXml doc;
+    doc.ReadFromString("<R>" + tag + "<b/></R>");
+    const TXmlNode* a = doc.Root()->GetChild(0);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->Name(), "a");
+    std::vector<std::string> got;
+    for (int i = 0; i < a->GetAttributeCount(); ++i) got.push_back(a->GetAttributePair(i));
+    EXPECT_EQ(got, lines);
+    EXPECT_EQ(doc.Root()->GetChildCount(), 2);
+  }
+  // A quote left open runs to the end of the input.
+  TBrenlowXml doc;
+  EXPECT_EQ(ErrorOf([&] { doc.ReadFromString("<R><a x=\"1></a></R>"); }), "Missing \">\" in tag");
+}
+
 TEST_F(XmlDoc, MarkupKindsRoundTrip) {
   const std::string head = "<?xml version=\"1.0\"?>\n<?xml-stylesheet href=\"s.css\" type=\"text/css\"?>\n";
   const std::string body = "<R><!-- c --><![CDATA[<raw>&]]><?pi data?><!bang></R>\n";
@@ -215,6 +245,103 @@ TEST_F(XmlDoc, DeclaredUtf8WithoutMarkSwitchesAfterTheDeclaration) {
   EXPECT_EQ(doc.StreamEncoding(), teEightBit);
   EXPECT_EQ(doc.Root()->GetValueText(), "\xC3\xA9\xE2\x82\xAC");
   EXPECT_EQ(Save(doc), "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<R>\xE9\x80</R>\n");
+}
+
+TEST_F(XmlDoc, UnmarkedBytesAreReadInOneEncoding) {
+  struct Case {
+    const char* what;
+    std::string file;
+    TTextEncoding encoding;
+    std::string value;  // the root's text in UTF-8 strings
+  };
+  const Case cases[] = {
+      // Most XML: UTF-8 without mark or declared encoding; é, the euro sign
+      // and an emoji are two, three and four bytes.
+      {"UTF-8 without declaration", "<R a=\"\xE2\x82\xAC\">\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80</R>", teUtf8,
+       "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+      {"UTF-8 behind a declaration without encoding",
+       "<?xml version=\"1.0\"?>\n<R a=\"\xE2\x82\xAC\">\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80</R>", teUtf8,
+       "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+      // Windows-1252 bytes are no valid UTF-8: read as 8-bit.
+      {"Windows-1252 without declaration", "<R a=\"\x80\">\xE9\x80</R>", teEightBit, "\xC3\xA9\xE2\x82\xAC"},
+      // A declared 8-bit encoding holds even when the bytes happen to be
+      // valid UTF-8: C3 A9 is "Ã©" in ISO-8859-1.
+      {"declared ISO-8859-1", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><R a=\"\xC3\xA9\">\xC3\xA9</R>",
+       teEightBit, "\xC3\x83\xC2\xA9"},
+      // Declared UTF-8 with a stray byte: that byte alone becomes U+FFFD.
+      {"declared UTF-8 with a fault", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><R a=\"x\">\xC3\xA9\xE9!</R>",
+       teUtf8, "\xC3\xA9\xEF\xBF\xBD!"},
+      // Before a late declaration the 8-bit reading holds, behind it UTF-8.
+      {"comment before the declaration", "<!-- \xE9 --><?xml version=\"1.0\" encoding=\"UTF-8\"?><R a=\"x\">\xC3\xA9</R>",
+       teUtf8, "\xC3\xA9"},
+      // Plain ASCII stays 8-bit, as it reads alike either way.
+      {"ASCII", "<R a=\"x\">e</R>", teEightBit, "e"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (bool utf8 : {false, true}) {
+      TBrenlowXml doc;
+      doc.SetUtf8Strings(utf8);
+      Load(doc, c.file);
+      EXPECT_EQ(doc.StreamEncoding(), c.encoding);
+      if (c.encoding == teUtf8) {
+        EXPECT_TRUE(doc.Utf8Strings());
+      }
+      if (!doc.Utf8Strings()) continue;
+      EXPECT_EQ(doc.Root()->GetValueText(), c.value);
+    }
+  }
+  // The same bytes from a file (a copy rather than the stream's memory),
+  // and with an event hook, which takes the general path.
+  TTempFile tmp("kdl-unmarked-");
+  WriteFile(tmp.Path(), cases[0].file);
+  TBrenlowXml doc;
+  int started = 0;
+  doc.OnNodeStarted = [&](TBrenlowXml&, TXmlNode&) { ++started; };
+  doc.LoadFromFile(tmp.Path());
+  EXPECT_EQ(started, 1);
+  EXPECT_EQ(doc.StreamEncoding(), teUtf8);
+  EXPECT_EQ(doc.Root()->GetAttribute("a"), "\xE2\x82\xAC");
+  EXPECT_EQ(doc.Root()->GetValueText(), cases[0].value);
+  // An 8-bit file read into 8-bit strings keeps its bytes as they were.
+  TBrenlowXml ansi;
+  Load(ansi, cases[2].file);
+  EXPECT_FALSE(ansi.Utf8Strings());
+  EXPECT_EQ(ansi.Root()->ValueText(), "\xE9\x80");
+}
+
+// A large file made elsewhere reads alike with and without a byte-order
+// mark, and holds the elements and attribute values that python finds.
+TEST_F(XmlDoc, SharedMimeDatabaseReadsAlikeWithAndWithoutMark) {
+  const std::filesystem::path file = "/usr/share/mime/packages/freedesktop.org.xml";
+  if (!std::filesystem::exists(file)) GTEST_SKIP() << "shared-mime-info is not installed";
+  const std::string bytes = ReadFile(file);
+  ASSERT_NE(bytes.substr(0, 3), "\xEF\xBB\xBF");
+  TBrenlowXml plain, marked;
+  Load(plain, bytes);
+  Load(marked, "\xEF\xBB\xBF" + bytes);
+  EXPECT_EQ(plain.StreamEncoding(), teUtf8);
+  EXPECT_EQ(plain.WriteToString(), marked.WriteToString());
+  // Count the mime types and gather the German comments, both sides.
+  std::string ours;
+  int types = 0;
+  const TXmlNode* root = plain.Root();
+  for (int i = 0; i < root->GetChildCount(); ++i) {
+    const TXmlNode* type = root->GetChild(i);
+    if (type->Kind() != ntElement || type->Name() != "mime-type") continue;
+    ++types;
+    for (int k = 0; k < type->GetChildCount(); ++k) {
+      const TXmlNode* c = type->GetChild(k);
+      if (c->Name() == "comment" && c->GetAttribute("xml:lang") == "de") ours += c->GetValueText() + "\n";
+    }
+  }
+  const std::string python = RunCommand(
+      "python3 -c \"import sys,xml.etree.ElementTree as E;r=E.parse(sys.argv[1]).getroot();"
+      "n='{http://www.freedesktop.org/standards/shared-mime-info}';t=r.findall(n+'mime-type');"
+      "sys.stdout.buffer.write((str(len(t))+'\\n'+''.join(c.text+'\\n' for m in t for c in m.findall(n+'comment') "
+      "if c.get('{http://www.w3.org/XML/1998/namespace}lang')=='de')).encode())\" " + file.string());
+  EXPECT_EQ(std::to_string(types) + "\n" + ours, python);
+  EXPECT_GT(types, 500);
 }
 
 TEST_F(XmlDoc, Utf16WithMarkIntoEightBitStrings) {

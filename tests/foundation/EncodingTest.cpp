@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "StreamText.h"
@@ -80,6 +81,44 @@ TEST(Utf8, AgreesWithPythonOnEveryPlane) {
   EXPECT_EQ(Hex(ours), RunCommand("python3 -c \"import sys\ns=''.join(chr(c) for c in range(1,0x110000,97) "
                                   "if not 0xD800<=c<=0xDFFF)\nsys.stdout.write(s.encode('utf-8').hex())\""));
   EXPECT_EQ(Utf8ToWide(ours), wide);
+}
+
+// Texts long enough for the block-wise check, mostly beyond ASCII, with one
+// fault now and then (stray and cut-short bytes, overlong forms,
+// surrogates, values past U+10FFFF) anywhere, block edges and end included:
+// the valid prefix must end where python's strict decoder stops.
+TEST(Utf8, ValidPrefixAgreesWithPythonsStrictDecoder) {
+  std::mt19937 rng(1103);
+  const std::vector<std::string> good = {"a", "<x>", "\xC3\xA9", "\xD0\x96", "\xE2\x82\xAC", "\xE4\xB8\xAD",
+                                         "\xEF\xBF\xBD", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF", "\xED\x9F\xBF",
+                                         "\xEE\x80\x80", "\xE0\xA0\x80", "\xF0\x90\x80\x80"};
+  const std::vector<std::string> bad = {"\x80", "\xBF", "\xC3", "\xE2\x82", "\xF0\x9F\x98", "\xC0\x80",
+                                        "\xC1\xBF", "\xE0\x80\x80", "\xE0\x9F\xBF", "\xF0\x80\x80\x80",
+                                        "\xF0\x8F\xBF\xBF", "\xED\xA0\x80", "\xED\xBF\xBF",
+                                        "\xED\xA0\xBD\xED\xB8\x80", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80",
+                                        "\xFF", "\xFE", "\xC3\xC3", "\xE2\x28\xA1"};
+  std::vector<std::string> texts;
+  std::string hex;
+  for (int t = 0; t < 3000; ++t) {
+    std::string text;
+    const std::size_t length = 64 + rng() % 160;
+    while (text.size() < length) text += good[rng() % good.size()];
+    if (t % 4 != 0) {
+      // Near a 32-byte edge, or at the very end.
+      const std::size_t at = t % 7 == 0 ? text.size() : std::min(text.size(), (rng() % 8) * 32 + rng() % 5);
+      text.insert(at, bad[rng() % bad.size()]);
+    }
+    texts.push_back(text);
+    hex += Hex(text) + "\n";
+  }
+  ScratchDir dir;
+  WriteFile(dir / "texts", hex);
+  const std::string python = RunCommand(
+      "python3 -c \"import sys\nfor l in open(sys.argv[1]):\n b=bytes.fromhex(l.strip())\n try:\n  b.decode('utf-8')\n"
+      "  print(len(b))\n except UnicodeDecodeError as e:\n  print(e.start)\" " + (dir / "texts").string());
+  std::string ours;
+  for (const std::string& text : texts) ours += std::to_string(ValidUtf8Prefix(text)) + "\n";
+  EXPECT_EQ(ours, python);
 }
 
 // ---- Codec streams -------------------------------------------------------------------

@@ -175,6 +175,60 @@ TEST(XmlNodeAttributes, ReadingEveryAttributeByNameTakesLinearComparisons) {
   EXPECT_LT(XmlAttributeComparisons() - before, std::uint64_t{2} * kCount);
 }
 
+// A long value read from a file waits in the node's attribute block; every
+// change to the attributes, and every way of reading, copying or replacing
+// the value, must see it as if it were a plain string.
+TEST(XmlNodeText, ParsedValuesBesideAttributesSurviveEveryChange) {
+  const std::string longA = "a value longer than a string keeps in itself";
+  const std::string longB = "another value &amp; long enough to wait";
+  for (const bool sorted : {false, true}) {
+    TBrenlowXml doc;
+    doc.SetSortedAttributes(sorted);
+    doc.ReadFromString("<R><a k=\"1\" m=\"two\">" + longA + "</a><b>" + longB + "</b><c>short</c></R>");
+    TXmlNode& a = *doc.Root()->GetChild(0);
+    TXmlNode& b = *doc.Root()->GetChild(1);
+    EXPECT_EQ(doc.WriteToString(), "<R><a k=\"1\" m=\"two\">" + longA + "</a><b>" + longB + "</b><c>short</c></R>\n");
+    EXPECT_EQ(b.GetValueText(), "another value & long enough to wait");
+    EXPECT_EQ(doc.Root()->ReadString("b", ""), "another value & long enough to wait");
+
+    // Lines added until the block moves several times, changed longer and
+    // shorter, some removed.
+    for (int i = 0; i < 60; ++i) a.AddAttribute("x" + std::to_string(i), std::string(static_cast<std::size_t>(i), 'v'));
+    a.WriteAttributeString("k", "a much longer value than before", "");
+    a.WriteAttributeString("m", "", "");
+    EXPECT_EQ(a.GetAttribute("k"), "a much longer value than before") << sorted;
+    EXPECT_EQ(a.GetAttribute("x59"), std::string(59, 'v')) << sorted;
+    EXPECT_EQ(a.GetAttributeCount(), 62) << sorted;
+    EXPECT_EQ(a.GetValueText(), longA) << sorted;
+    a.ClearAttributes();
+    EXPECT_EQ(a.GetAttributeCount(), 0) << sorted;
+    EXPECT_FALSE(a.IsBare()) << sorted;
+    a.AddAttribute("z", "1");
+    EXPECT_EQ(a.ValueText(), longA) << sorted;
+    a.AddAttribute("y", "2");
+    EXPECT_EQ(a.GetAttributeText(), sorted ? " y=\"2\" z=\"1\"" : " z=\"1\" y=\"2\"");
+
+    // A node without attributes gains some; a copy takes the value along.
+    b.AddAttribute("n", "3");
+    TXmlNode copy(&doc);
+    copy.Assign(b);
+    EXPECT_EQ(copy.ValueText(), longB) << sorted;
+    EXPECT_EQ(copy.GetAttribute("n"), "3") << sorted;
+    EXPECT_EQ(doc.WriteToString(), "<R><a" + a.GetAttributeText() + ">" + longA + "</a><b n=\"3\">" + longB +
+                                       "</b><c>short</c></R>\n")
+        << sorted;
+
+    // Replaced by a new parse, by raw text and by nothing.
+    b.ReadFromString("<b>a fresh value read into the same node again</b>");
+    EXPECT_EQ(b.ValueText(), "a fresh value read into the same node again") << sorted;
+    EXPECT_EQ(b.GetAttribute("n"), "3") << sorted;
+    b.SetValueTextRaw("raw");
+    EXPECT_EQ(b.GetValueText(), "raw") << sorted;
+    b.Clear();
+    EXPECT_TRUE(b.IsEmpty()) << sorted;
+  }
+}
+
 TEST(XmlNodeBinary, WrappedBase64AtItsDepth) {
   LibraryDoc d;
   d.doc.SetLayout(xlIndented);
