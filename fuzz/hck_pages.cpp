@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "FormatFuzz.h"
 #include "document/resources/RasterFormats.h"
 #include "document/resources/formats/HckImage.h"
 #include "foundation/Stream.h"
@@ -23,13 +24,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const kdl::Exception&) {
     return 0;
   }
-  if (bitmap.Width() < 0 || bitmap.Height() < 0 ||
-      std::int64_t{bitmap.Width()} * bitmap.Height() > kdl::kMaxRasterPixels)
-    std::abort();
-  std::uint32_t sum = 0;
-  const std::int64_t n = std::int64_t{bitmap.Width()} * bitmap.Height();
-  for (std::int64_t i = 0; i < n; ++i) sum += bitmap.Bits()[i];
-  volatile std::uint32_t sink = sum;
-  (void)sink;
+  CheckDecodedBitmap(bitmap);
   return 0;
 }

@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include "FormatFuzz.h"
 #include "document/resources/RasterFormats.h"
 #include "raster/Bitmap32.h"
 
@@ -39,11 +40,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const kdl::Exception&) {
     return 0;
   }
-  const std::int64_t n = std::int64_t{bitmap.Width()} * bitmap.Height();
-  if (bitmap.Width() < 0 || bitmap.Height() < 0 || n > kdl::kMaxRasterPixels) std::abort();
-  std::uint32_t sum = 0;
-  for (std::int64_t i = 0; i < n; ++i) sum += bitmap.Bits()[i];
-  volatile std::uint32_t sink = sum;
-  (void)sink;
+  CheckDecodedBitmap(bitmap);
   return 0;
 }
