@@ -390,6 +390,37 @@ TEST_F(PageTest, LazyPageLoadsOnFirstGetter) {
   EXPECT_EQ(doc_.LoadedPages.size(), 1u);
 }
 
+TEST_F(PageTest, PaintEventsDrawOnTheBitmapsOwnMemory) {
+  auto page = AddPage();
+  TRect seen{};
+  doc_.OnPaintBackground = [&](QPainter& painter, const TdtpPaintInfo&, const TRect& r) {
+    seen = r;
+    painter.fillRect(QRect(r.Left, r.Top, 1, 1), QColor(0, 0, 255));
+  };
+  int layer = -1;
+  doc_.OnPaintForeground = [&](QPainter&, const TdtpPaintInfo&, const TRect&, int l) { layer = l; };
+  TBitmap32 b;
+  PaintAt(b, *page, dtPrinter);
+  EXPECT_EQ(std::vector<int>({seen.Left, seen.Top, seen.Right, seen.Bottom}), std::vector<int>({5, 5, 425, 599}));
+  EXPECT_EQ(b.GetPixel(5, 5), kBlue32);
+  EXPECT_EQ(b.GetPixel(6, 5), 0xFFFFFFFFu);
+  TdtpPaintInfo info;
+  page->PaintForeground(b, info, 2);
+  EXPECT_EQ(layer, 2);
+}
+
+TEST_F(PageTest, CurrentPageResizeTellsTheDocumentUnlessPrinting) {
+  auto page = AddPage();
+  doc_.Current = page.get();
+  page->SetPageWidth(100);
+  const int before = doc_.PageSizeChanges;
+  EXPECT_GT(before, 0);
+  doc_.BeginPrinting();
+  page->SetPageWidth(110);
+  doc_.EndPrinting();
+  EXPECT_EQ(doc_.PageSizeChanges, before);
+}
+
 TEST_F(PageTest, RegisteredByClassName) {
   EXPECT_EQ(CreateShape("TdtpPage")->ClassName(), "TdtpPage");
 }
