@@ -316,8 +316,12 @@ TEST_F(PageTest, ThumbnailFrameLiesWhereTheFormulaPutsIt) {
       ASSERT_EQ(at(x, c.Top), 0u) << x;
       ASSERT_EQ(at(x, c.Top + c.H - 1), 0u) << x;
     }
-    if (c.Left > 0) EXPECT_EQ(at(c.Left - 1, 30), 0x808080u);
-    if (c.Top > 0) EXPECT_EQ(at(40, c.Top - 1), 0x808080u);
+    if (c.Left > 0) {
+      EXPECT_EQ(at(c.Left - 1, 30), 0x808080u);
+    }
+    if (c.Top > 0) {
+      EXPECT_EQ(at(40, c.Top - 1), 0x808080u);
+    }
     EXPECT_EQ(at(c.Left + c.W / 2, c.Top + c.H / 2), 0xFFFFFFu);  // the paper
     EXPECT_FALSE(page->ThumbnailDirty());
     page->SetModified(true);
