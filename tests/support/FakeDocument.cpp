@@ -2,7 +2,11 @@
 
 #include <algorithm>
 
+#include "document/resources/BitmapResource.h"
 #include "document/shapes/Shape.h"
+#include "document/view/Page.h"
+#include "foundation/BrenlowXml.h"
+#include "platform/Exception.h"
 
 namespace kdl::testing {
 
@@ -112,16 +116,67 @@ void FakeDocument::EndEdit(bool accept) {
 }
 
 TFloatPoint FakeDocument::DocToScreen(TFloatPoint point) const {
-  return {(point.X - WindowOrigin.X) * ScreenDpm, (point.Y - WindowOrigin.Y) * ScreenDpm};
+  return {(point.X - WindowOrigin.X) * ScreenDpmValue, (point.Y - WindowOrigin.Y) * ScreenDpmValue};
 }
 
 TFloatPoint FakeDocument::ScreenToDoc(TFloatPoint point) const {
-  return {point.X / ScreenDpm + WindowOrigin.X, point.Y / ScreenDpm + WindowOrigin.Y};
+  return {point.X / ScreenDpmValue + WindowOrigin.X, point.Y / ScreenDpmValue + WindowOrigin.Y};
 }
 
 int FakeDocument::CountEvents(const std::string& kind) const {
   return static_cast<int>(
       std::count_if(Events.begin(), Events.end(), [&](const Event& e) { return e.Kind == kind; }));
+}
+
+}  // namespace kdl::testing
+
+namespace kdl::testing {
+
+TdtpBitmapResource* FakeDocument::DefaultBackground() {
+  if (!defaultBackground_) defaultBackground_ = TdtpResource::Create<TdtpBitmapResource>(this);
+  return defaultBackground_.get();
+}
+
+int FakeDocument::PageIndex(const TdtpPage* page) const {
+  const auto it = std::find(Pages.begin(), Pages.end(), page);
+  return it == Pages.end() ? -1 : static_cast<int>(it - Pages.begin());
+}
+
+void FakeDocument::DoPageChanged(TdtpPage* page) { PageChanges.push_back(page); }
+
+void FakeDocument::DoPaintBackground(QPainter& painter, const TdtpPaintInfo& info,
+                                     const TRect& pageRect) {
+  if (OnPaintBackground) OnPaintBackground(painter, info, pageRect);
+}
+
+void FakeDocument::DoPaintForeground(QPainter& painter, const TdtpPaintInfo& info,
+                                     const TRect& pageRect, int layer) {
+  if (OnPaintForeground) OnPaintForeground(painter, info, pageRect, layer);
+}
+
+void FakeDocument::LoadPage(int index) {
+  LoadedPages.push_back(index);
+  if (index < 0 || index >= static_cast<int>(Pages.size())) return;
+  TdtpPage* page = Pages[index];
+  // Marked first, as the archive loader does: a failed read is not repeated.
+  page->SetLoaded(true);
+  if (index >= static_cast<int>(PageXml.size()) || PageXml[index].empty()) return;
+  const bool wasLoading = loading_;
+  loading_ = true;
+  TBrenlowXml xml;
+  xml.ReadFromString(PageXml[index]);
+  page->LoadFromXml(xml.Root());
+  page->UpdateAll();
+  loading_ = wasLoading;
+}
+
+void FakeDocument::EndPrinting() {
+  if (printing_ <= 0) throw Exception("EndPrinting called more often than BeginPrinting");
+  --printing_;
+}
+
+void FakeDocument::DoProgress(TdtpProgressType kind, int count, int total, float percent) {
+  ProgressLog.push_back({kind, count, total, percent});
 }
 
 }  // namespace kdl::testing

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,6 +49,53 @@ class FakeDocument : public TdtpDocumentServices {
   TFloatPoint ScreenToDoc(TFloatPoint point) const override;
   void SetCursorShape(std::int32_t cursor) override { Cursor = cursor; }
 
+  float DefaultMarginLeft() const override { return Defaults.MarginLeft; }
+  float DefaultMarginTop() const override { return Defaults.MarginTop; }
+  float DefaultMarginRight() const override { return Defaults.MarginRight; }
+  float DefaultMarginBottom() const override { return Defaults.MarginBottom; }
+  float DefaultGridSize() const override { return Defaults.GridSize; }
+  TColor DefaultGridColor() const override { return Defaults.GridColor; }
+  TColor DefaultPageColor() const override { return Defaults.PageColor; }
+  bool DefaultBackgroundTiled() const override { return Defaults.BackgroundTiled; }
+  TdtpBitmapResource* DefaultBackground() override;
+  float DefaultPageWidth() const override { return Defaults.PageWidth; }
+  float DefaultPageHeight() const override { return Defaults.PageHeight; }
+  TdtpHelperMethodType HelperMethod() const override { return View.HelperMethod; }
+  bool ShowMargins() const override { return View.ShowMargins; }
+  TdtpViewStyleType ViewStyle() const override { return View.ViewStyle; }
+  float ScreenDpm() const override { return ScreenDpmValue; }
+  float RenderDpm() const override { return View.RenderDpm; }
+  TStretchFilter Quality() const override { return View.Quality; }
+  std::int32_t ThumbnailWidth() const override { return View.ThumbnailWidth; }
+  std::int32_t ThumbnailHeight() const override { return View.ThumbnailHeight; }
+  TColor Color() const override { return View.Color; }
+  int PageIndex(const TdtpPage* page) const override;
+  TdtpPage* CurrentPage() const override { return Current; }
+  void PageSizeChanged() override { ++PageSizeChanges; }
+  void DoPageChanged(TdtpPage* page) override;
+  void Refresh() override { ++Refreshes; }
+
+  bool HasPaintBackground() const override { return bool(OnPaintBackground); }
+  bool HasPaintForeground() const override { return bool(OnPaintForeground); }
+  void DoPaintBackground(QPainter& painter, const TdtpPaintInfo& info,
+                         const TRect& pageRect) override;
+  void DoPaintForeground(QPainter& painter, const TdtpPaintInfo& info, const TRect& pageRect,
+                         int layer) override;
+
+  // Reads the page's stored XML (PageXml[index]) as the archive loader does.
+  void LoadPage(int index) override;
+
+  void BeginPrinting() override { ++printing_; }
+  void EndPrinting() override;
+  bool IsPrinting() const override { return printing_ > 0; }
+  void SetDevice(TDeviceType device) override { Device = device; }
+  bool OptimizedPrinting() const override { return Optimized; }
+  int Performance() const override { return PerformanceValue; }
+
+  int ProgressCount() const override { return ProgressCountValue; }
+  int ProgressPage() const override { return ProgressPageValue; }
+  void DoProgress(TdtpProgressType kind, int count, int total, float percent) override;
+
   // ---- Controls for tests ------------------------------------------------------
   void SetLoading(bool value) { loading_ = value; }
   void SetUndoOn(bool value) { undoOn_ = value; }
@@ -81,9 +129,53 @@ class FakeDocument : public TdtpDocumentServices {
   int CountEvents(const std::string& kind) const;
   int Invalidations = 0;
   std::int32_t Cursor = 0;
-  // Screen mapping: pixels = (mm - origin) * scale.
-  float ScreenDpm = 150.0f / 25.4f;
+  // Screen mapping: pixels = (mm - origin) * ScreenDpmValue.
   TFloatPoint WindowOrigin{};
+
+  // ---- Pages ---------------------------------------------------------------------
+  struct PageDefaults {
+    float MarginLeft = 10, MarginTop = 10, MarginRight = 10, MarginBottom = 10;
+    float GridSize = 5;
+    TColor GridColor = 0xC0FFFF;
+    TColor PageColor = 0xFFFFFF;
+    bool BackgroundTiled = false;
+    float PageWidth = 210, PageHeight = 297;
+  } Defaults;
+  struct ViewSettings {
+    TdtpHelperMethodType HelperMethod = hmNone;
+    bool ShowMargins = false;
+    TdtpViewStyleType ViewStyle = vsNormal;
+    float RenderDpm = 150.0f / 25.4f;
+    TStretchFilter Quality = sfLinear;
+    std::int32_t ThumbnailWidth = 80, ThumbnailHeight = 60;
+    TColor Color = 0x808080;
+  } View;
+  // The pages in document order (not owned); the current one.
+  std::vector<TdtpPage*> Pages;
+  TdtpPage* Current = nullptr;
+  // Stored page XML by page index, read by LoadPage.
+  std::vector<std::string> PageXml;
+  std::vector<int> LoadedPages;
+  float ScreenDpmValue = 150.0f / 25.4f;
+  int PageSizeChanges = 0;
+  int Refreshes = 0;
+  std::vector<TdtpPage*> PageChanges;
+  std::function<void(QPainter&, const TdtpPaintInfo&, const TRect&)> OnPaintBackground;
+  std::function<void(QPainter&, const TdtpPaintInfo&, const TRect&, int)> OnPaintForeground;
+  // Printing: the device last set and the bracket depth.
+  TDeviceType Device = dtScreen;
+  int PrintingDepth() const { return printing_; }
+  bool Optimized = false;
+  int PerformanceValue = 0;
+  // Progress: what DoProgress received.
+  int ProgressCountValue = 0;
+  int ProgressPageValue = 0;
+  struct Progress {
+    TdtpProgressType Kind;
+    int Count, Total;
+    float Percent;
+  };
+  std::vector<Progress> ProgressLog;
 
  private:
   void Chain(TdtpCommand& command);
@@ -99,6 +191,8 @@ class FakeDocument : public TdtpDocumentServices {
   bool modified_ = false;
   bool showHint_ = false;
   TdtpShape* edited_ = nullptr;
+  int printing_ = 0;
+  std::unique_ptr<TdtpBitmapResource> defaultBackground_;
   std::vector<std::unique_ptr<TdtpCommand>> undo_;
   std::vector<std::unique_ptr<TdtpCommand>> redo_;
 };

@@ -124,6 +124,9 @@ class TdtpResource {
   // FileName's lower-case extension with its dot.
   std::string GetFileExt() const;
   TdtpDocumentServices* Document() const { return document_; }
+  // An owner that moves to another document takes its resource along; call
+  // under the resource lock.
+  void SetDocument(TdtpDocumentServices* document) { document_ = document; }
   // The document's archive; null without one.
   TqxStorage* GetStorage() const;
   // Replaces an existing external file (false unless an owner sets it).

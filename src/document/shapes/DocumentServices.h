@@ -9,14 +9,23 @@
 #include <memory>
 #include <string>
 
+#include "document/shapes/Rendering.h"
 #include "raster/Types.h"
+
+class QPainter;
 
 namespace kdl {
 
+class TdtpBitmapResource;
 class TdtpCommand;
+class TdtpPage;
 class TdtpShape;
 class TqxStorage;
 class TXmlNode;
+
+enum TdtpHelperMethodType : std::uint8_t { hmNone = 0, hmDots = 1, hmGrid = 2, hmPattern = 3 };
+enum TdtpViewStyleType : std::uint8_t { vsPrintLayout = 0, vsNormal = 1 };
+enum TdtpProgressType : std::uint8_t { ptLoad = 0, ptSave = 1, ptPrint = 2, ptWizard = 3 };
 
 class TdtpDocumentServices {
  public:
@@ -71,6 +80,75 @@ class TdtpDocumentServices {
   virtual TFloatPoint ScreenToDoc(TFloatPoint point) const = 0;
   // Asks for a cursor (a platform cursor id) while work is under way.
   virtual void SetCursorShape(std::int32_t cursor) = 0;
+
+  // ---- Page defaults and view settings -------------------------------------------
+  // What a default page takes from its document.
+  virtual float DefaultMarginLeft() const = 0;
+  virtual float DefaultMarginTop() const = 0;
+  virtual float DefaultMarginRight() const = 0;
+  virtual float DefaultMarginBottom() const = 0;
+  virtual float DefaultGridSize() const = 0;
+  virtual TColor DefaultGridColor() const = 0;
+  virtual TColor DefaultPageColor() const = 0;
+  virtual bool DefaultBackgroundTiled() const = 0;
+  // The default background; nil when the document keeps none.
+  virtual TdtpBitmapResource* DefaultBackground() = 0;
+  virtual float DefaultPageWidth() const = 0;
+  virtual float DefaultPageHeight() const = 0;
+  virtual TdtpHelperMethodType HelperMethod() const = 0;
+  virtual bool ShowMargins() const = 0;
+  virtual TdtpViewStyleType ViewStyle() const = 0;
+  // Screen pixels per mm at the current zoom; cache pixels per mm wanted.
+  virtual float ScreenDpm() const = 0;
+  virtual float RenderDpm() const = 0;
+  virtual TStretchFilter Quality() const = 0;
+  virtual std::int32_t ThumbnailWidth() const = 0;
+  virtual std::int32_t ThumbnailHeight() const = 0;
+  // The document control's background colour.
+  virtual TColor Color() const = 0;
+  // The page's index in the document; -1 when it holds no such page.
+  virtual int PageIndex(const TdtpPage* page) const = 0;
+  virtual TdtpPage* CurrentPage() const = 0;
+  // The current page's size changed: scroll range and rulers follow.
+  virtual void PageSizeChanged() = 0;
+  // Fires the document's OnPageChanged.
+  virtual void DoPageChanged(TdtpPage* page) = 0;
+  // Repaints the document control.
+  virtual void Refresh() = 0;
+
+  // ---- Paint events ------------------------------------------------------------------
+  // Whether OnPaintBackground / OnPaintForeground are assigned; the page
+  // opens a painter on its bitmap only then.
+  virtual bool HasPaintBackground() const = 0;
+  virtual bool HasPaintForeground() const = 0;
+  // pageRect is the page in the painter's pixels.
+  virtual void DoPaintBackground(QPainter& painter, const TdtpPaintInfo& info,
+                                 const TRect& pageRect) = 0;
+  virtual void DoPaintForeground(QPainter& painter, const TdtpPaintInfo& info,
+                                 const TRect& pageRect, int layer) = 0;
+
+  // ---- Lazy page loading -------------------------------------------------------------
+  // Reads the page with that index from the archive and marks it loaded.
+  virtual void LoadPage(int index) = 0;
+
+  // ---- Printing state ----------------------------------------------------------------
+  // Window painting is skipped while the counter is above 0.
+  virtual void BeginPrinting() = 0;
+  virtual void EndPrinting() = 0;
+  virtual bool IsPrinting() const = 0;
+  // The device every shape is painted for now.
+  virtual void SetDevice(TDeviceType device) = 0;
+  // Bands of nothing but paper are not sent.
+  virtual bool OptimizedPrinting() const = 0;
+  // 0: free render caches after printing a page; else keep them.
+  virtual int Performance() const = 0;
+
+  // ---- Progress ------------------------------------------------------------------------
+  // The job's page count (0: no job reports progress) and the page now
+  // printed, 1-based.
+  virtual int ProgressCount() const = 0;
+  virtual int ProgressPage() const = 0;
+  virtual void DoProgress(TdtpProgressType kind, int count, int total, float percent) = 0;
 };
 
 }  // namespace kdl

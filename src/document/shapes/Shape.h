@@ -337,6 +337,11 @@ class TdtpShape {
   virtual bool ExecuteCommand(const TdtpCommand& command);
 
  protected:
+  // Moves the frame without notification, undo or change event.
+  void StorePosition(float left, float top) {
+    docLeft_ = left;
+    docTop_ = top;
+  }
   // Records are made for undo now (a document, not loading, undo on or
   // being replayed).
   bool RecordsUndo() const;

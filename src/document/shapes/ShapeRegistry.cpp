@@ -1,6 +1,7 @@
 #include "document/shapes/ShapeRegistry.h"
 
 #include "document/shapes/GroupShape.h"
+#include "document/view/Page.h"
 
 namespace kdl {
 
@@ -36,6 +37,7 @@ void RegisterShapeClasses() {
   RegisterShapeClass<TdtpShape>();
   RegisterShapeClass<TdtpEffectShape>();
   RegisterShapeClass<TdtpGroupShape>();
+  RegisterShapeClass<TdtpPage>();
 }
 
 }  // namespace kdl
