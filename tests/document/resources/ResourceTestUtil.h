@@ -14,6 +14,7 @@
 #include "document/resources/ResourceThread.h"
 #include "foundation/BrenlowXml.h"
 #include "foundation/Storage.h"
+#include "foundation/XmlValues.h"
 #include "raster/Bitmap32.h"
 #include "support/RasterTesting.h"
 #include "support/TestFiles.h"
@@ -82,6 +83,27 @@ inline void LoadXml(TdtpResource& r, const std::string& text) {
   TBrenlowXml xml;
   xml.ReadFromString(text);
   r.LoadFromXml(*xml.Root());
+}
+
+// The XML of a legacy bitmap holding file, packed by the Python model.
+inline std::string LegacyBitmapXml(const std::string& file, const ScratchDir& dir) {
+  // The file's bytes split into 4 planes: the inverse of the reader's
+  // interleaving, written out directly.
+  const std::size_t k = file.size() / 4;
+  std::string planes;
+  for (int p = 0; p < 4; ++p)
+    for (std::size_t i = 0; i < k; ++i) planes.push_back(file[i * 4 + static_cast<std::size_t>(p)]);
+  planes += file.substr(k * 4);
+  WriteFile(dir / "raw", planes);
+  int status = -1;
+  RunCommand("python3 " KDL_SOURCE_DIR "/tests/document/resources/HckModel.py " + (dir / "raw").string() +
+                       " " + (dir / "packed").string(),
+                   &status);
+  EXPECT_EQ(status, 0);
+  const std::string packed = ReadFile(dir / "packed").substr(8);
+  return "<Page><BackgroundImage><CompressedSize>" + std::to_string(packed.size()) +
+         "</CompressedSize><SourceSize>" + std::to_string(file.size()) + "</SourceSize><Buffer>" +
+         EncodeBase64(packed.data(), packed.size()) + "</Buffer></BackgroundImage></Page>";
 }
 
 }  // namespace kdl::test

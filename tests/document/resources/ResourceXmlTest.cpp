@@ -128,27 +128,6 @@ TEST_F(ResourceXml, EmptiedArchivedResourceDeletesItsMember) {
 
 // ---- Legacy bitmaps ----------------------------------------------------------------
 
-// The XML of a legacy bitmap holding file, packed by the Python model.
-std::string LegacyXml(const std::string& file, const test::ScratchDir& dir) {
-  // The file's bytes split into 4 planes: the inverse of the reader's
-  // interleaving, written out directly.
-  const std::size_t k = file.size() / 4;
-  std::string planes;
-  for (int p = 0; p < 4; ++p)
-    for (std::size_t i = 0; i < k; ++i) planes.push_back(file[i * 4 + static_cast<std::size_t>(p)]);
-  planes += file.substr(k * 4);
-  test::WriteFile(dir / "raw", planes);
-  int status = -1;
-  test::RunCommand("python3 " KDL_SOURCE_DIR "/tests/document/resources/HckModel.py " + (dir / "raw").string() +
-                       " " + (dir / "packed").string(),
-                   &status);
-  EXPECT_EQ(status, 0);
-  const std::string packed = test::ReadFile(dir / "packed").substr(8);
-  return "<Page><BackgroundImage><CompressedSize>" + std::to_string(packed.size()) +
-         "</CompressedSize><SourceSize>" + std::to_string(file.size()) + "</SourceSize><Buffer>" +
-         EncodeBase64(packed.data(), packed.size()) + "</Buffer></BackgroundImage></Page>";
-}
-
 std::unique_ptr<TBitmap32> ReadLegacy(const std::string& xmlText) {
   TBrenlowXml xml;
   xml.ReadFromString(xmlText);
@@ -163,7 +142,7 @@ TEST_F(ResourceXml, LegacyBitmapsDecodeToTheirPixels) {
   std::string bmp;
   for (std::size_t i = 0; i < kBmpHex.size(); i += 2)
     bmp.push_back(static_cast<char>(std::stoi(kBmpHex.substr(i, 2), nullptr, 16)));
-  auto bitmap = ReadLegacy(LegacyXml(bmp, scratch_));
+  auto bitmap = ReadLegacy(test::LegacyBitmapXml(bmp, scratch_));
   ASSERT_TRUE(bitmap);
   EXPECT_EQ(test::Pixels(*bitmap), kBmpPixels);
 
@@ -172,7 +151,7 @@ TEST_F(ResourceXml, LegacyBitmapsDecodeToTheirPixels) {
   auto picture = std::make_unique<TBitmap32>();
   test::FillRandom(*picture, 13, 11, 21);
   const std::string file = test::EncodedBytes(*picture, ".bmp");
-  auto read = ReadLegacy(LegacyXml(file, scratch_));
+  auto read = ReadLegacy(test::LegacyBitmapXml(file, scratch_));
   ASSERT_TRUE(read);
   EXPECT_EQ(test::Pixels(*read), test::Pixels(*picture));
 }
