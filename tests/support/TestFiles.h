@@ -4,6 +4,8 @@
 
 #include <stdlib.h>
 
+#include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +13,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Exception.h"
 
@@ -100,5 +103,44 @@ class ScopedEnv {
   const char* name_;
   std::optional<std::string> old_;
 };
+
+// A binary PPM ("P6", maxval 255) as pdftoppm and ImageMagick write it:
+// each pixel as 0xFFRRGGBB, rows top-down. Empty for anything else.
+struct PpmImage {
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;
+  std::vector<std::uint32_t> Pixels;
+  std::uint32_t At(std::int32_t x, std::int32_t y) const {
+    return Pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(Width) +
+                  static_cast<std::size_t>(x)];
+  }
+};
+
+inline PpmImage ReadPpm(const std::filesystem::path& p) {
+  const std::string bytes = ReadFile(p);
+  std::size_t pos = 0;
+  // The header: magic, width, height, maxval, each after white space.
+  auto token = [&]() -> std::string {
+    while (pos < bytes.size() && std::isspace(static_cast<unsigned char>(bytes[pos]))) ++pos;
+    const std::size_t start = pos;
+    while (pos < bytes.size() && !std::isspace(static_cast<unsigned char>(bytes[pos]))) ++pos;
+    return bytes.substr(start, pos - start);
+  };
+  PpmImage image;
+  if (token() != "P6") return {};
+  const std::string w = token(), h = token(), maxval = token();
+  if (maxval != "255" || w.empty() || h.empty()) return {};
+  ++pos;
+  image.Width = std::stoi(w);
+  image.Height = std::stoi(h);
+  const std::size_t count = static_cast<std::size_t>(image.Width) * static_cast<std::size_t>(image.Height);
+  if (bytes.size() - pos < count * 3) return {};
+  image.Pixels.resize(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto* rgb = reinterpret_cast<const unsigned char*>(bytes.data() + pos + i * 3);
+    image.Pixels[i] = 0xFF000000u | (std::uint32_t{rgb[0]} << 16) | (std::uint32_t{rgb[1]} << 8) | rgb[2];
+  }
+  return image;
+}
 
 }  // namespace kdl::test

@@ -19,6 +19,7 @@ class QPainter;
 namespace kdl {
 
 class TdtpBitmapResource;
+class TPrintSurface;
 
 // The background image's resolution when tiled: 150 dpi in pixels per mm.
 inline constexpr float kTileDpm = 5.905511811f;
@@ -93,6 +94,17 @@ class TdtpPage : public TdtpShape {
   // Renders the page and draws it into rect of painter, fitted and centred
   // when fit is set, else at screen size at rect's top-left.
   void PaintToCanvas(QPainter& canvas, const TRect& rect, float maxRenderDpm, bool fit);
+
+  // ---- Band printing (PagePrinting.cpp) -------------------------------------------------
+  // Prints the page into rect (device pixels) of surface at dpm device
+  // pixels per mm (0: fit rect), turned by rotation quarter turns (1
+  // counter-clockwise, 2 half, 3 clockwise), mirrored left-right and
+  // top-bottom on the device; in bands of fewer than kBandPixelLimit pixels.
+  void PrintPage(TPrintSurface& surface, const TRect& rect, float dpm, int rotation,
+                 bool mirrorRows, bool flipRows);
+  // The same at 150 dpi.
+  void PrintPage150(TPrintSurface& surface, const TRect& rect, int rotation, bool mirrorRows,
+                    bool flipRows);
 
   // ---- Shape overrides ------------------------------------------------------------------
   void GetResourceNames(std::vector<std::string>& names) const override;
