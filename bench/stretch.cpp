@@ -66,20 +66,39 @@ BENCHMARK(BM_StretchTransfer)->Apply(StretchArgs);
 
 #ifdef KDL_HAVE_PIXMAN
 // Args: pixman filter (0 nearest, 1 bilinear, 2 good), scale in thousandths.
-void BM_Pixman(benchmark::State& state) {
-  auto& src = const_cast<kdl::TBitmap32&>(Source());
-  const double scale = state.range(1) / 1000.0;
-  const int dw = Scaled(kWidth, scale), dh = Scaled(kHeight, scale);
+// The source picture and a destination of the scaled size as pixman images,
+// the source mapped onto the destination.
+struct PixmanScaling {
+  int dw, dh;
   kdl::TBitmap32 dst;
-  dst.SetSize(dw, dh);
-  pixman_image_t* s = pixman_image_create_bits(PIXMAN_a8r8g8b8, kWidth, kHeight,
-                                               reinterpret_cast<std::uint32_t*>(src.Bits()), kWidth * 4);
-  pixman_image_t* d = pixman_image_create_bits(PIXMAN_a8r8g8b8, dw, dh,
-                                               reinterpret_cast<std::uint32_t*>(dst.Bits()), dw * 4);
-  pixman_transform_t t;
-  pixman_transform_init_scale(&t, pixman_double_to_fixed(static_cast<double>(kWidth) / dw),
-                              pixman_double_to_fixed(static_cast<double>(kHeight) / dh));
-  pixman_image_set_transform(s, &t);
+  pixman_fixed_t sx, sy;
+  pixman_image_t* s;
+  pixman_image_t* d;
+  explicit PixmanScaling(double scale) : dw(Scaled(kWidth, scale)), dh(Scaled(kHeight, scale)) {
+    auto& src = const_cast<kdl::TBitmap32&>(Source());
+    dst.SetSize(dw, dh);
+    s = pixman_image_create_bits(PIXMAN_a8r8g8b8, kWidth, kHeight,
+                                 reinterpret_cast<std::uint32_t*>(src.Bits()), kWidth * 4);
+    d = pixman_image_create_bits(PIXMAN_a8r8g8b8, dw, dh, reinterpret_cast<std::uint32_t*>(dst.Bits()),
+                                 dw * 4);
+    sx = pixman_double_to_fixed(static_cast<double>(kWidth) / dw);
+    sy = pixman_double_to_fixed(static_cast<double>(kHeight) / dh);
+    pixman_transform_t t;
+    pixman_transform_init_scale(&t, sx, sy);
+    pixman_image_set_transform(s, &t);
+  }
+  ~PixmanScaling() {
+    pixman_image_unref(s);
+    pixman_image_unref(d);
+  }
+};
+
+void BM_Pixman(benchmark::State& state) {
+  PixmanScaling p(state.range(1) / 1000.0);
+  pixman_image_t* const s = p.s;
+  pixman_image_t* const d = p.d;
+  const int dw = p.dw, dh = p.dh;
+  kdl::TBitmap32& dst = p.dst;
   const pixman_filter_t filters[] = {PIXMAN_FILTER_NEAREST, PIXMAN_FILTER_BILINEAR,
                                      PIXMAN_FILTER_GOOD};
   pixman_image_set_filter(s, filters[state.range(0)], nullptr, 0);
@@ -89,8 +108,6 @@ void BM_Pixman(benchmark::State& state) {
     benchmark::DoNotOptimize(dst.Bits());
   }
   state.SetItemsProcessed(state.iterations() * dw * dh);
-  pixman_image_unref(s);
-  pixman_image_unref(d);
 }
 void PixmanArgs(benchmark::internal::Benchmark* b) {
   b->ArgNames({"filter", "scale_x1000"});
@@ -104,19 +121,12 @@ BENCHMARK(BM_Pixman)->Apply(PixmanArgs);
 // source pixels, as weights precomputed for 16 sub-pixel phases.
 void BM_PixmanTent(benchmark::State& state) {
   auto& src = const_cast<kdl::TBitmap32&>(Source());
-  const double scale = state.range(0) / 1000.0;
-  const int dw = Scaled(kWidth, scale), dh = Scaled(kHeight, scale);
-  kdl::TBitmap32 dst;
-  dst.SetSize(dw, dh);
-  pixman_image_t* s = pixman_image_create_bits(PIXMAN_a8r8g8b8, kWidth, kHeight,
-                                               reinterpret_cast<std::uint32_t*>(src.Bits()), kWidth * 4);
-  pixman_image_t* d = pixman_image_create_bits(PIXMAN_a8r8g8b8, dw, dh,
-                                               reinterpret_cast<std::uint32_t*>(dst.Bits()), dw * 4);
-  const pixman_fixed_t sx = pixman_double_to_fixed(static_cast<double>(kWidth) / dw);
-  const pixman_fixed_t sy = pixman_double_to_fixed(static_cast<double>(kHeight) / dh);
-  pixman_transform_t t;
-  pixman_transform_init_scale(&t, sx, sy);
-  pixman_image_set_transform(s, &t);
+  PixmanScaling p(state.range(0) / 1000.0);
+  pixman_image_t* const s = p.s;
+  pixman_image_t* const d = p.d;
+  const int dw = p.dw, dh = p.dh;
+  const pixman_fixed_t sx = p.sx, sy = p.sy;
+  kdl::TBitmap32& dst = p.dst;
   int count = 0;
   pixman_fixed_t* params = pixman_filter_create_separable_convolution(
       &count, sx, sy, PIXMAN_KERNEL_IMPULSE, PIXMAN_KERNEL_IMPULSE, PIXMAN_KERNEL_LINEAR, PIXMAN_KERNEL_LINEAR, 4, 4);
@@ -139,8 +149,6 @@ void BM_PixmanTent(benchmark::State& state) {
     for (int shift = 0; shift < 24; shift += 8)
       diff += std::abs(static_cast<int>((ours.Bits()[i] >> shift) & 0xFF) - static_cast<int>((dst.Bits()[i] >> shift) & 0xFF));
   state.counters["mean_diff_vs_ours"] = diff / (3.0 * dw * dh);
-  pixman_image_unref(s);
-  pixman_image_unref(d);
 }
 BENCHMARK(BM_PixmanTent)->ArgName("scale_x1000")->Arg(370)->Unit(benchmark::kMillisecond);
 #endif
