@@ -8,6 +8,7 @@
 
 #include "document/shapes/Shape.h"
 #include "document/shapes/ShapeRegistry.h"
+#include "foundation/BrenlowXml.h"
 #include "foundation/Storage.h"
 #include "foundation/XmlNode.h"
 #include "platform/Exception.h"
@@ -73,6 +74,18 @@ inline void RegisterTestShapes() {
   RegisterShapeClass<MemberShape>();
   RegisterShapeClass<FailingShape>();
   RegisterShapeClass<FixedChildShape>();
+}
+
+// A shape's XML under the root "shape", compact, and a shape read from such text.
+inline std::string ShapeXml(TdtpShape& shape) {
+  TBrenlowXml xml("shape");
+  shape.SaveToXml(xml.Root());
+  return xml.Root()->WriteToString();
+}
+inline void LoadShapeXml(TdtpShape& shape, const std::string& text) {
+  TBrenlowXml xml;
+  xml.ReadFromString(text);
+  shape.LoadFromXml(xml.Root());
 }
 
 }  // namespace kdl::testing

@@ -32,16 +32,8 @@ class Effects : public ::testing::Test {
     e.SaveToXml(xml.Root());
     return xml.Root()->WriteToString();
   }
-  static std::string Xml(TdtpShape& s) {
-    TBrenlowXml xml("shape");
-    s.SaveToXml(xml.Root());
-    return xml.Root()->WriteToString();
-  }
-  static void Load(TdtpShape& s, const std::string& text) {
-    TBrenlowXml xml;
-    xml.ReadFromString(text);
-    s.LoadFromXml(xml.Root());
-  }
+  static std::string Xml(TdtpShape& s) { return testing::ShapeXml(s); }
+  static void Load(TdtpShape& s, const std::string& text) { testing::LoadShapeXml(s, text); }
   static std::unique_ptr<AlphaEffect> Alpha(std::int32_t multiply, std::int32_t add) {
     auto e = std::make_unique<AlphaEffect>();
     e->Multiply = multiply;

@@ -15,16 +15,7 @@ namespace {
 TEST(ResourceStress, PaintingWhileTheThreadTrims) {
   InitializeDocumentLibrary();
   testing::FakeDocument doc;
-  std::atomic<std::uint64_t> clock{0};
-  SetTickSource([&] { return clock.fetch_add(3000) + 3000; });
-  ResourceThread().Start();
-  // Stops the thread before the clock goes, however the test ends.
-  struct TStopAtEnd {
-    ~TStopAtEnd() {
-      ResourceThread().Stop();
-      SetTickSource(nullptr);
-    }
-  } stopAtEnd;
+  test::TTrimmingThread trimming;
 
   auto picture = test::OpaqueBitmap(16, 16, 1);
   const std::string png = test::EncodedBytes(*picture, ".png");

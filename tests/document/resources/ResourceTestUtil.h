@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -15,11 +16,32 @@
 #include "foundation/BrenlowXml.h"
 #include "foundation/Storage.h"
 #include "foundation/XmlValues.h"
+#include "platform/TickCount.h"
 #include "raster/Bitmap32.h"
 #include "support/RasterTesting.h"
 #include "support/TestFiles.h"
 
 namespace kdl::test {
+
+// Runs the real cache thread on a clock that advances 3 s at every reading,
+// so that it trims as often as it can; stops it before the clock goes,
+// however the test ends.
+class TTrimmingThread {
+ public:
+  TTrimmingThread() {
+    SetTickSource([this] { return clock_.fetch_add(3000) + 3000; });
+    ResourceThread().Start();
+  }
+  ~TTrimmingThread() {
+    ResourceThread().Stop();
+    SetTickSource(nullptr);
+  }
+  TTrimmingThread(const TTrimmingThread&) = delete;
+  TTrimmingThread& operator=(const TTrimmingThread&) = delete;
+
+ private:
+  std::atomic<std::uint64_t> clock_{0};
+};
 
 inline std::unique_ptr<TdtpBitmapResource> NewBitmapResource(TdtpDocumentServices* document) {
   InitializeDocumentLibrary();

@@ -22,16 +22,8 @@ class ShapeXml : public ::testing::Test {
     InitializeDocumentLibrary();
     testing::RegisterTestShapes();
   }
-  static std::string Xml(TdtpShape& s) {
-    TBrenlowXml xml("shape");
-    s.SaveToXml(xml.Root());
-    return xml.Root()->WriteToString();
-  }
-  static void Load(TdtpShape& s, const std::string& text) {
-    TBrenlowXml xml;
-    xml.ReadFromString(text);
-    s.LoadFromXml(xml.Root());
-  }
+  static std::string Xml(TdtpShape& s) { return testing::ShapeXml(s); }
+  static void Load(TdtpShape& s, const std::string& text) { testing::LoadShapeXml(s, text); }
 };
 
 constexpr const char* kDefaultAnchors =

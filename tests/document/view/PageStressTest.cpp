@@ -16,15 +16,7 @@ namespace {
 TEST(PageStress, BackgroundsPaintWhileTheThreadTrims) {
   InitializeDocumentLibrary();
   testing::FakeDocument doc;
-  std::atomic<std::uint64_t> clock{0};
-  SetTickSource([&] { return clock.fetch_add(3000) + 3000; });
-  ResourceThread().Start();
-  struct TStopAtEnd {
-    ~TStopAtEnd() {
-      ResourceThread().Stop();
-      SetTickSource(nullptr);
-    }
-  } stopAtEnd;
+  test::TTrimmingThread trimming;
 
   std::vector<std::unique_ptr<TdtpPage>> pages;
   std::vector<TColor32> colours;
