@@ -28,26 +28,14 @@
 #include "kdl/Version.h"
 #include "support/LanguageTesting.h"
 #include "support/QtApplication.h"
+#include "DialogTesting.h"
 #include "UrlRecorder.h"
 
 namespace kdl {
 namespace {
 
-template <typename T>
-T& Child(const QWidget& parent, const char* name) {
-  T* child = parent.findChild<T*>(name);
-  if (child == nullptr) throw Exception(std::string("no child ") + name);
-  return *child;
-}
-
-// Shows dialog modally, runs answer once it is up, and returns the result.
-int ExecDialog(QDialog& dialog, const std::function<void()>& answer) {
-  QTimer::singleShot(0, [&] {
-    EXPECT_EQ(QApplication::activeModalWidget(), &dialog);
-    answer();
-  });
-  return dialog.exec();
-}
+using test::Child;
+using test::ExecDialog;
 
 // Every dialog, built in the current language.
 std::vector<std::unique_ptr<QDialog>> AllDialogs() {

@@ -18,24 +18,13 @@
 #include "platform/Exception.h"
 #include "support/LanguageTesting.h"
 #include "support/QtApplication.h"
+#include "DialogTesting.h"
 
 namespace kdl {
 namespace {
 
-template <typename T>
-T& Child(const QWidget& parent, const std::string& name) {
-  T* child = parent.findChild<T*>(QString::fromStdString(name));
-  if (child == nullptr) throw Exception("no child " + name);
-  return *child;
-}
-
-int ExecDialog(QDialog& dialog, const std::function<void()>& answer) {
-  QTimer::singleShot(0, [&] {
-    EXPECT_EQ(QApplication::activeModalWidget(), &dialog);
-    answer();
-  });
-  return dialog.exec();
-}
+using test::Child;
+using test::ExecDialog;
 
 const char* const kRadios[kTemplateCount] = {"rbCDFront", "rbCDFrontDouble", "rbCDBack", "rbDVD",
                                              "rbSlimDVD", "rbPaperSleeve", "rbOrigamiCDCase"};
