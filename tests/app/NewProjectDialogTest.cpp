@@ -2,20 +2,16 @@
 // timer, pictures clicked with the mouse, its screenshot read pixel by pixel.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-#include <QTimer>
 
-#include <functional>
 #include <string>
 
 #include "app/ApplicationSetup.h"
 #include "app/NewProjectDialog.h"
-#include "platform/Exception.h"
 #include "support/LanguageTesting.h"
 #include "support/QtApplication.h"
 #include "DialogTesting.h"
