@@ -18,6 +18,7 @@ namespace kdl {
 
 class TdtpBitmapResource;
 class TdtpCommand;
+class TdtpFontManager;
 class TdtpPage;
 class TdtpShape;
 class TqxStorage;
@@ -39,6 +40,9 @@ class TdtpDocumentServices {
   virtual std::int32_t NextShapeId() = 0;
   // The document's archive; nil when the document keeps none.
   virtual TqxStorage* Storage() = 0;
+  // The outline fonts shared by the document's glyph memos; nil when the
+  // document keeps none (the memos then measure and draw nothing).
+  virtual TdtpFontManager* FontManager() { return nullptr; }
 
   // ---- Undo -------------------------------------------------------------------
   // Records are made only while undo is enabled (new records go to the undo
