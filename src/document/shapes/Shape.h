@@ -255,7 +255,7 @@ class TdtpShape {
   bool PrepareCache(const TdtpPaintInfo& info);
   // Local mm to target pixels, set before each Paint32.
   const TAffineMatrix& PaintTransform() const { return paintTransform_; }
-  void SetPaintTransform(const TAffineMatrix& value) { paintTransform_ = value; }
+  virtual void SetPaintTransform(const TAffineMatrix& value) { paintTransform_ = value; }
   virtual void Paint32(TBitmap32& /*bitmap*/, const TdtpPaintInfo& /*info*/) {}
   virtual bool NeedsCanvas() const { return false; }
   virtual void PaintCanvas(TCanvas& /*canvas*/, const TdtpPaintInfo& /*info*/) {}

@@ -1,6 +1,7 @@
 #include "document/shapes/ShapeRegistry.h"
 
 #include "document/shapes/GroupShape.h"
+#include "document/shapes/PolygonShape.h"
 #include "document/view/Page.h"
 
 namespace kdl {
@@ -38,6 +39,10 @@ void RegisterShapeClasses() {
   RegisterShapeClass<TdtpEffectShape>();
   RegisterShapeClass<TdtpGroupShape>();
   RegisterShapeClass<TdtpPage>();
+  RegisterShapeClass<TdtpPolygonShape>();
+  RegisterShapeClass<TdtpEllipseShape>();
+  RegisterShapeClass<TdtpRectangleShape>();
+  RegisterShapeClass<TdtpRoundRectShape>();
 }
 
 }  // namespace kdl
