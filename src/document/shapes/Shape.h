@@ -89,7 +89,7 @@ class TdtpShape {
   void SetDocBottom(float y) { SetDocHeight(y - docTop_); }
   // Constrained frame changes, as the editor makes them.
   virtual void SetBounds(float left, float top, float width, float height);
-  void SetBoundsRect(const TFloatRect& rect);
+  virtual void SetBoundsRect(const TFloatRect& rect);
   virtual void ApplyConstraints();
   void RotateAboutCenter(float angle);
   void CenterAt(float x, float y);

@@ -1,6 +1,7 @@
 #include "document/shapes/ShapeRegistry.h"
 
 #include "document/shapes/GroupShape.h"
+#include "document/shapes/LineShape.h"
 #include "document/shapes/PolygonShape.h"
 #include "document/view/Page.h"
 
@@ -43,6 +44,7 @@ void RegisterShapeClasses() {
   RegisterShapeClass<TdtpEllipseShape>();
   RegisterShapeClass<TdtpRectangleShape>();
   RegisterShapeClass<TdtpRoundRectShape>();
+  RegisterShapeClass<TdtpLineShape>();
 }
 
 }  // namespace kdl
