@@ -1,5 +1,6 @@
 #include "document/shapes/ShapeRegistry.h"
 
+#include "document/shapes/BitmapShape.h"
 #include "document/shapes/GroupShape.h"
 #include "document/shapes/LineShape.h"
 #include "document/shapes/PolygonShape.h"
@@ -45,6 +46,8 @@ void RegisterShapeClasses() {
   RegisterShapeClass<TdtpRectangleShape>();
   RegisterShapeClass<TdtpRoundRectShape>();
   RegisterShapeClass<TdtpLineShape>();
+  RegisterShapeClass<TdtpBitmapShape>();
+  RegisterShapeClass<TdtpSnapBitmap>();
 }
 
 }  // namespace kdl
