@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <random>
 
 #include "FakeDocument.h"
 #include "TestShapes.h"
@@ -266,6 +267,55 @@ TEST_F(LineShape, UndoRestoresPointsAfterDragsAndTurns) {
   // The replays recorded their inverses for redo.
   EXPECT_FALSE(doc.RedoList().empty());
   EXPECT_THROW(l.SetPropertyText("Points", "1;2;3"), EConvertError);
+  l.SetDocument(nullptr);
+}
+
+// Random drags, turns, frame and width changes, each undone in reverse:
+// frame, points and width come back (points within float rounding, as
+// they are replayed through the frame).
+TEST_F(LineShape, RandomChangesUndoneInReverse) {
+  struct State {
+    float L, T, W, H, Width;
+    TFloatPoint P0, P1;
+  };
+  FakeDocument doc;
+  TdtpLineShape l;
+  l.SetDocument(&doc);
+  auto snapshot = [&] {
+    return State{l.DocLeft(), l.DocTop(), l.DocWidth(), l.DocHeight(), l.LineWidth(), l.GetPoint(0), l.GetPoint(1)};
+  };
+  std::mt19937 rng(77);
+  std::uniform_real_distribution<float> pos(-40, 40), size(0.5f, 30), angle(-360, 360);
+  doc.ClearUndo();
+  std::vector<State> states;
+  for (int step = 0; step < 80; ++step) {
+    states.push_back(snapshot());
+    switch (rng() % 5) {
+      case 0: l.SetPoint(0, {pos(rng), pos(rng)}); break;
+      case 1: l.SetPoint(1, {pos(rng), pos(rng)}); break;
+      case 2: l.SetDocAngle(angle(rng)); break;
+      case 3: l.SetDocBounds(pos(rng), pos(rng), size(rng), size(rng)); break;
+      default: l.SetLineWidth(size(rng) / 10); break;
+    }
+    if (doc.UndoGroupCount() < static_cast<int>(states.size())) states.pop_back();
+  }
+  ASSERT_GT(states.size(), 60u);
+  auto near = [](float a, float b) { return std::abs(a - b) <= 1e-4f * std::max(1.0f, std::abs(b)); };
+  while (!states.empty()) {
+    ASSERT_TRUE(doc.Undo(l));
+    const State now = snapshot(), was = states.back();
+    ASSERT_TRUE(near(now.L, was.L) && near(now.T, was.T) && near(now.W, was.W) && near(now.H, was.H))
+        << states.size() << ": frame " << now.L << " " << now.T << " " << now.W << " " << now.H << " was "
+        << was.L << " " << was.T << " " << was.W << " " << was.H;
+    ASSERT_TRUE(near(now.P0.X, was.P0.X) && near(now.P0.Y, was.P0.Y) && near(now.P1.X, was.P1.X) &&
+                near(now.P1.Y, was.P1.Y))
+        << states.size() << ": points " << now.P0.X << "," << now.P0.Y << " " << now.P1.X << "," << now.P1.Y
+        << " was " << was.P0.X << "," << was.P0.Y << " " << was.P1.X << "," << was.P1.Y;
+    ASSERT_EQ(now.Width, was.Width);
+    EXPECT_EQ(l.DocAngle(), 0);
+    states.pop_back();
+  }
+  EXPECT_EQ(doc.Refused, 0);
   l.SetDocument(nullptr);
 }
 
