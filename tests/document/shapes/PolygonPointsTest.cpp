@@ -89,21 +89,6 @@ TEST(BuildPolygon32, MapsEveryPointThroughTheMatrixInto16Dot16) {
   EXPECT_FALSE(BuildPolygon32({}, m, 1, false, true).Fill->CloseContours());
 }
 
-TEST(BuildPolygon32, RectangleCoversItsAreaAtAnyScaleAndOffset) {
-  const float w = 17.3f, h = 9.1f;
-  for (double s : {1.0, 5.9, 23.6})
-    for (double offset : {0.0, 0.25, 0.6}) {
-      const TAffineMatrix m{s, 0, 0, s, 3 + offset, 2 + offset / 3};
-      const TPolygon32Pair p = BuildPolygon32(Rectangle(w, h), m, 0, true, false);
-      const auto size = static_cast<std::int32_t>(std::ceil(w * s)) + 8;
-      const double exact = w * h * s * s;
-      // Eight sub-scanlines per pixel: each edge pixel is off by at most
-      // an eighth of a pixel's area.
-      const double tolerance = 2 * (w + h) * s / 8 + 1;
-      EXPECT_NEAR(CoveredArea(*p.Fill, size, size), exact, tolerance) << "scale " << s << " offset " << offset;
-    }
-}
-
 TEST(BuildPolygon32, OutlineRingIsThePathLengthTimesTheWidth) {
   const float w = 30, h = 20, width = 1.5f;
   for (double s : {5.9, 23.6}) {
