@@ -126,7 +126,7 @@ void TdtpPolygonShape::SetIsClosed(bool value) {
 void TdtpPolygonShape::SetOutlineWidth(float value) {
   // A broken width would make the margins, and so the cache, unusable.
   if (!std::isfinite(value)) return;
-  SetCurb(OutlineCurb(outlineWidth_));
+  SetCurb(OutlineCurb(value));
   if (value == outlineWidth_) return;
   Invalidate();
   RecordUndoFloat(ckPropertyChanged, "OutlineWidth", outlineWidth_);
