@@ -89,7 +89,7 @@ class TdtpShape {
   void SetDocBottom(float y) { SetDocHeight(y - docTop_); }
   // Constrained frame changes, as the editor makes them.
   virtual void SetBounds(float left, float top, float width, float height);
-  void SetBoundsRect(const TFloatRect& rect);
+  virtual void SetBoundsRect(const TFloatRect& rect);
   virtual void ApplyConstraints();
   void RotateAboutCenter(float angle);
   void CenterAt(float x, float y);
@@ -255,7 +255,7 @@ class TdtpShape {
   bool PrepareCache(const TdtpPaintInfo& info);
   // Local mm to target pixels, set before each Paint32.
   const TAffineMatrix& PaintTransform() const { return paintTransform_; }
-  void SetPaintTransform(const TAffineMatrix& value) { paintTransform_ = value; }
+  virtual void SetPaintTransform(const TAffineMatrix& value) { paintTransform_ = value; }
   virtual void Paint32(TBitmap32& /*bitmap*/, const TdtpPaintInfo& /*info*/) {}
   virtual bool NeedsCanvas() const { return false; }
   virtual void PaintCanvas(TCanvas& /*canvas*/, const TdtpPaintInfo& /*info*/) {}

@@ -1,6 +1,9 @@
 #include "document/shapes/ShapeRegistry.h"
 
+#include "document/shapes/BitmapShape.h"
 #include "document/shapes/GroupShape.h"
+#include "document/shapes/LineShape.h"
+#include "document/shapes/PolygonShape.h"
 #include "document/view/Page.h"
 
 namespace kdl {
@@ -38,6 +41,13 @@ void RegisterShapeClasses() {
   RegisterShapeClass<TdtpEffectShape>();
   RegisterShapeClass<TdtpGroupShape>();
   RegisterShapeClass<TdtpPage>();
+  RegisterShapeClass<TdtpPolygonShape>();
+  RegisterShapeClass<TdtpEllipseShape>();
+  RegisterShapeClass<TdtpRectangleShape>();
+  RegisterShapeClass<TdtpRoundRectShape>();
+  RegisterShapeClass<TdtpLineShape>();
+  RegisterShapeClass<TdtpBitmapShape>();
+  RegisterShapeClass<TdtpSnapBitmap>();
 }
 
 }  // namespace kdl

@@ -8,7 +8,9 @@
 #include "TestShapes.h"
 #include "document/Startup.h"
 #include "document/shapes/Command.h"
+#include "document/shapes/BitmapShape.h"
 #include "document/shapes/GroupShape.h"
+#include "document/shapes/PolygonShape.h"
 #include "foundation/BrenlowXml.h"
 
 namespace kdl {
@@ -146,9 +148,21 @@ TEST_F(ShapeUndo, RandomOperationsUndoneInReverse) {
   std::uniform_real_distribution<float> pos(-30, 30), size(0.5f, 40), angle(-400, 400);
   int nextBytes = 0;
   auto newShape = [&]() -> std::unique_ptr<TdtpShape> {
-    switch (pick(3)) {
+    switch (pick(8)) {
       case 0: return std::make_unique<TdtpShape>();
       case 1: return std::make_unique<MemberShape>();
+      case 2: return std::make_unique<TdtpEllipseShape>();
+      case 3: return std::make_unique<TdtpRectangleShape>();
+      case 4: return std::make_unique<TdtpRoundRectShape>();
+      case 5: {
+        auto p = std::make_unique<TdtpPolygonShape>();
+        p->SetStorePoints(true);
+        p->AddPointXY(1, 2);
+        p->AddPointXY(30, 4);
+        p->AddPointXY(12, 25);
+        return p;
+      }
+      case 6: return std::make_unique<TdtpBitmapShape>();
       default: return std::make_unique<TdtpGroupShape>();
     }
   };
@@ -232,6 +246,24 @@ TEST_F(ShapeUndo, RandomOperationsUndoneInReverse) {
       case 10:
         if (effect) effect->SetSource(pick(effects->EffectCount() + 2) - 2);
         break;
+    }
+    // The vector kinds' own undoable setters.
+    if (auto* poly = dynamic_cast<TdtpPolygonShape*>(&s); poly && pick(2)) {
+      switch (pick(9)) {
+        case 0: poly->SetOutlineWidth(static_cast<float>(pick(5)) / 2); break;
+        case 1: poly->SetFillAlpha(pick(256)); break;
+        case 2: poly->SetFillColor(pick(0x1000000)); break;
+        case 3: poly->SetOutlineColor(pick(0x1000000)); break;
+        case 4: poly->SetIsClosed(pick(2)); break;
+        case 5: poly->SetUseFill(pick(2)); break;
+        case 6: poly->SetUseOutline(pick(2)); break;
+        default:
+          if (auto* round = dynamic_cast<TdtpRoundRectShape*>(poly)) {
+            round->SetCornerWidth(size(rng));
+            round->SetCornerHeight(size(rng));
+          }
+          break;
+      }
     }
     doc.EndUndo();
     if (doc.UndoGroupCount() < static_cast<int>(states.size())) states.pop_back();  // recorded nothing

@@ -1,0 +1,441 @@
+// Polygon shapes against exact areas, their generated points against the
+// quarter-arc rule, the stipple against its period, setters against undo
+// replay, and their XML against texts written out by hand.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+#include "FakeDocument.h"
+#include "TestShapes.h"
+#include "document/Startup.h"
+#include "document/shapes/Command.h"
+#include "document/shapes/PolygonShape.h"
+#include "document/shapes/Rendering.h"
+#include "document/shapes/ShapeRegistry.h"
+#include "raster/Bitmap32.h"
+
+namespace kdl {
+namespace {
+
+using testing::FakeDocument;
+using testing::LoadShapeXml;
+using testing::ShapeXml;
+
+class PolygonShapes : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { InitializeDocumentLibrary(); }
+};
+
+// Paints the shape with s pixels per mm, its frame's corner at (ox, oy)
+// pixels, white on opaque black; returns the covered pixels (red / 255).
+double PaintedArea(TdtpPolygonShape& shape, double s, double ox, double oy, std::int32_t size) {
+  TBitmap32 b;
+  b.SetSize(size, size);
+  b.Clear(0xFF000000);
+  b.SetDrawMode(dmBlend);
+  shape.SetPaintTransform(TAffineMatrix{s, 0, 0, s, ox, oy});
+  shape.Paint32(b, TdtpPaintInfo{});
+  double sum = 0;
+  for (std::int32_t y = 0; y < size; ++y)
+    for (std::int32_t x = 0; x < size; ++x) sum += RedComponent(b.GetPixel(x, y));
+  return sum / 255;
+}
+
+template <class T>
+void FillOnly(T& shape, float w, float h) {
+  shape.SetDocSize(w, h);
+  shape.SetUseOutline(false);
+  shape.SetFillColor(0xFFFFFF);
+}
+
+// Shoelace area of one contour.
+double ContourArea(const TArrayOfFloatPoint& c) {
+  double a = 0;
+  for (std::size_t i = 0; i < c.size(); ++i) {
+    const TFloatPoint& p = c[i];
+    const TFloatPoint& q = c[(i + 1) % c.size()];
+    a += static_cast<double>(p.X) * q.Y - static_cast<double>(q.X) * p.Y;
+  }
+  return std::abs(a) / 2;
+}
+
+// Eight sub-scanlines: an edge pixel is off by at most an eighth; and a
+// fully covered pixel blends opaque colour at 254 / 255.
+double RasterTolerance(double perimeterPx, double areaPx) { return perimeterPx / 8 + areaPx / 255 + 1; }
+
+TEST_F(PolygonShapes, FilledAreasMatchTheirFormulas) {
+  for (double s : {1.0, 5.9, 23.6})
+    for (double off : {0.0, 0.3, 0.71}) {
+      const float w = 21.3f, h = 13.7f;
+      const auto size = static_cast<std::int32_t>(std::ceil(w * s)) + 4;
+      const std::string where = "scale " + std::to_string(s) + " offset " + std::to_string(off);
+
+      TdtpRectangleShape rect;
+      FillOnly(rect, w, h);
+      EXPECT_NEAR(PaintedArea(rect, s, 1 + off, 1 + off / 2, size), w * h * s * s,
+                  RasterTolerance(2 * (w + h) * s, w * h * s * s))
+          << where;
+
+      // The ellipse covers its 4N-gon, whose area lies within the chord
+      // error of the true ellipse.
+      TdtpEllipseShape ellipse;
+      FillOnly(ellipse, w, h);
+      const double painted = PaintedArea(ellipse, s, 1 + off, 1 + off / 2, size);
+      const double polygon = ContourArea(ellipse.Points()[0]);
+      const auto n = static_cast<double>(ellipse.Points()[0].size()) / 4;
+      EXPECT_NEAR(polygon, 2 * n * (w / 2) * (h / 2) * std::sin(std::numbers::pi / (2 * n)), 1e-3 * polygon);
+      const double exact = std::numbers::pi * w * h / 4;
+      const double chord = exact * (1 - std::sin(std::numbers::pi / (2 * n)) * 2 * n / std::numbers::pi);
+      EXPECT_LE(exact - polygon, chord + 1e-3);
+      EXPECT_NEAR(painted, polygon * s * s, RasterTolerance(std::numbers::pi * (w + h) / 2 * s, polygon * s * s)) << where;
+
+      // A round rectangle: the frame minus the corners outside the arcs.
+      TdtpRoundRectShape round;
+      FillOnly(round, w, h);
+      round.SetCornerWidth(4);
+      round.SetCornerHeight(3);
+      const double roundExact = w * h - (4 - std::numbers::pi) * 4 * 3;
+      const double roundPainted = PaintedArea(round, s, 1 + off, 1 + off / 2, size);
+      const double roundPolygon = ContourArea(round.Points()[0]);
+      const auto k = static_cast<double>(round.Points()[0].size()) / 4 - 1;
+      const double arcChord = std::numbers::pi * 4 * 3 * (1 - std::sin(std::numbers::pi / (2 * k)) * 2 * k / std::numbers::pi);
+      EXPECT_LE(roundPolygon, roundExact + 1e-3);
+      EXPECT_GE(roundPolygon, roundExact - arcChord - 1e-3);
+      EXPECT_NEAR(roundPainted, roundPolygon * s * s, RasterTolerance(2 * (w + h) * s, roundPolygon * s * s))
+          << where;
+    }
+}
+
+TEST_F(PolygonShapes, TurnedShapeThroughItsCacheKeepsItsArea) {
+  // 20 x 10 mm turned by 30 degrees, rendered into a cache at 10 px/mm and
+  // drawn into the page: the area survives both steps.
+  TdtpRectangleShape rect;
+  FillOnly(rect, 20, 10);
+  rect.SetDocBoundsAngle(12, 15, 20, 10, 30);
+  TBitmap32 target;
+  target.SetSize(400, 400);
+  target.Clear(0xFF000000);
+  TdtpPaintInfo info;
+  info.Scale = info.RenderScale = 10;
+  rect.Paint(target, {0, 0, 40, 40}, false, info);
+  ASSERT_TRUE(rect.Cache());
+  double sum = 0;
+  for (std::int32_t y = 0; y < 400; ++y)
+    for (std::int32_t x = 0; x < 400; ++x) sum += RedComponent(target.GetPixel(x, y));
+  EXPECT_NEAR(sum / 255, 20000, 0.02 * 20000);
+}
+
+TEST_F(PolygonShapes, EllipsePointsFollowTheRenderedSize) {
+  TdtpEllipseShape e;
+  ASSERT_FLOAT_EQ(e.DocWidth(), 40);
+  ASSERT_FLOAT_EQ(e.DocHeight(), 30);
+  // 150 dpi: L = 20 mm x 5.906 px/mm x pi / 2 = 185.5, N = 19.
+  e.SetPaintTransform(TAffineMatrix{150 / 25.4, 0, 0, 150 / 25.4, 0, 0});
+  e.UpdatePolygons();
+  const TArrayOfFloatPoint& c = e.Points()[0];
+  ASSERT_EQ(c.size(), 76u);
+  // Clockwise on the page from the rightmost point through bottom, left
+  // and top.
+  EXPECT_EQ(c[0], (TFloatPoint{40, 15}));
+  EXPECT_EQ(c[19], (TFloatPoint{20, 30}));
+  EXPECT_EQ(c[38], (TFloatPoint{0, 15}));
+  EXPECT_EQ(c[57], (TFloatPoint{20, 0}));
+  for (const TFloatPoint& p : c) EXPECT_NEAR(std::hypot((p.X - 20) / 20, (p.Y - 15) / 15), 1, 1e-5);
+  ASSERT_TRUE(e.FillPolygon());
+  EXPECT_EQ(e.FillPolygon()->Contours()[0].size(), 76u);
+}
+
+TEST_F(PolygonShapes, RoundRectCornersAreCappedAtHalfTheFrame) {
+  TdtpRoundRectShape r;
+  r.SetDocSize(40, 20);
+  r.SetCornerPropertiesArePercentage(true);
+  r.SetCornerWidth(80);
+  r.SetCornerHeight(10);
+  // RX = min(20, 32) = 20, RY = 2: the top edge is a single point.
+  const TArrayOfFloatPoint& c = r.Points()[0];
+  const std::size_t q = c.size() / 4;
+  EXPECT_EQ(c.front(), (TFloatPoint{0, 2}));
+  EXPECT_EQ(c[q - 1], (TFloatPoint{20, 0}));
+  EXPECT_EQ(c[q], (TFloatPoint{20, 0}));
+  EXPECT_EQ(c[2 * q - 1], (TFloatPoint{40, 2}));
+  // Radius 0: doubled corner points, and the plain rectangle's area.
+  r.SetCornerPropertiesArePercentage(false);
+  r.SetCornerWidth(0);
+  r.SetCornerHeight(0);
+  EXPECT_EQ(r.Points()[0].size(), 8u);
+  EXPECT_DOUBLE_EQ(ContourArea(r.Points()[0]), 800);
+}
+
+TEST_F(PolygonShapes, ResizeRegeneratesOrScalesPoints) {
+  TdtpRectangleShape rect;
+  rect.SetDocSize(10, 4);
+  EXPECT_EQ(rect.Points()[0], (TArrayOfFloatPoint{{0, 0}, {0, 4}, {10, 4}, {10, 0}}));
+
+  FakeDocument doc;
+  TdtpPolygonShape poly;
+  poly.SetDocument(&doc);
+  poly.SetStorePoints(true);
+  poly.ClearPoints();
+  poly.AddPointXY(10, 0);
+  poly.AddPointXY(40, 30);
+  poly.NewContour();
+  poly.AddPointXY(0, 15);
+  poly.SetDocSize(20, 60);
+  EXPECT_EQ(poly.Points(), (TArrayOfArrayOfFloatPoint{{{5, 0}, {20, 60}}, {{0, 30}}}));
+  // Not while the shape is edited in place.
+  doc.SetEditedShape(&poly);
+  poly.SetDocSize(40, 30);
+  EXPECT_EQ(poly.Points(), (TArrayOfArrayOfFloatPoint{{{5, 0}, {20, 60}}, {{0, 30}}}));
+  doc.SetEditedShape(nullptr);
+  poly.SetDocument(nullptr);
+
+  // Fitting into a rectangle: moved, then scaled to fill it.
+  poly.FitPointsToRect({1, 2, 11, 5});
+  EXPECT_EQ(poly.Points(), (TArrayOfArrayOfFloatPoint{{{3.5f, 2}, {11, 5}}, {{1, 3.5f}}}));
+  EXPECT_EQ(poly.GetPointsBounds().Right, 11);
+  poly.ClearPoints();
+  EXPECT_TRUE(poly.HasNoPoints());
+  EXPECT_EQ(poly.GetPointsBounds().Right, 0);
+}
+
+TEST_F(PolygonShapes, MarginsReachTheOutline) {
+  TdtpRectangleShape rect;
+  // Outline 0.5: the points' box grown by max(0.5, 0.5).
+  EXPECT_FLOAT_EQ(rect.MarginLeft(), 0.5f);
+  EXPECT_FLOAT_EQ(rect.CurbLeft(), 0.25f);
+  rect.SetOutlineWidth(3);
+  EXPECT_FLOAT_EQ(rect.CurbLeft(), 1.5f);
+  EXPECT_FLOAT_EQ(rect.MarginRight(), 3);
+  rect.SetUseOutline(false);
+  EXPECT_FLOAT_EQ(rect.MarginBottom(), 1.5f);
+
+  TdtpPolygonShape poly;
+  poly.SetStorePoints(true);
+  poly.AddPointXY(-4, 2);
+  poly.AddPointXY(50, 35);
+  poly.SetUseOutline(false);
+  poly.UpdateMargins();
+  EXPECT_FLOAT_EQ(poly.MarginLeft(), 4);
+  EXPECT_FLOAT_EQ(poly.MarginRight(), 10);
+  EXPECT_FLOAT_EQ(poly.MarginBottom(), 5);
+  EXPECT_FLOAT_EQ(poly.MarginTop(), 0.25f);
+}
+
+// A polygon read from XML, so that StippleSize can be set.
+std::unique_ptr<TdtpPolygonShape> StippleLine(const std::string& stipple, bool outline, bool closed,
+                                                const std::string& points) {
+  auto s = std::make_unique<TdtpPolygonShape>();
+  LoadShapeXml(*s, "<shape><ClassName>TdtpPolygonShape</ClassName><DocWidth>40</DocWidth>"
+                   "<DocHeight>30</DocHeight><OutlineColor>$00FF0000</OutlineColor>" +
+                       std::string(outline ? "<UseOutline>True</UseOutline>" : "") +
+                       "<UseStipple>True</UseStipple>" + stipple +
+                       (closed ? "" : "<IsClosed>False</IsClosed>") +
+                       "<StorePoints>True</StorePoints><Polygon><Line>" + points + "</Line></Polygon></shape>");
+  return s;
+}
+
+TEST_F(PolygonShapes, StippleAlternatesFourWhiteAndFourBlackPixels) {
+  // 4 px/mm and a 2 mm period: 8 pixels, one pattern step per pixel.
+  auto s = StippleLine("", false, false, "<Point><X>0</X><Y>1</Y></Point><Point><X>8</X><Y>1</Y></Point>");
+  ASSERT_FLOAT_EQ(s->StippleSize(), 2);
+  TBitmap32 b;
+  b.SetSize(40, 10);
+  b.Clear(0xFF808080);
+  s->SetPaintTransform(TAffineMatrix{4, 0, 0, 4, 0, 0});
+  s->Paint32(b, TdtpPaintInfo{});
+  for (std::int32_t x = 0; x < 32; ++x) {
+    // The anti-aliased blend keeps a level or two off the pure colours.
+    const int expected = (x / 4) % 2 == 0 ? 255 : 0;
+    EXPECT_NEAR(RedComponent(b.GetPixel(x, 4)), expected, 3) << x;
+    EXPECT_NEAR(BlueComponent(b.GetPixel(x, 4)), expected, 3) << x;
+    EXPECT_EQ(b.GetPixel(x, 3), 0xFF808080u) << x;
+  }
+}
+
+TEST_F(PolygonShapes, SinglePointStipplePlotsOnePixel) {
+  auto s = StippleLine("", false, true, "<Point><X>2</X><Y>1</Y></Point>");
+  TBitmap32 b;
+  b.SetSize(16, 16);
+  b.Clear(0xFF808080);
+  s->SetPaintTransform(TAffineMatrix{4, 0, 0, 4, 0, 0});
+  s->Paint32(b, TdtpPaintInfo{});
+  int changed = 0;
+  for (std::int32_t y = 0; y < 16; ++y)
+    for (std::int32_t x = 0; x < 16; ++x)
+      if (b.GetPixel(x, y) != 0xFF808080u) ++changed;
+  EXPECT_EQ(changed, 1);
+  // Outline colour $FF0000 is blue.
+  EXPECT_GE(BlueComponent(b.GetPixel(8, 4)), 250);
+  EXPECT_LE(RedComponent(b.GetPixel(8, 4)), 2);
+}
+
+TEST_F(PolygonShapes, UnusableStippleSizesDrawTheHairline) {
+  const std::string line = "<Point><X>0</X><Y>1</Y></Point><Point><X>8</X><Y>1</Y></Point>";
+  TBitmap32 hairline;
+  {
+    // The hairline of an outline of width 0, for reference.
+    TdtpPolygonShape s;
+    LoadShapeXml(s, "<shape><ClassName>TdtpPolygonShape</ClassName><OutlineColor>$00FF0000</OutlineColor>"
+                    "<UseOutline>True</UseOutline><IsClosed>False</IsClosed><StorePoints>True</StorePoints>"
+                    "<Polygon><Line>" + line + "</Line></Polygon></shape>");
+    hairline.SetSize(40, 10);
+    hairline.Clear(0xFF808080);
+    s.SetPaintTransform(TAffineMatrix{4, 0, 0, 4, 0, 0});
+    s.Paint32(hairline, TdtpPaintInfo{});
+  }
+  for (const char* size : {"0", "-2", "NaN", "INF"})
+    for (bool outline : {false, true}) {
+      auto s = StippleLine(std::string("<StippleSize>") + size + "</StippleSize>", outline, false, line);
+      TBitmap32 b;
+      b.SetSize(40, 10);
+      b.Clear(0xFF808080);
+      s->SetPaintTransform(TAffineMatrix{4, 0, 0, 4, 0, 0});
+      s->Paint32(b, TdtpPaintInfo{});
+      bool same = true;
+      for (std::int32_t y = 0; y < 10; ++y)
+        for (std::int32_t x = 0; x < 40; ++x) same = same && b.GetPixel(x, y) == hairline.GetPixel(x, y);
+      EXPECT_TRUE(same) << size << " outline " << outline;
+    }
+}
+
+TEST_F(PolygonShapes, SettersRecordUndoThatReplaysBack) {
+  FakeDocument doc;
+  TdtpRoundRectShape s;
+  s.SetDocument(&doc);
+  s.SetOutlineWidth(2.5f);
+  s.SetFillAlpha(100);
+  s.SetFillColor(0x123456);
+  s.SetOutlineColor(0x654321);
+  s.SetIsClosed(false);
+  s.SetUseFill(false);
+  s.SetUseOutline(false);
+  s.SetCornerWidth(3);
+  s.SetCornerHeight(2);
+  s.SetUseStipple(true);  // no record
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"OutlineWidth", "0.5"}, {"FillAlpha", "255"},      {"FillColor", "16711680"},
+      {"OutlineColor", "0"},   {"IsClosed", "True"},      {"UseFill", "True"},
+      {"UseOutline", "True"},  {"CornerWidth", "10"},     {"CornerHeight", "7.5"}};
+  ASSERT_EQ(doc.UndoList().size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(doc.UndoList()[i]->PropName, expected[i].first);
+    EXPECT_EQ(doc.UndoList()[i]->OldValue, expected[i].second);
+  }
+  while (doc.Undo(s)) {
+  }
+  EXPECT_FLOAT_EQ(s.OutlineWidth(), 0.5f);
+  EXPECT_EQ(s.FillAlpha(), 255);
+  EXPECT_EQ(s.FillColor(), 0xFF0000);
+  EXPECT_EQ(s.OutlineColor(), 0);
+  EXPECT_TRUE(s.IsClosed());
+  EXPECT_TRUE(s.UseFill());
+  EXPECT_TRUE(s.UseOutline());
+  EXPECT_FLOAT_EQ(s.CornerWidth(), 10);
+  EXPECT_FLOAT_EQ(s.CornerHeight(), 7.5f);
+  EXPECT_FLOAT_EQ(s.CurbLeft(), 0.25f);
+  s.SetPropertyText("usestipple", "False");
+  EXPECT_FALSE(s.UseStipple());
+  EXPECT_EQ(doc.Refused, 0);
+  s.SetDocument(nullptr);
+}
+
+constexpr const char* kAnchors =
+    "<Anchors><default>True</default><LeftLock>True</LeftLock><TopLock>True</TopLock></Anchors>";
+
+std::string Base(const char* cls, const char* frame, const char* curb = ".25") {
+  return std::string("<shape><ClassName>") + cls + "</ClassName>" + kAnchors + "<CurbLeft>" + curb +
+         "</CurbLeft><CurbTop>" + curb + "</CurbTop><CurbRight>" + curb + "</CurbRight><CurbBottom>" +
+         curb + "</CurbBottom>" + frame;
+}
+
+// The constructor's polygon values, written where they differ from the
+// XML defaults.
+constexpr const char* kPolygonDefaults =
+    "<OutlineWidth>.5</OutlineWidth><FillAlpha>255</FillAlpha><FillColor>$00FF0000</FillColor>"
+    "<UseFill>True</UseFill><UseOutline>True</UseOutline>";
+
+TEST_F(PolygonShapes, XmlOfEachKindAsWrittenByHand) {
+  const char* frame = "<DocHeight>30</DocHeight><DocWidth>40</DocWidth>";
+  {
+    TdtpEllipseShape e;
+    const std::string golden = Base("TdtpEllipseShape", frame) + kPolygonDefaults + "</shape>";
+    EXPECT_EQ(ShapeXml(e), golden);
+    TdtpEllipseShape copy;
+    copy.SetDocSize(5, 5);
+    LoadShapeXml(copy, golden);
+    EXPECT_EQ(ShapeXml(copy), golden);
+    EXPECT_EQ(copy.Points()[0].front(), (TFloatPoint{40, 15}));
+  }
+  {
+    TdtpRectangleShape r;
+    r.SetFillColor(0x00FF00);
+    r.SetOutlineWidth(0);
+    r.SetUseOutline(false);
+    const std::string golden = Base("TdtpRectangleShape", frame, ".1") +
+                               "<FillAlpha>255</FillAlpha><FillColor>$0000FF00</FillColor><UseFill>True</UseFill></shape>";
+    EXPECT_EQ(ShapeXml(r), golden);
+    TdtpRectangleShape copy;
+    LoadShapeXml(copy, golden);
+    EXPECT_EQ(ShapeXml(copy), golden);
+    EXPECT_FALSE(copy.UseOutline());
+    EXPECT_EQ(copy.OutlineWidth(), 0);
+  }
+  {
+    TdtpRoundRectShape r;
+    r.SetCornerPropertiesArePercentage(true);
+    r.SetCornerWidth(25);
+    r.SetCornerHeight(12.5f);
+    const std::string golden = Base("TdtpRoundRectShape", frame) + kPolygonDefaults +
+                               "<CornerWidth>25</CornerWidth><CornerHeight>12.5</CornerHeight>"
+                               "<CornerPropertiesArePercentage>True</CornerPropertiesArePercentage></shape>";
+    EXPECT_EQ(ShapeXml(r), golden);
+    TdtpRoundRectShape copy;
+    LoadShapeXml(copy, golden);
+    EXPECT_EQ(ShapeXml(copy), golden);
+    EXPECT_EQ(copy.Points(), r.Points());
+  }
+  {
+    TdtpPolygonShape p;
+    p.SetStorePoints(true);
+    p.AddPointXY(1, 2);
+    p.AddPointXY(3.5f, 0);
+    p.NewContour();
+    p.AddPointXY(0, 7);
+    p.SetIsClosed(false);
+    const std::string golden = Base("TdtpPolygonShape", frame) + kPolygonDefaults +
+                               "<IsClosed>False</IsClosed><StorePoints>True</StorePoints><Polygon>"
+                               "<Line><Point><X>1</X><Y>2</Y></Point><Point><X>3.5</X></Point></Line>"
+                               "<Line><Point><Y>7</Y></Point></Line></Polygon></shape>";
+    EXPECT_EQ(ShapeXml(p), golden);
+    TdtpPolygonShape copy;
+    LoadShapeXml(copy, golden);
+    EXPECT_EQ(copy.Points(), p.Points());
+    EXPECT_FALSE(copy.IsClosed());
+    EXPECT_EQ(ShapeXml(copy), golden);
+  }
+  // Values saved equal to their XML defaults come back as those defaults.
+  TdtpPolygonShape bare;
+  LoadShapeXml(bare, "<shape><ClassName>TdtpPolygonShape</ClassName></shape>");
+  EXPECT_EQ(bare.FillAlpha(), 0);
+  EXPECT_FALSE(bare.UseFill());
+  EXPECT_FALSE(bare.UseOutline());
+  EXPECT_EQ(bare.FillColor(), 0);
+  EXPECT_EQ(bare.OutlineWidth(), 0);
+  EXPECT_FLOAT_EQ(bare.CurbLeft(), 0.1f);
+}
+
+TEST_F(PolygonShapes, RegisteredInOrder) {
+  std::vector<std::string> names;
+  for (const TShapeClassHolder& h : ShapeClasses()) names.push_back(h.Name);
+  auto at = [&](const char* n) { return std::find(names.begin(), names.end(), n) - names.begin(); };
+  EXPECT_LT(at("TdtpPolygonShape"), at("TdtpEllipseShape"));
+  EXPECT_LT(at("TdtpEllipseShape"), at("TdtpRectangleShape"));
+  EXPECT_LT(at("TdtpRectangleShape"), at("TdtpRoundRectShape"));
+  EXPECT_LT(at("TdtpRoundRectShape"), static_cast<std::ptrdiff_t>(names.size()));
+  EXPECT_EQ(CreateShape("TdtpRoundRectShape")->ClassName(), "TdtpRoundRectShape");
+}
+
+}  // namespace
+}  // namespace kdl
