@@ -1,6 +1,8 @@
 #include "document/view/Document.h"
 
 #include <QAction>
+#include <QEvent>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
 #include <algorithm>
@@ -229,6 +231,20 @@ TPoint TdtpDocument::GetHitPoint(int index) const {
 }
 
 bool TdtpDocument::focusNextPrevChild(bool /*next*/) { return false; }
+
+bool TdtpDocument::event(QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+      // Handled or not, Tab must not travel on to the form, which would
+      // move the focus.
+      keyPressEvent(key);
+      key->accept();
+      return true;
+    }
+  }
+  return TVirtScrollBox::event(event);
+}
 
 // ---- Properties ------------------------------------------------------------------------------
 
@@ -577,8 +593,13 @@ void TdtpDocument::BeginUndo() {
 void TdtpDocument::EndUndo() {
   --undoGroupCount_;
   if (undoGroupCount_ == 0) undoGroupRecorded_ = false;
+  if (undoGroupCount_ < 0) {
+    // The update counter follows as it would have; the undo bracket is the
+    // one the caller broke.
+    --updateCount_;
+    throw EDocumentError(kEndUndoUnderflow);
+  }
   EndUpdate();
-  if (undoGroupCount_ < 0) throw EDocumentError(kEndUndoUnderflow);
 }
 
 void TdtpDocument::EndPrinting() {

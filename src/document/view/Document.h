@@ -457,6 +457,7 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
   void resizeEvent(QResizeEvent* event) override;
   // Tab and the arrows belong to the document, not to focus moves.
   bool focusNextPrevChild(bool next) override;
+  bool event(QEvent* event) override;
 
  private:
   friend class TDocumentBusy;
