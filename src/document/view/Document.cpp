@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 
 #include "document/resources/BitmapResource.h"
 #include "document/shapes/Command.h"
@@ -238,7 +239,11 @@ bool TdtpDocument::event(QEvent* event) {
     if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
       // Handled or not, Tab must not travel on to the form, which would
       // move the focus.
-      keyPressEvent(key);
+      try {
+        keyPressEvent(key);
+      } catch (...) {
+        ShowCurrentException();
+      }
       key->accept();
       return true;
     }
@@ -504,7 +509,22 @@ void TdtpDocument::UnbindCurrentPage() {
 
 void TdtpDocument::SetCurrentPageIndex(int index) {
   TdtpPage* page = GetPage(index);
-  if (page && !page->IsLoaded()) LoadPage(index);
+  // A page that cannot be read is still shown (empty) before the error is
+  // passed on, so that the user sees where it is.
+  std::exception_ptr loadError;
+  if (page && !page->IsLoaded()) {
+    try {
+      LoadPage(index);
+    } catch (...) {
+      loadError = std::current_exception();
+    }
+  }
+  SelectPage(index);
+  if (loadError) std::rethrow_exception(loadError);
+}
+
+void TdtpDocument::SelectPage(int index) {
+  TdtpPage* page = GetPage(index);
   DoPageChanged(GetCurrentPage());
   if (index == currentPageIndex_) return;
   if (TdtpPage* old = GetCurrentPage()) {

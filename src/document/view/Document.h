@@ -471,6 +471,8 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
   void BackgroundChanged();
   // Refreshes a stale thumbnail when the document has rested long enough.
   void UpdatePages();
+  // The page change of SetCurrentPageIndex once the page is read.
+  void SelectPage(int index);
   // Releases the current page's size binding and forgets it.
   void UnbindCurrentPage();
   // Clears the document's and the pages' modified marks and, unless undo

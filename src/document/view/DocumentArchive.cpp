@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 
 #include "document/resources/BitmapResource.h"
@@ -179,6 +180,7 @@ void TdtpDocument::LoadFromStream(TStream& stream) {
 }
 
 void TdtpDocument::LoadFromStorage() {
+  std::exception_ptr pageError;
   {
     TResourcesLock lock;
     TDocumentLoading loading(*this);
@@ -227,7 +229,13 @@ void TdtpDocument::LoadFromStorage() {
           if (auto image = ReadThumbnail(thumb)) page->SetThumbnail(image.get());
         }
       }
-      AddPage(std::move(page));
+      // The first page is read as it joins; when it cannot be, the others
+      // still join and the error is passed on once the document is open.
+      try {
+        AddPage(std::move(page));
+      } catch (const Exception&) {
+        if (!pageError) pageError = std::current_exception();
+      }
     }
 
     SetCurrentPageIndex(0);
@@ -235,6 +243,7 @@ void TdtpDocument::LoadFromStorage() {
     DoProgress(ptLoad, count, count, 1.0f);
   }
   Refresh();
+  if (pageError) std::rethrow_exception(pageError);
 }
 
 void TdtpDocument::LoadPage(int index) {
@@ -349,19 +358,8 @@ void TdtpDocument::SaveSettingsToXml(TXmlNode* node) {
   node->WriteFloat("DefaultGridSize", defaultGridSize_, 5);
   node->WriteColor("DefaultGridColor", defaultGridColor_, 0xFFFFC0);
   node->WriteColor("DefaultPageColor", defaultPageColor_, 0xFFFFFF);
-  {
-    TResourcesLock lock;
-    bool hasBitmap;
-    {
-      TResourceAccess access(*defaultBackground_);
-      try {
-        hasBitmap = defaultBackground_->GetBitmap() != nullptr;
-      } catch (const std::exception&) {
-        // Bytes that do not decode are still the user's: keep them.
-        hasBitmap = true;
-      }
-    }
-    if (hasBitmap) defaultBackground_->SaveToXml(*node->FindOrAddChild("DefaultBgrImage"));
+  if (HoldsBitmap(*defaultBackground_)) {
+    defaultBackground_->SaveToXml(*node->FindOrAddChild("DefaultBgrImage"));
   }
   node->WriteBool("DefaultBgrTiled", defaultBackgroundTiled_, false);
   node->WriteInteger("ThumbnailWidth", thumbnailWidth_, 80);

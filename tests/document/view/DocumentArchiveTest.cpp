@@ -259,10 +259,24 @@ TEST_F(DocumentArchiveTest, UnreadablePageKeepsItsMemberUntilTheUserChangesIt) {
   LoadBytes(doc, archive);
   // Visited: the error is reported, the page stays empty, the member too.
   EXPECT_EQ(test::ErrorOf([&] { doc.SetCurrentPageIndex(1); }), "Incorrect close tag in element ClassName");
+  EXPECT_EQ(doc.CurrentPageIndex(), 1);
   EXPECT_EQ(doc.GetPage(1)->GetShapeCount(), 0);
+  doc.SetCurrentPageIndex(0);
   EXPECT_EQ(test::ErrorOf([&] { doc.SetCurrentPageIndex(1); }), "(no error)");
   doc.ForceFullSave();
   EXPECT_EQ(ReadMembers(SaveBytes(doc)).at("Page0002.xml"), corrupt);
+  // A first page that cannot be read: the document opens all the same.
+  TdtpDocument first;
+  EXPECT_EQ(test::ErrorOf([&] {
+              LoadBytes(first, MakeArchive({{"Index.xml", "<Document/>"},
+                                            {"Page0001.xml", corrupt},
+                                            {"Page0002.xml", PageXml(2, {"two"})}}));
+            }),
+            "Incorrect close tag in element ClassName");
+  EXPECT_EQ(first.PageCount(), 2);
+  EXPECT_EQ(first.CurrentPageIndex(), 0);
+  EXPECT_FALSE(first.IsLoading());
+  EXPECT_EQ(ReadMembers(SaveBytes(first)).at("Page0001.xml"), corrupt);
   // What the user puts on it is saved.
   doc.AddShape(NamedShape("mine"));
   TdtpDocument reopened;

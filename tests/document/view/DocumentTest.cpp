@@ -3,9 +3,7 @@
 // animation timer on a test clock, the built-in menu and the keyboard.
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QLineEdit>
-#include <QMenu>
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -420,7 +418,7 @@ TEST_F(DocumentAnimationTest, HandlerDeletingPagesDuringATickIsSafe) {
   EXPECT_FALSE(refreshed_.empty());
 }
 
-// ---- Keyboard and menu -------------------------------------------------------------------------
+// ---- Keyboard -------------------------------------------------------------------------
 
 TEST_F(DocumentTest, TabStaysWithTheDocument) {
   QWidget form;
@@ -440,18 +438,6 @@ TEST_F(DocumentTest, TabStaysWithTheDocument) {
   QTest::keyClick(doc, Qt::Key_Backtab, Qt::ShiftModifier);
   EXPECT_TRUE(doc->hasFocus());
   EXPECT_FALSE(edit->hasFocus());
-}
-
-TEST_F(DocumentTest, BuiltInMenuOffersCutCopyPasteWithTheirShortcuts) {
-  TdtpDocument doc;
-  const QList<QAction*> actions = doc.BuiltInMenu()->actions();
-  ASSERT_EQ(actions.size(), 3);
-  EXPECT_EQ(actions[0]->text(), "Cut");
-  EXPECT_EQ(actions[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_X));
-  EXPECT_EQ(actions[1]->text(), "Copy");
-  EXPECT_EQ(actions[1]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_C));
-  EXPECT_EQ(actions[2]->text(), "Paste");
-  EXPECT_EQ(actions[2]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_V));
 }
 
 }  // namespace
