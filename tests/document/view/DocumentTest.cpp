@@ -15,7 +15,6 @@
 #include "QtApplication.h"
 #include "TestFiles.h"
 #include "document/Startup.h"
-#include "document/shapes/Command.h"
 #include "document/view/Document.h"
 #include "document/view/Page.h"
 #include "foundation/Stream.h"
@@ -48,8 +47,6 @@ TEST_F(DocumentTest, NewDocumentHasOneCleanPageAndTheTableDefaults) {
   EXPECT_EQ(doc.PageWidth(), 210.0f);
   EXPECT_EQ(doc.PageHeight(), 297.0f);
   EXPECT_FLOAT_EQ(doc.RenderDPI(), 150.0f);
-  EXPECT_EQ(doc.Mode(), vmEdit);
-  EXPECT_EQ(doc.Version(), "2.7.1");
   // The page is the document's and reaches it through the services.
   EXPECT_EQ(doc.GetPage(0)->Document(), &doc);
   EXPECT_EQ(doc.PageIndex(doc.GetPage(0)), 0);
@@ -118,27 +115,6 @@ TEST_F(DocumentTest, EventsInsideAnUpdateBracketFireOnceAtItsEnd) {
   doc.GetShape(0)->SetDocTop(33);
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log.back().second, doc.GetShape(0));
-}
-
-TEST_F(DocumentTest, UndoGroupChainsEveryRecordButTheFirst) {
-  TdtpDocument doc;
-  doc.AddShape(NamedShape("a"));
-  doc.ClearUndo();
-  TdtpShape* shape = doc.GetShape(0);
-  doc.BeginUndo();
-  shape->SetDocLeft(1);
-  shape->SetDocLeft(2);
-  doc.EndUndo();
-  shape->SetDocLeft(3);
-  ASSERT_EQ(doc.UndoCount(), 3);
-  EXPECT_FALSE(doc.UndoList()[0]->Chained);
-  EXPECT_TRUE(doc.UndoList()[1]->Chained);
-  // A new group starts unchained.
-  EXPECT_FALSE(doc.UndoList()[2]->Chained);
-  doc.SetUndoEnabled(false);
-  EXPECT_EQ(doc.UndoCount(), 0);
-  shape->SetDocLeft(4);
-  EXPECT_EQ(doc.UndoCount(), 0);
 }
 
 TEST_F(DocumentTest, BusyDocumentRefusesWorkThatMustNotNest) {
@@ -245,23 +221,6 @@ TEST_F(DocumentTest, ClearPagesRecordsNoUndoAndReportsEveryShape) {
   EXPECT_EQ(doc.UndoCount(), 0);
   EXPECT_EQ(doc.PageCount(), 0);
   EXPECT_EQ(doc.CurrentPageIndex(), -1);
-}
-
-TEST_F(DocumentTest, ResetRestoresTheStoredSettings) {
-  TdtpDocument doc;
-  doc.SetThumbnailWidth(120);
-  doc.SetDefaultPageWidth(100);
-  doc.SetHandleColor(0x123456);
-  doc.SetShowMargins(false);
-  doc.SetViewStyle(vsNormal);
-  doc.Reset();
-  EXPECT_EQ(doc.PageCount(), 0);
-  EXPECT_EQ(doc.ThumbnailWidth(), 80);
-  EXPECT_EQ(doc.DefaultPageWidth(), 210.0f);
-  EXPECT_EQ(doc.HandleColor(), 0xFFFFFF);
-  EXPECT_TRUE(doc.ShowMargins());
-  EXPECT_EQ(doc.ViewStyle(), vsPrintLayout);
-  EXPECT_TRUE(doc.Modified());
 }
 
 TEST_F(DocumentTest, DefaultPageSizeFollowsOnlyDefaultPages) {
