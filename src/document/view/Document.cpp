@@ -763,7 +763,15 @@ void TdtpDocument::UpdatePages() {
   // pumping events in the middle of the page list.
   for (const auto& page : pages_) {
     if (page->IsLoaded() && page->ThumbnailDirty()) {
-      page->UpdateThumbnail();
+      try {
+        page->GetThumbnail();
+      } catch (...) {
+        // Reported once: without a thumbnail the page is not stale any
+        // more, so the next tick does not try again.
+        page->SetThumbnail(nullptr);
+        throw;
+      }
+      DoPageChanged(page.get());
       return;
     }
   }
