@@ -15,7 +15,9 @@ def fail(msg):
     sys.exit(1)
 
 
-def read(path):
+def members(path):
+    """The members of a saved archive as (name, offset, bytes), in directory order;
+    exits 1 on any violation of the layout."""
     data = open(path, "rb").read()
     if len(data) < 14 or data[0:4] != b"STOR":
         fail("signature")
@@ -49,8 +51,12 @@ def read(path):
         expect += size
     if expect != len(data):
         fail("file size %d, expected %d" % (len(data), expect))
-    for name, off, size in entries:
-        print("%s\t%d\t%d\t%s" % (name.decode("utf-8"), off, size, data[off:off + size].hex()))
+    return [(name.decode("utf-8"), off, data[off:off + size]) for name, off, size in entries]
+
+
+def read(path):
+    for name, off, body in members(path):
+        print("%s\t%d\t%d\t%s" % (name, off, len(body), body.hex()))
 
 
 if __name__ == "__main__":

@@ -52,6 +52,15 @@ void TdtpBitmapResource::SetBitmap(const TBitmap32* bitmap) {
   DoChange();
 }
 
+bool HoldsBitmap(TdtpBitmapResource& resource) {
+  TResourceAccess access(resource);
+  try {
+    return resource.GetBitmap() != nullptr;
+  } catch (const std::exception&) {
+    return true;
+  }
+}
+
 void TdtpBitmapResource::BitmapChanged() {
   {
     TResourceAccess access(*this);

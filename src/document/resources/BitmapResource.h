@@ -32,6 +32,10 @@ class TdtpBitmapResource : public TdtpResource {
   std::int64_t GetObjectSize() override;
 };
 
+// Whether an owner has a bitmap to write: one that decodes, or bytes that
+// do not (they are still the user's).
+bool HoldsBitmap(TdtpBitmapResource& resource);
+
 // ---- Legacy XML bitmaps ------------------------------------------------------------
 // An older form of bitmaps in XML, still read for backgrounds: the child
 // "name" holds "CompressedSize", "SourceSize" and "Buffer" (the packed

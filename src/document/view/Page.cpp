@@ -310,17 +310,7 @@ void TdtpPage::SaveToXml(TXmlNode* node) {
     node->WriteColor("PageColor", pageColor_, 0xFFFFFF);
     node->WriteFloat("PageWidth", PageWidth(), 0);
     node->WriteFloat("PageHeight", PageHeight(), 0);
-    bool hasBitmap;
-    {
-      TResourceAccess access(*background_);
-      try {
-        hasBitmap = background_->GetBitmap() != nullptr;
-      } catch (const std::exception&) {
-        // Bytes that do not decode are still the user's: keep them.
-        hasBitmap = true;
-      }
-    }
-    if (hasBitmap) background_->SaveToXml(*node->FindOrAddChild("BackgroundImage"));
+    if (HoldsBitmap(*background_)) background_->SaveToXml(*node->FindOrAddChild("BackgroundImage"));
     node->WriteBool("BackgroundTiled", backgroundTiled_, false);
   }
   TdtpShape::SaveToXml(node);
