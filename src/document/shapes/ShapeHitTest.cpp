@@ -217,11 +217,11 @@ bool TdtpShape::ShapeAtPoint(TPoint screen, TdtpShape*& shape) {
 // ---- Drags -------------------------------------------------------------------------
 
 void TdtpShape::HandleDrag(TFloatPoint delta, bool alt, std::uint8_t code, TAffineMatrix& matrix) {
-  // 1. Every drag starts from the frame and the handles at rest.
+  // 1. Every drag starts from the frame and the handles at rest, built
+  // afresh in case the frame changed since they were shown.
   float dx = 0, dy = 0, sx = 1, sy = 1, dAngle = 0;
-  EnsureHandles();
+  UpdateHandles();
   TdtpHandlePainter& painter = *handlePainter_;
-  if (painter.HandleCount() == 0) painter.BuildHandles();
   for (int i = 0; i < painter.HandleCount(); ++i) {
     TdtpHandle& h = *painter.GetHandle(i);
     h.DragPosition = h.Position;
