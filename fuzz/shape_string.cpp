@@ -2,6 +2,8 @@
 // archive holds the document's own parts and another shape's image. Any
 // input must end in a shape or in our exception; no member that existed may
 // change, and a failed load must leave no member behind.
+#include <QGuiApplication>
+
 #include <cstdint>
 #include <cstdlib>
 #include <map>
@@ -31,10 +33,22 @@ void Put(kdl::TqxStorage& storage, const std::string& name, const std::string& b
   storage.WriteStream(name, s);
 }
 
+// Text shapes measure with the platform's fonts, which need an application.
+void EnsureApplication() {
+  if (QCoreApplication::instance()) return;
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char arg0[] = "fuzz";
+  static char* argv[] = {arg0, nullptr};
+  static QGuiApplication* app = new QGuiApplication(argc, argv);
+  (void)app;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool ready = (kdl::InitializeDocumentLibrary(), kdl::testing::RegisterTestShapes(), true);
+  static const bool ready =
+      (EnsureApplication(), kdl::InitializeDocumentLibrary(), kdl::testing::RegisterTestShapes(), true);
   (void)ready;
   kdl::testing::FakeDocument doc;
   kdl::TqxStorage& archive = *doc.Storage();

@@ -9,7 +9,6 @@
 #include "app/Placement.h"
 
 namespace kdl {
-namespace {
 
 void Fill(QWidget& w, const QColor& colour) {
   QPalette p = w.palette();
@@ -17,8 +16,6 @@ void Fill(QWidget& w, const QColor& colour) {
   w.setPalette(p);
   w.setAutoFillBackground(true);
 }
-
-}  // namespace
 
 QPixmap ProgramIcon() { return QPixmap(QStringLiteral(":/pictures/icon48.png")); }
 

@@ -5,6 +5,7 @@
 
 #include <QPixmap>
 
+class QColor;
 class QDialog;
 class QFrame;
 class QLabel;
@@ -12,6 +13,9 @@ class QPushButton;
 class QWidget;
 
 namespace kdl {
+
+// Paints w's background in colour.
+void Fill(QWidget& w, const QColor& colour);
 
 // The program's 48 x 48 icon, compiled into the program.
 QPixmap ProgramIcon();

@@ -7,6 +7,7 @@
 #include "document/resources/Resource.h"
 #include "document/resources/ResourceThread.h"
 #include "document/shapes/ShapeRegistry.h"
+#include "document/text/MemoShape.h"
 #include "foundation/BrenlowXml.h"
 #include "raster/Blend.h"
 
@@ -19,6 +20,7 @@ void InitializeDocumentLibrary() {
     RegisterRasterFormats();
     SetDocumentLibraryXmlDefaults();
     RegisterShapeClasses();
+    RegisterTextClasses();
     RegisterEffectClasses();
     RegisterResourceClasses();
     ResourceThread().Start();

@@ -1,5 +1,5 @@
-// The options, about and contents editor dialogs, driven as a user meets
-// them: real widgets, QTest events, the shipped language files.
+// The options, about, contents editor and new-project dialogs, driven as a
+// user meets them: real widgets, QTest events, the shipped language files.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStyle>
 #include <QTest>
 #include <QTimer>
@@ -21,31 +22,20 @@
 #include "app/AboutDialog.h"
 #include "app/ApplicationSetup.h"
 #include "app/MultiTextEditorDialog.h"
+#include "app/NewProjectDialog.h"
 #include "app/OptionsDialog.h"
 #include "app/VersionInfo.h"
 #include "kdl/Version.h"
 #include "support/LanguageTesting.h"
 #include "support/QtApplication.h"
+#include "DialogTesting.h"
 #include "UrlRecorder.h"
 
 namespace kdl {
 namespace {
 
-template <typename T>
-T& Child(const QWidget& parent, const char* name) {
-  T* child = parent.findChild<T*>(name);
-  if (child == nullptr) throw Exception(std::string("no child ") + name);
-  return *child;
-}
-
-// Shows dialog modally, runs answer once it is up, and returns the result.
-int ExecDialog(QDialog& dialog, const std::function<void()>& answer) {
-  QTimer::singleShot(0, [&] {
-    EXPECT_EQ(QApplication::activeModalWidget(), &dialog);
-    answer();
-  });
-  return dialog.exec();
-}
+using test::Child;
+using test::ExecDialog;
 
 // Every dialog, built in the current language.
 std::vector<std::unique_ptr<QDialog>> AllDialogs() {
@@ -53,6 +43,7 @@ std::vector<std::unique_ptr<QDialog>> AllDialogs() {
   dialogs.push_back(std::make_unique<TOptionsDialog>());
   dialogs.push_back(std::make_unique<TAboutDialog>());
   dialogs.push_back(std::make_unique<TMultiTextEditorDialog>());
+  dialogs.push_back(std::make_unique<TNewProjectDialog>());
   return dialogs;
 }
 
@@ -198,13 +189,23 @@ class DialogFit : public Dialogs {};
 QSize Needed(const QWidget& w) {
   if (auto* l = qobject_cast<const QLabel*>(&w); l && l->wordWrap())
     return {0, l->heightForWidth(l->width())};
-  QSize need = w.sizeHint();
-  // The style pads a check box's hint by its focus frame beyond the 17
-  // pixels the records give every check box; the box and the text must fit.
-  if (qobject_cast<const QCheckBox*>(&w))
-    need.setHeight(
-        std::max(w.style()->pixelMetric(QStyle::PM_IndicatorHeight), w.fontMetrics().height()));
-  return need;
+  // The style pads the hint of a check box or radio button by its focus
+  // frame beyond the 17 pixels the records give them; the indicator, the
+  // spacing and the text must fit.
+  auto box = [&](QStyle::PixelMetric width, QStyle::PixelMetric height,
+                 QStyle::PixelMetric spacing, const QString& text) {
+    const QStyle& s = *w.style();
+    return QSize(s.pixelMetric(width) + s.pixelMetric(spacing) +
+                     w.fontMetrics().horizontalAdvance(text),
+                 std::max(s.pixelMetric(height), w.fontMetrics().height()));
+  };
+  if (auto* c = qobject_cast<const QCheckBox*>(&w))
+    return box(QStyle::PM_IndicatorWidth, QStyle::PM_IndicatorHeight,
+               QStyle::PM_CheckBoxLabelSpacing, c->text());
+  if (auto* r = qobject_cast<const QRadioButton*>(&w))
+    return box(QStyle::PM_ExclusiveIndicatorWidth, QStyle::PM_ExclusiveIndicatorHeight,
+               QStyle::PM_RadioButtonLabelSpacing, r->text());
+  return w.sizeHint();
 }
 
 TEST_P(DialogFit, TextsFitAndControlsDoNotOverlap) {

@@ -11,6 +11,7 @@
 #include "document/shapes/Command.h"
 #include "document/shapes/DocumentServices.h"
 #include "document/shapes/HitPoints.h"
+#include "document/text/FontManager.h"
 #include "foundation/Storage.h"
 
 namespace kdl::testing {
@@ -23,6 +24,7 @@ class FakeDocument : public TdtpDocumentServices {
   bool IsLoading() const override { return loading_; }
   std::int32_t NextShapeId() override { return ++lastId_; }
   TqxStorage* Storage() override { return archive_.get(); }
+  TdtpFontManager* FontManager() override { return fontManager_.get(); }
 
   bool UndoEnabled() const override { return undoOn_ && undoLock_ == 0; }
   bool Undoing() const override { return undoing_; }
@@ -111,6 +113,10 @@ class FakeDocument : public TdtpDocumentServices {
   void SetHasArchive(bool value);
   void SetEditedShape(TdtpShape* shape) { edited_ = shape; }
   void SetShowHint(bool value) { showHint_ = value; }
+  // Drops the font manager (a document without one) or makes a fresh one.
+  void SetHasFontManager(bool value) {
+    fontManager_ = value ? std::make_unique<TdtpFontManager>() : nullptr;
+  }
   std::int32_t LastShapeId() const { return lastId_; }
 
   // Undo and redo lists, oldest first; a group is one unchained record and
@@ -197,6 +203,7 @@ class FakeDocument : public TdtpDocumentServices {
   void Chain(TdtpCommand& command);
 
   std::unique_ptr<TqxStorage> archive_;
+  std::unique_ptr<TdtpFontManager> fontManager_ = std::make_unique<TdtpFontManager>();
   std::int32_t lastId_ = 0;
   bool loading_ = false;
   bool undoOn_ = true;

@@ -18,6 +18,7 @@ namespace kdl {
 
 class TdtpBitmapResource;
 class TdtpCommand;
+class TdtpFontManager;
 class TdtpHandlePainter;
 class TdtpPage;
 class TdtpShape;
@@ -40,6 +41,9 @@ class TdtpDocumentServices {
   virtual std::int32_t NextShapeId() = 0;
   // The document's archive; nil when the document keeps none.
   virtual TqxStorage* Storage() = 0;
+  // The outline fonts shared by the document's glyph memos; nil when the
+  // document keeps none (the memos then measure and draw nothing).
+  virtual TdtpFontManager* FontManager() { return nullptr; }
 
   // ---- Undo -------------------------------------------------------------------
   // Records are made only while undo is enabled (new records go to the undo

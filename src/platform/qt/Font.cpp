@@ -20,6 +20,11 @@ QFont CreateFont(const std::string& family, std::int32_t height, TFontStyles sty
   // Hinting differs between devices; none keeps the advance widths the same
   // on every target, which measuring relies on.
   font.setHintingPreference(QFont::PreferNoHinting);
+  // Widths of a text's prefixes then add up, which text layout relies on;
+  // grey coverage (no sub-pixel colour fringes) can serve as alpha.
+  font.setKerning(false);
+  font.setStyleStrategy(
+      static_cast<QFont::StyleStrategy>(QFont::PreferNoShaping | QFont::NoSubpixelAntialias));
   if (height == 0) height = TFont::kDefaultHeight;
   if (height < 0) {
     font.setPixelSize(-height);

@@ -1,0 +1,470 @@
+#include "document/text/TextBaseShape.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "document/shapes/Command.h"
+#include "document/shapes/ShapeValues.h"
+#include "foundation/Encoding.h"
+#include "foundation/WidestringList.h"
+#include "foundation/XmlNode.h"
+#include "platform/qt/Timer.h"
+
+namespace kdl {
+
+namespace {
+
+bool SameText(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+
+// Blanks that wrapping trims from a line's end and skips between spans: the
+// same set on both sides, so a span never ends short of a blank that the
+// skip then refuses to pass.
+bool IsBlank(char16_t c) { return c <= u' '; }
+
+}  // namespace
+
+// ---- Span ---------------------------------------------------------------------------
+
+std::u16string TdtpTextSpan::Text() const {
+  if (!owner_) return {};
+  return WideCopy(owner_->Text(), CharPos, CharCount);
+}
+
+void TdtpTextSpan::SaveToXml(TXmlNode* node) const {
+  if (!node) return;
+  node->WriteInteger("CharPos", CharPos, 0);
+  node->WriteInteger("CharCount", CharCount, 0);
+  node->WriteFloat("Width", Width, 0);
+  node->WriteFloat("Height", Height, 0);
+}
+
+void TdtpTextSpan::LoadFromXml(TXmlNode* node) {
+  if (!node) return;
+  CharPos = node->ReadInteger("CharPos", 0);
+  CharCount = node->ReadInteger("CharCount", 0);
+  Width = static_cast<float>(node->ReadFloat("Width", 0));
+  Height = static_cast<float>(node->ReadFloat("Height", 0));
+}
+
+// ---- Shape --------------------------------------------------------------------------
+
+TdtpTextBaseShape::TdtpTextBaseShape(bool multiLine, bool scaleFontOnResize)
+    : scaleFontOnResize_(scaleFontOnResize), multiLine_(multiLine) {
+  SetCursor(crDtpCrossText);
+}
+
+TdtpTextBaseShape::~TdtpTextBaseShape() = default;
+
+TdtpTextSpan* TdtpTextBaseShape::GetSpan(int index) const {
+  if (index < 0 || index >= GetSpanCount()) return nullptr;
+  return spans_[static_cast<std::size_t>(index)].get();
+}
+
+TdtpTextSpan* TdtpTextBaseShape::AddSpan() {
+  spans_.push_back(std::make_unique<TdtpTextSpan>(this));
+  return spans_.back().get();
+}
+
+float TdtpTextBaseShape::GetLineHeight() { return GetFontHeight() * 1.0f; }
+
+void TdtpTextBaseShape::Relayout() {
+  Invalidate();
+  DoLayout();
+  UpdateAll();
+  Changed();
+}
+
+TdtpTextSize TdtpTextBaseShape::GetTextExtent() {
+  if (multiLine_) {
+    float w = 0;
+    for (const auto& s : spans_) w = std::max(w, s->Width);
+    return {w, static_cast<float>(spans_.size()) * GetLineHeight()};
+  }
+  if (spans_.empty()) return {};
+  return {spans_.front()->Width, spans_.front()->Height};
+}
+
+// ---- Setters ------------------------------------------------------------------------
+
+void TdtpTextBaseShape::SetText(const std::u16string& value) {
+  if (value == text_) return;
+  RecordUndo(ckPropertyChanged, "Text", WideToUtf8(text_));
+  text_ = value;
+  SetPlaceHolderVisible(text_.empty());
+  Relayout();
+}
+
+void TdtpTextBaseShape::SetFontName(const std::string& value) {
+  if (value == fontName_) return;
+  RecordUndo(ckPropertyChanged, "FontName", fontName_);
+  fontName_ = value;
+  Relayout();
+}
+
+void TdtpTextBaseShape::SetFontHeight(float value) {
+  if (value == fontHeight_ || !std::isfinite(value)) return;
+  RecordUndoFloat(ckPropertyChanged, "FontHeight", fontHeight_);
+  fontHeight_ = value;
+  Relayout();
+}
+
+void TdtpTextBaseShape::SetFontStyle(TFontStyles value) {
+  if (value == fontStyle_) return;
+  RecordUndoFontStyle(ckPropertyChanged, "FontStyle", fontStyle_);
+  fontStyle_ = value;
+  Relayout();
+}
+
+void TdtpTextBaseShape::SetFontColor(TColor value) {
+  if (value == fontColor_) return;
+  RecordUndoInt(ckPropertyChanged, "FontColor", fontColor_);
+  fontColor_ = value;
+  Update();
+  Changed();
+}
+
+void TdtpTextBaseShape::SetAlignment(std::uint8_t value) {
+  if (value == alignment_) return;
+  RecordUndoInt(ckPropertyChanged, "Alignment", alignment_);
+  alignment_ = value;
+  PositionSpans();
+  UpdateAll();
+}
+
+void TdtpTextBaseShape::SetVertAlign(std::uint8_t value) {
+  if (value == vertAlign_) return;
+  RecordUndoInt(ckPropertyChanged, "VertAlign", vertAlign_);
+  vertAlign_ = value;
+  PositionSpans();
+  UpdateAll();
+  Changed();
+}
+
+void TdtpTextBaseShape::SetAutoSize(bool value) {
+  if (value == autoSize_) return;
+  RecordUndoBool(ckPropertyChanged, "AutoSize", autoSize_);
+  autoSize_ = value;
+  Invalidate();
+  if (value) Relayout();
+}
+
+void TdtpTextBaseShape::SetWordWrap(bool value) {
+  if (value == wordWrap_) return;
+  RecordUndoBool(ckPropertyChanged, "WordWrap", wordWrap_);
+  wordWrap_ = value;
+  Relayout();
+  Changed();
+}
+
+void TdtpTextBaseShape::SetUseKerning(bool value) {
+  if (value == useKerning_) return;
+  RecordUndoBool(ckPropertyChanged, "UseKerning", useKerning_);
+  useKerning_ = value;
+  Relayout();
+}
+
+void TdtpTextBaseShape::SetWordSpacing(float value) {
+  if (value == wordSpacing_ || !std::isfinite(value)) return;
+  RecordUndoFloat(ckPropertyChanged, "WordSpacing", wordSpacing_);
+  wordSpacing_ = value;
+  Relayout();
+}
+
+void TdtpTextBaseShape::SetCharacterSpacing(float value) {
+  if (value == characterSpacing_ || !std::isfinite(value)) return;
+  RecordUndoFloat(ckPropertyChanged, "CharacterSpacing", characterSpacing_);
+  characterSpacing_ = value;
+  Relayout();
+}
+
+void TdtpTextBaseShape::SetCaretPos(std::int32_t value) {
+  if (value == caretPos_) return;
+  caretPos_ = value;
+  Invalidate();
+}
+
+void TdtpTextBaseShape::SetSelStart(std::int32_t value) {
+  if (value == selStart_) return;
+  selStart_ = value;
+  Invalidate();
+}
+
+void TdtpTextBaseShape::SetSelLength(std::int32_t value) {
+  if (value == selLength_) return;
+  selLength_ = value;
+  Invalidate();
+}
+
+void TdtpTextBaseShape::SetPlaceHolderVisible(bool value) {
+  TdtpShape* first = GetShape(0);
+  if (first && first->ClassName() == "TdtpPlaceHolder") first->SetVisible(value);
+}
+
+TFloatPoint TdtpTextBaseShape::GetPasteOffset() const {
+  return {0, const_cast<TdtpTextBaseShape*>(this)->GetLineHeight()};
+}
+
+void TdtpTextBaseShape::SetPropertyText(const std::string& propName, const std::string& value) {
+  TdtpEffectShape::SetPropertyText(propName, value);
+  if (SameText(propName, "AutoSize")) SetAutoSize(TextToBool(value));
+  if (SameText(propName, "Text")) SetText(Utf8ToWide(value));
+  if (SameText(propName, "FontName")) SetFontName(value);
+  if (SameText(propName, "FontStyle")) SetFontStyle(TextToFontStyles(value));
+  if (SameText(propName, "FontHeight")) SetFontHeight(static_cast<float>(StrToFloat(value)));
+  if (SameText(propName, "FontColor")) SetFontColor(StrToInt(value));
+  if (SameText(propName, "Alignment")) SetAlignment(static_cast<std::uint8_t>(StrToInt(value)));
+  if (SameText(propName, "VertAlign")) SetVertAlign(static_cast<std::uint8_t>(StrToInt(value)));
+  if (SameText(propName, "WordWrap")) SetWordWrap(TextToBool(value));
+  if (SameText(propName, "WordSpacing")) SetWordSpacing(static_cast<float>(StrToFloat(value)));
+  if (SameText(propName, "UseKerning")) SetUseKerning(TextToBool(value));
+  if (SameText(propName, "CharacterSpacing"))
+    SetCharacterSpacing(static_cast<float>(StrToFloat(value)));
+}
+
+// ---- Layout -------------------------------------------------------------------------
+
+void TdtpTextBaseShape::BuildSpans() {
+  PrepareMeasure();
+  spans_.clear();
+  const auto length = static_cast<std::int32_t>(text_.size());
+  if (!multiLine_) {
+    TdtpTextSpan* s = AddSpan();
+    s->CharPos = 1;
+    s->CharCount = length;
+  } else {
+    std::int32_t pos = 1;
+    for (;;) {
+      const std::int32_t start = pos;
+      const int count = WideNextLine(text_, pos);
+      if (count < 0) break;
+      if (wordWrap_) {
+        WrapLine(start, count);
+      } else {
+        TdtpTextSpan* s = AddSpan();
+        s->CharPos = start;
+        s->CharCount = count;
+      }
+    }
+  }
+  for (const auto& s : spans_) {
+    const TdtpTextSize e = MeasureText(s->CharPos, s->CharCount);
+    s->Width = e.Width;
+    s->Height = e.Height;
+  }
+}
+
+// Each span takes the longest candidate that is narrower than the frame.
+// The candidates are those of a backward scan: the whole rest of the line,
+// then cut before its last space or hyphen (or by one character when there
+// is none) with trailing blanks trimmed, and so on down to one character.
+// Prefix widths grow with length, so "fits" turns true once along that
+// sequence and stays true: the search probes from the short end, galloping,
+// and measures only a few candidates near the span's own length instead of
+// the whole rest of the paragraph per dropped word.
+void TdtpTextBaseShape::WrapLine(std::int32_t start, std::int32_t length) {
+  const float maxWidth = DocWidth();
+  std::vector<std::int32_t> chain;
+  std::int32_t p = start;    // 1-based start of the rest R
+  std::int32_t n = length;   // its length
+  do {
+    const char16_t* r = text_.data() + (p - 1);
+    chain.clear();
+    std::int32_t l = n;
+    chain.push_back(l);
+    while (l > 1) {
+      std::int32_t j = l - 1;
+      while (j >= 0 && r[j] != u' ' && r[j] != u'-') --j;
+      std::int32_t c = std::max(j <= 0 ? l - 1 : j, 1);
+      while (c > 0 && IsBlank(r[c - 1])) --c;
+      l = c;
+      chain.push_back(l);
+    }
+    auto accepts = [&](std::size_t k) {
+      return chain[k] <= 1 || MeasureText(p, chain[k]).Width < maxWidth;
+    };
+    // The last candidate is accepted; find the first accepted one.
+    std::ptrdiff_t hi = static_cast<std::ptrdiff_t>(chain.size()) - 1;
+    std::ptrdiff_t lo = -1;
+    for (std::ptrdiff_t step = 1;; step *= 2) {
+      const std::ptrdiff_t k = hi - step;
+      if (k < 0) break;
+      if (!accepts(static_cast<std::size_t>(k))) {
+        lo = k;
+        break;
+      }
+      hi = k;
+    }
+    while (hi - lo > 1) {
+      const std::ptrdiff_t mid = lo + (hi - lo) / 2;
+      if (accepts(static_cast<std::size_t>(mid)))
+        hi = mid;
+      else
+        lo = mid;
+    }
+    const std::int32_t taken = chain[static_cast<std::size_t>(hi)];
+
+    TdtpTextSpan* s = AddSpan();
+    s->CharPos = p;
+    s->CharCount = taken;
+    // Skip the blanks after the span; at least one character goes while
+    // the line is not used up, so the loop always ends.
+    std::int32_t used = taken;
+    while (used < n && IsBlank(r[used])) ++used;
+    if (used == 0 && n > 0) used = 1;
+    p += used;
+    n -= used;
+  } while (n > 0);
+}
+
+void TdtpTextBaseShape::DoLayout() {
+  BuildSpans();
+  if (autoSize_) {
+    inLayout_ = true;
+    LockUndo();
+    try {
+      TdtpTextSize e = GetTextExtent();
+      if (e.Width == 0 && e.Height == 0) e = MeasureText(1, 0);
+      // A renderer without a font measures nothing: the frame stays.
+      if (e.Width != 0 || e.Height != 0) {
+        if (multiLine_ && wordWrap_) e.Width = DocWidth();
+        float left = DocLeft();
+        if (alignment_ == 1)
+          left = DocLeft() + DocWidth() - e.Width;
+        else if (alignment_ == 2)
+          left = DocLeft() + (DocWidth() - e.Width) / 2;
+        float top = DocTop();
+        if (vertAlign_ == 1)
+          top = DocTop() + (DocHeight() - e.Height) / 2;
+        else if (vertAlign_ == 2)
+          top = DocTop() + DocHeight() - e.Height;
+        SetDocBounds(left, top, e.Width, e.Height);
+      }
+    } catch (...) {
+      UnlockUndo();
+      inLayout_ = false;
+      throw;
+    }
+    UnlockUndo();
+    inLayout_ = false;
+  }
+  PositionSpans();
+}
+
+void TdtpTextBaseShape::PositionSpans() {
+  for (const auto& s : spans_) {
+    if (alignment_ == 1)
+      s->Left = DocWidth() - s->Width;
+    else if (alignment_ == 2)
+      s->Left = (DocWidth() - s->Width) / 2;
+    else
+      s->Left = 0;
+  }
+  const TdtpTextSize e = GetTextExtent();
+  float y = 0;
+  if (vertAlign_ == 1)
+    y = (DocHeight() - e.Height) / 2;
+  else if (vertAlign_ == 2)
+    y = DocHeight() - e.Height;
+  const float step = GetLineHeight();
+  for (const auto& s : spans_) {
+    s->Top = y;
+    y += step;
+  }
+  if (IsEditing()) BuildCharPositions();
+}
+
+void TdtpTextBaseShape::SetDocSize(float width, float height) {
+  if (inLayout_ || DocHeight() == 0) {
+    TdtpEffectShape::SetDocSize(width, height);
+  } else if (scaleFontOnResize_ && autoSize_ && !multiLine_) {
+    // The frame follows the font; a collapsed or unusable height would take
+    // the font down to nothing.
+    if (height > 0 && std::isfinite(height)) SetFontHeight(fontHeight_ * height / DocHeight());
+  } else if (multiLine_) {
+    TdtpEffectShape::SetDocSize(width, height);
+    DoLayout();
+  } else {
+    TdtpEffectShape::SetDocSize(width, height);
+    PositionSpans();
+  }
+}
+
+// ---- XML ----------------------------------------------------------------------------
+
+void TdtpTextBaseShape::SaveToXml(TXmlNode* node) {
+  TdtpEffectShape::SaveToXml(node);
+  if (!node) return;
+  node->WriteWideString("Text", text_, u"");
+  node->WriteFloat("FontHeight", fontHeight_, 0);
+  node->WriteBool("AutoSize", autoSize_, false);
+  node->WriteInteger("Alignment", alignment_, 0);
+  node->WriteBool("WordWrap", wordWrap_, false);
+  node->WriteInteger("VertAlign", vertAlign_, 0);
+  TXmlNode* font = node->FindOrAddChild("Font");
+  font->WriteString("Name", fontName_, "");
+  font->WriteColor("Color", fontColor_, 0);
+  font->WriteBool("Bold", (fontStyle_ & fsBold) != 0, false);
+  font->WriteBool("Italic", (fontStyle_ & fsItalic) != 0, false);
+  font->WriteBool("Underline", (fontStyle_ & fsUnderline) != 0, false);
+  font->WriteBool("Strikeout", (fontStyle_ & fsStrikeOut) != 0, false);
+  node->WriteFloat("CharacterSpacing", characterSpacing_, 0);
+  node->WriteFloat("WordSpacing", wordSpacing_, 0);
+  node->WriteBool("UseKerning", useKerning_, false);
+  for (const auto& s : spans_) s->SaveToXml(node->AddNewChild("Span"));
+}
+
+void TdtpTextBaseShape::LoadFromXml(TXmlNode* node) {
+  TdtpEffectShape::LoadFromXml(node);
+  if (!node) return;
+  text_ = node->ReadWideString("Text", u"");
+  fontHeight_ = static_cast<float>(node->ReadFloat("FontHeight", 0));
+  autoSize_ = node->ReadBool("AutoSize", false);
+  alignment_ = static_cast<std::uint8_t>(node->ReadInteger("Alignment", 0));
+  wordWrap_ = node->ReadBool("WordWrap", false);
+  vertAlign_ = static_cast<std::uint8_t>(node->ReadInteger("VertAlign", 0));
+  if (const TXmlNode* font = node->FindChild("Font")) {
+    fontName_ = font->ReadString("Name", "");
+    fontColor_ = font->ReadColor("Color", 0);
+    fontStyle_ = 0;
+    if (font->ReadBool("Bold", false)) fontStyle_ |= fsBold;
+    if (font->ReadBool("Italic", false)) fontStyle_ |= fsItalic;
+    if (font->ReadBool("Underline", false)) fontStyle_ |= fsUnderline;
+    if (font->ReadBool("Strikeout", false)) fontStyle_ |= fsStrikeOut;
+  } else {
+    fontName_ = "Arial";
+    fontColor_ = 0;
+    fontStyle_ = 0;
+  }
+  characterSpacing_ = static_cast<float>(node->ReadFloat("CharacterSpacing", 0));
+  wordSpacing_ = static_cast<float>(node->ReadFloat("WordSpacing", 0));
+  useKerning_ = node->ReadBool("UseKerning", false);
+
+  spans_.clear();
+  for (int i = 0; i < node->GetChildCount(); ++i) {
+    TXmlNode* child = node->GetChild(i);
+    if (child->Name() == "Span") AddSpan()->LoadFromXml(child);
+  }
+  // The stored layout keeps the saving machine's line breaks; one that
+  // does not fit this text is laid out again.
+  if (!spans_.empty() && ClampStoredSpans())
+    PositionSpans();
+  else
+    DoLayout();
+}
+
+bool TdtpTextBaseShape::ClampStoredSpans() {
+  const auto length = static_cast<std::int32_t>(text_.size());
+  bool usable = true;
+  for (const auto& s : spans_) {
+    s->CharPos = std::clamp(s->CharPos, 1, length + 1);
+    s->CharCount = std::clamp(s->CharCount, 0, length + 1 - s->CharPos);
+    if (!(std::isfinite(s->Width) && std::isfinite(s->Height) && s->Width >= 0 &&
+          s->Height >= 0))
+      usable = false;
+  }
+  return usable;
+}
+
+}  // namespace kdl

@@ -1,0 +1,169 @@
+#include "document/text/TextShape.h"
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QImage>
+#include <QRect>
+#include <QString>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "document/shapes/Rendering.h"
+#include "raster/Bitmap32.h"
+
+namespace kdl {
+
+namespace {
+
+QString SpanString(const std::u16string& text, std::int32_t charPos, std::int32_t charCount) {
+  const auto length = static_cast<std::int32_t>(text.size());
+  if (charPos < 1 || charPos > length || charCount <= 0) return {};
+  const std::int32_t n = std::min(charCount, length - charPos + 1);
+  return QString::fromUtf16(text.data() + (charPos - 1), n);
+}
+
+// The first k in 1..n where pred holds, pred being false up to some k and
+// true from there on; pred(n) is taken as true without asking. Probes 1, 2,
+// 4, ... first, so a fit one or two pixels away costs as many measurements
+// as stepping would, and an absurd target no more than a few dozen.
+template <class Pred>
+std::int32_t FirstTrue(std::int32_t n, Pred pred) {
+  std::int32_t lo = 0, hi = n;
+  for (std::int32_t step = 1; lo + step < n; step *= 2) {
+    if (pred(lo + step)) {
+      hi = lo + step;
+      break;
+    }
+    lo += step;
+  }
+  while (hi - lo > 1) {
+    const std::int32_t mid = lo + (hi - lo) / 2;
+    if (pred(mid))
+      hi = mid;
+    else
+      lo = mid;
+  }
+  return hi;
+}
+
+}  // namespace
+
+std::int32_t FontPixels(double value) {
+  if (!(value >= 0.5)) return 1;  // also NaN
+  if (value >= kMaxFontPixels) return kMaxFontPixels;
+  return std::clamp(static_cast<std::int32_t>(std::nearbyint(value)), 1, kMaxFontPixels);
+}
+
+TdtpTextShape::TdtpTextShape() : TdtpTextShape(false, true) {}
+
+TdtpTextShape::TdtpTextShape(bool multiLine, bool scaleFontOnResize)
+    : TdtpTextBaseShape(multiLine, scaleFontOnResize) {
+  SetForceCache(true);
+}
+
+TdtpTextShape::~TdtpTextShape() = default;
+
+void TdtpTextShape::PrepareMeasure() {
+  const QFont font =
+      CreateFont(GetFontName(), -FontPixels(GetFontHeight() * kMeasureDpm), GetFontStyle());
+  measure_ = std::make_unique<QFontMetrics>(font);
+}
+
+TdtpTextSize TdtpTextShape::MeasureText(std::int32_t charPos, std::int32_t charCount) {
+  if (!measure_) PrepareMeasure();
+  const QString s = charCount == 0 ? QStringLiteral("W") : SpanString(Text(), charPos, charCount);
+  if (s.isEmpty()) return {};
+  const int w = measure_->horizontalAdvance(s);
+  const int h = measure_->ascent() + measure_->descent();
+  return {static_cast<float>(w / kMeasureDpm), static_cast<float>(h / kMeasureDpm)};
+}
+
+void TdtpTextShape::PrepareRender(double scale) {
+  renderFont_.SetName(GetFontName());
+  renderFont_.SetStyle(GetFontStyle());
+  renderFont_.SetHeight(-FontPixels(GetFontHeight() * scale));
+}
+
+double TdtpTextShape::FitFontToSpan(TFont& font, const std::u16string& text, double scale,
+                                    const TdtpTextSpan& span) const {
+  const QString q = QString::fromStdU16String(text);
+  const double tw = span.Width * scale;
+  const double th = span.Height * scale;
+  auto tooBig = [&](const TSize& e) { return e.cx > tw || e.cy > th; };
+  auto fits = [&](const TSize& e) { return e.cx < tw && e.cy < th; };
+  auto measureAt = [&](std::int32_t em) {
+    font.SetHeight(-em);
+    return TextExtent(font, q);
+  };
+
+  TSize e = TextExtent(font, q);
+  const std::int32_t h = std::clamp(std::abs(font.Height()), 1, kMaxFontPixels);
+  if (tooBig(e)) {
+    // Shrink one pixel at a time down to one pixel.
+    if (h <= 1) {
+      font.SetHeight(-1);
+    } else {
+      const std::int32_t k =
+          FirstTrue(h - 1, [&](std::int32_t k) { return !tooBig(measureAt(h - k)); });
+      font.SetHeight(-(h - k));
+    }
+  } else if (fits(e)) {
+    // Grow while it still fits, then one step back; stop at the limit.
+    if (h >= kMaxFontPixels) {
+      font.SetHeight(-kMaxFontPixels);
+    } else {
+      const std::int32_t n = kMaxFontPixels - h;
+      const std::int32_t k =
+          FirstTrue(n, [&](std::int32_t k) { return !fits(measureAt(h + k)); });
+      font.SetHeight(k == n && fits(measureAt(kMaxFontPixels)) ? -kMaxFontPixels : -(h + k - 1));
+    }
+  }
+  e = TextExtent(font, q);
+  const double d = (tw - e.cx) / scale;
+  if (Alignment() == 1) return d;
+  if (Alignment() == 2) return d / 2;
+  return 0;
+}
+
+void TdtpTextShape::DrawSpans(TBitmap32& bitmap, double scale) {
+  if (bitmap.Empty() || !(scale > 0) || !std::isfinite(scale)) return;
+  // A view that ignores the alpha byte: a cleared pixel reads black and the
+  // anti-aliased white text leaves its coverage in every channel.
+  QImage view(reinterpret_cast<uchar*>(bitmap.Bits()), bitmap.Width(), bitmap.Height(),
+              static_cast<qsizetype>(bitmap.Width()) * 4, QImage::Format_RGB32);
+  TFont font;
+  font.SetName(GetFontName());
+  font.SetColor(0xFFFFFF);
+  font.SetStyle(GetFontStyle());
+  font.SetHeight(FontPixels(GetFontHeight() * scale));
+  const TAffineMatrix& m = PaintTransform();
+  auto pixel = [&](double x, double y) {
+    return QPoint(static_cast<int>(std::nearbyint(std::clamp(m.A * x + m.C * y + m.E, -1e9, 1e9))),
+                  static_cast<int>(std::nearbyint(std::clamp(m.B * x + m.D * y + m.F, -1e9, 1e9))));
+  };
+  for (const auto& span : Spans()) {
+    const std::u16string text = span->Text();
+    if (text.empty()) continue;
+    const double offset = FitFontToSpan(font, text, scale, *span);
+    const QPoint a = pixel(span->Left + offset, span->Top);
+    const QPoint b = pixel(span->Left + offset + span->Width, span->Top + span->Height);
+    if (b.x() <= a.x() || b.y() <= a.y()) continue;
+    DrawText(view, QRect(a, QPoint(b.x() - 1, b.y() - 1)), DT_NOPREFIX,
+             QString::fromStdU16String(text), font);
+  }
+}
+
+void TdtpTextShape::Paint32(TBitmap32& bitmap, const TdtpPaintInfo& info) {
+  bitmap.Clear(0);
+  DrawSpans(bitmap, info.Scale);
+  // The blue channel of the white text becomes the alpha of the font colour.
+  const TColor32 c = Color32(GetFontColor()) & 0x00FFFFFFu;
+  TColor32* p = bitmap.Bits();
+  const std::int64_t n = std::int64_t{bitmap.Width()} * bitmap.Height();
+  for (std::int64_t i = 0; i < n; ++i) p[i] = ((p[i] & 0xFFu) << 24) | c;
+  bitmap.Changed();
+}
+
+}  // namespace kdl

@@ -1,0 +1,298 @@
+// Text layout: where lines break, how auto-size moves the frame, which
+// setters measure, and the undo records of resizing and of the setters.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "FakeDocument.h"
+#include "QtApplication.h"
+#include "TextTesting.h"
+#include "document/text/MemoShape.h"
+
+namespace kdl {
+namespace {
+
+using test::GridText;
+using test::SpanList;
+using test::SpansOf;
+
+// ---- Exact breaks with a monospaced face --------------------------------------------
+
+// Liberation Mono advances every character by the same 1229/2048 em; at a
+// measuring em of 32 px each is 19.203125 px and n characters measure
+// round(n * 19.203125) px. A frame k + 1/2 advances wide holds k characters.
+class MonoWrap : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::EnsureApplication();
+    const auto [advance, em] = test::UnscaledAdvance("Liberation Mono", U'a');
+    ASSERT_EQ(advance, 1229);
+    ASSERT_EQ(em, 2048);
+    advancePx_ = 32.0 * advance / em;
+  }
+  SpanList Wrap(const std::u16string& text, double chars) {
+    TdtpMemoShape memo;
+    memo.SetAutoSize(false);
+    memo.SetFontName("Liberation Mono");
+    memo.SetFontHeight(static_cast<float>(32 * 25.4 / 300));
+    memo.SetDocBounds(0, 0, static_cast<float>(chars * advancePx_ / kMeasureDpm), 100);
+    memo.SetWordWrap(true);
+    memo.SetText(text);
+    for (int i = 0; i < memo.GetSpanCount(); ++i) {
+      const TdtpTextSpan& s = *memo.GetSpan(i);
+      if (s.CharCount > 0)
+        EXPECT_NEAR(s.Width * kMeasureDpm, std::nearbyint(s.CharCount * advancePx_), 1e-3);
+    }
+    return SpansOf(memo);
+  }
+  double advancePx_ = 0;
+};
+
+TEST_F(MonoWrap, BreaksAtSpacesAndHyphensAndCutsLongWords) {
+  struct Case {
+    std::u16string text;
+    double chars;
+    SpanList spans;
+  };
+  const Case cases[] = {
+      {u"ab-cd", 3.5, {{1, 2}, {3, 3}}},          // the hyphen begins the next span
+      {u"ab-cd", 4.5, {{1, 2}, {3, 3}}},
+      {u"ab-cd", 5.5, {{1, 5}}},
+      {u"ab cd", 3.5, {{1, 2}, {4, 2}}},          // the space is skipped
+      {u"ab cd", 4.5, {{1, 2}, {4, 2}}},
+      {u"ab cd", 5.5, {{1, 5}}},
+      {u"abcdefg", 3.5, {{1, 3}, {4, 3}, {7, 1}}},
+      {u"abcdefg", 2.5, {{1, 2}, {3, 2}, {5, 2}, {7, 1}}},
+      {u"abc", 0.5, {{1, 1}, {2, 1}, {3, 1}}},    // down to single characters
+      {u"ab  cd ef", 5.5, {{1, 2}, {5, 5}}},      // blanks run skipped
+      {u"", 3.5, {}},
+      {u"a\r\n\r\nb", 3.5, {{1, 1}, {4, 0}, {6, 1}}},
+      {u"ab\r\n", 3.5, {{1, 2}}},
+      {u"a\rb", 3.5, {{1, 1}, {3, 1}}},
+      {u"a\nb", 3.5, {{1, 1}, {3, 1}}},
+      {u"a\r\nb", 3.5, {{1, 1}, {4, 1}}},
+      {u"abcd ef\r\ngh", 3.5, {{1, 3}, {4, 1}, {6, 2}, {10, 2}}},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Wrap(c.text, c.chars), c.spans) << std::string(c.text.begin(), c.text.end())
+                                              << " in " << c.chars;
+}
+
+// A tab is wider than one character here: the old skip passed only spaces
+// and line breaks, so a line led by a tab gave empty spans for ever.
+TEST_F(MonoWrap, LeadingTabsInAOneCharacterFrameEnd) {
+  const SpanList spans = Wrap(u"\t\tab", 1.5);
+  ASSERT_FALSE(spans.empty());
+  EXPECT_EQ(spans.back(), (std::pair<int, int>{4, 1}));
+  // Every character is in a span or is one of the skipped tabs.
+  EXPECT_EQ(spans[spans.size() - 2], (std::pair<int, int>{3, 1}));
+  for (const auto& s : spans) EXPECT_LE(s.second, 2);
+}
+
+// ---- Invariants over random texts ----------------------------------------------------
+
+TEST(TextWrap, RandomTextsKeepTheInvariantsAndMatchThePlainScan) {
+  std::mt19937 rng(20261209);
+  const std::u16string alphabet = u"aaaabbmiW  --\t\r\n";
+  for (int round = 0; round < 400; ++round) {
+    std::u16string text;
+    const int length = static_cast<int>(rng() % 60);
+    for (int i = 0; i < length; ++i) text += alphabet[rng() % alphabet.size()];
+    // Frame widths in quarters of a unit, offset by an eighth so that no
+    // sum of widths lands on the frame exactly.
+    const double frame = (static_cast<int>(rng() % 40) + 0.5) / 4;
+    GridText shape(true);
+    shape.SetAutoSize(false);
+    shape.SetFontHeight(4);  // widths come out in units of 1 mm
+    shape.SetDocBounds(0, 0, static_cast<float>(frame), 50);
+    shape.SetWordWrap(true);
+    shape.SetText(text);
+    const SpanList spans = SpansOf(shape);
+    const SpanList plain = test::PlainWrap(
+        text, frame, [&](int p, int l) { return GridText::Width(text, p, l); });
+    ASSERT_EQ(spans, plain) << round;
+
+    // In order, without overlap; what lies between spans is blank.
+    int next = 1;
+    for (const auto& [pos, count] : spans) {
+      ASSERT_GE(pos, next);
+      for (int i = next; i < pos; ++i) ASSERT_TRUE(test::Blank(text[i - 1])) << round;
+      if (count >= 2) EXPECT_LT(GridText::Width(text, pos, count), frame) << round;
+      next = pos + count;
+    }
+    for (int i = next; i <= length; ++i) ASSERT_TRUE(test::Blank(text[i - 1])) << round;
+  }
+}
+
+// ---- Auto-size --------------------------------------------------------------------------
+
+TEST(TextAutoSize, KeepsTheEdgeTheAlignmentNames) {
+  struct Case {
+    std::uint8_t align, vert;
+  };
+  for (const Case c : {Case{0, 0}, Case{1, 2}, Case{2, 1}}) {
+    GridText shape(true);
+    shape.SetFontHeight(4);  // 1 mm per unit, lines 5 mm high
+    shape.SetDocBounds(20, 30, 40, 10);
+    shape.SetAlignment(c.align);
+    shape.SetVertAlign(c.vert);
+    shape.SetText(u"ab");
+    const float right = shape.DocLeft() + shape.DocWidth();
+    const float centreX = shape.DocLeft() + shape.DocWidth() / 2;
+    const float bottom = shape.DocTop() + shape.DocHeight();
+    const float middle = shape.DocTop() + shape.DocHeight() / 2;
+    const float left = shape.DocLeft(), top = shape.DocTop();
+    shape.SetText(u"abcdef\r\nx\r\ny");
+    EXPECT_FLOAT_EQ(shape.DocWidth(), 6);
+    EXPECT_FLOAT_EQ(shape.DocHeight(), 12);  // three lines 4 mm apart
+    if (c.align == 0) EXPECT_FLOAT_EQ(shape.DocLeft(), left);
+    if (c.align == 1) EXPECT_FLOAT_EQ(shape.DocLeft() + shape.DocWidth(), right);
+    if (c.align == 2) EXPECT_FLOAT_EQ(shape.DocLeft() + shape.DocWidth() / 2, centreX);
+    if (c.vert == 0) EXPECT_FLOAT_EQ(shape.DocTop(), top);
+    if (c.vert == 2) EXPECT_FLOAT_EQ(shape.DocTop() + shape.DocHeight(), bottom);
+    if (c.vert == 1) EXPECT_FLOAT_EQ(shape.DocTop() + shape.DocHeight() / 2, middle);
+  }
+}
+
+TEST(TextAutoSize, EmptyTextTakesTheSizeOfW) {
+  GridText line(false);
+  line.SetFontHeight(4);
+  line.SetText(u"x");
+  line.SetText(u"");
+  ASSERT_EQ(line.GetSpanCount(), 1);  // one empty span
+  EXPECT_FLOAT_EQ(line.DocWidth(), 3);
+  EXPECT_FLOAT_EQ(line.DocHeight(), 5);
+
+  GridText memo(true);
+  memo.SetFontHeight(4);
+  memo.SetWordWrap(true);
+  memo.SetDocBounds(0, 0, 30, 10);
+  memo.SetText(u"x");
+  memo.SetText(u"");
+  EXPECT_EQ(memo.GetSpanCount(), 0);
+  EXPECT_FLOAT_EQ(memo.DocWidth(), 30);  // a wrapping memo keeps its width
+  EXPECT_FLOAT_EQ(memo.DocHeight(), 5);
+}
+
+// ---- Resizing ---------------------------------------------------------------------------
+
+TEST(TextResize, ScalingAnAutoSizeLineScalesItsFontAndRecordsIt) {
+  testing::FakeDocument doc;
+  GridText shape(false);
+  shape.SetDocument(&doc);
+  shape.SetFontHeight(8);  // 10 mm high lines
+  shape.SetText(u"abc");
+  ASSERT_FLOAT_EQ(shape.DocHeight(), 10);
+  doc.ClearUndo();
+  shape.SetDocSize(100, 20);
+  EXPECT_FLOAT_EQ(shape.GetFontHeight(), 16);
+  EXPECT_FLOAT_EQ(shape.DocHeight(), 20);
+  EXPECT_FLOAT_EQ(shape.DocWidth(), 12);  // from the text, not the request
+  ASSERT_FALSE(doc.UndoList().empty());
+  EXPECT_EQ(doc.UndoList().front()->PropName, "FontHeight");
+  EXPECT_EQ(doc.UndoList().front()->OldValue, "8");
+  // The layout's own frame changes are not the user's.
+  for (const auto& c : doc.UndoList()) EXPECT_EQ(c->PropName, "FontHeight");
+
+  // A collapsed height leaves the font alone.
+  shape.SetDocSize(100, 0);
+  EXPECT_FLOAT_EQ(shape.GetFontHeight(), 16);
+  EXPECT_FLOAT_EQ(shape.DocHeight(), 20);
+}
+
+TEST(TextResize, AMemoWrapsAgainToItsNewWidth) {
+  GridText memo(true, false);
+  memo.SetAutoSize(false);
+  memo.SetFontHeight(4);
+  memo.SetDocBounds(0, 0, 10.5, 20);
+  memo.SetWordWrap(true);
+  memo.SetText(u"aaaa bbbb cccc");
+  EXPECT_EQ(memo.GetSpanCount(), 2);
+  memo.SetDocSize(4.5, 20);
+  EXPECT_EQ(memo.GetSpanCount(), 3);
+  EXPECT_FLOAT_EQ(memo.DocWidth(), 4.5);
+}
+
+// ---- What setters measure --------------------------------------------------------------
+
+TEST(TextSetters, ColourAndAlignmentMeasureNothing) {
+  GridText shape(true);
+  shape.SetAutoSize(false);
+  shape.SetFontHeight(4);
+  shape.SetDocBounds(0, 0, 20, 10);
+  shape.SetText(u"ab\r\nabcd");
+  shape.Measures = shape.Prepares = 0;
+  shape.SetFontColor(0x0000FF);
+  EXPECT_EQ(shape.Measures + shape.Prepares, 0);
+  shape.SetAlignment(1);
+  EXPECT_EQ(shape.Measures + shape.Prepares, 0);
+  EXPECT_FLOAT_EQ(shape.GetSpan(0)->Left, 18);  // repositioned all the same
+  EXPECT_FLOAT_EQ(shape.GetSpan(1)->Left, 16);
+  shape.SetVertAlign(2);
+  EXPECT_FLOAT_EQ(shape.GetSpan(1)->Top, 10 - 4);
+  shape.SetFontStyle(fsBold);
+  EXPECT_GT(shape.Measures, 0);
+}
+
+TEST(TextSetters, RecordTheirOldValuesAndReplayBack) {
+  testing::FakeDocument doc;
+  auto shape = std::make_unique<GridText>(false);
+  TdtpShape root;
+  root.SetDocument(&doc);
+  GridText& s = *shape;
+  root.AddShape(std::move(shape));
+  s.SetText(u"h\u00e9");
+  doc.ClearUndo();
+  s.SetText(u"new");
+  s.SetFontName("Liberation Serif");
+  s.SetFontHeight(5.5f);
+  s.SetFontStyle(fsItalic | fsUnderline);
+  s.SetFontColor(0x123456);
+  s.SetAlignment(2);
+  s.SetVertAlign(1);
+  s.SetAutoSize(false);
+  s.SetWordWrap(true);
+  s.SetUseKerning(true);
+  s.SetWordSpacing(0.5f);
+  s.SetCharacterSpacing(0.25f);
+  s.SetText(u"new");  // unchanged: nothing
+  std::vector<std::pair<std::string, std::string>> got;
+  for (const auto& c : doc.UndoList()) got.emplace_back(c->PropName, c->OldValue);
+  const std::vector<std::pair<std::string, std::string>> want = {
+      {"Text", "h\xc3\xa9"}, {"FontName", "Arial"}, {"FontHeight", "12"},
+      {"FontStyle", ""},     {"FontColor", "0"},    {"Alignment", "0"},
+      {"VertAlign", "0"},    {"AutoSize", "True"},  {"WordWrap", "False"},
+      {"UseKerning", "False"}, {"WordSpacing", "0"}, {"CharacterSpacing", "0"}};
+  EXPECT_EQ(got, want);
+
+  while (doc.Undo(root)) {
+  }
+  EXPECT_EQ(s.Text(), u"h\u00e9");
+  EXPECT_EQ(s.GetFontName(), "Arial");
+  EXPECT_FLOAT_EQ(s.GetFontHeight(), 12);
+  EXPECT_EQ(s.GetFontStyle(), 0);
+  EXPECT_EQ(s.GetFontColor(), 0);
+  EXPECT_EQ(s.Alignment(), 0);
+  EXPECT_EQ(s.VertAlign(), 0);
+  EXPECT_TRUE(s.AutoSize());
+  EXPECT_FALSE(s.WordWrap());
+  EXPECT_FALSE(s.UseKerning());
+  EXPECT_EQ(s.WordSpacing(), 0);
+  EXPECT_EQ(s.CharacterSpacing(), 0);
+  EXPECT_EQ(doc.Refused, 0);
+}
+
+TEST(TextSetters, PointsAndPasteOffset) {
+  GridText shape(false);
+  shape.SetFontSizePt(36);
+  EXPECT_FLOAT_EQ(shape.GetFontHeight(), 12.7f);
+  EXPECT_FLOAT_EQ(shape.GetFontSizePt(), 36);
+  const TFloatPoint offset = shape.GetPasteOffset();
+  EXPECT_EQ(offset.X, 0);
+  EXPECT_FLOAT_EQ(offset.Y, shape.GetLineHeight());
+  EXPECT_FLOAT_EQ(offset.Y, 12.7f);
+}
+
+}  // namespace
+}  // namespace kdl
