@@ -4,6 +4,7 @@
 
 #include "document/resources/BitmapResource.h"
 #include "document/shapes/Shape.h"
+#include "document/view/HandlePainter.h"
 #include "document/view/Page.h"
 #include "foundation/BrenlowXml.h"
 #include "platform/Exception.h"
@@ -121,6 +122,23 @@ TFloatPoint FakeDocument::DocToScreen(TFloatPoint point) const {
 
 TFloatPoint FakeDocument::ScreenToDoc(TFloatPoint point) const {
   return {point.X / ScreenDpmValue + WindowOrigin.X, point.Y / ScreenDpmValue + WindowOrigin.Y};
+}
+
+TPoint FakeDocument::GetHitPoint(int index) const {
+  return index >= 0 && index < HitPointCount() ? HitPoints[static_cast<std::size_t>(index)]
+                                               : TPoint{};
+}
+
+std::unique_ptr<TdtpHandlePainter> FakeDocument::CreateHandlePainter(TdtpShape&) {
+  switch (HandleStyle) {
+    case Handles::Plain:
+      return std::make_unique<TdtpHandlePainter>();
+    case Handles::W2K3:
+      return std::make_unique<TdtpW2K3HandlePainter>();
+    case Handles::Default:
+      break;
+  }
+  return nullptr;
 }
 
 int FakeDocument::CountEvents(const std::string& kind) const {

@@ -10,6 +10,7 @@
 
 #include "document/shapes/Command.h"
 #include "document/shapes/DocumentServices.h"
+#include "document/shapes/HitPoints.h"
 #include "document/text/FontManager.h"
 #include "foundation/Storage.h"
 
@@ -50,6 +51,13 @@ class FakeDocument : public TdtpDocumentServices {
   TFloatPoint DocToScreen(TFloatPoint point) const override;
   TFloatPoint ScreenToDoc(TFloatPoint point) const override;
   void SetCursorShape(std::int32_t cursor) override { Cursor = cursor; }
+
+  int HitPointCount() const override { return static_cast<int>(HitPoints.size()); }
+  TPoint GetHitPoint(int index) const override;
+  float StepAngle() const override { return StepAngleValue; }
+  TColor HandleColor() const override { return HandleColorValue; }
+  TColor HandleEdgeColor() const override { return HandleEdgeColorValue; }
+  std::unique_ptr<TdtpHandlePainter> CreateHandlePainter(TdtpShape& shape) override;
 
   float DefaultMarginLeft() const override { return Defaults.MarginLeft; }
   float DefaultMarginTop() const override { return Defaults.MarginTop; }
@@ -137,6 +145,14 @@ class FakeDocument : public TdtpDocumentServices {
   std::int32_t Cursor = 0;
   // Screen mapping: pixels = (mm - origin) * ScreenDpmValue.
   TFloatPoint WindowOrigin{};
+
+  // ---- Hit testing and handles ---------------------------------------------------
+  std::vector<TPoint> HitPoints = DefaultHitPoints();
+  float StepAngleValue = 0;
+  TColor HandleColorValue = 0xFFFFFF;
+  TColor HandleEdgeColorValue = 0;
+  // The painter shapes get; plain when nothing is chosen.
+  enum class Handles { Default, Plain, W2K3 } HandleStyle = Handles::Default;
 
   // ---- Pages ---------------------------------------------------------------------
   struct PageDefaults {

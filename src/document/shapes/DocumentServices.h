@@ -19,6 +19,7 @@ namespace kdl {
 class TdtpBitmapResource;
 class TdtpCommand;
 class TdtpFontManager;
+class TdtpHandlePainter;
 class TdtpPage;
 class TdtpShape;
 class TqxStorage;
@@ -84,6 +85,21 @@ class TdtpDocumentServices {
   virtual TFloatPoint ScreenToDoc(TFloatPoint point) const = 0;
   // Asks for a cursor (a platform cursor id) while work is under way.
   virtual void SetCursorShape(std::int32_t cursor) = 0;
+
+  // ---- Hit testing, handles and drags ------------------------------------------------
+  // The pixel offsets hit tests probe around the mouse point; an index
+  // outside the table gives (0, 0).
+  virtual int HitPointCount() const;
+  virtual TPoint GetHitPoint(int index) const;
+  // Rotation snap in degrees; 0 snaps only while Alt is held, to 5.
+  virtual float StepAngle() const { return 0; }
+  // Fill and edge of selection handles; the edge colour also draws the
+  // dotted XOR feedback of a drag.
+  virtual TColor HandleColor() const { return 0xFFFFFF; }
+  virtual TColor HandleEdgeColor() const { return 0; }
+  // The painter of the document's handle style for a shape; nil lets the
+  // shape take a plain one.
+  virtual std::unique_ptr<TdtpHandlePainter> CreateHandlePainter(TdtpShape& shape);
 
   // ---- Page defaults and view settings -------------------------------------------
   // What a default page takes from its document.

@@ -8,6 +8,7 @@
 
 #include "document/shapes/Command.h"
 #include "document/shapes/DocumentServices.h"
+#include "document/view/HandlePainter.h"
 #include "foundation/Storage.h"
 #include "platform/Exception.h"
 #include "raster/Bitmap32.h"
@@ -473,6 +474,9 @@ void TdtpShape::SetDocument(TdtpDocumentServices* document) {
   if (document != document_) {
     document_ = document;
     if (document_) id_ = document_->NextShapeId();
+    // The new document may want handles of another kind.
+    handlePainter_.reset();
+    activeHandle_ = -1;
     Invalidate();
   }
   for (const auto& child : children_) child->SetDocument(document);

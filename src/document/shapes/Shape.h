@@ -9,12 +9,16 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "document/shapes/ScreenRegion.h"
 #include "raster/AffineTransform.h"
 #include "raster/Types.h"
+
+class QPainter;
 
 namespace kdl {
 
@@ -24,6 +28,7 @@ struct TdtpPaintInfo;
 enum TDeviceType : std::uint8_t;
 class TdtpCommand;
 class TdtpDocumentServices;
+class TdtpHandlePainter;
 class TqxStorage;
 class TXmlNode;
 
@@ -46,6 +51,24 @@ inline constexpr std::uint16_t kDefaultAnchors = akDefault | akLeftLock | akTopL
 inline constexpr float kMinShapeSide = 0.1f;
 // The platform's cross cursor, every shape's default.
 inline constexpr std::int16_t kShapeDefaultCursor = -3;
+
+// What lies under a screen point: the body or a handle. Kinds answer their
+// own handles from hcCustom on.
+enum TdtpHitCode : std::uint8_t {
+  hcNone = 0,
+  hcBody = 1,
+  hcTopLeft = 2,
+  hcLeft = 3,
+  hcBottomLeft = 4,
+  hcBottom = 5,
+  hcBottomRight = 6,
+  hcRight = 7,
+  hcTopRight = 8,
+  hcTop = 9,
+  hcRotate = 10,
+  hcPoint = 11,
+  hcCustom = 12,
+};
 
 // Size limits in mm; 0 means no limit.
 struct TFloatSizeConstraint {
@@ -322,6 +345,62 @@ class TdtpShape {
   std::string SaveToString();
   void LoadFromString(std::string_view data);
 
+  // ---- Hit testing, handles and drags (ShapeHitTest.cpp) ----------------------------
+  // The screen pixels of the frame grown by the render margins, and of the
+  // bare frame; none when a corner lies beyond any screen.
+  virtual std::optional<TScreenRegion> CreateRegion() const;
+  virtual std::optional<TScreenRegion> CreateScreenRegion() const;
+  // The pixels the grown frame may touch, and those plus the handles.
+  virtual TRect GetScreenBounds() const;
+  virtual TRect GetUpdateRect();
+  bool RectInShape(const TRect& screenRect) const;
+  // The hit code of the handle or handle line under a screen pixel of a
+  // selected shape; remembers the handle as the active one.
+  virtual std::uint8_t HandleAtPoint(TPoint screen);
+  // Whether a screen pixel hits the body: the frame, eased by the
+  // document's probe offsets, or the cache's opaque pixels.
+  virtual bool HitTest(TPoint screen);
+  virtual bool HitTestPixel(TPoint screen) const;
+  // The deepest shape under the pixel (self or a descendant); nil with
+  // False when nothing is hit.
+  virtual bool ShapeAtPoint(TPoint screen, TdtpShape*& shape);
+  // What a drag by delta (document mm) on the hit code would make of the
+  // frame, kept as the pending drag and shown by the handles' drag
+  // positions; matrix maps rest positions to drag positions. The frame
+  // itself stays until ApplyDrag.
+  virtual void HandleDrag(TFloatPoint delta, bool alt, std::uint8_t code, TAffineMatrix& matrix);
+  // Commits the pending drag, once.
+  virtual void ApplyDrag();
+  // Kinds turn their own handles (hcCustom on) into a move, scale and turn.
+  virtual void DragCustomHandle(float& /*dx*/, float& /*dy*/, float& /*sx*/, float& /*sy*/,
+                                float& /*dAngle*/, TFloatPoint /*localDelta*/,
+                                std::uint8_t /*code*/) {}
+  struct TPendingDrag {
+    float Left = 0;
+    float Top = 0;
+    float Width = 0;
+    float Height = 0;
+    float Angle = 0;
+  };
+  const TPendingDrag& PendingDrag() const { return pending_; }
+  // Index of the handle HandleAtPoint found last; -1 none.
+  int ActiveHandle() const { return activeHandle_; }
+  void SetActiveHandle(int index) { activeHandle_ = index; }
+  const TAffineMatrix& DragTransform() const { return dragTransform_; }
+  void SetDragTransform(const TAffineMatrix& matrix) { dragTransform_ = matrix; }
+  // Overlays on the finished view image; nothing without a document.
+  virtual void DrawHandles(QPainter& canvas);
+  virtual void DrawDragOutline(QPainter& canvas);
+  // A dotted XOR outline of the half-open rectangle.
+  virtual void DrawFocusRect(QPainter& canvas, const TRect& rect, TColor color);
+  // The painter, made on first need by the document (or a plain one).
+  TdtpHandlePainter* HandlePainter() const { return handlePainter_.get(); }
+  void EnsureHandles();
+  // Rebuilds the handles for the present frame.
+  virtual void UpdateHandles();
+  // The cache pixel of a local point; (-1, -1) without a valid cache.
+  TPoint LocalToCache(TFloatPoint local) const;
+
   // ---- Undo records -----------------------------------------------------------------
   virtual void RecordUndo(std::uint8_t kind, const std::string& propName,
                           const std::string& oldValue);
@@ -427,6 +506,12 @@ class TdtpShape {
   double cacheOriginX_ = 0;
   double cacheOriginY_ = 0;
   TAffineMatrix paintTransform_;
+  // Handles and the running drag.
+  std::unique_ptr<TdtpHandlePainter> handlePainter_;
+  int activeHandle_ = -1;
+  TPendingDrag pending_;
+  bool dragPending_ = false;
+  TAffineMatrix dragTransform_;
 };
 
 }  // namespace kdl

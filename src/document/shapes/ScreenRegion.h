@@ -1,0 +1,35 @@
+// The pixels a shape covers on screen: a polygon through whole-pixel
+// corners, filled by the even-odd rule; pixel (x, y) belongs when its
+// centre (x + 0.5, y + 0.5) lies inside. Every test is exact in integers,
+// so that a pixel belongs or not whichever question is asked.
+#pragma once
+
+#include <vector>
+
+#include "raster/Types.h"
+
+namespace kdl {
+
+class TScreenRegion {
+ public:
+  // Corners beyond kMaxCoordinate are refused by the makers of regions.
+  static constexpr std::int32_t kMaxCoordinate = 1 << 24;
+
+  explicit TScreenRegion(std::vector<TPoint> corners) : corners_(std::move(corners)) {}
+
+  const std::vector<TPoint>& Corners() const { return corners_; }
+  bool Contains(TPoint pixel) const;
+  // Whether any pixel of the half-open rectangle belongs.
+  bool Intersects(const TRect& rect) const;
+  // The corners' box: every pixel that belongs lies inside.
+  TRect Bounds() const;
+
+ private:
+  // The columns where the row's centre line enters or leaves the polygon,
+  // sorted: the pixels from the 2k-th up to before the (2k+1)-th belong.
+  void RowBoundaries(std::int32_t y, std::vector<std::int64_t>& columns) const;
+
+  std::vector<TPoint> corners_;
+};
+
+}  // namespace kdl
