@@ -1,4 +1,5 @@
 #include "document/view/Document.h"
+#include "document/view/HandlePainter.h"
 
 #include <QAction>
 #include <QEvent>
@@ -722,11 +723,20 @@ void TdtpDocument::DoProgress(TdtpProgressType kind, int count, int total, float
 
 // ---- Handle painters -------------------------------------------------------------------------------
 
-void TdtpDocument::CreateHandlePainter(TdtpShape* shape,
-                                       std::unique_ptr<TdtpHandlePainter>& painter) {
-  if (handlePainter_ == hpCustomHandle && OnCreateHandlePainter) {
-    OnCreateHandlePainter(*this, shape, painter);
+std::unique_ptr<TdtpHandlePainter> TdtpDocument::CreateHandlePainter(TdtpShape& shape) {
+  std::unique_ptr<TdtpHandlePainter> painter;
+  switch (handlePainter_) {
+    case hpW2K3Handle:
+      painter = std::make_unique<TdtpW2K3HandlePainter>();
+      break;
+    case hpCustomHandle:
+      if (OnCreateHandlePainter) OnCreateHandlePainter(*this, &shape, painter);
+      break;
+    default:
+      painter = std::make_unique<TdtpHandlePainter>();
+      break;
   }
+  return painter;
 }
 
 // ---- Animation ------------------------------------------------------------------------------------

@@ -171,9 +171,9 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
   void SetDevice(TDeviceType device) override { device_ = device; }
   bool FontEmbedding() const { return fontEmbedding_; }
   void SetFontEmbedding(bool value) { fontEmbedding_ = value; }
-  TColor HandleColor() const { return handleColor_; }
+  TColor HandleColor() const override { return handleColor_; }
   void SetHandleColor(TColor value) { handleColor_ = value; }
-  TColor HandleEdgeColor() const { return handleEdgeColor_; }
+  TColor HandleEdgeColor() const override { return handleEdgeColor_; }
   void SetHandleEdgeColor(TColor value) { handleEdgeColor_ = value; }
   TdtpHandlePainterType HandlePainter() const { return handlePainter_; }
   void SetHandlePainter(TdtpHandlePainterType value) { handlePainter_ = value; }
@@ -235,7 +235,7 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
   void SetShowMargins(bool value);
   bool SnapToGrid() const { return snapToGrid_; }
   void SetSnapToGrid(bool value) { snapToGrid_ = value; }
-  float StepAngle() const { return stepAngle_; }
+  float StepAngle() const override { return stepAngle_; }
   void SetStepAngle(float value) { stepAngle_ = value; }
   bool StoreThumbnails() const { return storeThumbnails_; }
   void SetStoreThumbnails(bool value) { storeThumbnails_ = value; }
@@ -308,8 +308,8 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
 
   // The offsets (pixels) hit tests probe around the mouse point.
   void BuildHitPoints();
-  int HitPointCount() const { return static_cast<int>(hitPoints_.size()); }
-  TPoint GetHitPoint(int index) const;
+  int HitPointCount() const override { return static_cast<int>(hitPoints_.size()); }
+  TPoint GetHitPoint(int index) const override;
 
   // ---- Pages ------------------------------------------------------------------------------
   // Appends the page (a new default one when null) and returns its index;
@@ -361,7 +361,7 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
   virtual void LoadSettingsFromXml(TXmlNode* node);
   virtual void SaveSettingsToXml(TXmlNode* node);
   TqxStorage* Storage() override { return storage_.get(); }
-  TdtpFontManager& FontManager() { return *fontManager_; }
+  TdtpFontManager* FontManager() override { return fontManager_.get(); }
 
   // ---- View and painting (DocumentView.cpp) ----------------------------------------------------
   TFloatPoint DocToScreen(TFloatPoint point) const override;
@@ -390,7 +390,9 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
   int ProgressPage() const override { return progressPage_; }
 
   // ---- Handle painters -----------------------------------------------------------------------
-  virtual void CreateHandlePainter(TdtpShape* shape, std::unique_ptr<TdtpHandlePainter>& painter);
+  // The painter of HandlePainter's kind; a custom one comes from the event (none
+  // from it leaves the shape its plain painter).
+  std::unique_ptr<TdtpHandlePainter> CreateHandlePainter(TdtpShape& shape) override;
 
   // ---- Editing (DocumentEditing.cpp) -----------------------------------------------------------
   TdtpDragState DragState() const { return dragState_; }
