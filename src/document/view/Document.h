@@ -388,6 +388,9 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
   virtual void PrintPages(const std::vector<int>& pages);
   int ProgressCount() const override { return progressCount_; }
   int ProgressPage() const override { return progressPage_; }
+  // The name print jobs carry in the spooler.
+  const std::string& PrintTitle() const { return printTitle_; }
+  void SetPrintTitle(const std::string& value) { printTitle_ = value; }
 
   // ---- Handle painters -----------------------------------------------------------------------
   virtual void CreateHandlePainter(TdtpShape* shape, std::unique_ptr<TdtpHandlePainter>& painter);
@@ -481,6 +484,9 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
   bool PageNeedsWrite(int index, const std::string& member);
   // Sends a key character to the edited shape (the built-in menu).
   void SendEditKey(int character);
+  // The page with that index, read if need be, when it has a sheet's worth
+  // of area; else nil.
+  TdtpPage* PrintablePage(int index);
 
   // ---- Properties ----
   bool allowKeyInput_ = true;
@@ -613,6 +619,7 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
   std::int32_t lastWidth_ = -1;
   int progressCount_ = 0;
   int progressPage_ = 0;
+  std::string printTitle_;
 };
 
 }  // namespace kdl
