@@ -97,12 +97,10 @@ std::unique_ptr<kdl::TdtpShape> MakeShape(const Item& item) {
   return shape;
 }
 
-kdl::TBitmap32 BackgroundImage() {
-  kdl::TBitmap32 image;
+void BackgroundImage(kdl::TBitmap32& image) {
   image.SetSize(kImageW, kImageH);
   for (std::int32_t y = 0; y < kImageH; ++y)
     for (std::int32_t x = 0; x < kImageW; ++x) image.SetPixel(x, y, ImagePixel(x, y));
-  return image;
 }
 
 void FillPage(kdl::TdtpPage& page, int shapes, const kdl::TBitmap32& image) {
@@ -122,7 +120,9 @@ struct ViewScene {
     QApplication::processEvents();
     doc->resize(2 * kClientW - doc->ClientWidth(), 2 * kClientH - doc->ClientHeight());
     QApplication::processEvents();
-    FillPage(*doc->GetCurrentPage(), shapes, BackgroundImage());
+    kdl::TBitmap32 image;
+    BackgroundImage(image);
+    FillPage(*doc->GetCurrentPage(), shapes, image);
     if (zoom == kFitWidth) {
       doc->ZoomReset();
     } else {
@@ -248,7 +248,8 @@ void BM_PrintThreePagesToPdf(benchmark::State& state) {
   kdl::test::EnsureApplication();
   kdl::InitializeDocumentLibrary();
   kdl::TdtpDocument doc;
-  const kdl::TBitmap32 image = BackgroundImage();
+  kdl::TBitmap32 image;
+  BackgroundImage(image);
   doc.SetPageCount(3);
   for (int k = 0; k < 3; ++k) FillPage(*doc.GetPage(k), 30, image);
   doc.SetPrintQuality(kdl::pqHigh);
