@@ -34,6 +34,7 @@ class QWidget;
 
 namespace kdl {
 
+class TBitmap32;
 class TdtpBitmapResource;
 class TdtpCommand;
 class TdtpFontManager;
@@ -562,6 +563,9 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
   std::unique_ptr<QWidget> hintWindow_;
   std::unique_ptr<TTimer> hotzoneTimer_;
   std::unique_ptr<QMenu> builtInMenu_;
+  // The clip's bitmap, kept between paints: a fresh frame-sized block each
+  // time costs the kernel's page faults and a clearing pass.
+  std::unique_ptr<TBitmap32> paintBitmap_;
 
   // ---- Counters ----
   int updateCount_ = 0;

@@ -300,8 +300,10 @@ void TdtpDocument::PaintDocument(QPainter& canvas, const QRect& clip) {
   info.ExactScale = false;
 
   // 4. The clip's bitmap, opaque in the control's colour.
-  TBitmap32 bitmap;
+  if (!paintBitmap_) paintBitmap_ = std::make_unique<TBitmap32>();
+  TBitmap32& bitmap = *paintBitmap_;
   bitmap.SetSize(pixels.Width(), pixels.Height());
+  bitmap.ResetClipRect();
   bitmap.Clear(back);
 
   // 5-6. The page paints the part of the desk the clip shows.
