@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "TestFiles.h"
 #include "raster/Bitmap32.h"
 
 namespace kdl::test {
@@ -33,6 +34,22 @@ inline double DistanceToSegment(double x, double y, double ax, double ay, double
   const double dx = bx - ax, dy = by - ay, len2 = dx * dx + dy * dy;
   const double t = len2 > 0 ? std::clamp(((x - ax) * dx + (y - ay) * dy) / len2, 0.0, 1.0) : 0;
   return std::hypot(x - ax - t * dx, y - ay - t * dy);
+}
+
+// Peak signal-to-noise ratio (dB) of a read-back image against the bitmap's
+// pixels from (bx, by), over the three colour channels; 99 when equal.
+inline double Psnr(const PpmImage& a, const TBitmap32& b, std::int32_t bx, std::int32_t by) {
+  double sum = 0;
+  for (std::int32_t y = 0; y < a.Height; ++y)
+    for (std::int32_t x = 0; x < a.Width; ++x) {
+      const std::uint32_t p = a.At(x, y), q = b.GetPixel(bx + x, by + y);
+      for (int shift = 0; shift < 24; shift += 8) {
+        const double d = double((p >> shift) & 255) - double((q >> shift) & 255);
+        sum += d * d;
+      }
+    }
+  const double mse = sum / (3.0 * a.Width * a.Height);
+  return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
 }  // namespace kdl::test

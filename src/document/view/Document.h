@@ -34,6 +34,7 @@ class QWidget;
 
 namespace kdl {
 
+class TBitmap32;
 class TdtpBitmapResource;
 class TdtpCommand;
 class TdtpFontManager;
@@ -388,6 +389,9 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
   virtual void PrintPages(const std::vector<int>& pages);
   int ProgressCount() const override { return progressCount_; }
   int ProgressPage() const override { return progressPage_; }
+  // The name print jobs carry in the spooler.
+  const std::string& PrintTitle() const { return printTitle_; }
+  void SetPrintTitle(const std::string& value) { printTitle_ = value; }
 
   // ---- Handle painters -----------------------------------------------------------------------
   // The painter of HandlePainter's kind; a custom one comes from the event (none
@@ -486,6 +490,9 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
   bool PageNeedsWrite(int index, const std::string& member);
   // Sends a key character to the edited shape (the built-in menu).
   void SendEditKey(int character);
+  // The page with that index, read if need be, when it has a sheet's worth
+  // of area; else nil.
+  TdtpPage* PrintablePage(int index);
 
   // ---- Properties ----
   bool allowKeyInput_ = true;
@@ -561,6 +568,9 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
   std::unique_ptr<QWidget> hintWindow_;
   std::unique_ptr<TTimer> hotzoneTimer_;
   std::unique_ptr<QMenu> builtInMenu_;
+  // The clip's bitmap, kept between paints: a fresh frame-sized block each
+  // time costs the kernel's page faults and a clearing pass.
+  std::unique_ptr<TBitmap32> paintBitmap_;
 
   // ---- Counters ----
   int updateCount_ = 0;
@@ -618,6 +628,7 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
   std::int32_t lastWidth_ = -1;
   int progressCount_ = 0;
   int progressPage_ = 0;
+  std::string printTitle_;
 };
 
 }  // namespace kdl

@@ -10,6 +10,7 @@
 
 #include "support/FakeDocument.h"
 #include "support/QtApplication.h"
+#include "support/RasterTesting.h"
 #include "support/RecordingPrintSurface.h"
 #include "support/RenderTestShapes.h"
 #include "support/TestFiles.h"
@@ -246,20 +247,6 @@ TEST_F(PagePrintingTest, UnprintablePagesAndSizesDrawNothingOrRaise) {
 
 // ---- End to end on a PDF printer ------------------------------------------------------
 
-double Psnr(const test::PpmImage& a, const TBitmap32& b, std::int32_t bx, std::int32_t by) {
-  double sum = 0;
-  for (std::int32_t y = 0; y < a.Height; ++y)
-    for (std::int32_t x = 0; x < a.Width; ++x) {
-      const std::uint32_t p = a.At(x, y), q = b.GetPixel(bx + x, by + y);
-      for (int shift = 0; shift < 24; shift += 8) {
-        const double d = double((p >> shift) & 255) - double((q >> shift) & 255);
-        sum += d * d;
-      }
-    }
-  const double mse = sum / (3.0 * a.Width * a.Height);
-  return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
-}
-
 TEST_F(PagePrintingTest, PdfPrinterAt600DpiGivesBackTheDirectRender) {
   test::EnsureApplication();
   // A gradient background and shapes across the band borders.
@@ -308,7 +295,7 @@ TEST_F(PagePrintingTest, PdfPrinterAt600DpiGivesBackTheDirectRender) {
   const test::PpmImage back = test::ReadPpm(dir / "back-1.ppm");
   ASSERT_EQ(back.Width, size);
   ASSERT_EQ(back.Height, size);
-  EXPECT_GE(Psnr(back, direct, x0 - dx, y0 - dy), 35.0);
+  EXPECT_GE(test::Psnr(back, direct, x0 - dx, y0 - dy), 35.0);
 
   // No seam: a row or column on either side of a band border differs from
   // the direct render no more than the window's lines do in general.
