@@ -42,32 +42,8 @@ TRect DevicePixels(const QRect& clip, double ratio) {
           static_cast<std::int32_t>(std::ceil((clip.top() + clip.height()) * ratio))};
 }
 
-// The box of the shape's frame grown by its render margins, in client
-// pixels: every pixel a paint of the shape can touch.
-QRect ScreenBounds(const TdtpShape& shape) {
-  const float l = -shape.MarginLeft(), t = -shape.MarginTop();
-  const float r = shape.DocWidth() + shape.MarginRight();
-  const float b = shape.DocHeight() + shape.MarginBottom();
-  double x0 = std::numeric_limits<double>::infinity(), y0 = x0;
-  double x1 = -x0, y1 = -x0;
-  for (const TFloatPoint corner : {TFloatPoint{l, t}, TFloatPoint{r, t}, TFloatPoint{r, b},
-                                   TFloatPoint{l, b}}) {
-    const TFloatPoint p = shape.LocalToScreen(corner);
-    x0 = std::min<double>(x0, p.X);
-    y0 = std::min<double>(y0, p.Y);
-    x1 = std::max<double>(x1, p.X);
-    y1 = std::max<double>(y1, p.Y);
-  }
-  const std::int32_t left = RoundPx(x0 - 0.5), top = RoundPx(y0 - 0.5);
-  return QRect(QPoint(left, top), QPoint(RoundPx(x1 + 0.5) - 1, RoundPx(y1 + 0.5) - 1));
-}
-
 // The selection handles come with the shapes' handle painters.
-void DrawShapeHandles(TdtpShape& shape, QPainter& canvas) {
-  // TODO(handles): shape.DrawHandles(canvas) once TdtpShape offers it.
-  (void)shape;
-  (void)canvas;
-}
+void DrawShapeHandles(TdtpShape& shape, QPainter& canvas) { shape.DrawHandles(canvas); }
 
 // Clears a flag however the guarded work ends.
 class TFlagScope {
@@ -242,7 +218,9 @@ void TdtpDocument::resizeEvent(QResizeEvent* event) {
 
 void TdtpDocument::InvalidateShape(TdtpShape* shape) {
   if (!shape || !parentWidget()) return;
-  viewport()->update(ScreenBounds(*shape));
+  const TRect r = shape->GetUpdateRect();
+  if (r.Right > r.Left && r.Bottom > r.Top)
+    viewport()->update(QRect(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top));
 }
 
 void TdtpDocument::UpdateRulers() {
