@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "document/effects/Effect.h"
+#include "document/effects/MaskEffect.h"
 #include "document/resources/RasterFormats.h"
 #include "document/resources/Resource.h"
 #include "document/resources/ResourceThread.h"
@@ -20,6 +21,7 @@ void InitializeDocumentLibrary() {
     SetDocumentLibraryXmlDefaults();
     RegisterShapeClasses();
     RegisterEffectClasses();
+    RegisterMaskClasses();
     RegisterResourceClasses();
     ResourceThread().Start();
   });
