@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "document/effects/CombineMaps.h"
+#include "platform/CpuFeatures.h"
 #include "raster/ByteMap.h"
 
 namespace kdl {
@@ -69,10 +70,7 @@ TEST(CombineByteMaps, MessagesAndSizes) {
   EXPECT_TRUE(out.Empty());
 }
 
-// Every pair of every operation, through the row kernel in place and apart
-// and at every alignment of the vector body and tail, against the byte
-// formula.
-TEST(CombineByteMaps, RowKernelMatchesTheFormulaForAllPairs) {
+void RowKernelAtActiveLevel() {
   constexpr std::size_t kPairs = 65536;
   std::vector<std::uint8_t> a(kPairs + 64), b(kPairs + 64), out(kPairs + 64);
   for (std::size_t i = 0; i < kPairs; ++i) {
@@ -104,7 +102,19 @@ TEST(CombineByteMaps, RowKernelMatchesTheFormulaForAllPairs) {
       EXPECT_EQ(dst[shift + n], 0xAA);
     }
   }
+}
 
+// Every pair of every operation, through the row kernel of every vector
+// level in place and apart and at several alignments of the vector body
+// and tail, against the byte formula.
+TEST(CombineByteMaps, RowKernelMatchesTheFormulaForAllPairs) {
+  const TSimdLevel before = ActiveSimdLevel();
+  for (TSimdLevel level : SupportedSimdLevels()) {
+    ASSERT_EQ(ForceSimdLevel(level), level);
+    SCOPED_TRACE(SimdLevelName(level));
+    RowKernelAtActiveLevel();
+  }
+  ForceSimdLevel(before);
 }
 
 }  // namespace
