@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "document/effects/Effect.h"
+#include "document/effects/MaskEffect.h"
 #include "document/resources/RasterFormats.h"
 #include "document/resources/Resource.h"
 #include "document/resources/ResourceThread.h"
@@ -22,6 +23,7 @@ void InitializeDocumentLibrary() {
     RegisterShapeClasses();
     RegisterTextClasses();
     RegisterEffectClasses();
+    RegisterMaskClasses();
     RegisterResourceClasses();
     ResourceThread().Start();
   });

@@ -540,16 +540,18 @@ void FillSpansAA(TBitmap32& bitmap, TScanlineTable& table, TColor32 color, TPoly
               });
 }
 
-void FillSpansAACallback(TBitmap32& bitmap, TScanlineTable& table, TPolygonFillRule rule,
-                         const TModeRow& m, const TFillSpanEvent& callback) {
+// dstOf gives the address handed on with each span.
+template <typename DstOf>
+void FillSpansAACallback(std::int32_t clipRight, TScanlineTable& table, TPolygonFillRule rule,
+                         const TModeRow& m, DstOf&& dstOf, const TFillSpanEvent& callback) {
   std::vector<std::int32_t> values;
-  WalkSpansAA(table, rule, m, bitmap.ClipRect().Right,
+  WalkSpansAA(table, rule, m, clipRight,
               [&](std::int32_t y, std::int32_t x0, std::int32_t n, TCoverRow& cover) {
                 if (static_cast<std::int32_t>(values.size()) < n) values.resize(static_cast<std::size_t>(n) + 64);
                 std::int32_t* out = values.data();
                 cover.Emit(n, m.Multiplier,
                            [&](std::int32_t a, std::int32_t b, std::int32_t v) { std::fill(out + a, out + b, v); });
-                callback(bitmap.PixelPtr(x0, y), x0, y, n, out);
+                callback(dstOf(x0, y), x0, y, n, out);
               });
   EMMS();
 }
@@ -657,10 +659,13 @@ void RasterizePolyPolygon(TBitmap32& bitmap, const TArrayOfArrayOfFixedPoint& po
     FillSpans(bitmap, table, color, fillRule);
 }
 
-void RasterizePolyPolygonAA(TBitmap32& bitmap, const TArrayOfArrayOfFixedPoint& points,
-                            TColor32 color, TSubsampleMode mode, TPolygonFillRule fillRule,
-                            const TFillSpanEvent& callback) {
-  const TRect clip = bitmap.ClipRect();
+namespace {
+
+// Steps 1-5 of the anti-aliased fill over clip; fill(table, mode row) runs
+// only when some scanline of the clip holds an edge.
+template <typename Fill>
+void RasterizeAAWithin(const TRect& clip, const TArrayOfArrayOfFixedPoint& points,
+                       TSubsampleMode mode, Fill&& fill) {
   if (!ClipUsable(clip)) return;
   const TModeRow& m = kModes[mode <= sm4 ? mode : sm8];
 
@@ -697,12 +702,35 @@ void RasterizePolyPolygonAA(TBitmap32& bitmap, const TArrayOfArrayOfFixedPoint& 
   table.StartWriting();
   for (const TGridContour& contour : grid) AddPolygonEdges(table, contour, true);
   table.Sort(true);
+  fill(table, m);
+}
 
-  TUpdateScope update(bitmap);
-  if (callback)
-    FillSpansAACallback(bitmap, table, fillRule, m, callback);
-  else
-    FillSpansAA(bitmap, table, color, fillRule, m);
+}  // namespace
+
+void RasterizePolyPolygonAA(TBitmap32& bitmap, const TArrayOfArrayOfFixedPoint& points,
+                            TColor32 color, TSubsampleMode mode, TPolygonFillRule fillRule,
+                            const TFillSpanEvent& callback) {
+  const TRect clip = bitmap.ClipRect();
+  RasterizeAAWithin(clip, points, mode, [&](TScanlineTable& table, const TModeRow& m) {
+    TUpdateScope update(bitmap);
+    if (callback)
+      FillSpansAACallback(
+          clip.Right, table, fillRule, m,
+          [&](std::int32_t x, std::int32_t y) { return bitmap.PixelPtr(x, y); }, callback);
+    else
+      FillSpansAA(bitmap, table, color, fillRule, m);
+  });
+}
+
+void FillPolyPolygonAAClipped(const TRect& clip, const TArrayOfArrayOfFixedPoint& points,
+                              TPolygonFillRule fillRule, TSubsampleMode mode,
+                              const TFillSpanEvent& callback) {
+  if (!callback) return;
+  RasterizeAAWithin(clip, points, mode, [&](TScanlineTable& table, const TModeRow& m) {
+    FillSpansAACallback(
+        clip.Right, table, fillRule, m,
+        [](std::int32_t, std::int32_t) -> TColor32* { return nullptr; }, callback);
+  });
 }
 
 void FillPolyPolygon(TBitmap32& bitmap, const TArrayOfArrayOfFixedPoint& points, TColor32 color,

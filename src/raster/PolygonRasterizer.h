@@ -51,6 +51,13 @@ void FillPolyPolygonAACallback(TBitmap32& bitmap, const TArrayOfArrayOfFixedPoin
                                TPolygonFillRule fillRule, TSubsampleMode mode,
                                const TFillSpanEvent& callback);
 
+// The anti-aliased fill of a target that is no bitmap (a byte map): spans
+// within clip go to callback with dst null, and nothing is allocated per
+// pixel.
+void FillPolyPolygonAAClipped(const TRect& clip, const TArrayOfArrayOfFixedPoint& points,
+                              TPolygonFillRule fillRule, TSubsampleMode mode,
+                              const TFillSpanEvent& callback);
+
 // The two fill cores: spans go to the callback when one is given, else they
 // are painted with color.
 void RasterizePolyPolygon(TBitmap32& bitmap, const TArrayOfArrayOfFixedPoint& points,

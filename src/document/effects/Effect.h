@@ -38,6 +38,8 @@ class TdtpEffect {
   virtual void Apply(TBitmap32& /*bitmap*/, const TdtpPaintInfo& /*info*/) {}
   virtual void Loaded() {}
   virtual void SetShape(TdtpEffectShape* shape) { shape_ = shape; }
+  // The owner's document changed; kinds holding resources pass it on.
+  virtual void DocumentChanged() {}
   // Grows the owner's render margins, in mm.
   virtual void AdjustMargins(float& /*left*/, float& /*top*/, float& /*right*/,
                              float& /*bottom*/) const {}

@@ -98,6 +98,11 @@ void TdtpEffectShape::RecordEffectUndo(std::uint8_t kind, TdtpEffect* effect,
     Document()->AddRedo(std::move(command));
 }
 
+void TdtpEffectShape::SetDocument(TdtpDocumentServices* document) {
+  TdtpShape::SetDocument(document);
+  for (const auto& e : effects_) e->DocumentChanged();
+}
+
 void TdtpEffectShape::GetResourceNames(std::vector<std::string>& names) const {
   TdtpShape::GetResourceNames(names);
   for (const auto& e : effects_) e->GetResourceNames(names);

@@ -42,6 +42,8 @@ class TdtpEffectShape : public TdtpShape {
   void RecordEffectUndo(std::uint8_t kind, TdtpEffect* effect, const std::string& oldValue,
                         const std::string& propName, int index);
 
+  // Inherited, then every effect hears of it.
+  void SetDocument(TdtpDocumentServices* document) override;
   void GetResourceNames(std::vector<std::string>& names) const override;
   bool NeedsPostProcess() const override;
   void PostProcess(TBitmap32& bitmap, const TdtpPaintInfo& info) override;

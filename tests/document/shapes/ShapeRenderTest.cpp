@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ExactCoverage.h"
 #include "FakeDocument.h"
 #include "RenderTestShapes.h"
 #include "document/Startup.h"
@@ -24,68 +25,12 @@ namespace {
 
 using testing::RectShape;
 
-struct P {
-  double X, Y;
-};
-using Quad = std::array<P, 4>;
+using testing::P;
+using testing::Quad;
+using testing::Coverage;
+using testing::SegmentDistance;
 
-// ---- Exact coverage ---------------------------------------------------------
-
-// Area of the convex polygon inside the unit pixel at (px, py).
-double ClippedArea(const Quad& q, int px, int py) {
-  std::vector<P> poly(q.begin(), q.end());
-  auto clip = [&](auto inside, auto cross) {
-    std::vector<P> out;
-    for (std::size_t i = 0; i < poly.size(); ++i) {
-      const P a = poly[i], b = poly[(i + 1) % poly.size()];
-      const bool ia = inside(a), ib = inside(b);
-      if (ia) out.push_back(a);
-      if (ia != ib) out.push_back(cross(a, b));
-    }
-    poly.swap(out);
-  };
-  auto atX = [](double x) {
-    return [x](P a, P b) { return P{x, a.Y + (b.Y - a.Y) * (x - a.X) / (b.X - a.X)}; };
-  };
-  auto atY = [](double y) {
-    return [y](P a, P b) { return P{a.X + (b.X - a.X) * (y - a.Y) / (b.Y - a.Y), y}; };
-  };
-  clip([&](P p) { return p.X >= px; }, atX(px));
-  clip([&](P p) { return p.X <= px + 1; }, atX(px + 1));
-  clip([&](P p) { return p.Y >= py; }, atY(py));
-  clip([&](P p) { return p.Y <= py + 1; }, atY(py + 1));
-  double a2 = 0;
-  for (std::size_t i = 0; i < poly.size(); ++i) {
-    const P a = poly[i], b = poly[(i + 1) % poly.size()];
-    a2 += a.X * b.Y - b.X * a.Y;
-  }
-  return std::fabs(a2) / 2;
-}
-
-double QuadArea(const Quad& q) {
-  double a2 = 0;
-  for (int i = 0; i < 4; ++i) a2 += q[i].X * q[(i + 1) % 4].Y - q[(i + 1) % 4].X * q[i].Y;
-  return std::fabs(a2) / 2;
-}
-
-// Covered fraction per pixel of disjoint quads.
-std::vector<double> Coverage(const std::vector<Quad>& quads, int w, int h) {
-  std::vector<double> c(static_cast<std::size_t>(w) * h, 0);
-  for (const Quad& q : quads) {
-    double x0 = 1e18, y0 = 1e18, x1 = -1e18, y1 = -1e18;
-    for (const P& p : q) x0 = std::min(x0, p.X), x1 = std::max(x1, p.X), y0 = std::min(y0, p.Y), y1 = std::max(y1, p.Y);
-    for (int y = std::max(0, static_cast<int>(std::floor(y0))); y < std::min(h, static_cast<int>(std::ceil(y1))); ++y)
-      for (int x = std::max(0, static_cast<int>(std::floor(x0))); x < std::min(w, static_cast<int>(std::ceil(x1))); ++x)
-        c[static_cast<std::size_t>(y) * w + x] += ClippedArea(q, x, y);
-  }
-  return c;
-}
-
-double SegmentDistance(P p, P a, P b) {
-  const double dx = b.X - a.X, dy = b.Y - a.Y, len2 = dx * dx + dy * dy;
-  const double t = std::clamp(((p.X - a.X) * dx + (p.Y - a.Y) * dy) / len2, 0.0, 1.0);
-  return std::hypot(p.X - a.X - t * dx, p.Y - a.Y - t * dy);
-}
+double QuadArea(const Quad& q) { return testing::PolygonArea(q); }
 
 // ---- Frames composed in double ------------------------------------------------
 
