@@ -26,8 +26,15 @@ std::int32_t RoundPixel(double v) {
 // ---- TdtpBitmapShape ---------------------------------------------------------------------
 
 TdtpBitmapShape::TdtpBitmapShape() : image_(TdtpResource::Create<TdtpBitmapResource>(nullptr)) {
-  image_->OnLoaded = [this](TdtpResource&) { ImageChanged(); };
-  image_->OnChange = [this](TdtpResource&) { ImageInvalidated(); };
+  // New bytes bring their own errors.
+  image_->OnLoaded = [this](TdtpResource&) {
+    errorReported_ = false;
+    ImageChanged();
+  };
+  image_->OnChange = [this](TdtpResource&) {
+    errorReported_ = false;
+    ImageInvalidated();
+  };
   SetCursor(kCrossImageCursor);
 }
 
@@ -40,9 +47,13 @@ TBitmap32* TdtpBitmapShape::CurrentBitmap() {
   try {
     TBitmap32* bitmap = image_->GetBitmap();
     return bitmap && !bitmap->Empty() ? bitmap : nullptr;
-  } catch (const std::exception&) {
-    // Bytes that do not decode show nothing; their error was reported when
-    // they arrived.
+  } catch (const std::exception& e) {
+    // A file that cannot be read or bytes that do not decode show nothing;
+    // the user hears why once, not on every repaint.
+    if (!errorReported_) {
+      errorReported_ = true;
+      ReportError(e.what());
+    }
     return nullptr;
   }
 }

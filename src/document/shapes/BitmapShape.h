@@ -49,6 +49,8 @@ class TdtpBitmapShape : public TdtpEffectShape {
 
  private:
   std::unique_ptr<TdtpBitmapResource> image_;
+  // The image's error went to the document; reset when new bytes arrive.
+  bool errorReported_ = false;
 };
 
 class TdtpSnapBitmap : public TdtpBitmapShape {

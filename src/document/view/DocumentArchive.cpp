@@ -35,14 +35,20 @@ class TDocumentBusy {
   TdtpDocument& document_;
 };
 
-// IsLoading for the scope, restored however it ends.
+// IsLoading for the scope, restored however it ends. Nothing read from a
+// file is the user's action: undo stays locked too, so that no setter a
+// reader calls can record a command.
 class TDocumentLoading {
  public:
   explicit TDocumentLoading(TdtpDocument& document)
       : document_(document), was_(document.isLoading_) {
     document_.isLoading_ = true;
+    document_.LockUndo();
   }
-  ~TDocumentLoading() { document_.isLoading_ = was_; }
+  ~TDocumentLoading() {
+    document_.UnlockUndo();
+    document_.isLoading_ = was_;
+  }
   TDocumentLoading(const TDocumentLoading&) = delete;
   TDocumentLoading& operator=(const TDocumentLoading&) = delete;
 
