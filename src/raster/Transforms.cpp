@@ -93,6 +93,20 @@ struct TCombineOp {
       case dmCustom: (*callback)(c, d, masterAlpha); break;
     }
   }
+
+  // A whole row at once: blending goes through the line kernel of the
+  // processor's level, which gives the bytes of the per-pixel one.
+  void Row(const TColor32* src, TColor32* dst, std::size_t count) const {
+    switch (mode) {
+      case dmOpaque: std::copy_n(src, count, dst); break;
+      case dmBlend:
+        BLEND_LINE_EX[combineMode](src, dst, static_cast<std::int32_t>(count), masterAlpha);
+        break;
+      case dmCustom:
+        for (std::size_t x = 0; x < count; ++x) (*callback)(src[x], dst[x], masterAlpha);
+        break;
+    }
+  }
 };
 
 void BlockTransfer(TBitmap32& dst, const TRect& clip, TBitmap32& src, std::int32_t srcX,
@@ -348,7 +362,7 @@ bool WindowTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& src,
     } else {
       kernels.combineWindow(rowPtrs.data(), wpairs.data(), rowPtrs.size(), start, packed.data(),
                             width);
-      for (std::size_t x = 0; x < width; ++x) op(packed[x], d[x]);
+      op.Row(packed.data(), d, width);
     }
   }
   return true;
@@ -418,7 +432,7 @@ void SeparableTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& src,
           StretchRowKernels.combine(rowPtrs.data(), w, count, bias, d, width);
         } else {
           StretchRowKernels.combine(rowPtrs.data(), w, count, bias, packed.data(), width);
-          for (std::size_t x = 0; x < width; ++x) op(packed[x], d[x]);
+          op.Row(packed.data(), d, width);
         }
         continue;
       }
@@ -439,7 +453,7 @@ void SeparableTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& src,
         StretchRowKernels.pack(acc.data(), d, width);
       } else {
         StretchRowKernels.pack(acc.data(), packed.data(), width);
-        for (std::size_t x = 0; x < width; ++x) op(packed[x], d[x]);
+        op.Row(packed.data(), d, width);
       }
       continue;
     }
@@ -514,7 +528,7 @@ bool VerticalFirstTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& s
     } else {
       kernels.reduceBlended(blended.data(), windows.first.data(), windows.wexp.data(), windows.pairs,
                             start, width, packed.data());
-      for (std::size_t x = 0; x < width; ++x) op(packed[x], d[x]);
+      op.Row(packed.data(), d, width);
     }
   }
   return true;

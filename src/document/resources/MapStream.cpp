@@ -101,6 +101,32 @@ void TMapStream::ZeroRange(std::int64_t from, std::int64_t to) {
   }
 }
 
+void TMapStream::Prefault(std::int64_t from, std::int64_t to) {
+#ifdef MADV_POPULATE_WRITE
+  const std::int64_t page = PageSize();
+  if (to - from < kPrefaultPages * page) return;
+  std::int64_t runStart = 0;
+  for (const TRun& run : runs_) {
+    const std::int64_t runEnd = runStart + run.Blocks * blockSize_;
+    const std::int64_t a = std::max(from, runStart);
+    const std::int64_t b = std::min(to, runEnd);
+    if (a < b) {
+      // Runs start on page boundaries, so whole pages of the run are asked
+      // for; the call fails harmlessly on kernels that lack it, and the
+      // copy then faults the pages in itself.
+      const std::int64_t first = (a - runStart) / page * page;
+      const std::int64_t last = std::min((b - runStart + page - 1) / page * page, runEnd - runStart);
+      ::madvise(run.Base + first, static_cast<std::size_t>(last - first), MADV_POPULATE_WRITE);
+    }
+    runStart = runEnd;
+    if (runStart >= to) break;
+  }
+#else
+  (void)from;
+  (void)to;
+#endif
+}
+
 void TMapStream::SetSize(std::int64_t size) {
   if (size < 0) throw EStreamError("Invalid stream size");
   const std::int64_t blocks = size / blockSize_ + (size % blockSize_ != 0 ? 1 : 0);
@@ -142,6 +168,9 @@ std::int64_t TMapStream::Write(const void* buffer, std::int64_t count) {
   if (position_ > std::numeric_limits<std::int64_t>::max() - count)
     throw EStreamError("Stream too large");
   if (position_ + count > size_) SetSize(position_ + count);
+  // Fresh pages are taken in one call rather than one fault per page during
+  // the copy: on a large write the faults cost more than the copy.
+  Prefault(position_, position_ + count);
   const auto* in = static_cast<const unsigned char*>(buffer);
   std::int64_t done = 0;
   while (done < count) {

@@ -48,6 +48,10 @@ class TMapStream : public TStream {
   unsigned char* BlockAt(std::int64_t block) const { return blocks_[static_cast<std::size_t>(block)]; }
   void MapBlocks(std::int64_t wanted);
   void UnmapRunsFrom(std::size_t firstRun);
+  // Maps in the pages under [from, to) of the mapped bytes ahead of a write
+  // that covers them; short ranges are left to the write.
+  void Prefault(std::int64_t from, std::int64_t to);
+  static constexpr std::int64_t kPrefaultPages = 8;
   // Zeroes [from, to) of the mapped bytes.
   void ZeroRange(std::int64_t from, std::int64_t to);
 
