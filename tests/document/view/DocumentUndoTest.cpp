@@ -18,6 +18,8 @@
 #include "document/resources/ResourceTestUtil.h"
 #include "document/shapes/BitmapShape.h"
 #include "document/shapes/Command.h"
+#include "document/shapes/LineShape.h"
+#include "document/shapes/PolygonShape.h"
 #include "document/view/Document.h"
 #include "document/view/Page.h"
 #include "foundation/BrenlowXml.h"
@@ -424,6 +426,39 @@ TEST_F(DocumentUndo, PastedShapesBringOnlyTheMembersTheyUse) {
   auto& shape = static_cast<testing::MemberShape&>(*doc.GetShape(0));
   EXPECT_EQ(shape.Bytes(), "picture");
   EXPECT_EQ(Members(*doc.Storage()), std::vector<std::string>{"a.png"});
+}
+
+TEST_F(DocumentUndo, PastingLinesAndPolygonsRecordsOnlyThePaste) {
+  TdtpDocument doc;
+  doc.SetUseClipboard(false);
+  auto line = std::make_unique<TdtpLineShape>();
+  line->AddLinePoint({5, 5});
+  line->AddLinePoint({60, 30});
+  auto polygon = std::make_unique<TdtpPolygonShape>();
+  polygon->SetDocBounds(0, 0, 40, 40);
+  polygon->SetStorePoints(true);
+  for (TFloatPoint p : {TFloatPoint{0, 0}, TFloatPoint{40, 10}, TFloatPoint{20, 40}}) polygon->AddPoint(p);
+  TdtpShape& l = *line;
+  TdtpShape& p = *polygon;
+  doc.AddShape(std::move(line));
+  doc.AddShape(std::move(polygon));
+  l.SetSelected(true);
+  p.SetSelected(true);
+  doc.CopySelection();
+  doc.ClearUndo();
+  const std::string before = PageXml(*doc.GetCurrentPage());
+
+  doc.Paste();
+  ASSERT_EQ(doc.ShapeCount(), 4);
+  // Two shapes joined the page and moved by the offset: nothing else.
+  EXPECT_EQ(Groups(doc), 1);
+  for (const auto& c : doc.UndoList())
+    EXPECT_TRUE(c->Kind == ckChildInserted || c->PropName == "DocLeft" || c->PropName == "DocTop")
+        << c->PropName;
+  doc.Undo();
+  EXPECT_EQ(PageXml(*doc.GetCurrentPage()), before);
+  EXPECT_EQ(doc.UndoCount(), 0);
+  EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(DocumentUndo, PasteFromStringCountsOnlyWhatItAdded) {
