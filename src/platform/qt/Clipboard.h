@@ -1,0 +1,12 @@
+// The system clipboard's text, UTF-8 on our side. Empty without a GUI
+// application or when the clipboard holds no text.
+#pragma once
+
+#include <string>
+
+namespace kdl {
+
+std::string ClipboardText();
+void SetClipboardText(const std::string& text);
+
+}  // namespace kdl
