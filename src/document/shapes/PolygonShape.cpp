@@ -289,6 +289,22 @@ void TdtpPolygonShape::AdjustMargins(float& left, float& top, float& right, floa
   TdtpEffectShape::AdjustMargins(left, top, right, bottom);
 }
 
+std::optional<TScreenRegion> TdtpPolygonShape::CreateScreenRegion() const {
+  constexpr auto kMax = static_cast<float>(TScreenRegion::kMaxCoordinate);
+  std::vector<std::vector<TPoint>> contours;
+  contours.reserve(points_.size());
+  for (const TArrayOfFloatPoint& contour : points_) {
+    std::vector<TPoint>& corners = contours.emplace_back();
+    corners.reserve(contour.size());
+    for (const TFloatPoint& local : contour) {
+      const TFloatPoint p = LocalToScreen(local);
+      if (!(std::fabs(p.X) <= kMax && std::fabs(p.Y) <= kMax)) return std::nullopt;
+      corners.push_back(RoundPoint(p));
+    }
+  }
+  return TScreenRegion(std::move(contours));
+}
+
 void TdtpPolygonShape::ClearShapes() {
   ClearPoints();
   TdtpEffectShape::ClearShapes();

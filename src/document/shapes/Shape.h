@@ -323,6 +323,9 @@ class TdtpShape {
   virtual void ClearShapes();
   // Puts the frame around the children without moving any of them.
   virtual void FitToShapes();
+  // Puts a fixed "Place image here" placeholder beneath the other children
+  // and fits the frame to the children.
+  void AddPlaceHolder();
 
   // ---- Editing hooks ----------------------------------------------------------------
   virtual void BeginEdit();
