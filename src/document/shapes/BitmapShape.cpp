@@ -97,6 +97,8 @@ void TdtpBitmapShape::SetStorageKind(int kind) {
 }
 
 void TdtpBitmapShape::LoadFromXml(TXmlNode* node) {
+  // What the reader sets is the file's, not the user's change.
+  TLoadScope loading(*this);
   TdtpEffectShape::LoadFromXml(node);
   if (TXmlNode* image = node->FindChild("Image")) image_->LoadFromXml(*image);
 }

@@ -117,7 +117,7 @@ TdtpArrow* TdtpLineShape::GetArrow(int index) const {
 }
 
 void TdtpLineShape::RecordPoints() {
-  if (reading_ || !RecordsUndo()) return;
+  if (!RecordsUndo()) return;
   RecordUndo(ckPropertyChanged, "Points", PointsText(GetPoint(0), GetPoint(1)));
 }
 
@@ -424,13 +424,9 @@ void TdtpLineShape::SaveToXml(TXmlNode* node) {
 }
 
 void TdtpLineShape::LoadFromXml(TXmlNode* node) {
+  // What the reader sets is the file's, not the user's change.
+  TLoadScope loading(*this);
   TdtpPolygonShape::LoadFromXml(node);
-  struct TReading {
-    bool& Flag;
-    explicit TReading(bool& flag) : Flag(flag) { Flag = true; }
-    ~TReading() { Flag = false; }
-  } reading(reading_);
-
   if (TXmlNode* a = node->FindChild("Arrow0")) arrows_[0]->LoadFromXml(*a);
   if (TXmlNode* a = node->FindChild("Arrow1")) arrows_[1]->LoadFromXml(*a);
   relPoints_.clear();

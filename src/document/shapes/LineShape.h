@@ -115,7 +115,6 @@ class TdtpLineShape : public TdtpPolygonShape {
   std::array<std::unique_ptr<TdtpArrow>, 2> arrows_;
   std::vector<TFloatPoint> relPoints_;
   float lineWidth_ = 1;
-  bool reading_ = false;
   // The point whose handle the pending drag moves; -1 for a frame drag.
   int draggedPoint_ = -1;
 };

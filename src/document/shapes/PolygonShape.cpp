@@ -338,6 +338,8 @@ void TdtpPolygonShape::SaveToXml(TXmlNode* node) {
 }
 
 void TdtpPolygonShape::LoadFromXml(TXmlNode* node) {
+  // What the reader sets is the file's, not the user's change.
+  TLoadScope loading(*this);
   TdtpEffectShape::LoadFromXml(node);
   // Stored as the setter would, curbs included, without undo or events.
   const auto width = static_cast<float>(node->ReadFloat("OutlineWidth", 0));

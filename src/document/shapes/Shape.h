@@ -430,7 +430,6 @@ class TdtpShape {
   // The kind's children survive ClearShapes when Fixed; readers reuse them.
   const std::vector<std::unique_ptr<TdtpShape>>& Children() const { return children_; }
 
- private:
   // While one is alive, nothing records undo: the shapes being read are not
   // the user's changes.
   class TLoadScope {
@@ -443,6 +442,8 @@ class TdtpShape {
    private:
     TdtpShape& shape_;
   };
+
+ private:
   static int loadDepth_;
 
   // Keeps the angle in [0, 360), then caches its cosine and sine.

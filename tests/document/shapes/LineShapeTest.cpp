@@ -14,6 +14,7 @@
 #include "TestShapes.h"
 #include "document/Startup.h"
 #include "document/shapes/Command.h"
+#include "document/shapes/BitmapShape.h"
 #include "document/shapes/LineShape.h"
 #include "document/view/HandlePainter.h"
 
@@ -490,6 +491,36 @@ TEST_F(LineHandles, BodyHitsFollowTheOutlineNotTheFrame) {
   EXPECT_TRUE(hit(20, 9.6f));
   EXPECT_FALSE(hit(20, 10.75f));
   EXPECT_FALSE(hit(41, 10.1f));
+}
+
+// Read straight from XML in a document that records undo: the values are
+// the file's, so nothing is recorded.
+TEST_F(LineHandles, ReadersRecordNothing) {
+  const std::string lineXml = ShapeXml(line);
+  TdtpPolygonShape polygon;
+  polygon.SetStorePoints(true);
+  polygon.AddPoint({3, 4});
+  polygon.SetOutlineWidth(2);
+  const std::string polygonXml = ShapeXml(polygon);
+  TdtpSnapBitmap frame;
+  frame.SetDocBounds(5, 5, 30, 20);
+  const std::string frameXml = ShapeXml(frame);
+
+  TdtpLineShape line2;
+  TdtpPolygonShape polygon2;
+  TdtpSnapBitmap frame2;
+  for (TdtpShape* s : std::initializer_list<TdtpShape*>{&line2, &polygon2, &frame2}) s->SetDocument(&doc);
+  doc.ClearUndo();
+  LoadShapeXml(line2, lineXml);
+  LoadShapeXml(polygon2, polygonXml);
+  LoadShapeXml(frame2, frameXml);
+  EXPECT_TRUE(doc.UndoList().empty());
+  EXPECT_EQ(ShapeXml(line2), lineXml);
+  EXPECT_EQ(ShapeXml(polygon2), polygonXml);
+  // The user's next change is recorded again.
+  line2.SetLineWidth(3);
+  EXPECT_EQ(doc.UndoList().size(), 1u);
+  for (TdtpShape* s : std::initializer_list<TdtpShape*>{&line2, &polygon2, &frame2}) s->SetDocument(nullptr);
 }
 
 TEST_F(LineHandles, NewLineOutlineIsADottedXorDiagonal) {
