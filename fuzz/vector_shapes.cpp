@@ -1,7 +1,10 @@
 // Reads arbitrary bytes as the XML of one shape of the kind its ClassName
-// names (polygons, ellipses, rectangles, lines, image shapes), paints it at
-// a few scales, turns and drags a line's points, and writes it back. Any
-// input must end in our exception or in a shape that paints without fault.
+// names (polygons, ellipses, rectangles, lines, image shapes, placeholders),
+// paints it at a few scales, asks which pixels it covers, turns and drags a
+// line's points, and writes it back. Any input must end in our exception or
+// in a shape that paints without fault.
+#include <QGuiApplication>
+
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -28,10 +31,22 @@ void PaintAt(kdl::TdtpShape& shape, float scale) {
               false, info);
 }
 
+// The captions of image frames and placeholders measure with the
+// platform's fonts, which need an application.
+void EnsureApplication() {
+  if (QCoreApplication::instance()) return;
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char arg0[] = "fuzz";
+  static char* argv[] = {arg0, nullptr};
+  static QGuiApplication* app = new QGuiApplication(argc, argv);
+  (void)app;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool ready = (kdl::InitializeDocumentLibrary(), true);
+  static const bool ready = (EnsureApplication(), kdl::InitializeDocumentLibrary(), true);
   (void)ready;
   kdl::testing::FakeDocument doc;
   kdl::TBrenlowXml xml;
@@ -47,10 +62,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   try {
     for (float scale : {1.0f, 5.9f}) PaintAt(*shape, scale);
+    kdl::TdtpShape* hit = nullptr;
+    if (const auto region = shape->CreateScreenRegion()) (void)region->Contains({3, 3});
+    (void)shape->ShapeAtPoint({3, 3}, hit);
     if (auto* line = dynamic_cast<kdl::TdtpLineShape*>(shape.get())) {
       line->SetDocAngle(30);
       line->SetPoint(1, {line->DocLeft() + 3, line->DocTop() - 2});
       PaintAt(*line, 4);
+      // A drag of the second point's handle, mirrored.
+      line->SetMirrored(true);
+      line->UpdateHandles();
+      line->SetActiveHandle(1);
+      kdl::TAffineMatrix matrix;
+      line->HandleDrag({2, 1}, false, kdl::hcPoint, matrix);
+      line->ApplyDrag();
     }
     kdl::TBrenlowXml out("shape");
     shape->SaveToXml(out.Root());

@@ -4,8 +4,10 @@
 #include <limits>
 
 #include "document/resources/BitmapResource.h"
+#include "document/shapes/GroupShape.h"
 #include "document/shapes/PolygonShape.h"
 #include "document/shapes/Rendering.h"
+#include "document/text/MemoShape.h"
 #include "foundation/XmlNode.h"
 #include "raster/Bitmap32.h"
 #include "raster/Transforms.h"
@@ -106,6 +108,8 @@ void TdtpBitmapShape::SetStorageKind(int kind) {
 }
 
 void TdtpBitmapShape::LoadFromXml(TXmlNode* node) {
+  // What the reader sets is the file's, not the user's change.
+  TLoadScope loading(*this);
   TdtpEffectShape::LoadFromXml(node);
   if (TXmlNode* image = node->FindChild("Image")) image_->LoadFromXml(*image);
 }
@@ -119,15 +123,18 @@ void TdtpBitmapShape::SaveToXml(TXmlNode* node) {
 // ---- TdtpSnapBitmap ----------------------------------------------------------------------
 
 TdtpSnapBitmap::TdtpSnapBitmap() {
-  auto frame = std::make_unique<TdtpRectangleShape>();
-  frame->SetOutlineColor(0);
-  frame->SetOutlineWidth(0);
-  frame->SetFillColor(0xFFFFFF);
-  frame->SetAnchors(akSizeXProp | akSizeYProp | akLeftLock | akTopLock);
-  frame->SetDocSize(120, 80);
-  frame->SetFixed(true);
-  AddShape(std::move(frame));
+  constexpr float kWidth = 120, kHeight = 80;
+  AddShape(MakePlaceHolderFrame(kWidth, kHeight));
+  AddShape(MakePlaceHolderCaption(kWidth, kHeight));
   FitToShapes();
+}
+
+bool TdtpSnapBitmap::ShapeAtPoint(TPoint screen, TdtpShape*& shape) {
+  const bool hit = TdtpBitmapShape::ShapeAtPoint(screen, shape);
+  // The frame and the caption are parts of the image frame, never picked
+  // alone.
+  if (shape) shape = this;
+  return hit;
 }
 
 void TdtpSnapBitmap::ShowPlaceholder(bool visible) {

@@ -61,6 +61,8 @@ class TdtpSnapBitmap : public TdtpBitmapShape {
 
   // Keeps the area and the centre, takes the image's aspect ratio.
   void ImageChanged() override;
+  // Whatever part is hit, the answer is the image frame itself.
+  bool ShapeAtPoint(TPoint screen, TdtpShape*& shape) override;
   // The fixed frame rectangle; nil when it is missing.
   TdtpShape* GetFrame() const { return GetShape(0); }
   TdtpShape* GetCaption() const { return GetShape(1); }

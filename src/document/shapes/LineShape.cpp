@@ -1,5 +1,6 @@
 #include "document/shapes/LineShape.h"
 
+#include <QPoint>
 #include <strings.h>
 
 #include <algorithm>
@@ -8,7 +9,9 @@
 
 #include "document/shapes/Command.h"
 #include "document/shapes/ShapeValues.h"
+#include "document/view/HandlePainter.h"
 #include "foundation/XmlNode.h"
+#include "platform/qt/GdiDrawing.h"
 
 namespace kdl {
 
@@ -114,7 +117,7 @@ TdtpArrow* TdtpLineShape::GetArrow(int index) const {
 }
 
 void TdtpLineShape::RecordPoints() {
-  if (reading_ || !RecordsUndo()) return;
+  if (!RecordsUndo()) return;
   RecordUndo(ckPropertyChanged, "Points", PointsText(GetPoint(0), GetPoint(1)));
 }
 
@@ -337,6 +340,72 @@ void TdtpLineShape::ArrowCap(const TdtpArrow& arrow, TFloatPoint tip, TFloatPoin
   }
 }
 
+// ---- Handles and drags --------------------------------------------------------------------
+
+TFloatPoint TdtpLineShape::Reflect(TFloatPoint local) const {
+  return {Mirrored() ? DocWidth() - local.X : local.X, Flipped() ? DocHeight() - local.Y : local.Y};
+}
+
+void TdtpLineShape::UpdateHandles() {
+  EnsureHandles();
+  TdtpHandlePainter& painter = *HandlePainter();
+  const int count = PointCount();
+  painter.SetHandleCount(count);
+  for (int i = 0; i < count; ++i) {
+    const TFloatPoint p = GetPoint(i);
+    const TFloatPoint at = Reflect({p.X - DocLeft(), p.Y - DocTop()});
+    *painter.GetHandle(i) = {hcPoint, at, at};
+  }
+  painter.SetDragLineCount(std::max(count - 1, 0));
+  for (int i = 0; i + 1 < count; ++i) *painter.GetDragLine(i) = {i, i + 1, hcNone, true, true};
+}
+
+void TdtpLineShape::HandleDrag(TFloatPoint delta, bool alt, std::uint8_t code, TAffineMatrix& matrix) {
+  TdtpPolygonShape::HandleDrag(delta, alt, code, matrix);
+  draggedPoint_ = code == hcPoint ? ActiveHandle() : -1;
+}
+
+void TdtpLineShape::ApplyDrag() {
+  const int index = draggedPoint_;
+  draggedPoint_ = -1;
+  TdtpHandlePainter* painter = HandlePainter();
+  const TdtpHandle* handle = index >= 0 && painter ? painter->GetHandle(index) : nullptr;
+  if (!handle) {
+    TdtpPolygonShape::ApplyDrag();
+    return;
+  }
+  UndoGroup group(*this);
+  // The pending frame of a point drag is the frame as it is: committing it
+  // changes nothing but ends the drag.
+  TdtpPolygonShape::ApplyDrag();
+  if (!Mirrored() && !Flipped()) {
+    SetPoint(index, {handle->DragPosition.X + DocLeft(), handle->DragPosition.Y + DocTop()});
+    return;
+  }
+  // Reflected, both ends are placed from where they show: the dragged one
+  // under the mouse, the other where it was, reflected back within the
+  // frame they span, which is the new frame.
+  if (index > 1 || painter->HandleCount() < 2) return;
+  TFloatPoint shown[2] = {painter->GetHandle(0)->DragPosition, painter->GetHandle(1)->DragPosition};
+  shown[1 - index] = painter->GetHandle(1 - index)->Position;
+  // Ends level on an axis get a frame 1 mm beyond them, whose reflection
+  // shows them 1 mm further on.
+  auto unreflect = [](float a, float b, float v) {
+    const float lo = std::min(a, b), hi = std::max(a, b);
+    return hi > lo ? lo + hi - v : v - 1;
+  };
+  TFloatPoint p[2];
+  for (int i = 0; i < 2; ++i)
+    p[i] = {(Mirrored() ? unreflect(shown[0].X, shown[1].X, shown[i].X) : shown[i].X) + DocLeft(),
+            (Flipped() ? unreflect(shown[0].Y, shown[1].Y, shown[i].Y) : shown[i].Y) + DocTop()};
+  PlacePoints(&p[0], &p[1]);
+}
+
+void TdtpLineShape::DrawFocusRect(QPainter& canvas, const TRect& rect, TColor color) {
+  GdiLine(canvas, {Color32(color), 1, true, TPenMode::Xor}, QPoint(rect.Left, rect.Top),
+          QPoint(rect.Right, rect.Bottom));
+}
+
 // ---- XML ---------------------------------------------------------------------------------
 
 void TdtpLineShape::SaveToXml(TXmlNode* node) {
@@ -355,13 +424,9 @@ void TdtpLineShape::SaveToXml(TXmlNode* node) {
 }
 
 void TdtpLineShape::LoadFromXml(TXmlNode* node) {
+  // What the reader sets is the file's, not the user's change.
+  TLoadScope loading(*this);
   TdtpPolygonShape::LoadFromXml(node);
-  struct TReading {
-    bool& Flag;
-    explicit TReading(bool& flag) : Flag(flag) { Flag = true; }
-    ~TReading() { Flag = false; }
-  } reading(reading_);
-
   if (TXmlNode* a = node->FindChild("Arrow0")) arrows_[0]->LoadFromXml(*a);
   if (TXmlNode* a = node->FindChild("Arrow1")) arrows_[1]->LoadFromXml(*a);
   relPoints_.clear();

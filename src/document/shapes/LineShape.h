@@ -89,7 +89,21 @@ class TdtpLineShape : public TdtpPolygonShape {
   void LoadFromXml(TXmlNode* node) override;
   void SaveToXml(TXmlNode* node) override;
 
+  // One point handle per point, joined by drag lines. A mirrored or flipped
+  // line shows them where its reflected image shows the points.
+  void UpdateHandles() override;
+  void HandleDrag(TFloatPoint delta, bool alt, std::uint8_t code, TAffineMatrix& matrix) override;
+  // A dragged point handle places its point under the mouse; any other
+  // drag moves, resizes or turns the frame.
+  void ApplyDrag() override;
+  // While a new line is dragged out: the line from where the drag began to
+  // where the mouse is.
+  void DrawFocusRect(QPainter& canvas, const TRect& rect, TColor color) override;
+
  private:
+  // Between a point's frame position and where its handle shows: the
+  // reflection of the cached image, its own inverse.
+  TFloatPoint Reflect(TFloatPoint local) const;
   void RecalcBounds();
   // Appends the cap of one end to the contour.
   void ArrowCap(const TdtpArrow& arrow, TFloatPoint tip, TFloatPoint other);
@@ -101,7 +115,8 @@ class TdtpLineShape : public TdtpPolygonShape {
   std::array<std::unique_ptr<TdtpArrow>, 2> arrows_;
   std::vector<TFloatPoint> relPoints_;
   float lineWidth_ = 1;
-  bool reading_ = false;
+  // The point whose handle the pending drag moves; -1 for a frame drag.
+  int draggedPoint_ = -1;
 };
 
 }  // namespace kdl

@@ -289,6 +289,22 @@ void TdtpPolygonShape::AdjustMargins(float& left, float& top, float& right, floa
   TdtpEffectShape::AdjustMargins(left, top, right, bottom);
 }
 
+std::optional<TScreenRegion> TdtpPolygonShape::CreateScreenRegion() const {
+  constexpr auto kMax = static_cast<float>(TScreenRegion::kMaxCoordinate);
+  std::vector<std::vector<TPoint>> contours;
+  contours.reserve(points_.size());
+  for (const TArrayOfFloatPoint& contour : points_) {
+    std::vector<TPoint>& corners = contours.emplace_back();
+    corners.reserve(contour.size());
+    for (const TFloatPoint& local : contour) {
+      const TFloatPoint p = LocalToScreen(local);
+      if (!(std::fabs(p.X) <= kMax && std::fabs(p.Y) <= kMax)) return std::nullopt;
+      corners.push_back(RoundPoint(p));
+    }
+  }
+  return TScreenRegion(std::move(contours));
+}
+
 void TdtpPolygonShape::ClearShapes() {
   ClearPoints();
   TdtpEffectShape::ClearShapes();
@@ -322,6 +338,8 @@ void TdtpPolygonShape::SaveToXml(TXmlNode* node) {
 }
 
 void TdtpPolygonShape::LoadFromXml(TXmlNode* node) {
+  // What the reader sets is the file's, not the user's change.
+  TLoadScope loading(*this);
   TdtpEffectShape::LoadFromXml(node);
   // Stored as the setter would, curbs included, without undo or events.
   const auto width = static_cast<float>(node->ReadFloat("OutlineWidth", 0));

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "document/effects/EffectShape.h"
@@ -77,6 +78,9 @@ class TdtpPolygonShape : public TdtpEffectShape {
   void Paint32(TBitmap32& bitmap, const TdtpPaintInfo& info) override;
   void SetDocSize(float width, float height) override;
   void AdjustMargins(float& left, float& top, float& right, float& bottom) const override;
+  // The area the points enclose, even-odd over the contours; the outline's
+  // width is not part of it.
+  std::optional<TScreenRegion> CreateScreenRegion() const override;
   void ClearShapes() override;
   void SetPropertyText(const std::string& propName, const std::string& value) override;
   void LoadFromXml(TXmlNode* node) override;

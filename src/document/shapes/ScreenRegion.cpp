@@ -16,12 +16,19 @@ std::int64_t FloorDiv(std::int64_t n, std::int64_t d) {  // d > 0
 
 void TScreenRegion::RowBoundaries(std::int32_t y, std::vector<std::int64_t>& columns) const {
   columns.clear();
-  const std::size_t n = corners_.size();
   // Doubled coordinates keep the centre line 2y + 1 whole.
   const std::int64_t yc = 2 * std::int64_t{y} + 1;
+  for (const std::vector<TPoint>& corners : contours_)
+    AddRowBoundaries(corners, yc, columns);
+  std::sort(columns.begin(), columns.end());
+}
+
+void TScreenRegion::AddRowBoundaries(const std::vector<TPoint>& corners, std::int64_t yc,
+                                     std::vector<std::int64_t>& columns) {
+  const std::size_t n = corners.size();
   for (std::size_t i = 0; i < n; ++i) {
-    const TPoint& p = corners_[i];
-    const TPoint& q = corners_[(i + 1) % n];
+    const TPoint& p = corners[i];
+    const TPoint& q = corners[(i + 1) % n];
     const std::int64_t y1 = 2 * std::int64_t{p.Y}, y2 = 2 * std::int64_t{q.Y};
     if ((y1 < yc) == (y2 < yc)) continue;
     // The edge meets the centre line at doubled x = num / den; the edge
@@ -35,7 +42,6 @@ void TScreenRegion::RowBoundaries(std::int32_t y, std::vector<std::int64_t>& col
     }
     columns.push_back(-FloorDiv(-(num - den), 2 * den));
   }
-  std::sort(columns.begin(), columns.end());
 }
 
 bool TScreenRegion::Contains(TPoint pixel) const {
@@ -61,14 +67,20 @@ bool TScreenRegion::Intersects(const TRect& rect) const {
 }
 
 TRect TScreenRegion::Bounds() const {
-  if (corners_.empty()) return {};
-  TRect r{corners_[0].X, corners_[0].Y, corners_[0].X, corners_[0].Y};
-  for (const TPoint& p : corners_) {
-    r.Left = std::min(r.Left, p.X);
-    r.Top = std::min(r.Top, p.Y);
-    r.Right = std::max(r.Right, p.X);
-    r.Bottom = std::max(r.Bottom, p.Y);
-  }
+  TRect r{};
+  bool first = true;
+  for (const std::vector<TPoint>& corners : contours_)
+    for (const TPoint& p : corners) {
+      if (first) {
+        r = {p.X, p.Y, p.X, p.Y};
+        first = false;
+        continue;
+      }
+      r.Left = std::min(r.Left, p.X);
+      r.Top = std::min(r.Top, p.Y);
+      r.Right = std::max(r.Right, p.X);
+      r.Bottom = std::max(r.Bottom, p.Y);
+    }
   return r;
 }
 

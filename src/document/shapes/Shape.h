@@ -323,6 +323,9 @@ class TdtpShape {
   virtual void ClearShapes();
   // Puts the frame around the children without moving any of them.
   virtual void FitToShapes();
+  // Puts a fixed "Place image here" placeholder beneath the other children
+  // and fits the frame to the children.
+  void AddPlaceHolder();
 
   // ---- Editing hooks ----------------------------------------------------------------
   virtual void BeginEdit();
@@ -427,7 +430,6 @@ class TdtpShape {
   // The kind's children survive ClearShapes when Fixed; readers reuse them.
   const std::vector<std::unique_ptr<TdtpShape>>& Children() const { return children_; }
 
- private:
   // While one is alive, nothing records undo: the shapes being read are not
   // the user's changes.
   class TLoadScope {
@@ -440,6 +442,8 @@ class TdtpShape {
    private:
     TdtpShape& shape_;
   };
+
+ private:
   static int loadDepth_;
 
   // Keeps the angle in [0, 360), then caches its cosine and sine.

@@ -17,6 +17,13 @@ std::vector<TShapeClassHolder>& Holders() {
 
 std::unique_ptr<TdtpShape> CreateBaseShape() { return std::make_unique<TdtpShape>(); }
 
+// For kinds whose construction lays out text, which needs the platform's
+// fonts: registered without making one.
+template <class T>
+void RegisterNamed(const char* name) {
+  RegisterShapeClass(name, [] { return std::unique_ptr<TdtpShape>(new T()); });
+}
+
 }  // namespace
 
 void RegisterShapeClass(const std::string& name, TdtpShapeFactory factory) {
@@ -40,6 +47,8 @@ void RegisterShapeClasses() {
   RegisterShapeClass<TdtpShape>();
   RegisterShapeClass<TdtpEffectShape>();
   RegisterShapeClass<TdtpGroupShape>();
+  // Stored placeholders read back as one, so that text shapes find them.
+  RegisterNamed<TdtpPlaceHolder>("TdtpPlaceHolder");
   RegisterShapeClass<TdtpPage>();
   RegisterShapeClass<TdtpPolygonShape>();
   RegisterShapeClass<TdtpEllipseShape>();
@@ -47,7 +56,7 @@ void RegisterShapeClasses() {
   RegisterShapeClass<TdtpRoundRectShape>();
   RegisterShapeClass<TdtpLineShape>();
   RegisterShapeClass<TdtpBitmapShape>();
-  RegisterShapeClass<TdtpSnapBitmap>();
+  RegisterNamed<TdtpSnapBitmap>("TdtpSnapBitmap");
 }
 
 }  // namespace kdl

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "document/shapes/Command.h"
+#include "document/shapes/GroupShape.h"
 #include "document/shapes/ShapeValues.h"
 #include "foundation/Encoding.h"
 #include "foundation/WidestringList.h"
@@ -198,8 +199,7 @@ void TdtpTextBaseShape::SetSelLength(std::int32_t value) {
 }
 
 void TdtpTextBaseShape::SetPlaceHolderVisible(bool value) {
-  TdtpShape* first = GetShape(0);
-  if (first && first->ClassName() == "TdtpPlaceHolder") first->SetVisible(value);
+  if (auto* placeHolder = dynamic_cast<TdtpPlaceHolder*>(GetShape(0))) placeHolder->SetVisible(value);
 }
 
 TFloatPoint TdtpTextBaseShape::GetPasteOffset() const {

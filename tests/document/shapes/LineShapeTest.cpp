@@ -1,6 +1,8 @@
 // The line's outline against coordinates worked out by hand for each head
 // style, its frame and turns against geometry, undo of point changes, and
 // its XML against a text written out by hand.
+#include <QImage>
+#include <QPainter>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,10 +10,13 @@
 #include <random>
 
 #include "FakeDocument.h"
+#include "QtApplication.h"
 #include "TestShapes.h"
 #include "document/Startup.h"
 #include "document/shapes/Command.h"
+#include "document/shapes/BitmapShape.h"
 #include "document/shapes/LineShape.h"
+#include "document/view/HandlePainter.h"
 
 namespace kdl {
 namespace {
@@ -349,6 +354,195 @@ TEST_F(LineShape, FilesWithTooFewPointsStillHaveBothEnds) {
                       "<Point><X>99</X><Y>99</Y></Point></Points><ClassName>TdtpLineShape</ClassName></shape>");
   ASSERT_EQ(three.PointCount(), 3);
   EXPECT_EQ(three.RelPoints()[2], (TFloatPoint{0, 0}));
+}
+
+// The rectangle's sides, each exactly.
+void ExpectRect(const TFloatRect& r, const TFloatRect& expected) {
+  EXPECT_EQ(r.Left, expected.Left);
+  EXPECT_EQ(r.Top, expected.Top);
+  EXPECT_EQ(r.Right, expected.Right);
+  EXPECT_EQ(r.Bottom, expected.Bottom);
+}
+
+// ---- Handles -----------------------------------------------------------------------------
+
+// A line from (10, 20) to (60, 40) on a document of 2 px/mm.
+class LineHandles : public LineShape {
+ protected:
+  void SetUp() override {
+    // The drag outline paints with QPainter.
+    test::EnsureApplication();
+    doc.ScreenDpmValue = 2;
+    line.SetDocument(&doc);
+    line.SetPoint(0, {10, 20});
+    line.SetPoint(1, {60, 40});
+    line.SetSelected(true);
+    doc.ClearUndo();
+  }
+  void TearDown() override { line.SetDocument(nullptr); }
+
+  // Where handle i shows, in document mm.
+  TFloatPoint HandleAt(int i) {
+    line.UpdateHandles();
+    const TdtpHandle* h = line.HandlePainter()->GetHandle(i);
+    return h ? TFloatPoint{h->Position.X + line.DocLeft(), h->Position.Y + line.DocTop()} : TFloatPoint{-1, -1};
+  }
+  // Grabs the handle under the document point and drags it by delta mm.
+  void Drag(TFloatPoint from, TFloatPoint delta) {
+    const TPoint screen = RoundPoint({from.X * 2, from.Y * 2});
+    ASSERT_EQ(line.HandleAtPoint(screen), hcPoint);
+    TAffineMatrix matrix;
+    line.HandleDrag(delta, false, hcPoint, matrix);
+    line.ApplyDrag();
+  }
+
+  FakeDocument doc;
+  TdtpLineShape line;
+};
+
+TEST_F(LineHandles, OneHandlePerPointJoinedByALine) {
+  line.UpdateHandles();
+  const TdtpHandlePainter& painter = *line.HandlePainter();
+  ASSERT_EQ(painter.HandleCount(), 2);
+  EXPECT_EQ(painter.GetHandle(0)->Kind, hcPoint);
+  EXPECT_EQ(painter.GetHandle(1)->Kind, hcPoint);
+  EXPECT_EQ(HandleAt(0), (TFloatPoint{10, 20}));
+  EXPECT_EQ(HandleAt(1), (TFloatPoint{60, 40}));
+  ASSERT_EQ(painter.DragLineCount(), 1);
+  EXPECT_EQ(painter.GetDragLine(0)->HandleA, 0);
+  EXPECT_EQ(painter.GetDragLine(0)->HandleB, 1);
+
+  // Mirrored the image shows the points reflected left to right, flipped
+  // top to bottom; the handles sit on them.
+  line.SetMirrored(true);
+  EXPECT_EQ(HandleAt(0), (TFloatPoint{60, 20}));
+  EXPECT_EQ(HandleAt(1), (TFloatPoint{10, 40}));
+  line.SetFlipped(true);
+  EXPECT_EQ(HandleAt(0), (TFloatPoint{60, 40}));
+  EXPECT_EQ(HandleAt(1), (TFloatPoint{10, 20}));
+}
+
+TEST_F(LineHandles, DraggedPointLandsUnderTheMouseAndOneUndoBringsItBack) {
+  Drag({60, 40}, {5, -3});
+  EXPECT_EQ(line.GetPoint(0), (TFloatPoint{10, 20}));
+  EXPECT_EQ(line.GetPoint(1), (TFloatPoint{65, 37}));
+  ExpectRect(line.GetDocRect(), {10, 20, 65, 37});
+  // The drag is over: a second commit changes nothing.
+  line.ApplyDrag();
+  EXPECT_EQ(line.GetPoint(1), (TFloatPoint{65, 37}));
+  EXPECT_EQ(doc.UndoGroupCount(), 1);
+  ASSERT_TRUE(doc.Undo(line));
+  EXPECT_EQ(line.GetPoint(0), (TFloatPoint{10, 20}));
+  EXPECT_EQ(line.GetPoint(1), (TFloatPoint{60, 40}));
+
+  // A body drag still moves the whole line.
+  const TPoint middle = RoundPoint({35 * 2, 30 * 2});
+  EXPECT_TRUE(line.HitTest(middle));
+  TAffineMatrix matrix;
+  line.HandleDrag({1, 2}, false, hcBody, matrix);
+  line.ApplyDrag();
+  EXPECT_EQ(line.GetPoint(0), (TFloatPoint{11, 22}));
+  EXPECT_EQ(line.GetPoint(1), (TFloatPoint{61, 42}));
+}
+
+TEST_F(LineHandles, MirroredAndFlippedDragsMoveTheShownEnd) {
+  // Each reflection: the end grabbed where it shows follows the mouse,
+  // the other end stays where it shows. Level ends too, whose frame
+  // reaches 1 mm beyond them.
+  struct Case {
+    TFloatPoint P0, P1;
+    bool Mirrored, Flipped;
+    TFloatPoint Delta;
+  };
+  for (const Case& c : {Case{{10, 20}, {60, 40}, true, false, {5, -3}}, Case{{10, 20}, {60, 40}, false, true, {5, -3}},
+                        Case{{10, 20}, {60, 40}, true, true, {5, -3}}, Case{{10, 20}, {60, 20}, false, true, {5, 0}},
+                        Case{{10, 20}, {10, 50}, true, false, {0, 4}}, Case{{10, 20}, {60, 20}, true, true, {-7, 0}}}) {
+    line.SetMirrored(false);
+    line.SetFlipped(false);
+    line.SetPoint(0, c.P0);
+    line.SetPoint(1, c.P1);
+    line.SetMirrored(c.Mirrored);
+    line.SetFlipped(c.Flipped);
+    const TFloatPoint shown0 = HandleAt(0), shown1 = HandleAt(1);
+    doc.ClearUndo();
+    Drag(shown1, c.Delta);
+    const std::string what = std::to_string(c.P1.Y) + (c.Mirrored ? " mirrored" : "") + (c.Flipped ? " flipped" : "");
+    const TFloatPoint now0 = HandleAt(0), now1 = HandleAt(1);
+    EXPECT_NEAR(now1.X, shown1.X + c.Delta.X, 1e-4) << what;
+    EXPECT_NEAR(now1.Y, shown1.Y + c.Delta.Y, 1e-4) << what;
+    EXPECT_NEAR(now0.X, shown0.X, 1e-4) << what;
+    EXPECT_NEAR(now0.Y, shown0.Y, 1e-4) << what;
+    // Both points come back with one undo.
+    ASSERT_TRUE(doc.Undo(line));
+    EXPECT_EQ(line.GetPoint(0), c.P0) << what;
+    EXPECT_EQ(line.GetPoint(1), c.P1) << what;
+  }
+}
+
+TEST_F(LineHandles, BodyHitsFollowTheOutlineNotTheFrame) {
+  // Horizontal from (0, 10) to (40, 10), 1 mm thick: the frame is
+  // 10..11 mm high, the outline 9.5..10.5.
+  line.SetPoint(0, {0, 10});
+  line.SetPoint(1, {40, 10});
+  line.SetLineWidth(1);
+  doc.HitPoints = {{0, 0}};
+  auto hit = [&](float x, float y) { return line.HitTest({static_cast<std::int32_t>(x * 2), static_cast<std::int32_t>(y * 2)}); };
+  EXPECT_TRUE(hit(20, 10.1f));
+  EXPECT_TRUE(hit(20, 9.6f));
+  EXPECT_FALSE(hit(20, 10.75f));
+  EXPECT_FALSE(hit(41, 10.1f));
+}
+
+// Read straight from XML in a document that records undo: the values are
+// the file's, so nothing is recorded.
+TEST_F(LineHandles, ReadersRecordNothing) {
+  const std::string lineXml = ShapeXml(line);
+  TdtpPolygonShape polygon;
+  polygon.SetStorePoints(true);
+  polygon.AddPoint({3, 4});
+  polygon.SetOutlineWidth(2);
+  const std::string polygonXml = ShapeXml(polygon);
+  TdtpSnapBitmap frame;
+  frame.SetDocBounds(5, 5, 30, 20);
+  const std::string frameXml = ShapeXml(frame);
+
+  TdtpLineShape line2;
+  TdtpPolygonShape polygon2;
+  TdtpSnapBitmap frame2;
+  for (TdtpShape* s : std::initializer_list<TdtpShape*>{&line2, &polygon2, &frame2}) s->SetDocument(&doc);
+  doc.ClearUndo();
+  LoadShapeXml(line2, lineXml);
+  LoadShapeXml(polygon2, polygonXml);
+  LoadShapeXml(frame2, frameXml);
+  EXPECT_TRUE(doc.UndoList().empty());
+  EXPECT_EQ(ShapeXml(line2), lineXml);
+  EXPECT_EQ(ShapeXml(polygon2), polygonXml);
+  // The user's next change is recorded again.
+  line2.SetLineWidth(3);
+  EXPECT_EQ(doc.UndoList().size(), 1u);
+  for (TdtpShape* s : std::initializer_list<TdtpShape*>{&line2, &polygon2, &frame2}) s->SetDocument(nullptr);
+}
+
+TEST_F(LineHandles, NewLineOutlineIsADottedXorDiagonal) {
+  QImage image(60, 40, QImage::Format_RGB32);
+  image.fill(0xFF808080u);
+  {
+    QPainter painter(&image);
+    line.DrawFocusRect(painter, {10, 5, 40, 35}, 0x000000);
+  }
+  int flipped = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) {
+      if ((image.pixel(x, y) & 0xFFFFFFu) == 0x808080u) continue;
+      // Only the gaps of the dots flip; every flipped pixel is on the
+      // diagonal from the drag's start to the mouse.
+      EXPECT_EQ(image.pixel(x, y) & 0xFFFFFFu, 0x7F7F7Fu) << x << "," << y;
+      EXPECT_LE(std::abs((x - 10) - (y - 5)), 1) << x << "," << y;
+      EXPECT_TRUE(x >= 10 && x < 40) << x << "," << y;
+      ++flipped;
+    }
+  EXPECT_GT(flipped, 8);
+  EXPECT_LT(flipped, 25);
 }
 
 }  // namespace

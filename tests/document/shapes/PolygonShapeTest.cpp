@@ -437,5 +437,49 @@ TEST_F(PolygonShapes, RegisteredInOrder) {
   EXPECT_EQ(CreateShape("TdtpRoundRectShape")->ClassName(), "TdtpRoundRectShape");
 }
 
+// The region is the area the points enclose, even-odd over the contours:
+// each pixel against the same question asked of the contours in double.
+TEST_F(PolygonShapes, ScreenRegionIsTheAreaInsideThePoints) {
+  FakeDocument doc;
+  doc.ScreenDpmValue = 3;
+  TdtpPolygonShape polygon;
+  polygon.SetDocument(&doc);
+  polygon.SetDocBounds(2, 1, 30, 30);
+  polygon.SetStorePoints(true);
+  polygon.ClearPoints();
+  // A triangle with a square hole, and a square apart from it.
+  const std::vector<std::vector<TFloatPoint>> contours = {
+      {{0, 0}, {30, 0}, {0, 20}}, {{4, 4}, {10, 4}, {10, 10}, {4, 10}}, {{20, 20}, {28, 20}, {28, 28}, {20, 28}}};
+  for (std::size_t c = 0; c < contours.size(); ++c) {
+    if (c > 0) polygon.NewContour();
+    for (const TFloatPoint& p : contours[c]) polygon.AddPoint(p);
+  }
+  const auto region = polygon.CreateScreenRegion();
+  ASSERT_TRUE(region.has_value());
+  auto inside = [&](double x, double y) {
+    bool in = false;
+    for (const auto& c : contours)
+      for (std::size_t i = 0, j = c.size() - 1; i < c.size(); j = i++) {
+        const double xi = c[i].X, yi = c[i].Y, xj = c[j].X, yj = c[j].Y;
+        if ((yi > y) != (yj > y) && x < (xj - xi) * (y - yi) / (yj - yi) + xi) in = !in;
+      }
+    return in;
+  };
+  int checked = 0;
+  for (std::int32_t py = 0; py < 100; ++py)
+    for (std::int32_t px = 0; px < 105; ++px) {
+      // Pixel centres in frame mm; the corners fall on whole pixels at 3
+      // px/mm and no centre lies on an edge.
+      const double x = (px + 0.5) / 3 - 2, y = (py + 0.5) / 3 - 1;
+      ASSERT_EQ(region->Contains({px, py}), inside(x, y)) << px << "," << py;
+      checked += inside(x, y);
+    }
+  EXPECT_NEAR(checked, (300 - 36 + 64) * 9, 3 * 90);
+  // A frame beyond any screen gives no region.
+  polygon.SetDocBounds(1e30f, 0, 30, 30);
+  EXPECT_FALSE(polygon.CreateScreenRegion().has_value());
+  polygon.SetDocument(nullptr);
+}
+
 }  // namespace
 }  // namespace kdl
