@@ -80,6 +80,12 @@ class DocumentEditingTest : public ::testing::Test {
   void Release(QPoint p, Qt::KeyboardModifiers mods = {}) {
     QTest::mouseRelease(View(), Qt::LeftButton, mods, p);
   }
+  // A press, one move and a release from a point, by a pixel offset.
+  void Stroke(QPoint from, QPoint by) {
+    Press(from);
+    Move(from + by);
+    Release(from + by);
+  }
   void Drag(QPoint from, QPoint to, Qt::KeyboardModifiers mods = {}) {
     Press(from, mods);
     Move({(from.x() + to.x()) / 2, (from.y() + to.y()) / 2}, mods);
@@ -100,9 +106,7 @@ class DocumentEditingTest : public ::testing::Test {
 TEST_F(DocumentEditingTest, ClickSelectsWithoutUndoAndSmallMovesStayClicks) {
   TdtpRectangleShape& a = AddRect(20, 20, 40, 30);
   const QPoint p = At(a, 20, 15);
-  Press(p);
-  Move(p + QPoint(2, 0));
-  Release(p + QPoint(2, 0));
+  Stroke(p, QPoint(2, 0));
   EXPECT_TRUE(a.Selected());
   EXPECT_EQ(doc_->FocusShape(), &a);
   EXPECT_EQ(a.DocLeft(), 20.0f);
@@ -363,9 +367,7 @@ TEST_F(FreehandTest, CancelledDrawingGoesAndClosesItsGroup) {
   int selectionChanges = 0;
   doc_->OnSelectionChanged = [&](TdtpDocument&) { ++selectionChanges; };
   const QPoint a = At(f, 2, 2);
-  Press(a);
-  Move(a + QPoint(10, 10));
-  Release(a + QPoint(10, 10));
+  Stroke(a, QPoint(10, 10));
   const int before = doc_->ShapeCount();
   QTest::keyClick(doc_, Qt::Key_Escape);
   EXPECT_EQ(doc_->ShapeCount(), before - 1);
@@ -383,9 +385,7 @@ TEST_F(FreehandTest, CancelledDrawingGoesAndClosesItsGroup) {
 TEST_F(FreehandTest, LeavingEditModeFinishesTheDrawing) {
   TdtpFreehandShape& f = StartDrawing();
   const QPoint a = At(f, 2, 2);
-  Press(a);
-  Move(a + QPoint(8, 0));
-  Release(a + QPoint(8, 0));
+  Stroke(a, QPoint(8, 0));
   int selectionChanges = 0;
   doc_->OnSelectionChanged = [&](TdtpDocument&) { ++selectionChanges; };
   doc_->SetMode(vmBrowse);
@@ -412,10 +412,30 @@ TEST_F(FreehandTest, AClickAloneLeavesOneEmptyContour) {
   ASSERT_EQ(f.Points().size(), 1u);
   EXPECT_TRUE(f.Points()[0].empty());
   doc_->EditShape(&f);
-  Press(a);
-  Move(a + QPoint(0, 8));
-  Release(a + QPoint(0, 8));
+  Stroke(a, QPoint(0, 8));
   EXPECT_EQ(f.Points()[0].size(), 2u);
+}
+
+TEST_F(FreehandTest, TheDrawingsRecordBringsItsStrokesBackExactly) {
+  TdtpFreehandShape& f = StartDrawing();
+  const QPoint a = At(f, 1, 1);
+  Stroke(a, QPoint(9, 5));
+  QTest::keyClick(doc_, Qt::Key_Return);
+  const TArrayOfArrayOfFloatPoint first = f.Points();
+  // A second drawing on the same shape moves the frame and adds a stroke.
+  doc_->EditShape(&f);
+  const QPoint b = At(f, -3, -3);
+  Stroke(b, QPoint(-7, 11));
+  QTest::keyClick(doc_, Qt::Key_Return);
+  ASSERT_EQ(f.Points().size(), 2u);
+  // The group opens with the strokes as they were; replaying it gives
+  // them back unscaled, whatever the frame did meanwhile.
+  const TdtpCommand* record = nullptr;
+  for (const auto& c : doc_->UndoList())
+    if (c->PropName == "Polygon") record = c.get();
+  ASSERT_NE(record, nullptr);
+  f.SetPropertyText("Polygon", record->OldValue);
+  EXPECT_EQ(f.Points(), first);
 }
 
 TEST(PolygonPointsText, RoundTripsExactly) {
