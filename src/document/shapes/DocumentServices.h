@@ -25,6 +25,18 @@ class TdtpShape;
 class TqxStorage;
 class TXmlNode;
 
+// The buttons and keys of one mouse or key message (client pixels).
+struct TdtpMouseInfo {
+  bool Left = false;
+  bool Right = false;
+  bool Middle = false;
+  bool Shift = false;
+  bool Ctrl = false;
+  bool Alt = false;
+  std::int32_t X = 0;
+  std::int32_t Y = 0;
+};
+
 enum TdtpHelperMethodType : std::uint8_t { hmNone = 0, hmDots = 1, hmGrid = 2, hmPattern = 3 };
 enum TdtpViewStyleType : std::uint8_t { vsPrintLayout = 0, vsNormal = 1 };
 enum TdtpProgressType : std::uint8_t { ptLoad = 0, ptSave = 1, ptPrint = 2, ptWizard = 3 };
@@ -78,6 +90,9 @@ class TdtpDocumentServices {
   virtual TdtpShape* EditedShape() const = 0;
   // Ends in-place editing, keeping the edit when accept is set.
   virtual void EndEdit(bool accept) = 0;
+  // Takes a shape off the current page for good, freeing it only after the
+  // handler that asked has returned (a drawing cancelled from its own key).
+  virtual void DiscardShape(TdtpShape* /*shape*/) {}
   // The document's own hint setting, for shapes with ParentShowHint.
   virtual bool ShowHint() const = 0;
   // Document millimetres to client pixels and back.

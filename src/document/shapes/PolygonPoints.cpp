@@ -1,5 +1,6 @@
 #include "document/shapes/PolygonPoints.h"
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -81,6 +82,57 @@ TPolygon32Pair BuildPolygon32(const TArrayOfArrayOfFloatPoint& contours, const T
     result.Outline = contour->Offset(delta, 0.5f);
   }
   return result;
+}
+
+std::string PointsToText(const TArrayOfArrayOfFloatPoint& contours) {
+  std::string text;
+  char buffer[32];
+  for (std::size_t c = 0; c < contours.size(); ++c) {
+    if (c > 0) text += ';';
+    for (std::size_t i = 0; i < contours[c].size(); ++i) {
+      if (i > 0) text += ' ';
+      const TFloatPoint& p = contours[c][i];
+      auto r = std::to_chars(buffer, buffer + sizeof buffer, p.X);
+      text.append(buffer, r.ptr);
+      text += ',';
+      r = std::to_chars(buffer, buffer + sizeof buffer, p.Y);
+      text.append(buffer, r.ptr);
+    }
+  }
+  return text;
+}
+
+TArrayOfArrayOfFloatPoint TextToPoints(std::string_view text) {
+  TArrayOfArrayOfFloatPoint contours(1);
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end) {
+    if (*p == ';') {
+      contours.emplace_back();
+      ++p;
+      continue;
+    }
+    if (*p == ' ') {
+      ++p;
+      continue;
+    }
+    float x = 0, y = 0;
+    auto r = std::from_chars(p, end, x);
+    if (r.ec != std::errc() || r.ptr >= end || *r.ptr != ',') {
+      // Skip the broken item up to the next separator.
+      while (p < end && *p != ' ' && *p != ';') ++p;
+      continue;
+    }
+    auto r2 = std::from_chars(r.ptr + 1, end, y);
+    if (r2.ec != std::errc()) {
+      p = r.ptr + 1;
+      while (p < end && *p != ' ' && *p != ';') ++p;
+      continue;
+    }
+    contours.back().push_back({x, y});
+    p = r2.ptr;
+  }
+  return contours;
 }
 
 }  // namespace kdl

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "raster/AffineTransform.h"
@@ -37,5 +39,11 @@ struct TPolygon32Pair {
 // only when withOutline and outlineWidth (mm) is above 0.
 TPolygon32Pair BuildPolygon32(const TArrayOfArrayOfFloatPoint& contours, const TAffineMatrix& m,
                               float outlineWidth, bool closed, bool withOutline);
+
+// Contours as text for undo records: "x,y x,y;x,y", contours split by
+// ';', each number the shortest text that reads back to the same float.
+// Reading skips what does not parse; an empty text is one empty contour.
+std::string PointsToText(const TArrayOfArrayOfFloatPoint& contours);
+TArrayOfArrayOfFloatPoint TextToPoints(std::string_view text);
 
 }  // namespace kdl

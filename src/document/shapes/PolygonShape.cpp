@@ -196,6 +196,13 @@ void TdtpPolygonShape::SetPropertyText(const std::string& propName, const std::s
   if (SameText(propName, "UseFill")) SetUseFill(TextToBool(value));
   if (SameText(propName, "UseOutline")) SetUseOutline(TextToBool(value));
   if (SameText(propName, "UseStipple")) SetUseStipple(TextToBool(value));
+  if (SameText(propName, "Polygon")) {
+    // Undo of a drawing: the recorded contours, exactly.
+    RecordUndo(0, "Polygon", PointsToText(points_));
+    points_ = TextToPoints(value);
+    polygonsDirty_ = true;
+    Invalidate();
+  }
 }
 
 // ---- Rendering ------------------------------------------------------------------------

@@ -29,6 +29,7 @@ enum TDeviceType : std::uint8_t;
 class TdtpCommand;
 class TdtpDocumentServices;
 class TdtpHandlePainter;
+struct TdtpMouseInfo;
 class TqxStorage;
 class TXmlNode;
 
@@ -335,6 +336,15 @@ class TdtpShape {
   virtual void Loaded() {}
   virtual void Animate() {}
   virtual void ReportError(const std::string& text);
+  // In-place editing input, routed here by the document while this shape
+  // is edited: virtual-key numbers, typed characters, screen pixels.
+  virtual void KeyDown(std::int32_t& /*key*/, const TdtpMouseInfo& /*keys*/) {}
+  virtual void KeyPress(char32_t& /*character*/) {}
+  virtual void KeyUp(std::int32_t& /*key*/, const TdtpMouseInfo& /*keys*/) {}
+  virtual void MouseDown(const TdtpMouseInfo& /*mouse*/) {}
+  virtual void MouseMove(const TdtpMouseInfo& /*mouse*/) {}
+  virtual void MouseUp(const TdtpMouseInfo& /*mouse*/) {}
+  virtual void DblClick(const TdtpMouseInfo& /*mouse*/) {}
 
   // ---- Persistence --------------------------------------------------------------------
   // Copies through the shape string; events come along.

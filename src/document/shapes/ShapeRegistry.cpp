@@ -2,6 +2,7 @@
 
 #include "document/shapes/BitmapShape.h"
 #include "document/shapes/GroupShape.h"
+#include "document/shapes/FreehandShape.h"
 #include "document/shapes/LineShape.h"
 #include "document/shapes/PolygonShape.h"
 #include "document/view/Page.h"
@@ -54,6 +55,7 @@ void RegisterShapeClasses() {
   RegisterShapeClass<TdtpEllipseShape>();
   RegisterShapeClass<TdtpRectangleShape>();
   RegisterShapeClass<TdtpRoundRectShape>();
+  RegisterShapeClass<TdtpFreehandShape>();
   RegisterShapeClass<TdtpLineShape>();
   RegisterShapeClass<TdtpBitmapShape>();
   RegisterNamed<TdtpSnapBitmap>("TdtpSnapBitmap");

@@ -8,6 +8,7 @@
 #include "document/shapes/Command.h"
 #include "document/shapes/GroupShape.h"
 #include "document/shapes/ShapeValues.h"
+#include "document/text/LineEdit.h"
 #include "foundation/Encoding.h"
 #include "foundation/WidestringList.h"
 #include "foundation/XmlNode.h"
@@ -95,6 +96,14 @@ void TdtpTextBaseShape::SetText(const std::u16string& value) {
   text_ = value;
   SetPlaceHolderVisible(text_.empty());
   Relayout();
+  // A change from outside (undo, the application) while editing reaches
+  // the editor, or its next key would write the old text back.
+  if (editor_ && !editorChanging_) {
+    editor_->SyncText(text_);
+    SetSelStart(editor_->SelStart());
+    SetSelLength(editor_->SelLength());
+    SetCaretPos(editor_->CaretPos());
+  }
 }
 
 void TdtpTextBaseShape::SetFontName(const std::string& value) {

@@ -11,12 +11,14 @@
 
 #include "document/effects/EffectShape.h"
 #include "platform/FontStyles.h"
+// crDtpCrossText, the insertion cursor of text shapes.
 #include "platform/qt/Cursors.h"
 #include "raster/Types.h"
 
 namespace kdl {
 
 class TTimer;
+class TdtpLineEdit;
 class TdtpTextBaseShape;
 
 // The layout is computed at 300 dpi whatever the zoom or the printer.
@@ -124,11 +126,32 @@ class TdtpTextBaseShape : public TdtpEffectShape {
   // and the span holding each of those positions (-1: none).
   const std::vector<TFloatPoint>& CharPositions() const { return charPositions_; }
   const std::vector<std::int32_t>& SpanOfChar() const { return spanOfChar_; }
-  virtual void BuildCharPositions() {}
+  virtual void BuildCharPositions();
   // Readies the rendering font for scale pixels per mm.
   virtual void PrepareRender(double /*scale*/) {}
   // Fills CharPositions for one span, relative to the span.
   virtual void LayoutSpanChars(TdtpTextSpan& /*span*/, double /*scale*/) {}
+
+  // ---- In-place editing (TextEditing.cpp) ----------------------------------------------
+  void BeginEdit() override;
+  void EndEdit(bool accept) override;
+  void KeyDown(std::int32_t& key, const TdtpMouseInfo& keys) override;
+  void KeyPress(char32_t& character) override;
+  void KeyUp(std::int32_t& key, const TdtpMouseInfo& keys) override;
+  void DblClick(const TdtpMouseInfo& mouse) override;
+  void MouseDown(const TdtpMouseInfo& mouse) override;
+  // While edited: the hatched selection and the caret; else the handles.
+  void DrawHandles(QPainter& canvas) override;
+  // Takes the editor's text, selection and caret after each of its keys.
+  void EditorChanged();
+  // The editor's caret moves, worked out from the layout.
+  std::int32_t NavigateCaret(std::int32_t pos, std::int32_t key);
+  // The position of the span nearest to x (mm); -1 without such a span.
+  std::int32_t ClosestCharInSpan(int spanIndex, float x) const;
+  // The caret timer's tick: blinks the caret.
+  void CaretTick();
+  TdtpLineEdit* Editor() const { return editor_.get(); }
+  TTimer* CaretTimer() const { return caretTimer_.get(); }
 
   // ---- Shape overrides ----------------------------------------------------------------
   // A pasted copy lands one line lower.
@@ -171,6 +194,9 @@ class TdtpTextBaseShape : public TdtpEffectShape {
   bool caretHidden_ = false;
   std::int32_t caretPos_ = 0;
   std::unique_ptr<TTimer> caretTimer_;
+  std::unique_ptr<TdtpLineEdit> editor_;
+  // The editor is storing its text: no copy goes back to it.
+  bool editorChanging_ = false;
   std::u16string savedText_;
   std::int32_t selStart_ = 0;
   std::int32_t selLength_ = 0;

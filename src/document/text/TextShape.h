@@ -29,6 +29,7 @@ class TdtpTextShape : public TdtpTextBaseShape {
   void PrepareMeasure() override;
   TdtpTextSize MeasureText(std::int32_t charPos, std::int32_t charCount) override;
   void PrepareRender(double scale) override;
+  void LayoutSpanChars(TdtpTextSpan& span, double scale) override;
 
  protected:
   TdtpTextShape(bool multiLine, bool scaleFontOnResize);

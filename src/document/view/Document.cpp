@@ -73,6 +73,7 @@ TdtpDocument::TdtpDocument(QWidget* parent) : TVirtScrollBox(parent) {
   }
 
   setFocusPolicy(Qt::StrongFocus);
+  viewport()->setMouseTracking(true);
   SetDefaults();
   LockUndo();
   AddPage(nullptr);

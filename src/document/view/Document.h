@@ -28,7 +28,10 @@
 #include "raster/Types.h"
 
 class QAction;
+class QContextMenuEvent;
+class QKeyEvent;
 class QMenu;
+class QMouseEvent;
 class QPainter;
 class QWidget;
 
@@ -95,18 +98,6 @@ enum TdtpDocPerformanceType : std::uint8_t { dpMemoryOverSpeed = 0, dpSpeedOverM
 enum TPrintQualityType : std::uint8_t { pqLow = 0, pqMedium = 1, pqHigh = 2, pqDevice = 3 };
 // What the mouse is doing with the current page.
 enum TdtpDragState : std::uint8_t { dsIdle = 0, dsDragging = 1, dsRubberBand = 2, dsInPlaceEdit = 3 };
-
-// The buttons and keys of one mouse message.
-struct TdtpMouseInfo {
-  bool Left = false;
-  bool Right = false;
-  bool Middle = false;
-  bool Shift = false;
-  bool Ctrl = false;
-  bool Alt = false;
-  std::int32_t X = 0;
-  std::int32_t Y = 0;
-};
 
 class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
  public:
@@ -409,6 +400,46 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
   virtual void CancelHint();
   virtual void StartHintTimer(TPoint point, TdtpShape* shape, int pause);
   void SetCursorShape(std::int32_t cursor) override;
+  // The hit code (0 none, 1 body, 2-9 frame handles, 10 rotation, 11
+  // point) and shape of a client pixel; nothing while read-only.
+  std::uint8_t HitTest(TPoint point, TdtpShape*& shape);
+  // The deepest shape under a client pixel, for double clicks.
+  TdtpShape* HitTestDblClick(TPoint point);
+  std::uint8_t HitCode() const { return hitCode_; }
+  TdtpShape* HitShape() const { return hitShape_; }
+  TFloatPoint DragStart() const { return dragStart_; }
+  TFloatPoint DragDelta() const { return dragDelta_; }
+  void StartDrag(TFloatPoint delta);
+  void DrawDragOutlines(TFloatPoint delta);
+  void EndDrag(bool apply);
+  void DrawRubberBand(TFloatPoint delta);
+  void EndRubberBand(bool select);
+  // Whether the next paint shows drag outlines, and the rubber band.
+  bool OutlinesShown() const { return outlinesShown_; }
+  bool RubberBandShown() const { return rubberBandShown_; }
+  TRect RubberBandRect() const;
+  void SelectInRect(const TRect& screenRect);
+  void ToggleSelection(TdtpShape* shape);
+  TFloatPoint SnapToGridPoint(TFloatPoint point, bool snap) const;
+  TCursor GetHandleCursor(TdtpShape* shape, int code) const;
+  // One step of hot-zone scrolling (the hot-zone timer's tick runs it
+  // while a scroll is under way); the mouse point is the last one seen.
+  void HotzoneScroll();
+  void HotzoneTick();
+  bool HotzoneRunning() const { return hotzoneRunning_; }
+  float HotzoneRamp() const { return hotzoneRamp_; }
+  TTimer* HotzoneTimer() const { return hotzoneTimer_.get(); }
+  // The hint timer's tick: shows the hint, or hides it once shown.
+  void HintTick();
+  void ShowShapeHint();
+  TdtpShape* HintShape() const { return hintShape_; }
+  QWidget* HintWindow() const { return hintWindow_.get(); }
+  TTimer* HintTimer() const { return hintTimer_.get(); }
+  // The virtual-key number of a Qt key; 0 for keys without one.
+  static std::int32_t VirtualKey(int qtKey);
+  void DiscardShape(TdtpShape* shape) override;
+  // The menu a right click at this moment shows.
+  QMenu* CurrentPopupMenu() const;
 
   // ---- Undo and clipboard (DocumentUndo.cpp) -------------------------------------------------
   bool Undoing() const override { return undoing_; }
@@ -464,6 +495,19 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
   // Tab and the arrows belong to the document, not to focus moves.
   bool focusNextPrevChild(bool next) override;
   bool event(QEvent* event) override;
+  // Mouse and keys (DocumentEditing.cpp); none lets an exception out.
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  // Starts the window system's drag of the control when a body is dragged
+  // out of the window; nothing accepts it.
+  virtual void BeginDragDrop();
+  // Drag outlines and the rubber band over the finished image.
+  void PaintOverlays(QPainter& canvas);
 
  private:
   friend class TDocumentBusy;
@@ -603,6 +647,19 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
   TdtpShape* hintShape_ = nullptr;
   TPoint hintPoint_{};
   std::vector<TPoint> hitPoints_;
+  // The last mouse point seen (client px) and the alt state of the drag.
+  TPoint mousePoint_{};
+  bool mouseAlt_ = false;
+  TFloatPoint bandDelta_{};
+  // Shapes taken off the page by their own handlers, freed afterwards.
+  std::vector<std::unique_ptr<TdtpShape>> discarded_;
+  bool hintShown_ = false;
+  void LeftDown(const TdtpMouseInfo& m);
+  void MouseMoved(const TdtpMouseInfo& m);
+  void LeftUp(const TdtpMouseInfo& m);
+  void DoubleClicked(const TdtpMouseInfo& m);
+  void KeyDownNotify(std::int32_t key, const TdtpMouseInfo& keys);
+  void FreeDiscarded();
   // Hot-zone scrolling: last mouse point and step tick, running, ramp (ms).
   TPoint hotzonePoint_{};
   std::uint64_t hotzoneTick_ = 0;

@@ -249,6 +249,7 @@ void TdtpDocument::Paint(QPainter& painter, const QRect& clip) {
   if (IsPrinting() || IsLoading()) return;
   PaintDocument(painter, clip);
   PaintHandles(painter);
+  PaintOverlays(painter);
 }
 
 void TdtpDocument::PaintDocument(QPainter& canvas, const QRect& clip) {

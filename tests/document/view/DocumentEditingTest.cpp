@@ -1,0 +1,454 @@
+// Editing the page as a user does: QTest mouse and key events on an
+// offscreen document, frames compared with the arithmetic of each gesture
+// (4 px per mm, so every pixel step is an exact quarter millimetre).
+#include <gtest/gtest.h>
+
+#include <QTest>
+#include <QWidget>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/ManualTimers.h"
+#include "support/QtApplication.h"
+#include "document/Startup.h"
+#include "document/shapes/Command.h"
+#include "document/shapes/FreehandShape.h"
+#include "document/shapes/PolygonPoints.h"
+#include "document/shapes/PolygonShape.h"
+#include "document/view/Document.h"
+#include "document/view/Page.h"
+#include "platform/qt/ErrorDisplay.h"
+
+namespace kdl {
+namespace {
+
+// Records what the editor hands to the clipboard and the window system.
+class EditingDocument : public TdtpDocument {
+ public:
+  using TdtpDocument::TdtpDocument;
+  int DragDrops = 0, Copies = 0, Pastes = 0, Cuts = 0;
+  void BeginDragDrop() override { ++DragDrops; }
+  void CopySelection() override { ++Copies; }
+  void Paste() override { ++Pastes; }
+  void CutSelection() override { ++Cuts; }
+};
+
+class DocumentEditingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::EnsureApplication();
+    InitializeDocumentLibrary();
+    host_ = std::make_unique<QWidget>();
+    host_->resize(640, 420);
+    doc_ = new EditingDocument();
+    doc_->SetParent(host_.get());
+    doc_->setGeometry(0, 0, 600, 400);
+    host_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(host_.get()));
+    doc_->SetAutoWidth(false);
+    doc_->SetScreenDpm(4);
+    doc_->PageSizeChanged();
+    doc_->ClearUndo();
+  }
+  void TearDown() override { SetErrorDisplay(nullptr); }
+
+  TdtpRectangleShape& AddRect(float left, float top, float width, float height, float angle = 0) {
+    auto shape = std::make_unique<TdtpRectangleShape>();
+    shape->SetDocBoundsAngle(left, top, width, height, angle);
+    TdtpRectangleShape& ref = *shape;
+    doc_->LockUndo();
+    doc_->AddShape(std::move(shape));
+    doc_->UnlockUndo();
+    return ref;
+  }
+  // The client pixel of a point in a shape's own millimetres.
+  QPoint At(const TdtpShape& shape, float x, float y) {
+    const TFloatPoint p = shape.LocalToScreen({x, y});
+    return {static_cast<int>(std::lround(p.X)), static_cast<int>(std::lround(p.Y))};
+  }
+  QWidget* View() { return doc_->viewport(); }
+  void Press(QPoint p, Qt::KeyboardModifiers mods = {}) {
+    QTest::mousePress(View(), Qt::LeftButton, mods, p);
+  }
+  void Move(QPoint p, Qt::KeyboardModifiers mods = {}, bool left = true) {
+    QMouseEvent e(QEvent::MouseMove, p, View()->mapToGlobal(p), Qt::NoButton,
+                  left ? Qt::LeftButton : Qt::NoButton, mods);
+    QApplication::sendEvent(View(), &e);
+  }
+  void Release(QPoint p, Qt::KeyboardModifiers mods = {}) {
+    QTest::mouseRelease(View(), Qt::LeftButton, mods, p);
+  }
+  // A press, one move and a release from a point, by a pixel offset.
+  void Stroke(QPoint from, QPoint by) {
+    Press(from);
+    Move(from + by);
+    Release(from + by);
+  }
+  void Drag(QPoint from, QPoint to, Qt::KeyboardModifiers mods = {}) {
+    Press(from, mods);
+    Move({(from.x() + to.x()) / 2, (from.y() + to.y()) / 2}, mods);
+    Move(to, mods);
+    Release(to, mods);
+  }
+  // Undo groups on the stack: each starts with an unchained command.
+  int UndoGroups() {
+    int groups = 0;
+    for (const auto& c : doc_->UndoList()) groups += c->Chained ? 0 : 1;
+    return groups;
+  }
+
+  std::unique_ptr<QWidget> host_;
+  EditingDocument* doc_ = nullptr;
+};
+
+TEST_F(DocumentEditingTest, ClickSelectsWithoutUndoAndSmallMovesStayClicks) {
+  TdtpRectangleShape& a = AddRect(20, 20, 40, 30);
+  const QPoint p = At(a, 20, 15);
+  Stroke(p, QPoint(2, 0));
+  EXPECT_TRUE(a.Selected());
+  EXPECT_EQ(doc_->FocusShape(), &a);
+  EXPECT_EQ(a.DocLeft(), 20.0f);
+  EXPECT_EQ(doc_->UndoCount(), 0);
+  EXPECT_EQ(doc_->DragState(), dsIdle);
+
+  // 3 px diagonally: 18 px squared is past the threshold; 0.75 mm each way.
+  Press(p);
+  Move(p + QPoint(3, 3));
+  EXPECT_EQ(doc_->DragState(), dsDragging);
+  EXPECT_TRUE(doc_->OutlinesShown());
+  Release(p + QPoint(3, 3));
+  EXPECT_FLOAT_EQ(a.DocLeft(), 20.75f);
+  EXPECT_FLOAT_EQ(a.DocTop(), 20.75f);
+  EXPECT_EQ(a.DocWidth(), 40.0f);
+  EXPECT_EQ(UndoGroups(), 1);
+}
+
+TEST_F(DocumentEditingTest, MultiMoveShiftLockAndCancel) {
+  TdtpRectangleShape& a = AddRect(20, 20, 40, 30);
+  TdtpRectangleShape& b = AddRect(80, 20, 20, 20);
+  Press(At(a, 10, 10));
+  Release(At(a, 10, 10));
+  Press(At(b, 10, 10), Qt::ShiftModifier);
+  Release(At(b, 10, 10), Qt::ShiftModifier);
+  ASSERT_TRUE(a.Selected() && b.Selected());
+
+  // Shift keeps the larger component (12 px = 3 mm across; 4 px down lost).
+  // (Shift at the press would toggle the selection.)
+  const QPoint from = At(a, 10, 10);
+  Press(from);
+  Move(from + QPoint(6, 2), Qt::ShiftModifier);
+  Move(from + QPoint(12, 4), Qt::ShiftModifier);
+  Release(from + QPoint(12, 4), Qt::ShiftModifier);
+  EXPECT_FLOAT_EQ(a.DocLeft(), 23);
+  EXPECT_FLOAT_EQ(a.DocTop(), 20);
+  EXPECT_FLOAT_EQ(b.DocLeft(), 83);
+  EXPECT_FLOAT_EQ(b.DocTop(), 20);
+  EXPECT_EQ(UndoGroups(), 1);
+
+  // Escape mid-drag leaves everything where it was.
+  const QPoint from2 = At(a, 10, 10);
+  Press(from2);
+  Move(from2 + QPoint(20, 20));
+  ASSERT_EQ(doc_->DragState(), dsDragging);
+  QTest::keyClick(doc_, Qt::Key_Escape);
+  EXPECT_EQ(doc_->DragState(), dsIdle);
+  EXPECT_FALSE(doc_->OutlinesShown());
+  Release(from2 + QPoint(20, 20));
+  EXPECT_FLOAT_EQ(a.DocLeft(), 23);
+  EXPECT_EQ(UndoGroups(), 1);
+}
+
+TEST_F(DocumentEditingTest, HandleDragResizesOnlyTheGrabbedShape) {
+  TdtpRectangleShape& a = AddRect(20, 20, 40, 30);
+  TdtpRectangleShape& b = AddRect(80, 20, 20, 20);
+  Press(At(b, 10, 10));
+  Release(At(b, 10, 10));
+  Move(At(b, 20, 20), {}, false);
+  // Clicking a deselects b: only selected shapes follow the handle.
+  Press(At(a, 10, 10));
+  Release(At(a, 10, 10));
+  const QPoint corner = At(a, 40, 30);
+  TdtpShape* hit = nullptr;
+  ASSERT_EQ(doc_->HitTest({corner.x(), corner.y()}, hit), 6);  // bottom-right
+  EXPECT_EQ(hit, &a);
+  Drag(corner, corner + QPoint(8, 4));
+  EXPECT_FLOAT_EQ(a.DocLeft(), 20);
+  EXPECT_FLOAT_EQ(a.DocWidth(), 42);
+  EXPECT_FLOAT_EQ(a.DocHeight(), 31);
+  EXPECT_FLOAT_EQ(b.DocWidth(), 20);
+  EXPECT_EQ(UndoGroups(), 1);
+}
+
+TEST_F(DocumentEditingTest, HandleCursorsTurnWithTheShape) {
+  TdtpRectangleShape& a = AddRect(20, 20, 40, 30, 22);
+  EXPECT_EQ(doc_->GetHandleCursor(&a, 2), crSizeNWSE);
+  a.SetDocAngle(23);
+  EXPECT_EQ(doc_->GetHandleCursor(&a, 2), crSizeWE);
+  a.SetDocAngle(0);
+  EXPECT_EQ(doc_->GetHandleCursor(&a, 3), crSizeWE);
+  EXPECT_EQ(doc_->GetHandleCursor(&a, 4), crSizeNESW);
+  EXPECT_EQ(doc_->GetHandleCursor(&a, 5), crSizeNS);
+  // 90 degrees: two steps (round(112.5) = 112), 9 wraps to 2 on the way:
+  // the top handle now pulls sideways.
+  a.SetDocAngle(90);
+  EXPECT_EQ(doc_->GetHandleCursor(&a, 9), crSizeWE);
+  EXPECT_EQ(doc_->GetHandleCursor(&a, 1), doc_->Cursor());
+}
+
+TEST_F(DocumentEditingTest, DraggingOutOfTheWindowEndsUnapplied) {
+  TdtpRectangleShape& a = AddRect(20, 20, 40, 30);
+  const QPoint from = At(a, 10, 10);
+  Press(from);
+  Move(from + QPoint(10, 0));
+  ASSERT_EQ(doc_->DragState(), dsDragging);
+  Move({-5, from.y()});
+  EXPECT_EQ(doc_->DragState(), dsIdle);
+  EXPECT_EQ(doc_->DragDrops, 1);
+  Release({-5, from.y()});
+  EXPECT_EQ(a.DocLeft(), 20.0f);
+  EXPECT_EQ(doc_->UndoCount(), 0);
+}
+
+TEST_F(DocumentEditingTest, RubberBandSelectsWhatItMeets) {
+  TdtpRectangleShape& a = AddRect(20, 20, 10, 10);
+  TdtpRectangleShape& b = AddRect(50, 20, 10, 10);
+  TdtpRectangleShape& c = AddRect(20, 60, 10, 10);
+  const QPoint from = At(a, -5, -5);
+  const QPoint to = At(b, 5, 5);
+  Press(from);
+  EXPECT_EQ(doc_->DragState(), dsRubberBand);
+  Move(to);
+  EXPECT_TRUE(doc_->RubberBandShown());
+  const TRect band = doc_->RubberBandRect();
+  EXPECT_EQ(band.Left, from.x());
+  EXPECT_EQ(band.Bottom, to.y());
+  Release(to);
+  EXPECT_TRUE(a.Selected());
+  EXPECT_TRUE(b.Selected());
+  EXPECT_FALSE(c.Selected());
+  EXPECT_EQ(doc_->FocusShape(), &a);
+  EXPECT_EQ(doc_->DragState(), dsIdle);
+  EXPECT_EQ(doc_->UndoCount(), 0);
+  // A click in empty space clears the selection.
+  Press(At(c, 20, 20));
+  Release(At(c, 20, 20));
+  EXPECT_FALSE(a.Selected() || b.Selected());
+}
+
+TEST_F(DocumentEditingTest, ClipboardKeysReachTheDocument) {
+  AddRect(20, 20, 10, 10);
+  QTest::keyClick(doc_, Qt::Key_C, Qt::ControlModifier);
+  QTest::keyClick(doc_, Qt::Key_V, Qt::ControlModifier);
+  QTest::keyClick(doc_, Qt::Key_X, Qt::ControlModifier);
+  QTest::keyClick(doc_, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(doc_->Copies, 1);
+  EXPECT_EQ(doc_->Pastes, 2);
+  EXPECT_EQ(doc_->Cuts, 1);
+  doc_->SetAllowKeyInput(false);
+  QTest::keyClick(doc_, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(doc_->Copies, 1);
+  EXPECT_EQ(TdtpDocument::VirtualKey(Qt::Key_F2), 113);
+  EXPECT_EQ(TdtpDocument::VirtualKey(Qt::Key_End), 35);
+  EXPECT_EQ(TdtpDocument::VirtualKey(Qt::Key_Down), 40);
+}
+
+TEST_F(DocumentEditingTest, HotzoneRampsOnlyForARestingMouse) {
+  test::ManualTimers timers;
+  // Room for a second of scrolling to the right.
+  doc_->SetPageWidth(3000);
+  doc_->PageSizeChanged();
+  doc_->SetHotzoneScrolling(hzsAlways);
+  ASSERT_NE(doc_->HotzoneTimer(), nullptr);
+  const int w = doc_->viewport()->width();
+  const int h = doc_->viewport()->height();
+  // Far from the zone, then a fast jump into the right edge's zone.
+  Move({w / 2, h / 2}, {}, false);
+  timers.Advance(20);
+  Move({w - 2, h / 2}, {}, false);
+  EXPECT_FALSE(doc_->HotzoneRunning());
+  const float x0 = doc_->ScrollX();
+  // Resting: the next step starts the scroll with a ramp of 10 ms.
+  timers.Advance(100);
+  Move({w - 2, h / 2}, {}, false);
+  ASSERT_TRUE(doc_->HotzoneRunning());
+  EXPECT_EQ(doc_->HotzoneRamp(), 10);
+  // Then every tick adds its elapsed time; after 700 ms at full speed the
+  // step is elapsed * f^2 * 2 px with f = 1 - 2 / (0.07 w).
+  timers.Advance(1000);
+  EXPECT_GE(doc_->HotzoneRamp(), 700);
+  const float f = 1 - 2.0f / (0.07f * static_cast<float>(w));
+  const float before = doc_->ScrollX();
+  timers.Advance(50);
+  EXPECT_NEAR(doc_->ScrollX() - before, std::lround(50 * f * f * 2), 1.0f);
+  EXPECT_GT(doc_->ScrollX(), x0);
+  doc_->SetHotzoneScrolling(hzsNoScroll);
+  EXPECT_EQ(doc_->HotzoneTimer(), nullptr);
+}
+
+TEST_F(DocumentEditingTest, HintsShowAndHideThroughTheirTicks) {
+  TdtpRectangleShape& a = AddRect(20, 20, 40, 30);
+  a.SetHint("A rectangle");
+  a.SetShowHint(true);
+  Move(At(a, 10, 10), {}, false);
+  ASSERT_NE(doc_->HintTimer(), nullptr);
+  EXPECT_TRUE(doc_->HintTimer()->Enabled());
+  EXPECT_EQ(doc_->HintTimer()->Interval(), 500u);
+  doc_->HintTick();
+  ASSERT_NE(doc_->HintWindow(), nullptr);
+  EXPECT_TRUE(doc_->HintWindow()->isVisible());
+  EXPECT_EQ(doc_->HintTimer()->Interval(), 2500u);
+  // The hide tick frees the window from inside the timer's own tick.
+  doc_->HintTimer()->Fire();
+  EXPECT_EQ(doc_->HintWindow(), nullptr);
+  EXPECT_FALSE(doc_->HintTimer()->Enabled());
+  // Leaving the shape forgets it.
+  Move({2, 2}, {}, false);
+  EXPECT_EQ(doc_->HintShape(), nullptr);
+}
+
+// ---- Freehand drawing ----------------------------------------------------------------
+
+class FreehandTest : public DocumentEditingTest {
+ protected:
+  TdtpFreehandShape& StartDrawing(float left = 30, float top = 30) {
+    auto shape = std::make_unique<TdtpFreehandShape>();
+    shape->SetDocBounds(left, top, 20, 20);
+    TdtpFreehandShape& ref = *shape;
+    doc_->LockUndo();
+    doc_->AddShape(std::move(shape));
+    doc_->UnlockUndo();
+    doc_->ClearUndo();
+    doc_->EditShape(&ref);
+    return ref;
+  }
+};
+
+TEST_F(FreehandTest, StrokesStayWhereDrawnAndTheFrameEnclosesThem) {
+  TdtpFreehandShape& f = StartDrawing();
+  ASSERT_EQ(doc_->DragState(), dsInPlaceEdit);
+  // Up and to the left of the frame, then right; the 1 px step (0.25 mm)
+  // is below the 0.5 mm spacing and adds nothing.
+  const QPoint a = At(f, -4, -2);
+  const std::vector<QPoint> path = {a, a + QPoint(1, 0), a + QPoint(8, 0), a + QPoint(8, 12)};
+  std::vector<TFloatPoint> docPoints;
+  for (const QPoint& p : {path[0], path[2], path[3]})
+    docPoints.push_back(f.LocalToDoc(f.ScreenToLocal({float(p.x()), float(p.y())})));
+  Press(path[0]);
+  for (std::size_t i = 1; i < path.size(); ++i) Move(path[i]);
+  Release(path.back());
+  ASSERT_EQ(f.Points().size(), 2u);  // the stroke and a fresh contour
+  ASSERT_EQ(f.Points()[0].size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const TFloatPoint d = f.LocalToDoc(f.Points()[0][i]);
+    EXPECT_NEAR(d.X, docPoints[i].X, 1e-3);
+    EXPECT_NEAR(d.Y, docPoints[i].Y, 1e-3);
+  }
+  // The frame is the points' bounds: 2 mm by 3 mm from (26, 28).
+  EXPECT_NEAR(f.DocLeft(), 26, 1e-3);
+  EXPECT_NEAR(f.DocTop(), 28, 1e-3);
+  EXPECT_NEAR(f.DocWidth(), 2, 1e-3);
+  EXPECT_NEAR(f.DocHeight(), 3, 1e-3);
+
+  // Space closes and finishes; the empty trailing stroke goes.
+  QTest::keyClick(doc_, Qt::Key_Space);
+  EXPECT_EQ(doc_->DragState(), dsIdle);
+  EXPECT_TRUE(f.IsClosed());
+  EXPECT_EQ(f.Points().size(), 1u);
+  // The drawing is one undo step, and the next change is its own.
+  EXPECT_EQ(UndoGroups(), 1);
+  f.SetOutlineWidth(2);
+  EXPECT_EQ(UndoGroups(), 2);
+}
+
+TEST_F(FreehandTest, CancelledDrawingGoesAndClosesItsGroup) {
+  TdtpFreehandShape& f = StartDrawing();
+  int selectionChanges = 0;
+  doc_->OnSelectionChanged = [&](TdtpDocument&) { ++selectionChanges; };
+  const QPoint a = At(f, 2, 2);
+  Stroke(a, QPoint(10, 10));
+  const int before = doc_->ShapeCount();
+  QTest::keyClick(doc_, Qt::Key_Escape);
+  EXPECT_EQ(doc_->ShapeCount(), before - 1);
+  EXPECT_EQ(doc_->DragState(), dsIdle);
+  QCoreApplication::processEvents();  // frees the discarded shape
+  // The group is closed: a later change starts a group of its own.
+  TdtpRectangleShape& r = AddRect(10, 10, 5, 5);
+  const int groups = UndoGroups();
+  r.SetOutlineWidth(1);
+  EXPECT_EQ(UndoGroups(), groups + 1);
+  r.SetSelected(true);
+  EXPECT_GT(selectionChanges, 0);
+}
+
+TEST_F(FreehandTest, LeavingEditModeFinishesTheDrawing) {
+  TdtpFreehandShape& f = StartDrawing();
+  const QPoint a = At(f, 2, 2);
+  Stroke(a, QPoint(8, 0));
+  int selectionChanges = 0;
+  doc_->OnSelectionChanged = [&](TdtpDocument&) { ++selectionChanges; };
+  doc_->SetMode(vmBrowse);
+  EXPECT_EQ(doc_->DragState(), dsIdle);
+  EXPECT_EQ(doc_->EditedShape(), nullptr);
+  EXPECT_EQ(f.Points().size(), 1u);
+  EXPECT_EQ(f.Points()[0].size(), 2u);
+  const int groups = UndoGroups();
+  f.SetOutlineWidth(3);
+  EXPECT_EQ(UndoGroups(), groups + 1);
+  f.SetSelected(true);
+  EXPECT_GT(selectionChanges, 0);
+}
+
+TEST_F(FreehandTest, AClickAloneLeavesOneEmptyContour) {
+  TdtpFreehandShape& f = StartDrawing();
+  f.SetAutoRestart(false);
+  const QPoint a = At(f, 2, 2);
+  Press(a);
+  Release(a);
+  // Releasing finished the drawing; the one-point stroke is dropped but a
+  // contour remains, so drawing again works.
+  EXPECT_EQ(doc_->DragState(), dsIdle);
+  ASSERT_EQ(f.Points().size(), 1u);
+  EXPECT_TRUE(f.Points()[0].empty());
+  doc_->EditShape(&f);
+  Stroke(a, QPoint(0, 8));
+  EXPECT_EQ(f.Points()[0].size(), 2u);
+}
+
+TEST_F(FreehandTest, TheDrawingsRecordBringsItsStrokesBackExactly) {
+  TdtpFreehandShape& f = StartDrawing();
+  const QPoint a = At(f, 1, 1);
+  Stroke(a, QPoint(9, 5));
+  QTest::keyClick(doc_, Qt::Key_Return);
+  const TArrayOfArrayOfFloatPoint first = f.Points();
+  // A second drawing on the same shape moves the frame and adds a stroke.
+  doc_->EditShape(&f);
+  const QPoint b = At(f, -3, -3);
+  Stroke(b, QPoint(-7, 11));
+  QTest::keyClick(doc_, Qt::Key_Return);
+  ASSERT_EQ(f.Points().size(), 2u);
+  // The group opens with the strokes as they were; replaying it gives
+  // them back unscaled, whatever the frame did meanwhile.
+  const TdtpCommand* record = nullptr;
+  for (const auto& c : doc_->UndoList())
+    if (c->PropName == "Polygon") record = c.get();
+  ASSERT_NE(record, nullptr);
+  f.SetPropertyText("Polygon", record->OldValue);
+  EXPECT_EQ(f.Points(), first);
+}
+
+TEST(PolygonPointsText, RoundTripsExactly) {
+  const TArrayOfArrayOfFloatPoint contours = {{{0.1f, -2.5f}, {1e-7f, 3.4028235e38f}}, {}, {{7, 8}}};
+  const std::string text = PointsToText(contours);
+  EXPECT_EQ(TextToPoints(text), contours);
+  EXPECT_EQ(TextToPoints(""), TArrayOfArrayOfFloatPoint(1));
+  // Broken items are skipped, the rest survives.
+  const TArrayOfArrayOfFloatPoint partial = TextToPoints("1,2 x,3 4;5,6");
+  ASSERT_EQ(partial.size(), 2u);
+  EXPECT_EQ(partial[0].size(), 1u);
+  EXPECT_EQ(partial[1].size(), 1u);
+}
+
+}  // namespace
+}  // namespace kdl
