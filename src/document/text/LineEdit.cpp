@@ -1,23 +1,10 @@
 #include "document/text/LineEdit.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
-#include <QString>
+#include "platform/qt/Clipboard.h"
 
 #include <algorithm>
 
 namespace kdl {
-
-std::u16string ClipboardText() {
-  QClipboard* clipboard = QGuiApplication::clipboard();
-  if (!clipboard) return {};
-  return clipboard->text().toStdU16String();
-}
-
-void SetClipboardText(const std::u16string& text) {
-  if (QClipboard* clipboard = QGuiApplication::clipboard())
-    clipboard->setText(QString::fromStdU16String(text));
-}
 
 void TdtpLineEdit::Changed() {
   if (OnChange) OnChange(*this);
@@ -147,9 +134,9 @@ void TdtpLineEdit::KeyDown(std::int32_t key, bool shift) {
 void TdtpLineEdit::KeyPress(char32_t character) {
   Validate();
   switch (character) {
-    case 3: SetClipboardText(GetSelText()); break;
-    case 22: InsertText(ClipboardText()); break;
-    case 24: SetClipboardText(CutSelText()); break;
+    case 3: SetClipboardWideText(GetSelText()); break;
+    case 22: InsertText(ClipboardWideText()); break;
+    case 24: SetClipboardWideText(CutSelText()); break;
     default:
       if (character >= 32 && character != 127) {
         // Typed text stays Unicode: a character beyond the basic plane

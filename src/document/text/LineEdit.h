@@ -61,8 +61,4 @@ class TdtpLineEdit {
   std::u16string text_;
 };
 
-// The system clipboard's plain text (our editor's clipboard).
-std::u16string ClipboardText();
-void SetClipboardText(const std::u16string& text);
-
 }  // namespace kdl

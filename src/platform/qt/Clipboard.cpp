@@ -17,4 +17,14 @@ void SetClipboardText(const std::string& text) {
       QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
 
+std::u16string ClipboardWideText() {
+  if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) return {};
+  return QGuiApplication::clipboard()->text().toStdU16String();
+}
+
+void SetClipboardWideText(const std::u16string& text) {
+  if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) return;
+  QGuiApplication::clipboard()->setText(QString::fromStdU16String(text));
+}
+
 }  // namespace kdl

@@ -8,5 +8,8 @@ namespace kdl {
 
 std::string ClipboardText();
 void SetClipboardText(const std::string& text);
+// The same text in UTF-16, for the in-place text editor.
+std::u16string ClipboardWideText();
+void SetClipboardWideText(const std::u16string& text);
 
 }  // namespace kdl
