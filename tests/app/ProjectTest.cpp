@@ -2,6 +2,10 @@
 // the data panel, and the user's picture in the image shape.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QFontDialog>
+#include <QTimer>
+
 #include <filesystem>
 #include <string>
 
@@ -172,6 +176,45 @@ TEST_F(ProjectTest, DataPanelOperationsOnTheirRoles) {
   const float left = doc->GetShape(kImageIndex)->DocLeft();
   OffsetAllShapes(*doc, 3, -2);
   EXPECT_FLOAT_EQ(doc->GetShape(kImageIndex)->DocLeft(), left + 3);
+}
+
+// Runs act on the font dialog once it is up.
+void AnswerFontDialog(std::function<void(QFontDialog&)> act, int tries = 200) {
+  QTimer::singleShot(10, [act, tries] {
+    if (auto* d = qobject_cast<QFontDialog*>(QApplication::activeModalWidget()))
+      act(*d);
+    else if (tries > 0)
+      AnswerFontDialog(act, tries - 1);
+  });
+}
+
+TEST_F(ProjectTest, FontDialogKeepsTheStoredNameOfTheFaceItShows) {
+  ASSERT_TRUE(CreateCDFrontTemplate(*doc));
+  auto* title = dynamic_cast<TdtpTextBaseShape*>(doc->GetShape(2));
+  // Only the size changed: the stored family stays, whatever face stands in.
+  AnswerFontDialog([](QFontDialog& d) {
+    QFont f = d.currentFont();
+    f.setPointSize(20);
+    d.setCurrentFont(f);
+    d.accept();
+  });
+  EXPECT_TRUE(EditShapeFont(*doc, 2));
+  EXPECT_EQ(title->GetFontName(), "Tahoma");
+  EXPECT_FLOAT_EQ(title->GetFontHeight(), static_cast<float>(20 * 25.4 / 72));
+  EXPECT_EQ(title->GetFontStyle(), fsBold);
+
+  AnswerFontDialog([](QFontDialog& d) { d.reject(); });
+  EXPECT_FALSE(EditShapeFont(*doc, 2));
+  EXPECT_EQ(title->GetFontStyle(), fsBold);
+
+  AnswerFontDialog([](QFontDialog& d) {
+    d.setCurrentFont(QFont("Liberation Serif", 12));
+    d.accept();
+  });
+  EXPECT_TRUE(EditShapeFont(*doc, 2));
+  EXPECT_EQ(title->GetFontName(), "Liberation Serif");
+  EXPECT_EQ(title->GetFontStyle(), 0);
+  EXPECT_FALSE(EditShapeFont(*doc, kImageIndex));
 }
 
 TEST_F(ProjectTest, OpeningAProjectKeepsItsPlaceholderTexts) {

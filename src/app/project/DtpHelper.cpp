@@ -226,17 +226,18 @@ bool EditShapeFont(TdtpDocument& document, int index, QWidget* parent) {
   auto* shape = ShapeAs<TdtpTextBaseShape>(document, index);
   if (!shape) return false;
   const QString stored = QString::fromStdString(shape->GetFontName());
-  QFont font(stored);
+  // The dialog lists only installed faces: it opens on the face that
+  // fontconfig shows for the stored family, and choosing that face again
+  // keeps the stored name, so that the file still names the font it was
+  // made with.
+  const QString shown = QFontInfo(QFont(stored)).family();
+  QFont font(shown);
   font.setPointSize(std::max(1, static_cast<int>(std::nearbyint(shape->GetFontSizePt()))));
   const TFontStyles styles = shape->GetFontStyle();
   font.setBold((styles & fsBold) != 0);
   font.setItalic((styles & fsItalic) != 0);
   font.setUnderline((styles & fsUnderline) != 0);
   font.setStrikeOut((styles & fsStrikeOut) != 0);
-  // The face that stands in for the stored family on this system: choosing
-  // it again keeps the stored name, so that the file still names the font
-  // it was made with.
-  const QString shown = QFontInfo(font).family();
   bool ok = false;
   const QFont chosen = QFontDialog::getFont(&ok, font, parent);
   if (!ok) return false;
