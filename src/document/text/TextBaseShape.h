@@ -14,6 +14,7 @@
 // crDtpCrossText, the insertion cursor of text shapes.
 #include "platform/qt/Cursors.h"
 #include "raster/Types.h"
+#include "platform/qt/Cursors.h"
 
 namespace kdl {
 
