@@ -1,0 +1,176 @@
+#include "app/output/PdfExport.h"
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include <QApplication>
+
+#include "app/Localizer.h"
+#include "app/Units.h"
+#include "app/project/DtpHelper.h"
+#include "app/shapes/ProjectInfoShape.h"
+#include "document/resources/formats/JpgFormat.h"
+#include "document/shapes/Rendering.h"
+#include "document/view/Document.h"
+#include "document/view/Page.h"
+#include "foundation/Stream.h"
+#include "raster/Bitmap32.h"
+
+namespace kdl {
+namespace {
+
+// libjpeg's largest side.
+constexpr std::int32_t kMaxJpegSide = 65500;
+
+[[noreturn]] void FailExport() {
+  throw EOutputError(Localizer().GetString("Messages", "PDFSavingError"));
+}
+
+void Put(TStream& file, const std::string& text) {
+  file.WriteBuffer(text.data(), static_cast<std::int64_t>(text.size()));
+}
+
+std::string Num(std::int64_t value) { return std::to_string(value); }
+
+std::uint32_t Offset(TStream& file) { return static_cast<std::uint32_t>(file.Position()); }
+
+void CopyJpeg(TStream& file, TStream& jpeg, std::int64_t size) {
+  std::vector<char> buffer(static_cast<std::size_t>(std::min<std::int64_t>(size, 1 << 20)));
+  while (size > 0) {
+    const std::int64_t chunk = std::min<std::int64_t>(size, static_cast<std::int64_t>(buffer.size()));
+    jpeg.ReadBuffer(buffer.data(), chunk);
+    file.WriteBuffer(buffer.data(), chunk);
+    size -= chunk;
+  }
+}
+
+}  // namespace
+
+void WritePdfXref(TStream& file, const std::vector<std::uint32_t>& offsets, int count) {
+  Put(file, "xref\n");
+  Put(file, "0 " + Num(count + 1) + "\n");
+  Put(file, "0000000000 65535 f \n");
+  for (int i = 0; i < count; ++i) {
+    char entry[32];
+    std::snprintf(entry, sizeof entry, "%010u 00000 n \n", offsets[static_cast<std::size_t>(i)]);
+    Put(file, entry);
+  }
+}
+
+void WritePdfContentObject(TStream& file, int objectNumber, int ptWidth, int ptHeight) {
+  const std::string content = "q\n" + Num(ptWidth) + " 0 0 " + Num(ptHeight) + " 0 0 cm\n/Im0 Do\nQ\n";
+  Put(file, Num(objectNumber) + " 0 obj\n");
+  Put(file, "<< /Length " + Num(static_cast<std::int64_t>(content.size())) + " >>\n");
+  Put(file, "stream\n");
+  Put(file, content);
+  Put(file, "endstream\n");
+  Put(file, "endobj\n");
+}
+
+int WriteJpegAsPdf(TStream* jpeg, TPixelSize pixels, TPageSizeMM page, const std::string& fileName) {
+  const std::int32_t ptW = MMToPixels(72, page.Width);
+  const std::int32_t ptH = MMToPixels(72, page.Height);
+  if (jpeg == nullptr) return kPdfNoJpeg;
+  const std::int64_t start = jpeg->Position();
+  const std::int64_t jpegSize = jpeg->Size() - start;
+  // A picture without bytes would give an image without data.
+  if (jpegSize <= 0) return kPdfNoJpeg;
+  try {
+    WriteFileAtomically(fileName, [&](TStream& file) {
+      std::vector<std::uint32_t> offsets;
+      Put(file, "%PDF-1.2\n");
+      offsets.push_back(Offset(file));
+      Put(file, "1 0 obj\n<<\n/Type /Catalog\n/Pages 2 0 R\n/OpenAction [3 0 R /XYZ -32768 -32768 1 ]\n>>\nendobj\n");
+      offsets.push_back(Offset(file));
+      Put(file, "2 0 obj\n<<\n/Type /Pages\n/Kids [ 3 0 R ]\n/Count 1\n>>\nendobj\n");
+      offsets.push_back(Offset(file));
+      Put(file,
+          "3 0 obj\n<<\n/Type /Page\n/Parent 2 0 R\n/Resources\n<<\n/XObject << /Im0 4 0 R >>\n"
+          "/ProcSet [ /PDF /ImageC ]\n>>\n/MediaBox [ 0 0 " +
+              Num(ptW) + " " + Num(ptH) + " ]\n/Contents 5 0 R\n>>\nendobj\n");
+      offsets.push_back(Offset(file));
+      Put(file, "4 0 obj\n<<\n/Type /XObject\n/Subtype /Image\n/Name /Im0\n/Width " + Num(pixels.Width) +
+                    "\n/Height " + Num(pixels.Height) +
+                    "\n/BitsPerComponent 8\n/Filter [/DCTDecode]\n/ColorSpace /DeviceRGB\n/Length " +
+                    Num(jpegSize) + " >>\nstream\n");
+      CopyJpeg(file, *jpeg, jpegSize);
+      Put(file, "endstream\nendobj\n");
+      offsets.push_back(Offset(file));
+      WritePdfContentObject(file, 5, ptW, ptH);
+      const std::uint32_t xref = Offset(file);
+      WritePdfXref(file, offsets, 5);
+      Put(file, "trailer\n<<\n/Size 6\n/Root 1 0 R\n>>\nstartxref\n" + Num(xref) + "\n%%EOF");
+    });
+  } catch (const EFCreateError&) {
+    return kPdfCannotCreate;
+  } catch (const std::exception&) {
+    return kPdfWriteError;
+  }
+  return kPdfWritten;
+}
+
+void SavePageToJpgStream(TdtpDocument& document, TStream* stream, TPixelSize pixels, std::uint8_t quality) {
+  if (stream == nullptr) throw Exception("Error in SavePageToJpgStream");
+  TdtpPage* page = document.GetCurrentPage();
+  if (page == nullptr) throw Exception("Error in SavePageToJpgStream");
+  std::unique_ptr<TBitmap32> bitmap = page->RenderThumbnail(pixels.Width, pixels.Height, dtPrinter, 0);
+  if (!bitmap) throw Exception("Error in SavePageToJpgStream");
+  TdtpJpgFormat format;
+  format.SetQuality(quality);
+  format.SaveToStream(stream, bitmap.get());
+}
+
+TPixelSize PdfPixelSize(TPageSizeMM page, int preset) {
+  if (preset < 0 || preset >= static_cast<int>(kPdfPresets.size())) FailExport();
+  if (!std::isfinite(page.Width) || !std::isfinite(page.Height)) FailExport();
+  const std::int32_t dpi = kPdfPresets[static_cast<std::size_t>(preset)].Resolution;
+  const TPixelSize size{MMToPixels(dpi, page.Width), MMToPixels(dpi, page.Height)};
+  if (size.Width <= 0 || size.Height <= 0 || size.Width > kMaxJpegSide || size.Height > kMaxJpegSide ||
+      std::int64_t{size.Width} * size.Height > kMaxBitmapPixels)
+    FailExport();
+  return size;
+}
+
+void SaveDocumentToPdf(TdtpDocument& document, const std::string& fileName, int preset) {
+  TdtpPage* page = document.GetCurrentPage();
+  if (page == nullptr) FailExport();
+  const TPageSizeMM pageSize{page->PageWidth(), page->PageHeight()};
+  const TPixelSize pixels = PdfPixelSize(pageSize, preset);
+  TMemoryStream stream;
+  try {
+    SavePageToJpgStream(document, &stream, pixels, kPdfPresets[static_cast<std::size_t>(preset)].Quality);
+  } catch (const std::exception&) {
+    FailExport();
+  }
+  stream.SetPosition(0);
+  if (WriteJpegAsPdf(&stream, pixels, pageSize, fileName) != kPdfWritten) FailExport();
+}
+
+void ExportToPdf(TdtpDocument& project, const std::string& fileName, int preset) {
+  try {
+    project.update();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    struct TRestore {
+      ~TRestore() { QApplication::restoreOverrideCursor(); }
+    } restore;
+    std::unique_ptr<TdtpDocument> copy = CopyCurrentPage(project, false);
+    PrepareForOutput(*copy, false);
+    SaveDocumentToPdf(*copy, fileName, preset);
+  } catch (const EOutputError&) {
+    throw;
+  } catch (const std::exception&) {
+    FailExport();
+  }
+}
+
+std::string PdfFileNamePreset(TdtpDocument& project) {
+  const auto* info = dynamic_cast<TDtpProjectInfoShape*>(project.GetShape(kProjectInfoIndex));
+  std::string name = info ? info->ProjectName() : std::string();
+  for (char& c : name)
+    if (c == '/') c = '_';
+  if (name == "." || name == "..") name.clear();
+  return name;
+}
+
+}  // namespace kdl

@@ -1,0 +1,306 @@
+// Printing onto a PDF-format printer and exporting PDF files, checked with
+// poppler and qpdf, an independent writer of the file layout, and
+// arithmetic done by hand.
+#include <gtest/gtest.h>
+
+#include <QMarginsF>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPrinter>
+
+#include <cmath>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include "ProjectTesting.h"
+#include "RasterTesting.h"
+#include "app/output/PdfExport.h"
+#include "app/output/PrintHelper.h"
+#include "app/project/Templates.h"
+#include "app/shapes/ExLineShape.h"
+#include "document/view/Page.h"
+#include "platform/qt/PrinterService.h"
+#include "raster/Bitmap32.h"
+
+namespace kdl::test {
+namespace {
+
+constexpr int kCDFront = 0, kDVD = 3, kOrigami = 6;
+
+class OutputTest : public ProjectFixture {
+ protected:
+  void SetUp() override {
+    ProjectFixture::SetUp();
+    SetPrinterNames(std::vector<std::string>{"Test printer"});
+    UsePdfPrinter(5, 5, 5, 5);
+  }
+  void TearDown() override {
+    SetPrinterNames(std::nullopt);
+    CurrentPrinter().setOutputFileName({});
+    CurrentPrinter().setOutputFormat(QPrinter::NativeFormat);
+    ProjectFixture::TearDown();
+  }
+  // A4 portrait with these unprintable borders (mm), printing to sheet.pdf.
+  void UsePdfPrinter(double left, double top, double right, double bottom) {
+    QPrinter& printer = CurrentPrinter();
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString((scratch / "sheet.pdf").string()));
+    printer.setFullPage(false);
+    printer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                                      QMarginsF(left, top, right, bottom), QPageLayout::Millimeter));
+  }
+  void Make(int type) {
+    ASSERT_TRUE(CreateTemplate(*doc, type));
+    SetScreenLineWidths(*doc);
+  }
+  // Only the cut and fold lines stay visible.
+  void LinesOnly() {
+    for (int i = 1; i < kFirstLineIndex; ++i) SetShapeVisible(*doc, i, false);
+  }
+  std::string Tool(const std::string& command, int* status = nullptr) {
+    return RunCommand(command + " 2>&1", status);
+  }
+  PpmImage Rasterise(const std::filesystem::path& pdf, const std::string& options) {
+    int status = -1;
+    Tool("pdftoppm " + options + " -singlefile '" + pdf.string() + "' '" + (scratch / "page").string() + "'",
+         &status);
+    EXPECT_EQ(status, 0);
+    return ReadPpm(scratch / "page.ppm");
+  }
+};
+
+// Centre and width (pixels) of the dark line crossing x0..x1 on row y.
+std::pair<double, int> LineAcrossRow(const PpmImage& image, int y, int x0, int x1) {
+  double sum = 0, weighted = 0;
+  int dark = 0;
+  for (int x = x0; x <= x1; ++x) {
+    const double d = 255.0 - ((image.At(x, y) >> 8) & 255);
+    sum += d;
+    weighted += d * x;
+    if (d > 127) ++dark;
+  }
+  return {sum > 0 ? weighted / sum + 0.5 : -1, dark};
+}
+std::pair<double, int> LineAcrossColumn(const PpmImage& image, int x, int y0, int y1) {
+  double sum = 0, weighted = 0;
+  int dark = 0;
+  for (int y = y0; y <= y1; ++y) {
+    const double d = 255.0 - ((image.At(x, y) >> 8) & 255);
+    sum += d;
+    weighted += d * y;
+    if (d > 127) ++dark;
+  }
+  return {sum > 0 ? weighted / sum + 0.5 : -1, dark};
+}
+
+double Px300(double mm) { return mm / 25.4 * 300; }
+
+TEST_F(OutputTest, PaperFitAgainstPrintableArea) {
+  // A4 less 5 mm all round: 200 x 287 mm.
+  Make(kCDFront);  // 131 x 130
+  EXPECT_EQ(CheckPaperFit(*doc), pfFits);
+  Make(kDVD);  // 284 x 194: only turned
+  EXPECT_EQ(CheckPaperFit(*doc), pfFitsTurned);
+  EXPECT_FALSE(PrinterLandscape());
+  CheckPrinterOrientation(*doc);
+  EXPECT_TRUE(PrinterLandscape());
+  EXPECT_EQ(CheckPaperFit(*doc), pfFits);
+  UsePdfPrinter(5, 5, 5, 5);
+
+  TdtpPage* page = doc->GetCurrentPage();
+  page->SetPageWidth(300);
+  page->SetPageHeight(300);
+  EXPECT_EQ(CheckPaperFit(*doc), pfTooSmall);
+  const TPrinterPageInfo info = GetPrinterPageInfo();
+  // The PDF device keeps its sheet and margins in whole points.
+  EXPECT_NEAR(info.PaperWidth, 595 / 72.0 * 25.4, 0.01);
+  EXPECT_NEAR(info.PaperHeight, 842 / 72.0 * 25.4, 0.01);
+  EXPECT_NEAR(info.MarginLeft, 14 / 72.0 * 25.4, 0.01);
+  EXPECT_NEAR(info.MarginBottom, 14 / 72.0 * 25.4, 0.01);
+  page->SetPageWidth(static_cast<float>(info.PaperWidth - info.MarginLeft - info.MarginRight));
+  page->SetPageHeight(static_cast<float>(info.PaperHeight - info.MarginTop - info.MarginBottom));
+  EXPECT_EQ(CheckPaperFit(*doc), pfFits);
+
+  // Without a printer: the A4 defaults, 195 x 282 printable.
+  SetPrinterNames(std::vector<std::string>{});
+  const TPrinterPageInfo defaults = GetPrinterPageInfo();
+  EXPECT_EQ(defaults.PaperWidth, 210);
+  EXPECT_EQ(defaults.MarginLeft, 10);
+  EXPECT_EQ(defaults.MarginRight, 5);
+  EXPECT_EQ(CheckPaperFit(*doc), pfTooSmall);
+  EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(OutputTest, CentredLabelMovesIntoPrintableArea) {
+  Make(kOrigami);  // 174 x 254, centred
+  const float left = doc->GetShape(kFirstLineIndex)->DocLeft();
+  const float top = doc->GetShape(kFirstLineIndex)->DocTop();
+  auto copy = CopyCurrentPage(*doc, true);
+  PrepareForOutput(*copy, true);
+  // Nominally (13 + 5, 16.5 + 5); the device's whole points make it
+  // 595 x 842 pt with 14 pt margins.
+  const double mm = 25.4 / 72;
+  EXPECT_NEAR(copy->GetShape(kFirstLineIndex)->DocLeft() - left, ((595 - 28) * mm - 174) / 2 + 14 * mm, 0.01);
+  EXPECT_NEAR(copy->GetShape(kFirstLineIndex)->DocTop() - top, ((842 - 28) * mm - 254) / 2 + 14 * mm, 0.01);
+  EXPECT_NEAR(copy->GetShape(kFirstLineIndex)->DocLeft() - left, 18, 0.1);
+  EXPECT_NEAR(copy->GetShape(kFirstLineIndex)->DocTop() - top, 21.5, 0.1);
+  EXPECT_NEAR(copy->GetCurrentPage()->PageWidth(), 595 * mm, 0.01);
+  // The project itself is untouched.
+  EXPECT_EQ(doc->GetShape(kFirstLineIndex)->DocLeft(), left);
+  EXPECT_EQ(doc->GetCurrentPage()->PageWidth(), 174);
+}
+
+TEST_F(OutputTest, PrintedCutLinesSitAtLabelAndPrinterMargins) {
+  UsePdfPrinter(5, 7, 4, 6);
+  Make(kCDFront);
+  LinesOnly();
+  PrintLabel(*doc);
+  const auto pdf = scratch / "sheet.pdf";
+  int status = -1;
+  Tool("qpdf --check '" + pdf.string() + "'", &status);
+  EXPECT_EQ(status, 0);
+  const std::string info = Tool("pdfinfo '" + pdf.string() + "'");
+  EXPECT_NE(info.find("Pages:           1\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("595 x 842 pts"), std::string::npos) << info;
+
+  const PpmImage sheet = Rasterise(pdf, "-r 300");
+  ASSERT_EQ(sheet.Width, 2480);
+  // The frame: label margin (6, 6) + printer margin (5, 7 mm, kept by the
+  // device as 14 and 20 pt) + 0 or 121/120.
+  const double ml = 14 / 72.0 * 25.4, mt = 20 / 72.0 * 25.4;
+  const double left = Px300(6 + ml), right = Px300(127 + ml), top = Px300(6 + mt), bottom = Px300(126 + mt);
+  const int midY = static_cast<int>(Px300(73)), midX = static_cast<int>(Px300(71.5));
+  for (double expected : {left, right}) {
+    const auto [centre, width] = LineAcrossRow(sheet, midY, int(expected) - 15, int(expected) + 15);
+    EXPECT_NEAR(centre, expected, 1.0);
+    EXPECT_GE(width, 2);  // 0.25 mm is 2.95 pixels
+    EXPECT_LE(width, 4);
+  }
+  for (double expected : {top, bottom}) {
+    const auto [centre, width] = LineAcrossColumn(sheet, midX, int(expected) - 15, int(expected) + 15);
+    EXPECT_NEAR(centre, expected, 1.0);
+    EXPECT_GE(width, 2);
+    EXPECT_LE(width, 4);
+  }
+  // The project keeps its screen lines.
+  EXPECT_EQ(dynamic_cast<TDtpExLineShape*>(doc->GetShape(kFirstLineIndex))->LineWidth(), kScreenLineWidth);
+}
+
+TEST_F(OutputTest, FailedJobIsFollowedByGoodOne) {
+  Make(kCDFront);
+  CurrentPrinter().setOutputFileName(QString::fromStdString((scratch / "missing" / "sheet.pdf").string()));
+  EXPECT_EQ(ErrorOf([&] { PrintLabel(*doc); }), Text("Messages", "PrintingError"));
+  UsePdfPrinter(5, 5, 5, 5);
+  PrintLabel(*doc);
+  int status = -1;
+  Tool("qpdf --check '" + (scratch / "sheet.pdf").string() + "'", &status);
+  EXPECT_EQ(status, 0);
+}
+
+// ---- PDF export ------------------------------------------------------------------------
+
+class PdfExportTest : public OutputTest {
+ protected:
+  // Exports, then checks the file against tools and an independent writer.
+  void ExportAndCheck(int preset, int width, int height, int ptW, int ptH) {
+    const auto pdf = scratch / "label.pdf";
+    ExportToPdf(*doc, pdf.string(), preset);
+    const std::string bytes = ReadFile(pdf);
+    EXPECT_EQ(bytes.substr(bytes.size() - 6), "\n%%EOF");
+    // The JPEG bytes as the file holds them.
+    const std::size_t length = bytes.find("/Length ");
+    const std::size_t stream = bytes.find(">>\nstream\n", length);
+    const std::size_t size = std::stoul(bytes.substr(length + 8, stream - length - 8));
+    WriteFile(scratch / "picture.jpg", bytes.substr(stream + 10, size));
+    Tool("python3 '" KDL_SOURCE_DIR "/tests/app/pdf_layout.py' '" + (scratch / "picture.jpg").string() + "' " +
+         std::to_string(width) + " " + std::to_string(height) + " " + std::to_string(ptW) + " " +
+         std::to_string(ptH) + " '" + (scratch / "rebuilt.pdf").string() + "'");
+    EXPECT_TRUE(ReadFile(scratch / "rebuilt.pdf") == bytes);
+
+    int status = -1;
+    Tool("qpdf --check '" + pdf.string() + "'", &status);
+    EXPECT_EQ(status, 0);
+    const std::string info = Tool("pdfinfo '" + pdf.string() + "'");
+    EXPECT_NE(info.find(std::to_string(ptW) + " x " + std::to_string(ptH) + " pts"), std::string::npos) << info;
+    const std::string images = Tool("pdfimages -list '" + pdf.string() + "'");
+    // The one image row: page num type width height color comp bpc enc ...
+    std::istringstream rows(images);
+    std::string line;
+    for (int i = 0; i < 3; ++i) std::getline(rows, line);
+    std::istringstream row(line);
+    std::vector<std::string> cells{std::istream_iterator<std::string>(row), {}};
+    EXPECT_GE(cells.size(), 9u) << images;
+    if (cells.size() < 9) return;
+    EXPECT_EQ(cells[3], std::to_string(width));
+    EXPECT_EQ(cells[4], std::to_string(height));
+    EXPECT_EQ(cells[5], "rgb");
+    EXPECT_EQ(cells[6], "3");
+    EXPECT_EQ(cells[8], "jpeg");
+
+    const PpmImage read = Rasterise(pdf, "-scale-to-x " + std::to_string(width) + " -scale-to-y " +
+                                             std::to_string(height));
+    EXPECT_EQ(read.Width, width);
+    EXPECT_EQ(read.Height, height);
+  }
+};
+
+TEST_F(PdfExportTest, CDFrontAtEachPreset) {
+  Make(kCDFront);
+  ExportAndCheck(0, 773, 767, 371, 368);
+  ExportAndCheck(1, 1547, 1535, 371, 368);
+  ExportAndCheck(2, 3094, 3070, 371, 368);
+  // The project keeps its screen lines.
+  EXPECT_EQ(dynamic_cast<TDtpExLineShape*>(doc->GetShape(kFirstLineIndex))->LineWidth(), kScreenLineWidth);
+}
+
+TEST_F(PdfExportTest, OrigamiCase) {
+  Make(kOrigami);  // 174 x 254 mm: 493 x 720 pt
+  ExportAndCheck(0, 1027, 1500, 493, 720);
+}
+
+TEST_F(PdfExportTest, FailuresKeepThePreviousFile) {
+  Make(kCDFront);
+  const auto pdf = scratch / "kept.pdf";
+  WriteFile(pdf, "previous");
+  const std::string message = Text("Messages", "PDFSavingError");
+  // Below a regular file: cannot create.
+  EXPECT_EQ(ErrorOf([&] { ExportToPdf(*doc, (pdf / "x.pdf").string(), 1); }), message);
+  // A picture whose bytes fail while being copied.
+  struct TFailingStream : TMemoryStream {
+    std::int64_t Read(void*, std::int64_t) override { return 0; }
+  } failing;
+  failing.WriteBuffer("\xFF\xD8\xFF", 3);
+  failing.SetPosition(0);
+  EXPECT_EQ(WriteJpegAsPdf(&failing, {10, 10}, {10, 10}, pdf.string()), kPdfWriteError);
+  EXPECT_EQ(WriteJpegAsPdf(&failing, {10, 10}, {10, 10}, (pdf / "x.pdf").string()), kPdfCannotCreate);
+  // An empty picture is no picture.
+  TMemoryStream empty;
+  EXPECT_EQ(WriteJpegAsPdf(&empty, {10, 10}, {10, 10}, pdf.string()), kPdfNoJpeg);
+  EXPECT_EQ(WriteJpegAsPdf(nullptr, {10, 10}, {10, 10}, pdf.string()), kPdfNoJpeg);
+  EXPECT_THROW(SavePageToJpgStream(*doc, nullptr, {10, 10}, 80), Exception);
+  // Presets outside the list and impossible pictures.
+  EXPECT_EQ(ErrorOf([&] { SaveDocumentToPdf(*doc, pdf.string(), 3); }), message);
+  EXPECT_EQ(ErrorOf([&] { SaveDocumentToPdf(*doc, pdf.string(), -1); }), message);
+  doc->GetCurrentPage()->SetPageWidth(std::nanf(""));
+  EXPECT_EQ(ErrorOf([&] { SaveDocumentToPdf(*doc, pdf.string(), 0); }), message);
+  doc->GetCurrentPage()->SetPageWidth(3000);  // 70,866 pixels at 600 dpi
+  EXPECT_EQ(ErrorOf([&] { SaveDocumentToPdf(*doc, pdf.string(), 2); }), message);
+  doc->GetCurrentPage()->SetPageWidth(0.1f);
+  EXPECT_EQ(ErrorOf([&] { SaveDocumentToPdf(*doc, pdf.string(), 0); }), message);
+  EXPECT_EQ(ReadFile(pdf), "previous");
+}
+
+TEST_F(PdfExportTest, FileNamePresetIsOneComponent) {
+  Make(kCDFront);
+  auto* info = dynamic_cast<TDtpProjectInfoShape*>(doc->GetShape(kProjectInfoIndex));
+  info->SetProjectName("../../etc/passwd");
+  EXPECT_EQ(PdfFileNamePreset(*doc), ".._.._etc_passwd");
+  info->SetProjectName("..");
+  EXPECT_EQ(PdfFileNamePreset(*doc), "");
+  info->SetProjectName("CD Front");
+  EXPECT_EQ(PdfFileNamePreset(*doc), "CD Front");
+}
+
+}  // namespace
+}  // namespace kdl::test
