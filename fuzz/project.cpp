@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 
+#include "app/Localizer.h"
 #include "app/project/DtpHelper.h"
 #include "app/shapes/ProjectInfoShape.h"
 #include "document/Startup.h"
@@ -37,6 +38,8 @@ bool Setup() {
   kdl::InitializeDocumentLibrary();
   kdl::RegisterApplicationShapeClasses();
   kdl::SetErrorDisplay([](const std::string&) {});
+  // No language file here: a refusal asks for its text and must not wait on a box.
+  kdl::Localizer().OnLangError = [] {};
   return true;
 }
 
