@@ -5,12 +5,14 @@
 #include <QString>
 
 #include "app/ApplicationSetup.h"
+#include "app/shapes/ProjectInfoShape.h"
 #include "document/Startup.h"
 #include "kdl/Version.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   kdl::InitializeDocumentLibrary();
+  kdl::RegisterApplicationShapeClasses();
   QApplication::setOrganizationName(kdl::version::CompanyName);
   QApplication::setApplicationName(kdl::version::ProductName);
   QApplication::setApplicationVersion(kdl::version::ProductVersion);

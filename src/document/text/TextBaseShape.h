@@ -12,6 +12,7 @@
 #include "document/effects/EffectShape.h"
 #include "platform/FontStyles.h"
 #include "raster/Types.h"
+#include "platform/qt/Cursors.h"
 
 namespace kdl {
 
@@ -20,8 +21,6 @@ class TdtpTextBaseShape;
 
 // The layout is computed at 300 dpi whatever the zoom or the printer.
 inline constexpr double kMeasureDpm = 300.0 / 25.4;
-// The insertion cursor of text shapes.
-inline constexpr std::int16_t crDtpCrossText = -37;
 
 struct TdtpTextSize {
   float Width = 0;

@@ -1,0 +1,406 @@
+#include "app/project/DtpHelper.h"
+
+#include <QFont>
+#include <QFontDialog>
+#include <QFontInfo>
+
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "app/Localizer.h"
+#include "app/shapes/CropBitmapShape.h"
+#include "app/shapes/ExLineShape.h"
+#include "app/shapes/ProjectInfoShape.h"
+#include "document/resources/BitmapResource.h"
+#include "document/resources/RasterFormats.h"
+#include "document/text/MemoShape.h"
+#include "document/text/TextShape.h"
+#include "document/view/Document.h"
+#include "document/view/Page.h"
+#include "foundation/Encoding.h"
+#include "platform/ProgramFolder.h"
+#include "platform/qt/ErrorDisplay.h"
+#include "raster/Bitmap32.h"
+
+namespace kdl {
+
+namespace {
+
+float PointsToMM(double points) { return static_cast<float>(points * 25.4 / 72); }
+
+template <class T>
+T* ShapeAs(TdtpDocument& document, int index) {
+  return dynamic_cast<T*>(document.GetShape(index));
+}
+
+void ClearCurrentPage(TdtpDocument& document) {
+  if (TdtpPage* page = document.GetCurrentPage()) page->ClearShapes();
+}
+
+class TDocumentUpdate {
+ public:
+  explicit TDocumentUpdate(TdtpDocument& document) : document_(document) { document_.BeginUpdate(); }
+  ~TDocumentUpdate() { document_.EndUpdate(); }
+  TDocumentUpdate(const TDocumentUpdate&) = delete;
+  TDocumentUpdate& operator=(const TDocumentUpdate&) = delete;
+
+ private:
+  TdtpDocument& document_;
+};
+
+std::filesystem::path DefaultImageFile() { return ProgramFolder() / "Resources" / "default.jpg"; }
+
+}  // namespace
+
+// ---- Builders ---------------------------------------------------------------------------
+
+bool SetupPage(TdtpDocument* document, const TPageRecord& record) {
+  if (!document) return false;
+  TdtpPage* page = document->GetCurrentPage();
+  if (!page) return false;
+  page->ClearShapes();
+  // The page keeps its own size and margins in the file, whatever the
+  // document's defaults are.
+  page->SetIsDefaultPage(false);
+  page->SetPageWidth(static_cast<float>(record.Width));
+  page->SetPageHeight(static_cast<float>(record.Height));
+  page->SetMarginLeft(static_cast<float>(record.MarginLeft));
+  page->SetMarginTop(static_cast<float>(record.MarginTop));
+  page->SetMarginRight(static_cast<float>(record.MarginRight));
+  page->SetMarginBottom(static_cast<float>(record.MarginBottom));
+  return true;
+}
+
+void PlaceShape(TdtpDocument& document, TdtpShape& shape, const TShapeRect& rect) {
+  TdtpPage* page = document.GetCurrentPage();
+  if (!page) return;
+  shape.SetDocLeft(page->MarginLeft() + rect.Left);
+  shape.SetDocTop(page->MarginTop() + rect.Top);
+  shape.SetDocWidth(rect.Width);
+  shape.SetDocHeight(rect.Height);
+  shape.RotateAboutCenter(rect.Angle);
+}
+
+void ApplyTextStyle(TdtpDocument& /*document*/, TdtpTextBaseShape& shape, const TTextStyle& style) {
+  shape.SetFontName(style.FontName);
+  shape.SetFontColor(style.FontColor);
+  shape.SetFontHeight(PointsToMM(style.Size));
+  shape.SetFontStyle(style.FontStyle);
+  shape.SetAlignment(style.Alignment);
+  if (dynamic_cast<TdtpMemoShape*>(&shape)) shape.SetVertAlign(style.VertAlign);
+}
+
+void InitTemplateShape(TdtpShape& shape, int flag) {
+  shape.SetAllowSelect(flag == 0);
+  shape.SetAllowDelete(false);
+}
+
+void AddProjectInfo(TdtpDocument& document, const TProjectInfo& info) {
+  auto shape = std::make_unique<TDtpProjectInfoShape>();
+  shape->SetVisible(false);
+  InitTemplateShape(*shape, kProjectInfoTag);
+  shape->SetProjectName(info.Name);
+  shape->SetCategory(info.Category);
+  shape->SetPrintFoldLines(info.PrintFoldLines);
+  shape->SetPrintCutLines(info.PrintCutLines);
+  shape->SetCenterPrinting(info.CenterPrinting);
+  shape->SetVersion(kProjectVersion);
+  shape->SetTag(kProjectInfoTag);
+  document.AddShape(std::move(shape));
+}
+
+void AddImageShape(TdtpDocument& document, const std::string& fileName, const TShapeRect& rect, int tag) {
+  auto shape = std::make_unique<TdtpCropBitmapShape>();
+  InitTemplateShape(*shape, tag);
+  std::error_code ec;
+  if (!std::filesystem::exists(std::filesystem::path(fileName), ec)) {
+    throw EFOpenError(Localizer().GetString("Messages", "FileOpenError") + " \"" + fileName + "\"");
+  }
+  shape->Image().LoadFromFile(fileName);
+  PlaceShape(document, *shape, rect);
+  shape->Pin();
+  shape->SetTag(tag);
+  shape->SetPreserveAspect(false);
+  document.AddShape(std::move(shape));
+}
+
+namespace {
+
+template <class T>
+std::unique_ptr<T> NewTextShape(TdtpDocument& document, const TTextStyle& style, int tag, const TShapeRect& rect,
+                                const std::function<void(T&)>& setText) {
+  auto shape = std::make_unique<T>();
+  shape->SetAutoSize(false);
+  InitTemplateShape(*shape, tag);
+  shape->SetAllowEdit(false);
+  setText(*shape);
+  ApplyTextStyle(document, *shape, style);
+  PlaceShape(document, *shape, rect);
+  shape->SetTag(tag);
+  return shape;
+}
+
+}  // namespace
+
+void AddTextShape(TdtpDocument& document, const std::string& text, const TTextStyle& style, int tag,
+                  const TShapeRect& rect) {
+  document.AddShape(NewTextShape<TdtpTextShape>(document, style, tag, rect, [&](TdtpTextShape& shape) {
+    shape.SetText(Utf8ToWide(text));
+  }));
+}
+
+void AddMemoShape(TdtpDocument& document, const std::string& text, const TTextStyle& style, int tag,
+                  const TShapeRect& rect) {
+  document.AddShape(NewTextShape<TdtpMemoShape>(document, style, tag, rect, [&](TdtpMemoShape& shape) {
+    shape.Lines().SetText(Utf8ToWide(text));
+  }));
+}
+
+void AddLineShape(TdtpDocument& document, TFloatPoint p1, TFloatPoint p2, int kind, float width) {
+  TdtpPage* page = document.GetCurrentPage();
+  if (!page) return;
+  auto shape = std::make_unique<TDtpExLineShape>();
+  InitTemplateShape(*shape, kind);
+  shape->SetPenStyle(psSolid);
+  shape->SetLineWidth(width);
+  shape->SetDocLeft(page->MarginLeft() + p1.X);
+  shape->SetDocTop(page->MarginTop() + p1.Y);
+  // The frame runs from point 1 to point 2 and may have no or negative size.
+  shape->SetDocRight(page->MarginLeft() + p2.X);
+  shape->SetDocBottom(page->MarginTop() + p2.Y);
+  shape->SetTag(kind);
+  document.AddShape(std::move(shape));
+}
+
+// ---- Editing ----------------------------------------------------------------------------
+
+void SelectShape(TdtpDocument& document, int index) {
+  try {
+    TdtpShape* shape = document.GetShape(index);
+    if (!shape) return;
+    if (shape->Selected()) {
+      shape->SetSelected(false);
+      return;
+    }
+    document.ClearSelection();
+    shape->SetSelected(true);
+  } catch (const std::exception&) {
+    // Selection is a convenience of the data panel; a failure leaves it as it is.
+  }
+}
+
+void SetShapeVisible(TdtpDocument& document, int index, bool visible) {
+  if (TdtpShape* shape = document.GetShape(index)) shape->SetVisible(visible);
+}
+
+bool LoadImageIntoShape(TdtpDocument& document, int index, const std::string& fileName) {
+  auto* shape = ShapeAs<TdtpCropBitmapShape>(document, index);
+  if (!shape) return false;
+  bool taken = false;
+  try {
+    // Decoded once here, so that bytes the resource could not show never
+    // replace the user's picture.
+    TBitmap32 probe;
+    TdtpImageFiler filer;
+    filer.SetFileName(fileName);
+    filer.LoadBitmap(&probe);
+    if (probe.Empty()) throw ERasterError("The image \"" + fileName + "\" is empty");
+    shape->Image().LoadFromFile(fileName);
+    taken = true;
+  } catch (const std::exception& e) {
+    ShowError(e.what());
+    if (shape->IsEmpty()) shape->Image().LoadFromFile(DefaultImageFile());
+  }
+  shape->RestorePinned();
+  shape->SetPreserveAspect(false);
+  return taken;
+}
+
+void RestoreImagePosition(TdtpDocument& document, int index) {
+  if (auto* shape = ShapeAs<TdtpCropBitmapShape>(document, index)) shape->RestorePinned();
+}
+
+bool EditShapeFont(TdtpDocument& document, int index, QWidget* parent) {
+  auto* shape = ShapeAs<TdtpTextBaseShape>(document, index);
+  if (!shape) return false;
+  const QString stored = QString::fromStdString(shape->GetFontName());
+  QFont font(stored);
+  font.setPointSize(std::max(1, static_cast<int>(std::nearbyint(shape->GetFontSizePt()))));
+  const TFontStyles styles = shape->GetFontStyle();
+  font.setBold((styles & fsBold) != 0);
+  font.setItalic((styles & fsItalic) != 0);
+  font.setUnderline((styles & fsUnderline) != 0);
+  font.setStrikeOut((styles & fsStrikeOut) != 0);
+  // The face that stands in for the stored family on this system: choosing
+  // it again keeps the stored name, so that the file still names the font
+  // it was made with.
+  const QString shown = QFontInfo(font).family();
+  bool ok = false;
+  const QFont chosen = QFontDialog::getFont(&ok, font, parent);
+  if (!ok) return false;
+  TFontStyles newStyles = 0;
+  if (chosen.bold()) newStyles |= fsBold;
+  if (chosen.italic()) newStyles |= fsItalic;
+  if (chosen.underline()) newStyles |= fsUnderline;
+  if (chosen.strikeOut()) newStyles |= fsStrikeOut;
+  shape->SetFontColor(shape->GetFontColor());
+  if (chosen.family() != shown && chosen.family() != stored) shape->SetFontName(chosen.family().toStdString());
+  if (chosen.pointSize() > 0) shape->SetFontHeight(PointsToMM(chosen.pointSize()));
+  shape->SetFontStyle(newStyles);
+  return true;
+}
+
+void SetShapeText(TdtpDocument& document, int index, const std::string& text) {
+  TdtpShape* shape = document.GetShape(index);
+  if (auto* memo = dynamic_cast<TdtpMemoShape*>(shape)) {
+    memo->Lines().SetText(Utf8ToWide(text));
+  } else if (auto* line = dynamic_cast<TdtpTextShape*>(shape)) {
+    line->SetText(Utf8ToWide(text));
+  }
+}
+
+std::string GetTextShapeText(TdtpDocument& document, int index) {
+  auto* shape = ShapeAs<TdtpTextBaseShape>(document, index);
+  return shape ? WideToUtf8(shape->Text()) : std::string();
+}
+
+std::string GetMemoShapeText(TdtpDocument& document, int index) {
+  auto* shape = ShapeAs<TdtpMemoShape>(document, index);
+  return shape ? WideToUtf8(shape->Lines().Text()) : std::string();
+}
+
+void SetHorzAlignment(TdtpDocument& document, int index, std::uint8_t alignment) {
+  if (auto* shape = ShapeAs<TdtpTextBaseShape>(document, index)) shape->SetAlignment(alignment);
+}
+
+void SetVertAlignment(TdtpDocument& document, int index, std::uint8_t alignment) {
+  if (auto* shape = ShapeAs<TdtpTextBaseShape>(document, index)) shape->SetVertAlign(alignment);
+}
+
+void SetLineKindVisible(TdtpDocument& document, std::int32_t kind, bool visible) {
+  for (int i = 0; i < document.ShapeCount(); ++i) {
+    TdtpShape* shape = document.GetShape(i);
+    if (shape->Tag() == kind) shape->SetVisible(visible);
+  }
+}
+
+void SetLineKindStyle(TdtpDocument& document, std::int32_t kind, std::uint8_t penStyle, float width) {
+  for (int i = 0; i < document.ShapeCount(); ++i) {
+    TdtpShape* shape = document.GetShape(i);
+    if (shape->Tag() != kind) continue;
+    auto* line = dynamic_cast<TDtpExLineShape*>(shape);
+    if (!line) throw EInvalidCast("Invalid class typecast");
+    line->SetPenStyle(penStyle);
+    line->SetLineWidth(width);
+  }
+}
+
+void SetScreenLineWidths(TdtpDocument& document) {
+  SetLineKindStyle(document, kCutLineTag, psSolid, kScreenLineWidth);
+  SetLineKindStyle(document, kFoldLineTag, psSolid, kScreenLineWidth);
+}
+
+void OffsetAllShapes(TdtpDocument& document, float dx, float dy) {
+  for (int i = 0; i < document.ShapeCount(); ++i) {
+    TdtpShape* shape = document.GetShape(i);
+    shape->SetDocLeft(shape->DocLeft() + dx);
+    shape->SetDocTop(shape->DocTop() + dy);
+  }
+}
+
+bool HasPage(const TdtpDocument& document) {
+  return document.GetCurrentPage() != nullptr && document.GetShape(kProjectInfoIndex) != nullptr;
+}
+
+bool IsSupportedProject(const TdtpDocument& document) {
+  const auto* info = dynamic_cast<const TDtpProjectInfoShape*>(document.GetShape(kProjectInfoIndex));
+  return info && info->Version() == kProjectVersion;
+}
+
+void ApplyTemplateTexts(TdtpDocument& document, int templateType) {
+  static constexpr const char* kNameKeys[] = {"CDFront", "CDFrontDouble", "CDBack",       "DVD",
+                                              "SlimDVD", "PaperSleeve",   "OrigamiCDCase"};
+  static constexpr const char* kCategoryKeys[] = {"CD", "CD", "CD", "DVD", "DVD", "PaperCase", "PaperCase"};
+  static constexpr const char* kTitleKeys[] = {"Title1", "Title2", "Title3", "Title4"};
+  if (!HasPage(document) || templateType < 0 || templateType > 6) return;
+  TLocalizer& texts = Localizer();
+  if (auto* info = ShapeAs<TDtpProjectInfoShape>(document, kProjectInfoIndex)) {
+    info->SetProjectName(texts.GetString("TemplateNames", kNameKeys[templateType]));
+    info->SetCategory(texts.GetString("TemplateCategories", kCategoryKeys[templateType]));
+  }
+  for (int i = 0; i < 4; ++i) {
+    auto* shape = ShapeAs<TdtpTextBaseShape>(document, kFirstTitleIndex + i);
+    if (shape && shape->Text() == kTemplatePlaceholder)
+      shape->SetText(Utf8ToWide(texts.GetString("TemplateResources", kTitleKeys[i])));
+  }
+  auto* contents = ShapeAs<TdtpTextBaseShape>(document, kContentsIndex);
+  if (contents && contents->Text() == kTemplatePlaceholder)
+    contents->SetText(Utf8ToWide(texts.GetString("TemplateResources", "Contents", true)));
+}
+
+// ---- Files --------------------------------------------------------------------------------
+
+bool OpenProject(TdtpDocument& document, const std::string& fileName, const TProjectHooks& hooks) {
+  TLocalizer& texts = Localizer();
+  bool opened = false;
+  std::string failure;
+  {
+    TDocumentUpdate update(document);
+    try {
+      ClearCurrentPage(document);
+      document.LoadFromFile(fileName);
+      if (!HasPage(document)) {
+        failure = texts.GetString("Messages", "LoadingError");
+      } else if (IsSupportedProject(document)) {
+        SetScreenLineWidths(document);
+        opened = true;
+      } else {
+        failure = texts.GetString("Messages", "LoadingError") + "\r\n" +
+                  texts.GetString("Messages", "UnSupportedProjectVersion");
+      }
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+    // A file that did not open leaves no project, so that nothing of it can
+    // be saved over the file later.
+    if (!opened) {
+      try {
+        ClearCurrentPage(document);
+      } catch (const std::exception&) {
+        document.SetPageCount(0);
+      }
+    }
+  }
+  // After the bracket, whose end reports the changes made inside it.
+  document.SetModified(false);
+  if (!opened) {
+    ShowError(failure);
+    return false;
+  }
+  if (hooks.CheckPrinterOrientation) hooks.CheckPrinterOrientation();
+  if (hooks.ZoomToWindow) hooks.ZoomToWindow();
+  return true;
+}
+
+void SaveProjectFile(TdtpDocument& document, const std::string& fileName, const TProjectHooks& hooks) {
+  // The document writes a temporary file and renames it over the target;
+  // it is marked saved only after that.
+  document.SaveToFile(fileName);
+  if (hooks.RefreshStatusBar) hooks.RefreshStatusBar();
+}
+
+bool SaveProject(TdtpDocument& document, const std::string& fileName, const TProjectHooks& hooks) {
+  const bool modified = document.Modified();
+  try {
+    SaveProjectFile(document, fileName, hooks);
+    return true;
+  } catch (const std::exception& e) {
+    document.SetModified(modified);
+    ShowError(e.what());
+    return false;
+  }
+}
+
+}  // namespace kdl

@@ -1,0 +1,188 @@
+#include "app/shapes/CropBitmapShape.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "document/resources/BitmapResource.h"
+#include "document/shapes/Rendering.h"
+#include "document/view/Document.h"
+#include "foundation/XmlNode.h"
+#include "raster/Bitmap32.h"
+#include "raster/Transforms.h"
+
+namespace kdl {
+
+namespace {
+
+// An intermediate of the whole frame is made only up to this size; larger
+// frames (deep zoom, damaged files) resample just the part that shows.
+constexpr std::int64_t kWholeIntermediatePixels = 16LL * 1024 * 1024;
+
+std::int32_t RoundPixel(double v) {
+  v = std::nearbyint(v);
+  if (!(v > std::numeric_limits<std::int32_t>::min())) return std::numeric_limits<std::int32_t>::min();
+  if (v >= std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
+  return static_cast<std::int32_t>(v);
+}
+
+std::int32_t RoundInt(double v) { return RoundPixel(v); }
+
+}  // namespace
+
+TdtpCropBitmapShape::TdtpCropBitmapShape() {
+  Image().Clear();
+  Image().SetStorage(rsArchive);
+}
+
+bool TdtpCropBitmapShape::IsEmpty() {
+  TResourceAccess access(Image());
+  return CurrentBitmap() == nullptr;
+}
+
+void TdtpCropBitmapShape::Pin() {
+  pinnedLeft_ = DocLeft();
+  pinnedTop_ = DocTop();
+  pinnedWidth_ = DocWidth();
+  pinnedHeight_ = DocHeight();
+  pinnedAngle_ = DocAngle();
+  pinned_ = true;
+}
+
+void TdtpCropBitmapShape::RestorePinned() {
+  if (!pinned_) return;
+  BeginUpdate();
+  try {
+    SetDocLeft(pinnedLeft_);
+    SetDocTop(pinnedTop_);
+    SetDocWidth(pinnedWidth_);
+    SetDocHeight(pinnedHeight_);
+    SetDocAngle(pinnedAngle_);
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+}
+
+void TdtpCropBitmapShape::DefaultCropRect(TRect& rect) {
+  TResourceAccess access(Image());
+  TBitmap32* bitmap = CurrentBitmap();
+  if (!bitmap) return;
+  const double bw = bitmap->Width(), bh = bitmap->Height();
+  const double sw = DocWidth(), sh = DocHeight();
+  // A frame without area has no aspect to fit: the whole bitmap shows.
+  if (!(sw > 0) || !(sh > 0) || !std::isfinite(sw) || !std::isfinite(sh)) {
+    rect = bitmap->BoundsRect();
+    return;
+  }
+  const double s = std::min(bh / sh, bw / sw);
+  const std::int32_t w = RoundInt(s * sw), h = RoundInt(s * sh);
+  const std::int32_t dx = RoundInt(w * 5.0 / 100), dy = RoundInt(h * 5.0 / 100);
+  rect.Left = dx + (bitmap->Width() - w) / 2;
+  rect.Top = dy + (bitmap->Height() - h) / 2;
+  rect.Right = rect.Left + w - 2 * dx;
+  rect.Bottom = rect.Top + h - 2 * dy;
+}
+
+void TdtpCropBitmapShape::StretchCropped(TBitmap32& source, TBitmap32& target, const TRect& rect,
+                                         std::int32_t height, std::int32_t width) {
+  target.SetSize(width, height);
+  TRect src;
+  // An empty part of the source leaves the target as it is.
+  if (!IntersectRect(src, rect, source.BoundsRect()) || target.Empty()) return;
+  StretchTransfer(&target, target.BoundsRect(), target.BoundsRect(), &source, src, sfLinear, dmOpaque,
+                  nullptr);
+}
+
+void TdtpCropBitmapShape::ImageChanged() {
+  TdtpSnapBitmap::ImageChanged();
+  TResourceAccess access(Image());
+  if (TBitmap32* bitmap = CurrentBitmap()) cropRect_ = bitmap->BoundsRect();
+}
+
+void TdtpCropBitmapShape::Paint32(TBitmap32& bitmap, const TdtpPaintInfo& info) {
+  TdtpEffectShape::Paint32(bitmap, info);
+  TResourceAccess access(Image());
+  TBitmap32* image = CurrentBitmap();
+  if (!image || bitmap.Empty()) return;
+  TRect crop;
+  if (!IntersectRect(crop, cropRect_, image->BoundsRect())) return;
+
+  // The frame in target pixels, and the intermediate's size at the paint
+  // scale.
+  const TAffineMatrix& m = PaintTransform();
+  const double w = DocWidth(), h = DocHeight();
+  const TRect dst{RoundPixel(m.E), RoundPixel(m.F), RoundPixel(m.A * w + m.C * h + m.E),
+                  RoundPixel(m.B * w + m.D * h + m.F)};
+  if (dst.Right <= dst.Left || dst.Bottom <= dst.Top) return;
+  // Sizes beyond half the integer range come only from damaged geometry.
+  constexpr std::int64_t kMaxSide = std::numeric_limits<std::int32_t>::max() / 2;
+  if (static_cast<std::int64_t>(dst.Right) - dst.Left > kMaxSide ||
+      static_cast<std::int64_t>(dst.Bottom) - dst.Top > kMaxSide)
+    return;
+  std::int32_t iw = RoundPixel(w * info.Scale), ih = RoundPixel(h * info.Scale);
+  if (iw <= 0 || ih <= 0 || iw > kMaxSide || ih > kMaxSide) return;
+  TRect shown;
+  if (!IntersectRect(shown, dst, bitmap.BoundsRect())) return;
+
+  TBitmap32 temp;
+  const bool sameSize = dst.Width() == iw && dst.Height() == ih;
+  if (!sameSize && static_cast<std::int64_t>(iw) * ih <= kWholeIntermediatePixels) {
+    // Two resamplings: linearly to the view size, then with the view's filter.
+    StretchCropped(*image, temp, crop, ih, iw);
+    StretchTransfer(&bitmap, dst, bitmap.BoundsRect(), &temp, temp.BoundsRect(), info.StretchFilter, dmBlend,
+                    nullptr);
+    return;
+  }
+  // The second resampling is one to one here, so only the part of the
+  // intermediate that lands inside the target is made: the same pixels as
+  // the whole one, in memory bounded by the target.
+  iw = dst.Width();
+  ih = dst.Height();
+  const TRect part{shown.Left - dst.Left, shown.Top - dst.Top, shown.Right - dst.Left, shown.Bottom - dst.Top};
+  temp.SetSize(part.Width(), part.Height());
+  if (temp.Empty()) return;
+  StretchTransfer(&temp, {-part.Left, -part.Top, iw - part.Left, ih - part.Top}, temp.BoundsRect(), image, crop,
+                  sfLinear, dmOpaque, nullptr);
+  StretchTransfer(&bitmap, shown, bitmap.BoundsRect(), &temp, temp.BoundsRect(), info.StretchFilter, dmBlend,
+                  nullptr);
+}
+
+void TdtpCropBitmapShape::LoadFromXml(TXmlNode* node) {
+  TdtpSnapBitmap::LoadFromXml(node);
+  if (!node) return;
+  // An image that was kept in a temporary member must be written out whole
+  // on the next save.
+  if (node->FindChild("TempImage")) {
+    if (auto* document = dynamic_cast<TdtpDocument*>(Document())) document->ForceFullSave();
+  }
+  cropRect_.Left = node->ReadInteger("CropRectLeft", 0);
+  cropRect_.Top = node->ReadInteger("CropRectTop", 0);
+  cropRect_.Right = node->ReadInteger("CropRectRight", 0);
+  cropRect_.Bottom = node->ReadInteger("CropRectBottom", 0);
+  pinnedLeft_ = static_cast<float>(node->ReadFloat("PinnedLeft", 0));
+  pinnedTop_ = static_cast<float>(node->ReadFloat("PinnedTop", 0));
+  pinnedWidth_ = static_cast<float>(node->ReadFloat("PinnedWidth", 0));
+  pinnedHeight_ = static_cast<float>(node->ReadFloat("PinnedHeight", 0));
+  pinnedAngle_ = static_cast<float>(node->ReadFloat("PinnedAngle", 0));
+  pinned_ = node->ReadBool("Pinned", false);
+  ShowPlaceholder(IsEmpty());
+}
+
+void TdtpCropBitmapShape::SaveToXml(TXmlNode* node) {
+  TdtpSnapBitmap::SaveToXml(node);
+  if (!node) return;
+  node->WriteInteger("CropRectLeft", cropRect_.Left, 0);
+  node->WriteInteger("CropRectTop", cropRect_.Top, 0);
+  node->WriteInteger("CropRectRight", cropRect_.Right, 0);
+  node->WriteInteger("CropRectBottom", cropRect_.Bottom, 0);
+  node->WriteFloat("PinnedLeft", pinnedLeft_, 0);
+  node->WriteFloat("PinnedTop", pinnedTop_, 0);
+  node->WriteFloat("PinnedWidth", pinnedWidth_, 0);
+  node->WriteFloat("PinnedHeight", pinnedHeight_, 0);
+  node->WriteFloat("PinnedAngle", pinnedAngle_, 0);
+  node->WriteBool("Pinned", pinned_, false);
+}
+
+}  // namespace kdl

@@ -1,0 +1,57 @@
+// The label's picture: an image frame that shows only a chosen rectangle of
+// its bitmap, stretched over the whole frame, and that remembers a pinned
+// frame to return to. The image bytes live in the project's archive.
+#pragma once
+
+#include <string>
+
+#include "document/shapes/BitmapShape.h"
+#include "raster/Types.h"
+
+namespace kdl {
+
+class TdtpCropBitmapShape : public TdtpSnapBitmap {
+ public:
+  TdtpCropBitmapShape();
+
+  std::string ClassName() const override { return "TdtpCropBitmapShape"; }
+
+  // Bitmap pixels, right and bottom exclusive.
+  const TRect& CropRect() const { return cropRect_; }
+  void SetCropRect(const TRect& value) { cropRect_ = value; }
+  float PinnedLeft() const { return pinnedLeft_; }
+  float PinnedTop() const { return pinnedTop_; }
+  float PinnedWidth() const { return pinnedWidth_; }
+  float PinnedHeight() const { return pinnedHeight_; }
+  float PinnedAngle() const { return pinnedAngle_; }
+  bool Pinned() const { return pinned_; }
+
+  bool IsEmpty();
+  // Remembers the frame as it is now; no undo record.
+  void Pin();
+  // Returns to the pinned frame through the recorded setters.
+  void RestorePinned();
+  // The largest rectangle of the frame's aspect that fits the bitmap, inset
+  // by 5 % each way; rect is left alone without a bitmap.
+  void DefaultCropRect(TRect& rect);
+  // Resizes target to width by height and stretches rect (clipped to the
+  // source) over it, opaque and linear.
+  static void StretchCropped(TBitmap32& source, TBitmap32& target, const TRect& rect, std::int32_t height,
+                             std::int32_t width);
+
+  void ImageChanged() override;
+  void Paint32(TBitmap32& bitmap, const TdtpPaintInfo& info) override;
+  void LoadFromXml(TXmlNode* node) override;
+  void SaveToXml(TXmlNode* node) override;
+
+ private:
+  TRect cropRect_;
+  float pinnedHeight_ = 0;
+  float pinnedLeft_ = 0;
+  float pinnedWidth_ = 0;
+  float pinnedTop_ = 0;
+  float pinnedAngle_ = 0;
+  bool pinned_ = false;
+};
+
+}  // namespace kdl
