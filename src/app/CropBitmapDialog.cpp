@@ -165,13 +165,13 @@ void TCropBitmapDialog::WashOutside(TBitmap32& buffer, const TRect& band) {
 }
 
 void TCropBitmapDialog::ApplyMaskPreview(TBitmap32& buffer, const TRect& band, TdtpMaskEffect& mask) {
-  TRect shown;
-  if (!IntersectRect(shown, band, buffer.BoundsRect())) return;
   // The band lies inside the fitted bitmap, so its map stays view-sized;
   // a larger one comes only from a damaged mapping.
   const std::int64_t w = static_cast<std::int64_t>(band.Right) - band.Left;
   const std::int64_t h = static_cast<std::int64_t>(band.Bottom) - band.Top;
-  if (w * h > std::int64_t{1} << 26) return;
+  if (w <= 0 || h <= 0 || w * h > std::int64_t{1} << 26) return;
+  TRect shown;
+  if (!IntersectRect(shown, band, buffer.BoundsRect())) return;
   TByteMap map;
   map.SetSize(band.Width(), band.Height());
   map.Clear(255);
