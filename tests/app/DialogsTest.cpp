@@ -21,6 +21,7 @@
 
 #include "app/AboutDialog.h"
 #include "app/ApplicationSetup.h"
+#include "app/CropBitmapDialog.h"
 #include "app/MultiTextEditorDialog.h"
 #include "app/NewProjectDialog.h"
 #include "app/OptionsDialog.h"
@@ -44,6 +45,7 @@ std::vector<std::unique_ptr<QDialog>> AllDialogs() {
   dialogs.push_back(std::make_unique<TAboutDialog>());
   dialogs.push_back(std::make_unique<TMultiTextEditorDialog>());
   dialogs.push_back(std::make_unique<TNewProjectDialog>());
+  dialogs.push_back(std::make_unique<TCropBitmapDialog>());
   return dialogs;
 }
 

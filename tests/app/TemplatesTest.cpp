@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cmath>
 #include <map>
+#include <regex>
 #include <string>
+#include <vector>
 
 #include "ProjectTesting.h"
 #include "app/project/Templates.h"
@@ -153,6 +156,25 @@ TEST_F(TemplatesTest, EachTemplateOpensSavesAndReopensUnchanged) {
     ExpectSameModel(built, *doc);
   }
   EXPECT_TRUE(Errors.empty());
+}
+
+// The help's template table gives each page's size in whole millimetres, in
+// type order; the built templates must have those pages.
+TEST_F(TemplatesTest, HelpPagesGiveTheTemplatesPageSizes) {
+  const std::string page = test::ReadFile(ProgramFolder() / "Helps" / "English" / "getting-started.html");
+  const std::regex size(R"re(<td>(\d+) &times; (\d+) mm</td>)re");
+  std::vector<std::pair<int, int>> sizes;
+  for (auto it = std::sregex_iterator(page.begin(), page.end(), size); it != std::sregex_iterator(); ++it)
+    sizes.emplace_back(std::stoi((*it)[1]), std::stoi((*it)[2]));
+  ASSERT_EQ(sizes.size(), static_cast<std::size_t>(kTemplateCount));
+  for (int type = 0; type < kTemplateCount; ++type) {
+    TdtpDocument built;
+    ASSERT_TRUE(CreateTemplate(built, type));
+    const TdtpPage* p = built.GetCurrentPage();
+    ASSERT_NE(p, nullptr);
+    EXPECT_FLOAT_EQ(p->PageWidth(), static_cast<float>(sizes[type].first)) << type;
+    EXPECT_FLOAT_EQ(p->PageHeight(), static_cast<float>(sizes[type].second)) << type;
+  }
 }
 
 }  // namespace

@@ -222,6 +222,11 @@ void RestoreImagePosition(TdtpDocument& document, int index) {
   if (auto* shape = ShapeAs<TdtpCropBitmapShape>(document, index)) shape->RestorePinned();
 }
 
+bool CropImage(TdtpDocument& document, int index, QWidget* parent) {
+  auto* shape = ShapeAs<TdtpCropBitmapShape>(document, index);
+  return shape && shape->ExecuteCropDialog(parent);
+}
+
 bool EditShapeFont(TdtpDocument& document, int index, QWidget* parent) {
   auto* shape = ShapeAs<TdtpTextBaseShape>(document, index);
   if (!shape) return false;

@@ -86,6 +86,8 @@ void SetShapeVisible(TdtpDocument& document, int index, bool visible);
 // shape). True when the file was taken.
 bool LoadImageIntoShape(TdtpDocument& document, int index, const std::string& fileName);
 void RestoreImagePosition(TdtpDocument& document, int index);
+// Opens the crop dialog on the image shape at index; true on OK.
+bool CropImage(TdtpDocument& document, int index, QWidget* parent = nullptr);
 // A font dialog over parent; true when the user confirmed.
 bool EditShapeFont(TdtpDocument& document, int index, QWidget* parent = nullptr);
 void SetShapeText(TdtpDocument& document, int index, const std::string& text);

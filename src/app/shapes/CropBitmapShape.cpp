@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "app/CropBitmapDialog.h"
+#include "document/effects/MaskEffect.h"
 #include "document/resources/BitmapResource.h"
 #include "document/shapes/Rendering.h"
 #include "document/view/Document.h"
@@ -93,6 +95,54 @@ void TdtpCropBitmapShape::StretchCropped(TBitmap32& source, TBitmap32& target, c
   if (!IntersectRect(src, rect, source.BoundsRect()) || target.Empty()) return;
   StretchTransfer(&target, target.BoundsRect(), target.BoundsRect(), &source, src, sfLinear, dmOpaque,
                   nullptr);
+}
+
+namespace {
+constexpr std::int32_t kMinCropSide = 10;
+
+bool Usable(const TRect& r) { return r.Width() >= kMinCropSide && r.Height() >= kMinCropSide; }
+}  // namespace
+
+bool TdtpCropBitmapShape::DialogCropRect(TRect& rect) {
+  TResourceAccess access(Image());
+  TBitmap32* bitmap = CurrentBitmap();
+  if (!bitmap || bitmap->Empty()) return false;
+  const TRect whole = bitmap->BoundsRect();
+  TRect clipped;
+  // Project files and the clipboard bring any rectangle at all.
+  const bool inside = IntersectRect(clipped, cropRect_, whole);
+  const bool isWhole = clipped.Left == whole.Left && clipped.Top == whole.Top && clipped.Right == whole.Right &&
+                       clipped.Bottom == whole.Bottom;
+  if (inside && Usable(clipped) && !isWhole) {
+    rect = clipped;
+    return true;
+  }
+  TRect fallback = whole;
+  DefaultCropRect(fallback);
+  TRect fitted;
+  rect = IntersectRect(fitted, fallback, whole) ? fitted : whole;
+  return true;
+}
+
+bool TdtpCropBitmapShape::ExecuteCropDialog(QWidget* parent) {
+  TRect band;
+  if (!DialogCropRect(band)) return false;
+  TCropBitmapDialog dialog(parent);
+  {
+    TResourceAccess access(Image());
+    TBitmap32* bitmap = CurrentBitmap();
+    if (!bitmap) return false;
+    dialog.SetBitmap(*bitmap, band);
+  }
+  dialog.SetMaskEffect(FindEffect<TdtpMaskEffect>());
+  dialog.SetKeepAspect(PreserveAspect());
+  dialog.SetMinimumSize(kMinCropSide, kMinCropSide);
+  const bool accepted = dialog.exec() == QDialog::Accepted;
+  if (accepted) cropRect_ = dialog.GetCropRect();
+  SetModified(accepted);
+  if (accepted) Changed();
+  UpdateAll();
+  return accepted;
 }
 
 void TdtpCropBitmapShape::ImageChanged() {

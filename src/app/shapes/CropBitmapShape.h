@@ -5,6 +5,8 @@
 
 #include <string>
 
+class QWidget;
+
 #include "document/shapes/BitmapShape.h"
 #include "raster/Types.h"
 
@@ -38,6 +40,15 @@ class TdtpCropBitmapShape : public TdtpSnapBitmap {
   // source) over it, opaque and linear.
   static void StretchCropped(TBitmap32& source, TBitmap32& target, const TRect& rect, std::int32_t height,
                              std::int32_t width);
+
+  // The band the crop dialog opens with: CropRect clipped to the bitmap;
+  // the whole bitmap, an empty rectangle or one under 10 x 10 pixels gives
+  // DefaultCropRect (the whole bitmap when that is empty). False without a
+  // bitmap.
+  bool DialogCropRect(TRect& rect);
+  // Lets the user choose the crop in the crop dialog; CropRect changes on
+  // OK alone. Returns whether the dialog was accepted.
+  bool ExecuteCropDialog(QWidget* parent = nullptr);
 
   void ImageChanged() override;
   void Paint32(TBitmap32& bitmap, const TdtpPaintInfo& info) override;
