@@ -1,4 +1,5 @@
 #include "document/shapes/LineShape.h"
+#include "document/shapes/ShapeUndoGroup.h"
 
 #include <QPoint>
 #include <strings.h>
@@ -46,18 +47,6 @@ void ParsePointsText(const std::string& text, TFloatPoint& a, TFloatPoint& b) {
   a = {v[0], v[1]};
   b = {v[2], v[3]};
 }
-
-// Undo records made while it lives form one group.
-class UndoGroup {
- public:
-  explicit UndoGroup(TdtpShape& shape) : shape_(shape) { shape_.BeginUndo(); }
-  ~UndoGroup() { shape_.EndUndo(); }
-  UndoGroup(const UndoGroup&) = delete;
-  UndoGroup& operator=(const UndoGroup&) = delete;
-
- private:
-  TdtpShape& shape_;
-};
 
 }  // namespace
 
@@ -122,7 +111,7 @@ void TdtpLineShape::RecordPoints() {
 }
 
 void TdtpLineShape::PlacePoints(const TFloatPoint* p0, const TFloatPoint* p1) {
-  UndoGroup group(*this);
+  TShapeUndoGroup group(*this);
   RecordPoints();
   const TFloatPoint* p[2] = {p0, p1};
   for (std::size_t i = 0; i < 2; ++i) {
@@ -185,7 +174,7 @@ void TdtpLineShape::RecalcBounds() {
 
 void TdtpLineShape::SetDocAngle(float value) {
   if (!std::isfinite(value) || value == 0) return;
-  UndoGroup group(*this);
+  TShapeUndoGroup group(*this);
   RecordPoints();
   const double a = static_cast<double>(value) * std::numbers::pi / 180;
   const double c = std::cos(a), s = std::sin(a);
@@ -374,7 +363,7 @@ void TdtpLineShape::ApplyDrag() {
     TdtpPolygonShape::ApplyDrag();
     return;
   }
-  UndoGroup group(*this);
+  TShapeUndoGroup group(*this);
   // The pending frame of a point drag is the frame as it is: committing it
   // changes nothing but ends the drag.
   TdtpPolygonShape::ApplyDrag();

@@ -1,4 +1,5 @@
 #include "document/shapes/Shape.h"
+#include "document/shapes/ShapeUndoGroup.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,18 +21,6 @@ namespace {
 constexpr float kFullTurn = 360.0f;
 
 bool IsUsableRatio(float ratio) { return std::isfinite(ratio) && ratio > 0; }
-
-// Runs EndUndo on every way out of a recorded step.
-class UndoGroup {
- public:
-  explicit UndoGroup(TdtpShape& shape) : shape_(shape) { shape_.BeginUndo(); }
-  ~UndoGroup() { shape_.EndUndo(); }
-  UndoGroup(const UndoGroup&) = delete;
-  UndoGroup& operator=(const UndoGroup&) = delete;
-
- private:
-  TdtpShape& shape_;
-};
 
 // A child's new position and size on one axis after its group's size
 // changed from oldSize to newSize. All steps in single precision.
@@ -113,7 +102,7 @@ void TdtpShape::SetDocAngle(float value) {
 
 void TdtpShape::SetDocPosition(float left, float top) {
   {
-    UndoGroup group(*this);
+    TShapeUndoGroup group(*this);
     if (left != docLeft_) RecordUndoFloat(ckPropertyChanged, "DocLeft", docLeft_);
     if (top != docTop_) RecordUndoFloat(ckPropertyChanged, "DocTop", docTop_);
   }
@@ -123,7 +112,7 @@ void TdtpShape::SetDocPosition(float left, float top) {
 
 void TdtpShape::SetDocSize(float width, float height) {
   {
-    UndoGroup group(*this);
+    TShapeUndoGroup group(*this);
     if (width != docWidth_) RecordUndoFloat(ckPropertyChanged, "DocWidth", docWidth_);
     if (height != docHeight_) RecordUndoFloat(ckPropertyChanged, "DocHeight", docHeight_);
   }
@@ -176,7 +165,7 @@ void TdtpShape::SetDocBoundsAngle(float left, float top, float width, float heig
   }
 
   {
-    UndoGroup group(*this);
+    TShapeUndoGroup group(*this);
     if (left != docLeft_ || top != docTop_) SetDocPosition(left, top);
     if (sizeChanged) SetDocSize(width, height);
     if (angle != docAngle_) SetDocAngle(angle);
