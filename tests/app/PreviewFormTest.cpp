@@ -83,28 +83,30 @@ class PreviewFormTest : public ProjectFixture {
       }
     });
   }
+  // Clicks the preview's set-up button and answers Qt's page set-up
+  // dialog with these margins (mm), as the user would type them. A message
+  // box that follows is answered too, so that it fails the test instead of
+  // waiting for a user.
+  void ChangeMarginsInSetup(TPreviewForm& form, double left, double top, double right, double bottom) {
+    bool answered = false;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QPageSetupDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      auto& units = Child<QComboBox>(*dialog, "unitCombo");
+      units.setCurrentIndex(units.findData(QVariant::fromValue(QPageLayout::Millimeter)));
+      Child<QDoubleSpinBox>(*dialog, "leftMargin").setValue(left);
+      Child<QDoubleSpinBox>(*dialog, "topMargin").setValue(top);
+      Child<QDoubleSpinBox>(*dialog, "rightMargin").setValue(right);
+      Child<QDoubleSpinBox>(*dialog, "bottomMargin").setValue(bottom);
+      answered = true;
+      AnswerMessageBoxes();
+      dialog->accept();
+    });
+    QTest::mouseClick(form.btnPrintSetup, Qt::LeftButton);
+    EXPECT_TRUE(answered);
+  }
   std::vector<std::string> Boxes;
 };
-
-// Clicks the preview's set-up button and answers Qt's page set-up dialog
-// with these margins (mm), as the user would type them.
-void ChangeMarginsInSetup(TPreviewForm& form, double left, double top, double right, double bottom) {
-  bool answered = false;
-  QTimer::singleShot(0, [&] {
-    auto* dialog = qobject_cast<QPageSetupDialog*>(QApplication::activeModalWidget());
-    ASSERT_NE(dialog, nullptr);
-    auto& units = Child<QComboBox>(*dialog, "unitCombo");
-    units.setCurrentIndex(units.findData(QVariant::fromValue(QPageLayout::Millimeter)));
-    Child<QDoubleSpinBox>(*dialog, "leftMargin").setValue(left);
-    Child<QDoubleSpinBox>(*dialog, "topMargin").setValue(top);
-    Child<QDoubleSpinBox>(*dialog, "rightMargin").setValue(right);
-    Child<QDoubleSpinBox>(*dialog, "bottomMargin").setValue(bottom);
-    answered = true;
-    dialog->accept();
-  });
-  QTest::mouseClick(form.btnPrintSetup, Qt::LeftButton);
-  EXPECT_TRUE(answered);
-}
 
 TEST_F(PreviewFormTest, EachPrinterChangePreparesTheUnpreparedPage) {
   Make(kCDFront);
