@@ -18,10 +18,10 @@ QString Text(std::string_view key) { return Localizer().Text("SavePDFDialog", ke
 // "Normal (300 DPI; 80% JPEG)".
 QString PresetText(int index) {
   const TPdfPreset& preset = kPdfPresets[static_cast<std::size_t>(index)];
+  // One pass, so that a "%" in the language's text stays as it is.
   return QString("%1 (%2 DPI; %3% JPEG)")
-      .arg(Text("QualityType" + std::to_string(index)))
-      .arg(preset.Resolution)
-      .arg(preset.Quality);
+      .arg(Text("QualityType" + std::to_string(index)), QString::number(preset.Resolution),
+           QString::number(preset.Quality));
 }
 
 bool IsPreset(int index) { return index >= 0 && index < static_cast<int>(kPdfPresets.size()); }
