@@ -50,6 +50,19 @@ class TDocumentUpdate {
   TdtpDocument& document_;
 };
 
+// What the program does to a project it opens or fills in is no step the
+// user could undo.
+class TUndoLock {
+ public:
+  explicit TUndoLock(TdtpDocument& document) : document_(document) { document_.LockUndo(); }
+  ~TUndoLock() { document_.UnlockUndo(); }
+  TUndoLock(const TUndoLock&) = delete;
+  TUndoLock& operator=(const TUndoLock&) = delete;
+
+ private:
+  TdtpDocument& document_;
+};
+
 std::filesystem::path DefaultImageFile() { return ProgramFolder() / "Resources" / "default.jpg"; }
 
 }  // namespace
@@ -331,6 +344,7 @@ void ApplyTemplateTexts(TdtpDocument& document, int templateType) {
   static constexpr const char* kCategoryKeys[] = {"CD", "CD", "CD", "DVD", "DVD", "PaperCase", "PaperCase"};
   static constexpr const char* kTitleKeys[] = {"Title1", "Title2", "Title3", "Title4"};
   if (!HasPage(document) || templateType < 0 || templateType > 6) return;
+  TUndoLock lock(document);
   TLocalizer& texts = Localizer();
   if (auto* info = ShapeAs<TDtpProjectInfoShape>(document, kProjectInfoIndex)) {
     info->SetProjectName(texts.GetString("TemplateNames", kNameKeys[templateType]));
@@ -354,6 +368,7 @@ bool OpenProject(TdtpDocument& document, const std::string& fileName, const TPro
   std::string failure;
   {
     TDocumentUpdate update(document);
+    TUndoLock lock(document);
     try {
       ClearCurrentPage(document);
       document.LoadFromFile(fileName);
@@ -379,8 +394,10 @@ bool OpenProject(TdtpDocument& document, const std::string& fileName, const TPro
       }
     }
   }
-  // After the bracket, whose end reports the changes made inside it.
+  // After the bracket, whose end reports the changes made inside it. The
+  // history of what was there before went with it.
   document.SetModified(false);
+  document.ClearUndo();
   if (!opened) {
     ShowError(failure);
     return false;
