@@ -58,8 +58,8 @@ std::string Geometry(TdtpDocument& doc) {
 }
 
 // A template with the user's drawing added: lines of both kinds, a polygon
-// of the user's own points with two contours, and a freehand drawing of
-// two strokes, saved as a project.
+// of the user's own points with two contours, a freehand drawing of two
+// strokes, and a second page with a line, read only when first shown.
 void AddDrawing(TdtpDocument& doc) {
   auto line = std::make_unique<TdtpLineShape>();
   line->SetPoint(0, {12.5f, 20});
@@ -72,14 +72,9 @@ void AddDrawing(TdtpDocument& doc) {
   dashed->SetPenStyle(2);
   doc.AddShape(std::move(dashed));
 
-  auto polygon = std::make_unique<TdtpPolygonShape>();
-  polygon->SetStorePoints(true);
-  polygon->ClearPoints();
-  for (const TFloatPoint p : {TFloatPoint{0, 0}, {31.7f, 0.3f}, {29.9f, 21.1f}}) polygon->AddPoint(p);
-  polygon->NewContour();
-  for (const TFloatPoint p : {TFloatPoint{5.1f, 5.3f}, {10.7f, 5.9f}, {5.3f, 15.1f}}) polygon->AddPoint(p);
-  polygon->SetDocBounds(20.3f, 60.7f, 31.7f, 21.1f);
-  doc.AddShape(std::move(polygon));
+  doc.AddShape(testing::StoredPolygon({{{0, 0}, {31.7f, 0.3f}, {29.9f, 21.1f}},
+                                       {{5.1f, 5.3f}, {10.7f, 5.9f}, {5.3f, 15.1f}}},
+                                      20.3f, 60.7f, 31.7f, 21.1f));
 
   auto freehand = std::make_unique<TdtpFreehandShape>();
   freehand->ClearPoints();
@@ -89,6 +84,13 @@ void AddDrawing(TdtpDocument& doc) {
   freehand->SetDocBounds(40.1f, 100.9f, 13.9f, 11.7f);
   freehand->SetOutlineWidth(0.35f);
   doc.AddShape(std::move(freehand));
+
+  doc.SetCurrentPageIndex(doc.AddPage());
+  auto second = std::make_unique<TdtpLineShape>();
+  second->SetPoint(0, {30.1f, 7.7f});
+  second->SetPoint(1, {3.3f, 50.9f});
+  doc.AddShape(std::move(second));
+  doc.SetCurrentPageIndex(0);
 }
 
 // One change a user can make, by one call.
@@ -171,6 +173,8 @@ TEST_F(OpeningUndo, EveryTemplateAndADrawingOpenWithNothingToUndo) {
     if (f < kTemplateCount) ApplyTemplateTexts(*doc, static_cast<int>(f));
     EXPECT_EQ(doc->UndoCount(), 0);
     // Reading every page on first use, and painting, records nothing.
+    EXPECT_EQ(doc->PageCount() > 1, f == kTemplateCount);
+    if (doc->PageCount() > 1) EXPECT_FALSE(doc->GetPage(1)->IsLoaded());
     const int current = doc->CurrentPageIndex();
     for (int i = 0; i < doc->PageCount(); ++i) doc->SetCurrentPageIndex(i);
     doc->SetCurrentPageIndex(current);

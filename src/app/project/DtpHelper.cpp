@@ -39,29 +39,23 @@ void ClearCurrentPage(TdtpDocument& document) {
   if (TdtpPage* page = document.GetCurrentPage()) page->ClearShapes();
 }
 
-class TDocumentUpdate {
+// A document's begin call now, its end call on every way out.
+template <void (TdtpDocument::*Begin)(), void (TdtpDocument::*End)()>
+class TDocumentBracket {
  public:
-  explicit TDocumentUpdate(TdtpDocument& document) : document_(document) { document_.BeginUpdate(); }
-  ~TDocumentUpdate() { document_.EndUpdate(); }
-  TDocumentUpdate(const TDocumentUpdate&) = delete;
-  TDocumentUpdate& operator=(const TDocumentUpdate&) = delete;
+  explicit TDocumentBracket(TdtpDocument& document) : document_(document) { (document_.*Begin)(); }
+  ~TDocumentBracket() { (document_.*End)(); }
+  TDocumentBracket(const TDocumentBracket&) = delete;
+  TDocumentBracket& operator=(const TDocumentBracket&) = delete;
 
  private:
   TdtpDocument& document_;
 };
 
+using TDocumentUpdate = TDocumentBracket<&TdtpDocument::BeginUpdate, &TdtpDocument::EndUpdate>;
 // What the program does to a project it opens or fills in is no step the
 // user could undo.
-class TUndoLock {
- public:
-  explicit TUndoLock(TdtpDocument& document) : document_(document) { document_.LockUndo(); }
-  ~TUndoLock() { document_.UnlockUndo(); }
-  TUndoLock(const TUndoLock&) = delete;
-  TUndoLock& operator=(const TUndoLock&) = delete;
-
- private:
-  TdtpDocument& document_;
-};
+using TUndoLock = TDocumentBracket<&TdtpDocument::LockUndo, &TdtpDocument::UnlockUndo>;
 
 std::filesystem::path DefaultImageFile() { return ProgramFolder() / "Resources" / "default.jpg"; }
 
