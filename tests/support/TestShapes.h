@@ -4,8 +4,10 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "document/shapes/PolygonShape.h"
 #include "document/shapes/Shape.h"
 #include "document/shapes/ShapeRegistry.h"
 #include "foundation/BrenlowXml.h"
@@ -74,6 +76,22 @@ inline void RegisterTestShapes() {
   RegisterShapeClass<MemberShape>();
   RegisterShapeClass<FailingShape>();
   RegisterShapeClass<FixedChildShape>();
+}
+
+// A polygon of the user's own points, a list a contour, in the frame given.
+inline std::unique_ptr<TdtpPolygonShape> StoredPolygon(
+    std::initializer_list<std::initializer_list<TFloatPoint>> contours, float left, float top, float width,
+    float height) {
+  auto polygon = std::make_unique<TdtpPolygonShape>();
+  polygon->SetStorePoints(true);
+  polygon->ClearPoints();
+  bool first = true;
+  for (const auto& contour : contours) {
+    if (!std::exchange(first, false)) polygon->NewContour();
+    for (const TFloatPoint& p : contour) polygon->AddPoint(p);
+  }
+  polygon->SetDocBounds(left, top, width, height);
+  return polygon;
 }
 
 // A shape's XML under the root "shape", compact, and a shape read from such text.

@@ -39,16 +39,23 @@ void ClearCurrentPage(TdtpDocument& document) {
   if (TdtpPage* page = document.GetCurrentPage()) page->ClearShapes();
 }
 
-class TDocumentUpdate {
+// A document's begin call now, its end call on every way out.
+template <void (TdtpDocument::*Begin)(), void (TdtpDocument::*End)()>
+class TDocumentBracket {
  public:
-  explicit TDocumentUpdate(TdtpDocument& document) : document_(document) { document_.BeginUpdate(); }
-  ~TDocumentUpdate() { document_.EndUpdate(); }
-  TDocumentUpdate(const TDocumentUpdate&) = delete;
-  TDocumentUpdate& operator=(const TDocumentUpdate&) = delete;
+  explicit TDocumentBracket(TdtpDocument& document) : document_(document) { (document_.*Begin)(); }
+  ~TDocumentBracket() { (document_.*End)(); }
+  TDocumentBracket(const TDocumentBracket&) = delete;
+  TDocumentBracket& operator=(const TDocumentBracket&) = delete;
 
  private:
   TdtpDocument& document_;
 };
+
+using TDocumentUpdate = TDocumentBracket<&TdtpDocument::BeginUpdate, &TdtpDocument::EndUpdate>;
+// What the program does to a project it opens or fills in is no step the
+// user could undo.
+using TUndoLock = TDocumentBracket<&TdtpDocument::LockUndo, &TdtpDocument::UnlockUndo>;
 
 std::filesystem::path DefaultImageFile() { return ProgramFolder() / "Resources" / "default.jpg"; }
 
@@ -331,6 +338,7 @@ void ApplyTemplateTexts(TdtpDocument& document, int templateType) {
   static constexpr const char* kCategoryKeys[] = {"CD", "CD", "CD", "DVD", "DVD", "PaperCase", "PaperCase"};
   static constexpr const char* kTitleKeys[] = {"Title1", "Title2", "Title3", "Title4"};
   if (!HasPage(document) || templateType < 0 || templateType > 6) return;
+  TUndoLock lock(document);
   TLocalizer& texts = Localizer();
   if (auto* info = ShapeAs<TDtpProjectInfoShape>(document, kProjectInfoIndex)) {
     info->SetProjectName(texts.GetString("TemplateNames", kNameKeys[templateType]));
@@ -354,6 +362,7 @@ bool OpenProject(TdtpDocument& document, const std::string& fileName, const TPro
   std::string failure;
   {
     TDocumentUpdate update(document);
+    TUndoLock lock(document);
     try {
       ClearCurrentPage(document);
       document.LoadFromFile(fileName);
@@ -379,8 +388,10 @@ bool OpenProject(TdtpDocument& document, const std::string& fileName, const TPro
       }
     }
   }
-  // After the bracket, whose end reports the changes made inside it.
+  // After the bracket, whose end reports the changes made inside it. The
+  // history of what was there before went with it.
   document.SetModified(false);
+  document.ClearUndo();
   if (!opened) {
     ShowError(failure);
     return false;

@@ -7,6 +7,7 @@
 
 #include "document/shapes/Command.h"
 #include "document/shapes/Rendering.h"
+#include "document/shapes/ShapeUndoGroup.h"
 #include "document/shapes/ShapeValues.h"
 #include "foundation/XmlNode.h"
 #include "raster/Bitmap32.h"
@@ -270,6 +271,12 @@ void TdtpPolygonShape::StrokeStipple(TBitmap32& bitmap, float step) {
 
 void TdtpPolygonShape::SetDocSize(float width, float height) {
   const float oldWidth = DocWidth(), oldHeight = DocHeight();
+  TShapeUndoGroup group(*this);
+  // Scaling there and back is not exact in floats: the user's points are
+  // recorded before the size, so that Undo, once the size is back, puts
+  // them back as they were.
+  if (storePoints_ && !IsEditing() && (width != oldWidth || height != oldHeight) && RecordsUndo())
+    RecordUndo(ckPropertyChanged, "Polygon", PointsToText(points_));
   TdtpEffectShape::SetDocSize(width, height);
   if (!(width > 0 && height > 0 && oldWidth > 0 && oldHeight > 0)) return;
   if (storePoints_) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <optional>
 #include <utility>
 
 #include "document/shapes/Command.h"
@@ -133,6 +134,8 @@ void TdtpShape::SetDocBoundsAngle(float left, float top, float width, float heig
     return;
   Invalidate();
   const bool sizeChanged = width != docWidth_ || height != docHeight_;
+  // The children's records belong to the frame's: one Undo takes back both.
+  std::optional<TShapeUndoGroup> group(std::in_place, *this);
 
   // Grouped children follow their anchors; one that refuses ends the layout.
   if (grouped_ && sizeChanged) {
@@ -164,12 +167,10 @@ void TdtpShape::SetDocBoundsAngle(float left, float top, float width, float heig
     }
   }
 
-  {
-    TShapeUndoGroup group(*this);
-    if (left != docLeft_ || top != docTop_) SetDocPosition(left, top);
-    if (sizeChanged) SetDocSize(width, height);
-    if (angle != docAngle_) SetDocAngle(angle);
-  }
+  if (left != docLeft_ || top != docTop_) SetDocPosition(left, top);
+  if (sizeChanged) SetDocSize(width, height);
+  if (angle != docAngle_) SetDocAngle(angle);
+  group.reset();
   Invalidate();
   Changed();
   if (OnBoundsChange) OnBoundsChange(*this);

@@ -8,16 +8,12 @@
 #include <sstream>
 
 #include "../resources/ResourceTestUtil.h"
-#include "QtApplication.h"
 #include "TestFiles.h"
-#include "document/Startup.h"
+#include "ViewTesting.h"
 #include "document/effects/Effect.h"
 #include "document/effects/EffectShape.h"
 #include "document/resources/BitmapResource.h"
 #include "document/shapes/GroupShape.h"
-#include "document/view/Document.h"
-#include "document/view/Page.h"
-#include "foundation/Storage.h"
 #include "raster/Bitmap32.h"
 
 namespace kdl {
@@ -28,30 +24,10 @@ using test::MemberBytes;
 using test::OpaqueBitmap;
 using test::WriteMember;
 
-class DocumentArchiveTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    test::EnsureApplication();
-    InitializeDocumentLibrary();
-  }
-};
-
-std::string Bytes(TMemoryStream& m) {
-  return {static_cast<const char*>(m.Memory()), static_cast<std::size_t>(m.Size())};
-}
-
-std::string SaveBytes(TdtpDocument& doc) {
-  TMemoryStream m;
-  doc.SaveToStream(m);
-  return Bytes(m);
-}
-
-void LoadBytes(TdtpDocument& doc, const std::string& bytes) {
-  TMemoryStream m;
-  m.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-  m.Seek(0, soBeginning);
-  doc.LoadFromStream(m);
-}
+using DocumentArchiveTest = test::DocumentLibraryTest;
+using test::ArchiveBytes;
+using test::LoadBytes;
+using test::SaveBytes;
 
 Members ReadMembers(const std::string& bytes) {
   TMemoryStream m;
@@ -62,14 +38,6 @@ Members ReadMembers(const std::string& bytes) {
   Members out;
   for (const TqxIndexItem& item : storage.Items()) out[item.Name] = MemberBytes(storage, item.Name);
   return out;
-}
-
-std::string MakeArchive(const Members& members) {
-  TqxStorage storage;
-  for (const auto& [name, bytes] : members) WriteMember(storage, name, bytes);
-  TMemoryStream m;
-  storage.SaveToStream(m);
-  return Bytes(m);
 }
 
 std::string PageXml(int number, const std::vector<std::string>& shapes) {
@@ -183,7 +151,7 @@ TEST_F(DocumentArchiveTest, DefaultIndexMatchesTheHandWrittenFile) {
 
 TEST_F(DocumentArchiveTest, GapsInPageNumbersAreEmptyPagesAndPagesLoadOnFirstUse) {
   TdtpDocument doc;
-  LoadBytes(doc, MakeArchive({{"Index.xml", "<Document/>"},
+  LoadBytes(doc, ArchiveBytes({{"Index.xml", "<Document/>"},
                               {"Page0001.xml", PageXml(1, {"one"})},
                               {"Page0003.xml", PageXml(3, {"three"})}}));
   ASSERT_EQ(doc.PageCount(), 3);
@@ -201,7 +169,7 @@ TEST_F(DocumentArchiveTest, GapsInPageNumbersAreEmptyPagesAndPagesLoadOnFirstUse
 
 TEST_F(DocumentArchiveTest, SecondSaveWithoutChangesLeavesPageMembersAlone) {
   TdtpDocument doc;
-  LoadBytes(doc, MakeArchive({{"Index.xml", "<Document/>"},
+  LoadBytes(doc, ArchiveBytes({{"Index.xml", "<Document/>"},
                               {"Page0001.xml", PageXml(1, {"one"})},
                               {"Page0002.xml", PageXml(2, {"two"})}}));
   const Members first = ReadMembers(SaveBytes(doc));
@@ -221,7 +189,7 @@ TEST_F(DocumentArchiveTest, SecondSaveWithoutChangesLeavesPageMembersAlone) {
 
 TEST_F(DocumentArchiveTest, UnvisitedPageSurvivesEverythingThatRewritesPages) {
   TdtpDocument doc;
-  LoadBytes(doc, MakeArchive({{"Index.xml", "<Document/>"},
+  LoadBytes(doc, ArchiveBytes({{"Index.xml", "<Document/>"},
                               {"Page0001.xml", PageXml(1, {"one"})},
                               {"Page0002.xml", PageXml(2, {"two"})},
                               {"Page0003.xml", PageXml(3, {"three-a", "three-b"})}}));
@@ -243,7 +211,7 @@ TEST_F(DocumentArchiveTest, UnvisitedPageSurvivesEverythingThatRewritesPages) {
 
 TEST_F(DocumentArchiveTest, UnreadablePageKeepsItsMemberUntilTheUserChangesIt) {
   const std::string corrupt = "<Page Index=\"2\"><Shape Index=\"1\"><ClassName>TdtpShape</Page></Shape>";
-  const std::string archive = MakeArchive({{"Index.xml", "<Document/>"},
+  const std::string archive = ArchiveBytes({{"Index.xml", "<Document/>"},
                                            {"Page0001.xml", PageXml(1, {"one"})},
                                            {"Page0002.xml", corrupt}});
   {
@@ -268,7 +236,7 @@ TEST_F(DocumentArchiveTest, UnreadablePageKeepsItsMemberUntilTheUserChangesIt) {
   // A first page that cannot be read: the document opens all the same.
   TdtpDocument first;
   EXPECT_EQ(test::ErrorOf([&] {
-              LoadBytes(first, MakeArchive({{"Index.xml", "<Document/>"},
+              LoadBytes(first, ArchiveBytes({{"Index.xml", "<Document/>"},
                                             {"Page0001.xml", corrupt},
                                             {"Page0002.xml", PageXml(2, {"two"})}}));
             }),
@@ -287,7 +255,7 @@ TEST_F(DocumentArchiveTest, UnreadablePageKeepsItsMemberUntilTheUserChangesIt) {
 
 TEST_F(DocumentArchiveTest, DeletingAPageRenumbersTheLaterMembers) {
   TdtpDocument doc;
-  LoadBytes(doc, MakeArchive({{"Index.xml", "<Document/>"},
+  LoadBytes(doc, ArchiveBytes({{"Index.xml", "<Document/>"},
                               {"Page0001.xml", PageXml(1, {"one"})},
                               {"Page0002.xml", PageXml(2, {"two"})},
                               {"Page0003.xml", PageXml(3, {"three"})},
@@ -313,22 +281,22 @@ TEST_F(DocumentArchiveTest, DeletingAPageRenumbersTheLaterMembers) {
 
 TEST_F(DocumentArchiveTest, FilesThatCannotBeOpenedSayWhy) {
   TdtpDocument doc;
-  EXPECT_EQ(test::ErrorOf([&] { LoadBytes(doc, MakeArchive({{"Page0001.xml", PageXml(1, {})}})); }),
+  EXPECT_EQ(test::ErrorOf([&] { LoadBytes(doc, ArchiveBytes({{"Page0001.xml", PageXml(1, {})}})); }),
             kNoIndexFound);
-  EXPECT_EQ(test::ErrorOf([&] { LoadBytes(doc, MakeArchive({{"Index.xml", ""}})); }), kNoIndexFound);
+  EXPECT_EQ(test::ErrorOf([&] { LoadBytes(doc, ArchiveBytes({{"Index.xml", ""}})); }), kNoIndexFound);
   // A crafted page number makes no pages at all.
   EXPECT_EQ(test::ErrorOf([&] {
-              LoadBytes(doc, MakeArchive({{"Index.xml", "<Document/>"}, {"Page9999.xml", ""}}));
+              LoadBytes(doc, ArchiveBytes({{"Index.xml", "<Document/>"}, {"Page9999.xml", ""}}));
             }),
             kInvalidPageCount);
   EXPECT_EQ(doc.PageCount(), 0);
   EXPECT_FALSE(doc.IsLoading());
   EXPECT_FALSE(doc.IsBusy());
   EXPECT_EQ(test::ErrorOf([&] {
-              LoadBytes(doc, MakeArchive({{"Index.xml", "<Document/>"}, {"Page0026.xml", ""}}));
+              LoadBytes(doc, ArchiveBytes({{"Index.xml", "<Document/>"}, {"Page0026.xml", ""}}));
             }),
             kInvalidPageCount);
-  LoadBytes(doc, MakeArchive({{"Index.xml", "<Document/>"}, {"Page0025.xml", ""}, {"PageXY.xml", ""}}));
+  LoadBytes(doc, ArchiveBytes({{"Index.xml", "<Document/>"}, {"Page0025.xml", ""}, {"PageXY.xml", ""}}));
   EXPECT_EQ(doc.PageCount(), 25);
   EXPECT_EQ(test::ErrorOf([&] { doc.LoadFromFile("/nonexistent/file.kdl"); }),
             "Cannot find file \"/nonexistent/file.kdl\"");
@@ -338,7 +306,7 @@ TEST_F(DocumentArchiveTest, FilesThatCannotBeOpenedSayWhy) {
 
 TEST_F(DocumentArchiveTest, SettingsThatWouldBreakTheViewReadAsDefaults) {
   TdtpDocument doc;
-  LoadBytes(doc, MakeArchive({{"Index.xml",
+  LoadBytes(doc, ArchiveBytes({{"Index.xml",
                                "<Document><HandleColor>$00123456</HandleColor>"
                                "<StretchFilter>99</StretchFilter><RenderDpm>-3</RenderDpm>"
                                "<ScreenDpm>0</ScreenDpm><ViewStyle>7</ViewStyle>"

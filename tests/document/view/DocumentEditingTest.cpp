@@ -3,23 +3,13 @@
 // (4 px per mm, so every pixel step is an exact quarter millimetre).
 #include <gtest/gtest.h>
 
-#include <QTest>
-#include <QWidget>
-#include <cmath>
-#include <memory>
-#include <string>
 #include <vector>
 
+#include "ViewTesting.h"
 #include "support/ManualTimers.h"
-#include "support/QtApplication.h"
-#include "document/Startup.h"
-#include "document/shapes/Command.h"
 #include "document/shapes/FreehandShape.h"
 #include "document/shapes/PolygonPoints.h"
 #include "document/shapes/PolygonShape.h"
-#include "document/view/Document.h"
-#include "document/view/Page.h"
-#include "platform/qt/ErrorDisplay.h"
 
 namespace kdl {
 namespace {
@@ -35,72 +25,20 @@ class EditingDocument : public TdtpDocument {
   void CutSelection() override { ++Cuts; }
 };
 
-class DocumentEditingTest : public ::testing::Test {
+class DocumentEditingTest : public test::ShownDocumentTest<EditingDocument> {
  protected:
   void SetUp() override {
-    test::EnsureApplication();
-    InitializeDocumentLibrary();
-    host_ = std::make_unique<QWidget>();
-    host_->resize(640, 420);
-    doc_ = new EditingDocument();
-    doc_->SetParent(host_.get());
-    doc_->setGeometry(0, 0, 600, 400);
-    host_->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(host_.get()));
-    doc_->SetAutoWidth(false);
-    doc_->SetScreenDpm(4);
-    doc_->PageSizeChanged();
+    ShownDocumentTest::SetUp();
+    ExactScale();
     doc_->ClearUndo();
   }
-  void TearDown() override { SetErrorDisplay(nullptr); }
 
   TdtpRectangleShape& AddRect(float left, float top, float width, float height, float angle = 0) {
     auto shape = std::make_unique<TdtpRectangleShape>();
     shape->SetDocBoundsAngle(left, top, width, height, angle);
-    TdtpRectangleShape& ref = *shape;
-    doc_->LockUndo();
-    doc_->AddShape(std::move(shape));
-    doc_->UnlockUndo();
-    return ref;
+    return test::AddUnrecorded(*doc_, std::move(shape));
   }
-  // The client pixel of a point in a shape's own millimetres.
-  QPoint At(const TdtpShape& shape, float x, float y) {
-    const TFloatPoint p = shape.LocalToScreen({x, y});
-    return {static_cast<int>(std::lround(p.X)), static_cast<int>(std::lround(p.Y))};
-  }
-  QWidget* View() { return doc_->viewport(); }
-  void Press(QPoint p, Qt::KeyboardModifiers mods = {}) {
-    QTest::mousePress(View(), Qt::LeftButton, mods, p);
-  }
-  void Move(QPoint p, Qt::KeyboardModifiers mods = {}, bool left = true) {
-    QMouseEvent e(QEvent::MouseMove, p, View()->mapToGlobal(p), Qt::NoButton,
-                  left ? Qt::LeftButton : Qt::NoButton, mods);
-    QApplication::sendEvent(View(), &e);
-  }
-  void Release(QPoint p, Qt::KeyboardModifiers mods = {}) {
-    QTest::mouseRelease(View(), Qt::LeftButton, mods, p);
-  }
-  // A press, one move and a release from a point, by a pixel offset.
-  void Stroke(QPoint from, QPoint by) {
-    Press(from);
-    Move(from + by);
-    Release(from + by);
-  }
-  void Drag(QPoint from, QPoint to, Qt::KeyboardModifiers mods = {}) {
-    Press(from, mods);
-    Move({(from.x() + to.x()) / 2, (from.y() + to.y()) / 2}, mods);
-    Move(to, mods);
-    Release(to, mods);
-  }
-  // Undo groups on the stack: each starts with an unchained command.
-  int UndoGroups() {
-    int groups = 0;
-    for (const auto& c : doc_->UndoList()) groups += c->Chained ? 0 : 1;
-    return groups;
-  }
-
-  std::unique_ptr<QWidget> host_;
-  EditingDocument* doc_ = nullptr;
+  int UndoGroups() { return test::UndoGroups(*doc_); }
 };
 
 TEST_F(DocumentEditingTest, ClickSelectsWithoutUndoAndSmallMovesStayClicks) {
@@ -128,10 +66,8 @@ TEST_F(DocumentEditingTest, ClickSelectsWithoutUndoAndSmallMovesStayClicks) {
 TEST_F(DocumentEditingTest, MultiMoveShiftLockAndCancel) {
   TdtpRectangleShape& a = AddRect(20, 20, 40, 30);
   TdtpRectangleShape& b = AddRect(80, 20, 20, 20);
-  Press(At(a, 10, 10));
-  Release(At(a, 10, 10));
-  Press(At(b, 10, 10), Qt::ShiftModifier);
-  Release(At(b, 10, 10), Qt::ShiftModifier);
+  Click(At(a, 10, 10));
+  Click(At(b, 10, 10), Qt::ShiftModifier);
   ASSERT_TRUE(a.Selected() && b.Selected());
 
   // Shift keeps the larger component (12 px = 3 mm across; 4 px down lost).
@@ -163,12 +99,10 @@ TEST_F(DocumentEditingTest, MultiMoveShiftLockAndCancel) {
 TEST_F(DocumentEditingTest, HandleDragResizesOnlyTheGrabbedShape) {
   TdtpRectangleShape& a = AddRect(20, 20, 40, 30);
   TdtpRectangleShape& b = AddRect(80, 20, 20, 20);
-  Press(At(b, 10, 10));
-  Release(At(b, 10, 10));
+  Click(At(b, 10, 10));
   Move(At(b, 20, 20), {}, false);
   // Clicking a deselects b: only selected shapes follow the handle.
-  Press(At(a, 10, 10));
-  Release(At(a, 10, 10));
+  Click(At(a, 10, 10));
   const QPoint corner = At(a, 40, 30);
   TdtpShape* hit = nullptr;
   ASSERT_EQ(doc_->HitTest({corner.x(), corner.y()}, hit), 6);  // bottom-right
@@ -232,8 +166,7 @@ TEST_F(DocumentEditingTest, RubberBandSelectsWhatItMeets) {
   EXPECT_EQ(doc_->DragState(), dsIdle);
   EXPECT_EQ(doc_->UndoCount(), 0);
   // A click in empty space clears the selection.
-  Press(At(c, 20, 20));
-  Release(At(c, 20, 20));
+  Click(At(c, 20, 20));
   EXPECT_FALSE(a.Selected() || b.Selected());
 }
 
@@ -249,9 +182,6 @@ TEST_F(DocumentEditingTest, ClipboardKeysReachTheDocument) {
   doc_->SetAllowKeyInput(false);
   QTest::keyClick(doc_, Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(doc_->Copies, 1);
-  EXPECT_EQ(TdtpDocument::VirtualKey(Qt::Key_F2), 113);
-  EXPECT_EQ(TdtpDocument::VirtualKey(Qt::Key_End), 35);
-  EXPECT_EQ(TdtpDocument::VirtualKey(Qt::Key_Down), 40);
 }
 
 TEST_F(DocumentEditingTest, HotzoneRampsOnlyForARestingMouse) {
@@ -315,10 +245,7 @@ class FreehandTest : public DocumentEditingTest {
   TdtpFreehandShape& StartDrawing(float left = 30, float top = 30) {
     auto shape = std::make_unique<TdtpFreehandShape>();
     shape->SetDocBounds(left, top, 20, 20);
-    TdtpFreehandShape& ref = *shape;
-    doc_->LockUndo();
-    doc_->AddShape(std::move(shape));
-    doc_->UnlockUndo();
+    TdtpFreehandShape& ref = test::AddUnrecorded(*doc_, std::move(shape));
     doc_->ClearUndo();
     doc_->EditShape(&ref);
     return ref;

@@ -1,8 +1,8 @@
 // Opening a document changes nothing but the document in memory: no undo
-// records from the readers, whether the page is read at once, on first use,
-// for a thumbnail or for a save; and image paths a file names are never
-// created, and ones that are not regular files paint nothing and are
-// reported once.
+// records from the readers of lines, polygons, texts, placeholders and
+// image frames, whether the page is read at once, on first use, for a
+// thumbnail or for a save; and image paths a file names are never created,
+// and ones that are not regular files paint nothing and are reported once.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -11,19 +11,17 @@
 #include <map>
 
 #include "../resources/ResourceTestUtil.h"
-#include "QtApplication.h"
 #include "TestFiles.h"
-#include "document/Startup.h"
+#include "TestShapes.h"
+#include "ViewTesting.h"
 #include "document/resources/BitmapResource.h"
 #include "document/shapes/BitmapShape.h"
 #include "document/shapes/GroupShape.h"
 #include "document/shapes/LineShape.h"
 #include "document/shapes/PolygonShape.h"
+#include "document/shapes/ShapeRegistry.h"
 #include "document/text/MemoShape.h"
 #include "document/text/TextShape.h"
-#include "document/view/Document.h"
-#include "document/view/Page.h"
-#include "foundation/Storage.h"
 #include "raster/Bitmap32.h"
 
 namespace kdl {
@@ -31,28 +29,10 @@ namespace {
 
 using test::OpaqueBitmap;
 using test::ScratchDir;
-using test::WriteMember;
 
-class DocumentOpening : public ::testing::Test {
- protected:
-  void SetUp() override {
-    test::EnsureApplication();
-    InitializeDocumentLibrary();
-  }
-};
-
-std::string SaveBytes(TdtpDocument& doc) {
-  TMemoryStream m;
-  doc.SaveToStream(m);
-  return {static_cast<const char*>(m.Memory()), static_cast<std::size_t>(m.Size())};
-}
-
-void LoadBytes(TdtpDocument& doc, const std::string& bytes) {
-  TMemoryStream m;
-  m.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-  m.Seek(0, soBeginning);
-  doc.LoadFromStream(m);
-}
+using test::LoadBytes;
+using test::SaveBytes;
+using DocumentOpening = test::DocumentLibraryTest;
 
 std::unique_ptr<TdtpLineShape> Line(float x0, float y0, float x1, float y1) {
   auto line = std::make_unique<TdtpLineShape>();
@@ -107,6 +87,26 @@ void BuildProject(TdtpDocument& doc) {
   group->AddShape(Triangle(5, 5));
   group->SetGrouped(true);
   doc.AddShape(std::move(group));
+  // A line with heads, turned; a polygon of two stored contours; corners
+  // in percent; an image frame; a text with a placeholder, made by name
+  // as the reader makes it.
+  auto headed = Line(10, 20, 70, 45);
+  headed->GetArrow(0)->SetStyle(asStealthArrow);
+  headed->GetArrow(1)->SetStyle(asOval);
+  headed->SetDocAngle(30);
+  doc.AddShape(std::move(headed));
+  doc.AddShape(testing::StoredPolygon({{{0, 0}, {30, 0}, {30, 20}}, {{5, 5}, {10, 5}, {5, 15}}}, 20, 60, 30, 20));
+  auto percent = std::make_unique<TdtpRoundRectShape>();
+  percent->SetCornerPropertiesArePercentage(true);
+  percent->SetCornerWidth(30);
+  doc.AddShape(std::move(percent));
+  auto frame = std::make_unique<TdtpSnapBitmap>();
+  frame->SetDocBounds(80, 80, 60, 40);
+  doc.AddShape(std::move(frame));
+  std::unique_ptr<TdtpShape> titled = CreateShape("TdtpTextShape");
+  titled->AddPlaceHolder();
+  titled->SetPropertyText("Text", "Title");
+  doc.AddShape(std::move(titled));
 
   doc.SetCurrentPageIndex(1);
   doc.AddShape(Line(5, 5, 60, 5));
@@ -142,7 +142,7 @@ TEST_F(DocumentOpening, ReadingPagesRecordsNoUndoAndLeavesUndoWorking) {
   EXPECT_TRUE(doc.UndoList().empty());
   EXPECT_EQ(doc.RedoCount(), 0);
   ASSERT_EQ(doc.PageCount(), 2);
-  ASSERT_EQ(doc.GetPage(0)->GetShapeCount(), 9);
+  ASSERT_EQ(doc.GetPage(0)->GetShapeCount(), 14);
   EXPECT_FALSE(doc.GetPage(1)->IsLoaded());
 
   // Painting, a thumbnail that reads the second page, then visiting it.
@@ -155,15 +155,16 @@ TEST_F(DocumentOpening, ReadingPagesRecordsNoUndoAndLeavesUndoWorking) {
   EXPECT_EQ(doc.UndoCount(), 0);
   EXPECT_FALSE(doc.Modified());
 
-  // The lock of the readers is gone: the user's first change is recorded.
+  // The lock of the readers is gone: the user's first change is one
+  // group, and replaying it gives back the page as it was opened.
   ASSERT_TRUE(doc.UndoEnabled());
+  const std::string opened = testing::ShapeXml(*doc.GetCurrentPage());
   auto* line = dynamic_cast<TdtpLineShape*>(doc.GetCurrentPage()->GetShape(0));
   ASSERT_NE(line, nullptr);
   line->SetPoint(1, {70, 9});
-  // One group: its first command unchained, the rest chained to it.
-  ASSERT_GE(doc.UndoCount(), 1);
-  EXPECT_FALSE(doc.UndoList().front()->Chained);
-  for (std::size_t i = 1; i < doc.UndoList().size(); ++i) EXPECT_TRUE(doc.UndoList()[i]->Chained);
+  EXPECT_EQ(test::UndoGroups(doc), 1);
+  doc.Undo();
+  EXPECT_EQ(testing::ShapeXml(*doc.GetCurrentPage()), opened);
 }
 
 TEST_F(DocumentOpening, PagesReadForASaveOrFromAFileRecordNothing) {
@@ -186,15 +187,10 @@ TEST_F(DocumentOpening, PagesReadForASaveOrFromAFileRecordNothing) {
 }
 
 TEST_F(DocumentOpening, UnreadablePageLeavesUndoUnlocked) {
-  TqxStorage storage;
-  WriteMember(storage, kIndexMember, "<Document/>");
-  WriteMember(storage, PageMemberName(0), "<Page Index=\"1\"><ClassName>TdtpPage</ClassName></Page>");
-  WriteMember(storage, PageMemberName(1), "<Page><Shape><ClassName>TdtpLineShape</Class");
-  TMemoryStream m;
-  storage.SaveToStream(m);
-  m.Seek(0, soBeginning);
   TdtpDocument doc;
-  doc.LoadFromStream(m);
+  LoadBytes(doc, test::ArchiveBytes({{kIndexMember, "<Document/>"},
+                                     {PageMemberName(0), "<Page Index=\"1\"><ClassName>TdtpPage</ClassName></Page>"},
+                                     {PageMemberName(1), "<Page><Shape><ClassName>TdtpLineShape</Class"}}));
   EXPECT_ANY_THROW(doc.SetCurrentPageIndex(1));
   EXPECT_EQ(doc.UndoCount(), 0);
   EXPECT_TRUE(doc.UndoEnabled());
@@ -216,13 +212,7 @@ std::string ProjectNaming(const std::vector<std::string>& files) {
   std::string page =
       "<Page Index=\"1\"><ClassName>TdtpPage</ClassName><DocWidth>210</DocWidth><DocHeight>297</DocHeight>";
   for (std::size_t i = 0; i < files.size(); ++i) page += ImageShapeXml(static_cast<int>(i) + 1, files[i]);
-  page += "</Page>";
-  TqxStorage storage;
-  WriteMember(storage, kIndexMember, "<Document/>");
-  WriteMember(storage, PageMemberName(0), page);
-  TMemoryStream m;
-  storage.SaveToStream(m);
-  return {static_cast<const char*>(m.Memory()), static_cast<std::size_t>(m.Size())};
+  return test::ArchiveBytes({{kIndexMember, "<Document/>"}, {PageMemberName(0), page + "</Page>"}});
 }
 
 TdtpBitmapShape& ImageShape(TdtpDocument& doc, int index) {

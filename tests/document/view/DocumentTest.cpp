@@ -1,6 +1,6 @@
-// The document control as its callers meet it: a new document, the counters
-// and their messages, pages and the current page, hit points, modes, the
-// animation timer on a test clock, the built-in menu and the keyboard.
+// The document control as its callers meet it: the counters and their
+// messages, pages and the current page, hit points, the animation timer on
+// a test clock and the keyboard.
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
@@ -8,50 +8,24 @@
 #include <QVBoxLayout>
 #include <QWidget>
 #include <cmath>
+#include <functional>
 #include <set>
 #include <utility>
 
 #include "ManualTimers.h"
-#include "QtApplication.h"
 #include "TestFiles.h"
-#include "document/Startup.h"
-#include "document/view/Document.h"
-#include "document/view/Page.h"
-#include "foundation/Stream.h"
+#include "ViewTesting.h"
 
 namespace kdl {
 namespace {
 
-class DocumentTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    test::EnsureApplication();
-    InitializeDocumentLibrary();
-  }
-};
+using DocumentTest = test::DocumentLibraryTest;
 
 std::unique_ptr<TdtpShape> NamedShape(const std::string& name) {
   auto shape = std::make_unique<TdtpShape>();
   shape->SetDocBounds(10, 10, 20, 20);
   shape->SetName(name);
   return shape;
-}
-
-TEST_F(DocumentTest, NewDocumentHasOneCleanPageAndTheTableDefaults) {
-  TdtpDocument doc;
-  EXPECT_EQ(doc.PageCount(), 1);
-  EXPECT_EQ(doc.CurrentPageIndex(), 0);
-  EXPECT_FALSE(doc.Modified());
-  EXPECT_EQ(doc.UndoCount(), 0);
-  EXPECT_EQ(doc.RedoCount(), 0);
-  EXPECT_EQ(doc.PageWidth(), 210.0f);
-  EXPECT_EQ(doc.PageHeight(), 297.0f);
-  EXPECT_FLOAT_EQ(doc.RenderDPI(), 150.0f);
-  // The page is the document's and reaches it through the services.
-  EXPECT_EQ(doc.GetPage(0)->Document(), &doc);
-  EXPECT_EQ(doc.PageIndex(doc.GetPage(0)), 0);
-  EXPECT_EQ(doc.GetPage(1), nullptr);
-  EXPECT_EQ(doc.GetPage(-1), nullptr);
 }
 
 TEST_F(DocumentTest, ShapeIdsAreFreshAcrossPagesAndShapes) {
@@ -120,15 +94,12 @@ TEST_F(DocumentTest, EventsInsideAnUpdateBracketFireOnceAtItsEnd) {
 TEST_F(DocumentTest, BusyDocumentRefusesWorkThatMustNotNest) {
   TdtpDocument doc;
   doc.BeginBusy(crHourGlass);
-  EXPECT_EQ(test::ErrorOf([&] { doc.CopySelection(); }), kThreadingError);
-  EXPECT_EQ(test::ErrorOf([&] { doc.Undo(); }), kThreadingError);
-  EXPECT_EQ(test::ErrorOf([&] { doc.PrintPages({0}); }), kThreadingError);
-  EXPECT_EQ(test::ErrorOf([&] { doc.DeleteSelection(); }), kThreadingError);
-  EXPECT_EQ(test::ErrorOf([&] { doc.Paste(); }), kThreadingError);
-  EXPECT_EQ(test::ErrorOf([&] { doc.CutSelection(); }), kThreadingError);
   TMemoryStream stream;
-  EXPECT_EQ(test::ErrorOf([&] { doc.SaveToStream(stream); }), kThreadingError);
-  EXPECT_EQ(test::ErrorOf([&] { doc.LoadFromStream(stream); }), kThreadingError);
+  for (const std::function<void()>& work : std::initializer_list<std::function<void()>>{
+           [&] { doc.CopySelection(); }, [&] { doc.Undo(); }, [&] { doc.PrintPages({0}); },
+           [&] { doc.DeleteSelection(); }, [&] { doc.Paste(); }, [&] { doc.CutSelection(); },
+           [&] { doc.SaveToStream(stream); }, [&] { doc.LoadFromStream(stream); }})
+    EXPECT_EQ(test::ErrorOf(work), kThreadingError);
   EXPECT_EQ(doc.PageCount(), 1);
   doc.EndBusy();
   EXPECT_EQ(test::ErrorOf([&] { doc.CopySelection(); }), "(no error)");
@@ -157,20 +128,6 @@ TEST_F(DocumentTest, PageCountOutsideItsRangeRaisesAndLeavesThePages) {
   EXPECT_TRUE(doc.Modified());
 }
 
-TEST_F(DocumentTest, SelectingTheCurrentPageAgainAnnouncesItOnce) {
-  TdtpDocument doc;
-  doc.AddPage();
-  std::vector<TdtpPage*> changes;
-  doc.OnPageChanged = [&](TdtpDocument&, TdtpPage* p) { changes.push_back(p); };
-  doc.SetCurrentPageIndex(0);
-  EXPECT_EQ(changes, std::vector<TdtpPage*>{doc.GetPage(0)});
-  changes.clear();
-  doc.SetCurrentPageIndex(1);
-  // Once before the change and once after.
-  EXPECT_EQ(changes, (std::vector<TdtpPage*>{doc.GetPage(0), doc.GetPage(1)}));
-  EXPECT_EQ(doc.CurrentPage(), doc.GetPage(1));
-}
-
 TEST_F(DocumentTest, DeletingTheCurrentPageSelectsThePageNowAtItsPlace) {
   TdtpDocument doc;
   doc.SetPageCount(3);
@@ -196,10 +153,8 @@ TEST_F(DocumentTest, DeletingTheCurrentPageSelectsThePageNowAtItsPlace) {
   doc.DeletePage(0);
   EXPECT_EQ(doc.CurrentPageIndex(), -1);
   EXPECT_EQ(doc.CurrentPage(), nullptr);
-}
 
-TEST_F(DocumentTest, DeletingAnEarlierPageKeepsTheSamePageCurrent) {
-  TdtpDocument doc;
+  // Deleting an earlier page keeps the same page current.
   doc.SetPageCount(3);
   doc.SetCurrentPageIndex(2);
   TdtpPage* current = doc.CurrentPage();
@@ -235,22 +190,6 @@ TEST_F(DocumentTest, DefaultPageSizeFollowsOnlyDefaultPages) {
   EXPECT_TRUE(doc.Modified());
 }
 
-TEST_F(DocumentTest, ThumbnailSidesOutsideTheRangeAreRefused) {
-  TdtpDocument doc;
-  doc.SetModified(false);
-  for (int bad : {0, -1, 4097, 100000}) {
-    doc.SetThumbnailWidth(bad);
-    doc.SetThumbnailHeight(bad);
-  }
-  EXPECT_EQ(doc.ThumbnailWidth(), 80);
-  EXPECT_EQ(doc.ThumbnailHeight(), 60);
-  EXPECT_FALSE(doc.Modified());
-  doc.SetThumbnailWidth(4096);
-  EXPECT_EQ(doc.ThumbnailWidth(), 4096);
-  // A new size makes every page's thumbnail stale.
-  EXPECT_TRUE(doc.GetPage(0)->ThumbnailDirty());
-}
-
 // ---- Hit points --------------------------------------------------------------------------------
 
 // The table built from its definition: the centre, four arms of n points
@@ -283,24 +222,6 @@ TEST_F(DocumentTest, HitPointsFollowTheSensitivity) {
   got.clear();
   for (int i = 0; i < doc.HitPointCount(); ++i) got.insert({doc.GetHitPoint(i).X, doc.GetHitPoint(i).Y});
   EXPECT_EQ(got, ExpectedHitPoints(2));
-}
-
-// ---- Modes ---------------------------------------------------------------------------------------
-
-TEST_F(DocumentTest, EditModeIsRefusedWhileReadOnly) {
-  TdtpDocument doc;
-  doc.AddShape(NamedShape("a"));
-  doc.GetShape(0)->SetSelected(true);
-  doc.SetReadOnly(true);
-  EXPECT_EQ(doc.Mode(), vmBrowse);
-  EXPECT_FALSE(doc.GetShape(0)->Selected());
-  doc.SetMode(vmEdit);
-  EXPECT_EQ(doc.Mode(), vmBrowse);
-  doc.SetMode(vmZoom);
-  EXPECT_EQ(doc.Mode(), vmZoom);
-  doc.SetReadOnly(false);
-  doc.SetMode(vmEdit);
-  EXPECT_EQ(doc.Mode(), vmEdit);
 }
 
 // ---- Animation -----------------------------------------------------------------------------------

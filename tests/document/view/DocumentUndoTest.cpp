@@ -8,10 +8,9 @@
 #include <QGuiApplication>
 #include <random>
 
-#include "QtApplication.h"
 #include "TestFiles.h"
 #include "TestShapes.h"
-#include "document/Startup.h"
+#include "ViewTesting.h"
 #include "document/effects/Effect.h"
 #include "document/effects/EffectShape.h"
 #include "document/resources/BitmapResource.h"
@@ -20,21 +19,16 @@
 #include "document/shapes/Command.h"
 #include "document/shapes/LineShape.h"
 #include "document/shapes/PolygonShape.h"
-#include "document/view/Document.h"
-#include "document/view/Page.h"
-#include "foundation/BrenlowXml.h"
-#include "foundation/Storage.h"
 #include "foundation/XmlValues.h"
 #include "platform/qt/MessageBox.h"
 
 namespace kdl {
 namespace {
 
-class DocumentUndo : public ::testing::Test {
+class DocumentUndo : public test::DocumentLibraryTest {
  protected:
   void SetUp() override {
-    test::EnsureApplication();
-    InitializeDocumentLibrary();
+    DocumentLibraryTest::SetUp();
     static const bool registered = (testing::RegisterTestShapes(), true);
     (void)registered;
     SetMessageDisplay([this](const std::string& text) { messages_.push_back(text); });
@@ -53,17 +47,9 @@ TdtpShape& AddBox(TdtpDocument& doc, float left, float top, float w = 20, float 
 }
 
 // The page as it would be stored: what undo must give back exactly.
-std::string PageXml(TdtpPage& page) {
-  TBrenlowXml xml("page");
-  page.SaveToXml(xml.Root());
-  return xml.Root()->WriteToString();
-}
+std::string PageXml(TdtpPage& page) { return testing::ShapeXml(page); }
 
-int Groups(const TdtpDocument& doc) {
-  int n = 0;
-  for (const auto& c : doc.UndoList()) n += c->Chained ? 0 : 1;
-  return n;
-}
+int Groups(const TdtpDocument& doc) { return test::UndoGroups(doc); }
 
 std::vector<std::string> Members(TqxStorage& storage) {
   std::vector<std::string> names;
@@ -79,36 +65,6 @@ std::string SelectionText(const std::vector<std::pair<std::string, std::string>>
   for (const auto& [cls, base64] : shapes)
     text += "  <shape><ClassName>" + cls + "</ClassName>" + base64 + "</shape>\n";
   return text + "</Selection>\n";
-}
-
-TEST_F(DocumentUndo, RecordsCoalesceAndGroupUndoesWhole) {
-  TdtpDocument doc;
-  TdtpShape& s = AddBox(doc, 10, 20);
-  doc.ClearUndo();
-
-  // The same old value twice is one record; another value a second one.
-  s.SetDocLeft(15);
-  s.RecordUndoFloat(ckPropertyChanged, "DocLeft", 10);
-  EXPECT_EQ(doc.UndoCount(), 1);
-  s.SetDocLeft(16);
-  EXPECT_EQ(doc.UndoCount(), 2);
-
-  // Three changes in one bracket go back with one Undo, last one first.
-  doc.BeginUndo();
-  s.SetDocTop(30);
-  s.SetMasterAlpha(51);
-  s.SetDocAngle(22);
-  doc.EndUndo();
-  doc.Undo();
-  EXPECT_FLOAT_EQ(s.DocTop(), 20);
-  EXPECT_EQ(s.MasterAlpha(), 255);
-  EXPECT_FLOAT_EQ(s.DocAngle(), 0);
-  EXPECT_FLOAT_EQ(s.DocLeft(), 16);
-  // The replay's inverse records sit in the redo list until the next edit.
-  EXPECT_GT(doc.RedoCount(), 0);
-  s.SetDocLeft(17);
-  EXPECT_EQ(doc.RedoCount(), 0);
-  EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(DocumentUndo, AGroupWhoseFirstRecordCoalescesIsStillItsOwnGroup) {
@@ -131,6 +87,11 @@ TEST_F(DocumentUndo, AGroupWhoseFirstRecordCoalescesIsStillItsOwnGroup) {
   EXPECT_FLOAT_EQ(s.DocLeft(), 15) << "one Undo reverted two actions";
   doc.Undo();
   EXPECT_FLOAT_EQ(s.DocLeft(), 10);
+  // The replay's inverse records sit in the redo list until the next edit.
+  EXPECT_GT(doc.RedoCount(), 0);
+  s.SetDocLeft(17);
+  EXPECT_EQ(doc.RedoCount(), 0);
+  EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(DocumentUndo, OldestRecordsGoOnceTheyHoldMoreThanTenMebibytes) {

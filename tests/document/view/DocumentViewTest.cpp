@@ -6,22 +6,13 @@
 #include <QImage>
 #include <QPainter>
 #include <QScrollBar>
-#include <QTest>
-#include <cmath>
-#include <memory>
 #include <random>
 #include <stdexcept>
-#include <string>
 #include <vector>
 
-#include "support/QtApplication.h"
+#include "ViewTesting.h"
 #include "support/RenderTestShapes.h"
-#include "document/Startup.h"
-#include "document/view/Document.h"
-#include "document/view/Page.h"
 #include "document/view/Ruler.h"
-#include "foundation/Stream.h"
-#include "platform/qt/ErrorDisplay.h"
 
 namespace kdl {
 namespace {
@@ -59,21 +50,8 @@ class RecordingDocument : public TdtpDocument {
   }
 };
 
-class DocumentViewTest : public ::testing::Test {
+class DocumentViewTest : public test::ShownDocumentTest<RecordingDocument> {
  protected:
-  void SetUp() override {
-    test::EnsureApplication();
-    InitializeDocumentLibrary();
-    host_ = std::make_unique<QWidget>();
-    host_->resize(640, 420);
-    doc_ = new RecordingDocument();
-    doc_->SetParent(host_.get());
-    doc_->setGeometry(0, 0, 600, 400);
-    host_->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(host_.get()));
-  }
-  void TearDown() override { SetErrorDisplay(nullptr); }
-
   TdtpPage& Page() { return *doc_->GetCurrentPage(); }
 
   template <class Shape = ProbeShape>
@@ -93,22 +71,12 @@ class DocumentViewTest : public ::testing::Test {
     return doc_->ScreenDpm() * doc_->GetCurrentPage()->GetTotalWidth();
   }
 
-  // A scale where every position of the tests is exact in binary.
-  void ExactScale() {
-    doc_->SetAutoWidth(false);
-    doc_->SetScreenDpm(4);
-    doc_->PageSizeChanged();
-  }
-
   void Scroll(std::int32_t dx, std::int32_t dy) {
     doc_->ScrollBy(dx, dy);
     QCoreApplication::processEvents();
   }
 
   QImage Grab() { return doc_->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32); }
-
-  std::unique_ptr<QWidget> host_;
-  RecordingDocument* doc_ = nullptr;
 };
 
 // The page rendered alone at dpm for the screen, its top-left pixel at the

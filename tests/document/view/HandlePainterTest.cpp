@@ -78,39 +78,6 @@ class HandlePainterTest : public ::testing::Test {
   std::unique_ptr<OverlayView> view;
 };
 
-TEST_F(HandlePainterTest, HandleAndLineCounts) {
-  struct Case {
-    FakeDocument::Handles Style;
-    bool Rotate;
-    int Handles, Lines;
-  };
-  for (const Case c : {Case{FakeDocument::Handles::Plain, false, 4, 4},
-                       Case{FakeDocument::Handles::Plain, true, 5, 4},
-                       Case{FakeDocument::Handles::W2K3, false, 9, 5},
-                       Case{FakeDocument::Handles::W2K3, true, 9, 5}}) {
-    FakeDocument d;
-    d.HandleStyle = c.Style;
-    TdtpShape s;
-    s.SetDocBoundsAngle(0, 0, 20, 10, 0);
-    s.SetAllowRotate(c.Rotate);
-    s.SetDocument(&d);
-    s.UpdateHandles();
-    const TdtpHandlePainter& painter = *s.HandlePainter();
-    EXPECT_EQ(painter.HandleCount(), c.Handles);
-    EXPECT_EQ(painter.DragLineCount(), c.Lines);
-    if (c.Style == FakeDocument::Handles::W2K3) {
-      EXPECT_EQ(painter.GetHandle(8)->Kind, hcRotate);
-      EXPECT_EQ(painter.GetHandle(8)->Position, (TFloatPoint{10, -5}));
-      EXPECT_EQ(painter.GetDragLine(4)->Visible, c.Rotate);
-      EXPECT_FALSE(painter.GetDragLine(4)->VisibleWhileDragging);
-      EXPECT_FALSE(painter.GetDragLine(0)->Visible);
-    } else if (c.Rotate) {
-      EXPECT_FLOAT_EQ(painter.GetHandle(4)->Position.X, 20.6f);
-    }
-    EXPECT_EQ(painter.GetHandle(c.Handles), nullptr);
-  }
-}
-
 TEST_F(HandlePainterTest, CountsAndMissingShape) {
   TdtpHandlePainter painter;
   painter.SetHandleCount(3);

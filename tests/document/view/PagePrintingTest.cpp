@@ -108,6 +108,20 @@ TEST_F(PagePrintingTest, A4At600DpiTilesTheSheetInBandsUnderTheLimit) {
   EXPECT_EQ(doc_.ProgressLog.back().Kind, ptPrint);
   EXPECT_EQ(doc_.ProgressLog.back().Count, 1);
   EXPECT_EQ(doc_.PrintingDepth(), 0);
+
+  // At 150 dpi the destination is 16 times the render size: its bands, in
+  // device pixels, are bounded too.
+  RecordingPrintSurface scaled({0, 0, 4961, 7016}, kDpm600);
+  scaled.BeginDoc("150");
+  page_.PrintPage150(scaled, {0, 0, 4961, 7016}, 0, false, false);
+  scaled.EndDoc();
+  area = 0;
+  for (const auto& band : scaled.Bands) {
+    const std::int64_t a = std::int64_t{band.Rect.Width()} * band.Rect.Height();
+    EXPECT_LT(a, kBandPixelLimit);
+    area += a;
+  }
+  EXPECT_EQ(area, std::int64_t{4961} * 7016);
 }
 
 TEST_F(PagePrintingTest, DpmZeroRendersAtTheCentredDestinationsSize) {
@@ -183,21 +197,6 @@ TEST_F(PagePrintingTest, TurnsMirrorsAndFlipsBandsAsTheWholePage) {
       EXPECT_EQ(surface.At(0, ox - 1, oy - 1), 0xFFFFFFFFu);
       EXPECT_EQ(surface.At(0, ox + dw, oy + dh), 0xFFFFFFFFu);
     }
-}
-
-TEST_F(PagePrintingTest, At150DpiOnA600DpiSheetBandsStayUnderTheLimitInDevicePixels) {
-  // The destination is 16 times the render size: its bands are bounded too.
-  RecordingPrintSurface surface({0, 0, 4961, 7016}, kDpm600);
-  surface.BeginDoc("150");
-  page_.PrintPage150(surface, {0, 0, 4961, 7016}, 0, false, false);
-  surface.EndDoc();
-  std::int64_t area = 0;
-  for (const auto& band : surface.Bands) {
-    const std::int64_t a = std::int64_t{band.Rect.Width()} * band.Rect.Height();
-    EXPECT_LT(a, kBandPixelLimit);
-    area += a;
-  }
-  EXPECT_EQ(area, std::int64_t{4961} * 7016);
 }
 
 TEST_F(PagePrintingTest, OptimizedPrintingSkipsBandsOfPurePaper) {

@@ -12,7 +12,6 @@
 #include "QtApplication.h"
 #include "document/Startup.h"
 #include "document/resources/BitmapResource.h"
-#include "document/shapes/ShapeRegistry.h"
 #include "document/view/Page.h"
 #include "foundation/BrenlowXml.h"
 #include "raster/Bitmap32.h"
@@ -50,19 +49,6 @@ void Load(TdtpPage& page, const std::string& text) {
 }
 
 // ---- XML -----------------------------------------------------------------------------------
-
-TEST_F(PageTest, DefaultPageWritesOnlyTheShapePart) {
-  auto page = AddPage();
-  TBrenlowXml xml;
-  Saved(*page, xml);
-  for (const char* name : {"IsDefaultPage", "MarginLeft", "GridSize", "PageColor", "PageWidth",
-                           "BackgroundImage", "BackgroundTiled"})
-    EXPECT_EQ(xml.Root()->FindChild(name), nullptr) << name;
-  EXPECT_EQ(xml.Root()->FindChild("ClassName")->GetValueText(), "TdtpPage");
-  // It paints with the document's defaults as they are now.
-  doc_.Defaults.MarginLeft = 3;
-  EXPECT_EQ(page->MarginLeft(), 3);
-}
 
 TEST_F(PageTest, BlackNonDefaultPageKeepsEveryElement) {
   // Written by hand from the format's table.
@@ -102,25 +88,20 @@ TEST_F(PageTest, BlackNonDefaultPageKeepsEveryElement) {
   EXPECT_EQ(back.MarginBottom(), 4.25f);
   EXPECT_EQ(back.PageColor(), 0);
   EXPECT_EQ(back.PageHeight(), 125.0f);
-}
 
-TEST_F(PageTest, AbsentElementsGiveTheReadDefaults) {
-  auto page = AddPage();
-  Load(*page, "<Page><IsDefaultPage>False</IsDefaultPage><PageWidth>50</PageWidth>"
-              "<PageHeight>60</PageHeight></Page>");
-  EXPECT_EQ(page->MarginLeft(), 0.0f);
-  EXPECT_EQ(page->GridSize(), 0.0f);
-  EXPECT_EQ(page->GridColor(), 0);
+  // Absent elements read as white paper, which is written no more; a
+  // default page writes the shape part alone.
+  Load(*page, "<Page><IsDefaultPage>False</IsDefaultPage></Page>");
   EXPECT_EQ(page->PageColor(), 0xFFFFFF);
-  EXPECT_FALSE(page->BackgroundTiled());
-  // A white page writes no colour.
-  TBrenlowXml xml;
   Saved(*page, xml);
   EXPECT_EQ(xml.Root()->FindChild("PageColor"), nullptr);
-  EXPECT_EQ(xml.Root()->FindChild("BackgroundImage"), nullptr);
+  page->SetIsDefaultPage(true);
+  Saved(*page, xml);
+  EXPECT_EQ(xml.Root()->FindChild("PageWidth"), nullptr);
+  EXPECT_EQ(xml.Root()->FindChild("ClassName")->GetValueText(), "TdtpPage");
 }
 
-TEST_F(PageTest, BackgroundResourceNodeRoundTrips) {
+TEST_F(PageTest, BackgroundImageReadsInBothForms) {
   auto page = AddPage();
   page->SetMarginLeft(7);  // leaves the default state
   auto picture = test::OpaqueBitmap(5, 3, 4);
@@ -133,17 +114,15 @@ TEST_F(PageTest, BackgroundResourceNodeRoundTrips) {
   TdtpPage back;
   back.LoadFromXml(xml.Root());
   EXPECT_EQ(test::ResourcePixels(back.BackgroundResource()), test::Pixels(*picture));
-}
 
-TEST_F(PageTest, LegacyBackgroundIsDecodedIntoTheResource) {
-  auto picture = std::make_unique<TBitmap32>();
-  test::FillRandom(*picture, 7, 5, 3);
+  // The older form: the image file's bytes, decoded into the resource.
+  auto legacy = std::make_unique<TBitmap32>();
+  test::FillRandom(*legacy, 7, 5, 3);
   test::ScratchDir dir;
-  std::string xml = test::LegacyBitmapXml(test::EncodedBytes(*picture, ".bmp"), dir);
-  xml.insert(std::string("<Page>").size(), "<IsDefaultPage>False</IsDefaultPage>");
-  auto page = AddPage();
-  Load(*page, xml);
-  EXPECT_EQ(test::ResourcePixels(page->BackgroundResource()), test::Pixels(*picture));
+  std::string text = test::LegacyBitmapXml(test::EncodedBytes(*legacy, ".bmp"), dir);
+  text.insert(std::string("<Page>").size(), "<IsDefaultPage>False</IsDefaultPage>");
+  Load(*page, text);
+  EXPECT_EQ(test::ResourcePixels(page->BackgroundResource()), test::Pixels(*legacy));
 }
 
 // ---- Painting --------------------------------------------------------------------------------
@@ -423,10 +402,6 @@ TEST_F(PageTest, CurrentPageResizeTellsTheDocumentUnlessPrinting) {
   page->SetPageWidth(110);
   doc_.EndPrinting();
   EXPECT_EQ(doc_.PageSizeChanges, before);
-}
-
-TEST_F(PageTest, RegisteredByClassName) {
-  EXPECT_EQ(CreateShape("TdtpPage")->ClassName(), "TdtpPage");
 }
 
 }  // namespace

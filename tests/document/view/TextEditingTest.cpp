@@ -6,41 +6,19 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QTest>
-#include <QWidget>
-#include <cmath>
-#include <memory>
 #include <string>
 
-#include "support/QtApplication.h"
-#include "document/Startup.h"
-#include "document/shapes/Command.h"
+#include "ViewTesting.h"
 #include "document/text/LineEdit.h"
 #include "document/text/MemoShape.h"
 #include "document/text/TextShape.h"
-#include "document/view/Document.h"
-#include "document/view/Page.h"
-#include "platform/qt/ErrorDisplay.h"
 #include "platform/qt/Timer.h"
 
 namespace kdl {
 namespace {
 
-class TextEditingTest : public ::testing::Test {
+class TextEditingTest : public test::ShownDocumentTest<> {
  protected:
-  void SetUp() override {
-    test::EnsureApplication();
-    InitializeDocumentLibrary();
-    host_ = std::make_unique<QWidget>();
-    host_->resize(640, 420);
-    doc_ = new TdtpDocument();
-    doc_->SetParent(host_.get());
-    doc_->setGeometry(0, 0, 600, 400);
-    host_->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(host_.get()));
-  }
-  void TearDown() override { SetErrorDisplay(nullptr); }
-
   template <class Shape>
   Shape& Add(const std::u16string& text, float width = 60, float height = 20) {
     auto shape = std::make_unique<Shape>();
@@ -48,10 +26,7 @@ class TextEditingTest : public ::testing::Test {
     shape->SetText(text);
     shape->SetAutoSize(false);
     shape->SetDocBounds(20, 20, width, height);
-    Shape& ref = *shape;
-    doc_->LockUndo();
-    doc_->AddShape(std::move(shape));
-    doc_->UnlockUndo();
+    Shape& ref = test::AddUnrecorded(*doc_, std::move(shape));
     doc_->ClearUndo();
     return ref;
   }
@@ -65,9 +40,6 @@ class TextEditingTest : public ::testing::Test {
     for (const auto& c : doc_->UndoList()) n += c->PropName == "Text" ? 1 : 0;
     return n;
   }
-
-  std::unique_ptr<QWidget> host_;
-  TdtpDocument* doc_ = nullptr;
 };
 
 TEST_F(TextEditingTest, EntrySelectsAllAndTypingReplaces) {
@@ -213,31 +185,6 @@ TEST_F(TextEditingTest, CaretAfterATrailingBreakIsOnTheNextLine) {
   EXPECT_FLOAT_EQ(p[3].X, p[2].X);  // between CR and LF: after "ab"
   EXPECT_FLOAT_EQ(p[4].X, 0);
   EXPECT_NEAR(p[4].Y, p[0].Y + m.GetLineHeight(), 1e-4);
-}
-
-TEST(LineEdit, EngineTables) {
-  TdtpLineEdit e;
-  int changes = 0;
-  e.OnChange = [&](TdtpLineEdit&) { ++changes; };
-  e.SetText(u"hello");
-  EXPECT_EQ(e.CaretPos(), 5);
-  e.KeyDown(36, false);
-  EXPECT_EQ(e.CaretPos(), 0);
-  e.KeyDown(39, true);
-  e.KeyDown(39, true);
-  EXPECT_EQ(e.GetSelText(), u"he");
-  e.KeyDown(37, true);  // shrinks from the end
-  EXPECT_EQ(e.GetSelText(), u"h");
-  e.KeyPress(U'J');
-  EXPECT_EQ(e.Text(), u"Jello");
-  const int before = changes;
-  e.KeyDown(112, false);  // F1: nothing, no change event
-  EXPECT_EQ(changes, before);
-  e.KeyDown(13, false);
-  EXPECT_EQ(e.Text(), u"J\r\nello");
-  e.SetCaretPos(99);
-  e.Validate();
-  EXPECT_EQ(e.CaretPos(), 7);
 }
 
 }  // namespace
