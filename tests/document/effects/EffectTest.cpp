@@ -166,46 +166,11 @@ class EffectUndo : public Effects {
     EXPECT_TRUE(root_.ExecuteCommand(*doc_.UndoList().at(i)));
     doc_.SetUndoOn(true);
   }
-  std::string Member(const std::string& name) {
-    return doc_.Storage()->StreamExists(name) ? testing::MemberBytes(*doc_.Storage(), name) : "(none)";
-  }
 
   FakeDocument doc_;
   TdtpShape root_;
   RectShape* shape_ = nullptr;
 };
-
-TEST_F(EffectUndo, DeleteKeepsTheEffectAndItsMember) {
-  shape_->AddEffect(Alpha(1, 2));
-  auto member = std::make_unique<MemberEffect>();
-  member->ArchiveName = doc_.Storage()->MakeUniqueTempName(".png");
-  const std::string name = member->ArchiveName;
-  testing::WriteMember(*doc_.Storage(), name, "mask bytes");
-  member->SetSource(0);
-  member->SetEnabled(false);
-  shape_->AddEffect(std::move(member));
-  shape_->AddEffect(Alpha(5, 6));
-  doc_.ClearUndo();
-
-  shape_->DeleteEffect(1);
-  ASSERT_EQ(doc_.UndoList().size(), 1u);
-  const TdtpCommand& c = *doc_.UndoList()[0];
-  EXPECT_EQ(c.Kind, ckEffectDeleted);
-  EXPECT_EQ(c.PropName, "1");
-  EXPECT_EQ(c.OldValue, "TdtpTestMemberEffect");
-  EXPECT_EQ(Member(name), "(none)");  // the temporary member went with it
-  EXPECT_EQ(shape_->EffectCount(), 2);
-
-  Undo(0);
-  ASSERT_EQ(shape_->EffectCount(), 3);
-  auto* back = dynamic_cast<MemberEffect*>(shape_->GetEffect(1));
-  ASSERT_NE(back, nullptr);
-  EXPECT_FALSE(back->Enabled());
-  EXPECT_EQ(back->Source(), 0);
-  EXPECT_EQ(back->Shape(), shape_);
-  EXPECT_EQ(Member(back->ArchiveName), "mask bytes");
-  EXPECT_EQ(static_cast<AlphaEffect*>(shape_->GetEffect(2))->Multiply, 5);
-}
 
 TEST_F(EffectUndo, PropertyChangesRecordIndexDotName) {
   shape_->AddEffect(Alpha(1, 2));

@@ -15,7 +15,6 @@
 #include "document/shapes/Command.h"
 #include "document/shapes/PolygonShape.h"
 #include "document/shapes/Rendering.h"
-#include "document/shapes/ShapeRegistry.h"
 #include "raster/Bitmap32.h"
 
 namespace kdl {
