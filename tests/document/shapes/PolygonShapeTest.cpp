@@ -100,25 +100,6 @@ TEST_F(PolygonShapes, FilledAreasMatchTheirFormulas) {
     }
 }
 
-TEST_F(PolygonShapes, TurnedShapeThroughItsCacheKeepsItsArea) {
-  // 20 x 10 mm turned by 30 degrees, rendered into a cache at 10 px/mm and
-  // drawn into the page: the area survives both steps.
-  TdtpRectangleShape rect;
-  FillOnly(rect, 20, 10);
-  rect.SetDocBoundsAngle(12, 15, 20, 10, 30);
-  TBitmap32 target;
-  target.SetSize(400, 400);
-  target.Clear(0xFF000000);
-  TdtpPaintInfo info;
-  info.Scale = info.RenderScale = 10;
-  rect.Paint(target, {0, 0, 40, 40}, false, info);
-  ASSERT_TRUE(rect.Cache());
-  double sum = 0;
-  for (std::int32_t y = 0; y < 400; ++y)
-    for (std::int32_t x = 0; x < 400; ++x) sum += RedComponent(target.GetPixel(x, y));
-  EXPECT_NEAR(sum / 255, 20000, 0.02 * 20000);
-}
-
 TEST_F(PolygonShapes, EllipsePointsFollowTheRenderedSize) {
   TdtpEllipseShape e;
   ASSERT_FLOAT_EQ(e.DocWidth(), 40);

@@ -103,16 +103,6 @@ TEST(ShapeConstraints, SizeNeverBelowFloor) {
   EXPECT_FLOAT_EQ(h, 1);
 }
 
-TEST(ShapeConstraints, UnmovableShapeStillShiftsWhenResized) {
-  auto s = Frame(5, 5, 10, 10);
-  s->SetAllowMove(false);
-  s->SetBounds(8, 9, 10, 10);
-  EXPECT_FLOAT_EQ(s->DocLeft(), 5);
-  s->SetBounds(8, 9, 12, 10);
-  EXPECT_FLOAT_EQ(s->DocLeft(), 8);
-  EXPECT_FLOAT_EQ(s->DocWidth(), 12);
-}
-
 TEST(ShapeAnchors, GroupedParentLaysOutChildren) {
   auto group = Frame(0, 0, 10, 10);
   auto locked = Frame(2, 0, 4, 1);
