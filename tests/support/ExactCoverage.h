@@ -20,7 +20,10 @@ template <class Polygon>
 double PolygonArea(const Polygon& q) {
   double a2 = 0;
   const std::size_t n = q.size();
-  for (std::size_t i = 0; i < n; ++i) a2 += q[i].X * q[(i + 1) % n].Y - q[(i + 1) % n].X * q[i].Y;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double x0 = q[i].X, y0 = q[i].Y, x1 = q[(i + 1) % n].X, y1 = q[(i + 1) % n].Y;
+    a2 += x0 * y1 - x1 * y0;
+  }
   return std::fabs(a2) / 2;
 }
 
@@ -67,6 +70,27 @@ std::vector<double> CoverageOf(const std::vector<Polygon>& polygons, int w, int 
 
 inline std::vector<double> Coverage(const std::vector<Quad>& quads, int w, int h) {
   return CoverageOf(quads, w, h);
+}
+
+// Even-odd test of a point against every contour of a polygon.
+template <class Contours>
+bool InsideEvenOdd(const Contours& contours, double x, double y) {
+  bool in = false;
+  for (const auto& c : contours)
+    for (std::size_t i = 0, j = c.size() - 1; i < c.size(); j = i++) {
+      const double xi = c[i].X, yi = c[i].Y, xj = c[j].X, yj = c[j].Y;
+      if ((yi > y) != (yj > y) && x < (xj - xi) * (y - yi) / (yj - yi) + xi) in = !in;
+    }
+  return in;
+}
+
+template <class Polygon>
+double Perimeter(const Polygon& q) {
+  double sum = 0;
+  for (std::size_t i = 0; i < q.size(); ++i)
+    sum += std::hypot(static_cast<double>(q[(i + 1) % q.size()].X) - q[i].X,
+                      static_cast<double>(q[(i + 1) % q.size()].Y) - q[i].Y);
+  return sum;
 }
 
 inline double SegmentDistance(P p, P a, P b) {

@@ -2,6 +2,7 @@
 // do, one that fails while reading, and one that keeps a fixed child.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -16,6 +17,25 @@
 #include "platform/Exception.h"
 
 namespace kdl::testing {
+
+// An archive member's bytes ("" when absent), and bytes stored under a name.
+inline std::string MemberBytes(TqxStorage& storage, const std::string& name) {
+  if (!storage.StreamExists(name)) return {};
+  TMemoryStream m;
+  storage.ReadStream(name, m);
+  return std::string(static_cast<const char*>(m.Memory()), static_cast<std::size_t>(m.Size()));
+}
+inline void WriteMember(TqxStorage& storage, const std::string& name, const std::string& bytes) {
+  TMemoryStream m;
+  if (!bytes.empty()) m.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  storage.WriteStream(name, m);
+}
+// Every member with its bytes.
+inline std::map<std::string, std::string> AllMembers(TqxStorage& storage) {
+  std::map<std::string, std::string> out;
+  for (int i = 0; i < storage.StreamCount(); ++i) out[storage.GetStreamName(i)] = MemberBytes(storage, storage.GetStreamName(i));
+  return out;
+}
 
 class MemberShape : public TdtpShape {
  public:
@@ -37,18 +57,12 @@ class MemberShape : public TdtpShape {
   // The member's bytes; empty when there is none.
   std::string Bytes() const {
     TqxStorage* storage = GetStorage();
-    if (!storage || ArchiveName.empty() || !storage->StreamExists(ArchiveName)) return {};
-    TMemoryStream m;
-    storage->ReadStream(ArchiveName, m);
-    return std::string(static_cast<const char*>(m.Memory()), static_cast<std::size_t>(m.Size()));
+    return storage && !ArchiveName.empty() ? MemberBytes(*storage, ArchiveName) : std::string();
   }
   // Stores bytes under a fresh temporary name, as loading an image does.
   void Store(const std::string& bytes, const std::string& extension = ".png") {
-    TqxStorage* storage = GetStorage();
-    ArchiveName = storage->MakeUniqueTempName(extension);
-    TMemoryStream m;
-    m.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-    storage->WriteStream(ArchiveName, m);
+    ArchiveName = GetStorage()->MakeUniqueTempName(extension);
+    WriteMember(*GetStorage(), ArchiveName, bytes);
   }
 };
 

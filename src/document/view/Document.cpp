@@ -13,6 +13,7 @@
 
 #include "document/resources/BitmapResource.h"
 #include "document/shapes/Command.h"
+#include "document/shapes/HitPoints.h"
 #include "document/text/FontManager.h"
 #include "document/view/Page.h"
 #include "foundation/Storage.h"
@@ -211,22 +212,7 @@ void TdtpDocument::SetParent(QWidget* parent) {
   if (parent && OnPageChanged) OnPageChanged(*this, GetCurrentPage());
 }
 
-void TdtpDocument::BuildHitPoints() {
-  hitPoints_.clear();
-  const int n = std::max(static_cast<int>(std::nearbyint(hitSensitivity_ * 4.0f)), 2);
-  hitPoints_.push_back({0, 0});
-  for (int k = n; k >= 1; --k) {
-    hitPoints_.push_back({k, 0});
-    hitPoints_.push_back({-k, 0});
-    hitPoints_.push_back({0, k});
-    hitPoints_.push_back({0, -k});
-  }
-  const int b = static_cast<int>(std::nearbyint(n * 0.71));
-  hitPoints_.push_back({b, b});
-  hitPoints_.push_back({-b, b});
-  hitPoints_.push_back({b, -b});
-  hitPoints_.push_back({-b, -b});
-}
+void TdtpDocument::BuildHitPoints() { hitPoints_ = MakeHitPoints(hitSensitivity_); }
 
 TPoint TdtpDocument::GetHitPoint(int index) const {
   if (index < 0 || index >= HitPointCount()) return {0, 0};

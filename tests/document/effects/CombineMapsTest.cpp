@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "TestFiles.h"
 #include "document/effects/CombineMaps.h"
 #include "platform/CpuFeatures.h"
 #include "raster/ByteMap.h"
@@ -47,14 +48,7 @@ TEST(CombineByteMaps, MessagesAndSizes) {
   Fill(a, 3, 2, 1);
   Fill(b, 3, 2, 2);
   Fill(c, 2, 3, 2);
-  auto message = [](auto&& f) {
-    try {
-      f();
-    } catch (const Exception& e) {
-      return std::string(e.what());
-    }
-    return std::string("no error");
-  };
+  auto message = [](const std::function<void()>& f) { return test::ErrorOf(f); };
   EXPECT_EQ(message([&] { CombineByteMaps(nullptr, &b, &out, 0); }), "Maps must be assigned");
   EXPECT_EQ(message([&] { CombineByteMaps(&a, nullptr, &out, 0); }), "Maps must be assigned");
   EXPECT_EQ(message([&] { CombineByteMaps(&a, &b, nullptr, 0); }), "Maps must be assigned");

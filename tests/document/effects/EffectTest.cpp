@@ -86,22 +86,11 @@ TEST_F(Effects, ReadBackAndUnknownClasses) {
   EXPECT_EQ(shape.GetEffect(3), nullptr);
   EXPECT_EQ(shape.GetEffect(-1), nullptr);
 
+  EXPECT_EQ(shape.FindEffect<AlphaEffect>(), alpha);
+
   // Loading again replaces the list.
   Load(shape, "<shape><ClassName>TdtpEffectShape</ClassName></shape>");
   EXPECT_EQ(shape.EffectCount(), 0);
-
-  EXPECT_EQ(TdtpEffect().GetDisplayName(), "");
-  EXPECT_EQ(AlphaEffect().GetDisplayName(), "TestAlpha");
-}
-
-TEST_F(Effects, FindEffectByClassOrAncestor) {
-  TdtpEffectShape shape;
-  EXPECT_EQ(shape.FindEffect<TdtpEffect>(), nullptr);
-  shape.AddEffect(std::make_unique<TdtpEffect>());
-  shape.AddEffect(Alpha(1, 2));
-  EXPECT_EQ(shape.FindEffect<TdtpEffect>(), shape.GetEffect(0));
-  EXPECT_EQ(shape.FindEffect<AlphaEffect>(), shape.GetEffect(1));
-  EXPECT_EQ(shape.GetEffect(1)->GetIndex(), 1);
 }
 
 TEST_F(Effects, InsertRefusesAndFreesOutOfRange) {
@@ -177,65 +166,11 @@ class EffectUndo : public Effects {
     EXPECT_TRUE(root_.ExecuteCommand(*doc_.UndoList().at(i)));
     doc_.SetUndoOn(true);
   }
-  std::string Member(const std::string& name) {
-    if (!doc_.Storage()->StreamExists(name)) return "(none)";
-    TMemoryStream m;
-    doc_.Storage()->ReadStream(name, m);
-    return std::string(static_cast<const char*>(m.Memory()), static_cast<std::size_t>(m.Size()));
-  }
 
   FakeDocument doc_;
   TdtpShape root_;
   RectShape* shape_ = nullptr;
 };
-
-TEST_F(EffectUndo, AddRecordsIndexAndUndoRemoves) {
-  shape_->AddEffect(Alpha(1, 2));
-  shape_->AddEffect(Alpha(3, 4));
-  ASSERT_EQ(doc_.UndoList().size(), 2u);
-  const TdtpCommand& c = *doc_.UndoList()[1];
-  EXPECT_EQ(c.Kind, ckEffectAdded);
-  EXPECT_EQ(c.ShapeID, shape_->ID());
-  EXPECT_EQ(c.PropName, "");
-  EXPECT_EQ(c.OldValue, "1");
-  Undo(1);
-  ASSERT_EQ(shape_->EffectCount(), 1);
-  EXPECT_EQ(static_cast<AlphaEffect*>(shape_->GetEffect(0))->Multiply, 1);
-}
-
-TEST_F(EffectUndo, DeleteKeepsTheEffectAndItsMember) {
-  shape_->AddEffect(Alpha(1, 2));
-  auto member = std::make_unique<MemberEffect>();
-  member->ArchiveName = doc_.Storage()->MakeUniqueTempName(".png");
-  const std::string name = member->ArchiveName;
-  TMemoryStream bytes;
-  bytes.WriteBuffer("mask bytes", 10);
-  doc_.Storage()->WriteStream(name, bytes);
-  member->SetSource(0);
-  member->SetEnabled(false);
-  shape_->AddEffect(std::move(member));
-  shape_->AddEffect(Alpha(5, 6));
-  doc_.ClearUndo();
-
-  shape_->DeleteEffect(1);
-  ASSERT_EQ(doc_.UndoList().size(), 1u);
-  const TdtpCommand& c = *doc_.UndoList()[0];
-  EXPECT_EQ(c.Kind, ckEffectDeleted);
-  EXPECT_EQ(c.PropName, "1");
-  EXPECT_EQ(c.OldValue, "TdtpTestMemberEffect");
-  EXPECT_EQ(Member(name), "(none)");  // the temporary member went with it
-  EXPECT_EQ(shape_->EffectCount(), 2);
-
-  Undo(0);
-  ASSERT_EQ(shape_->EffectCount(), 3);
-  auto* back = dynamic_cast<MemberEffect*>(shape_->GetEffect(1));
-  ASSERT_NE(back, nullptr);
-  EXPECT_FALSE(back->Enabled());
-  EXPECT_EQ(back->Source(), 0);
-  EXPECT_EQ(back->Shape(), shape_);
-  EXPECT_EQ(Member(back->ArchiveName), "mask bytes");
-  EXPECT_EQ(static_cast<AlphaEffect*>(shape_->GetEffect(2))->Multiply, 5);
-}
 
 TEST_F(EffectUndo, PropertyChangesRecordIndexDotName) {
   shape_->AddEffect(Alpha(1, 2));
@@ -261,12 +196,12 @@ TEST_F(EffectUndo, PropertyChangesRecordIndexDotName) {
   // A record naming no effect is taken and ignored.
   TdtpCommand stale(ckEffectPropertyChanged, shape_->ID(), "9.Enabled", "False");
   EXPECT_TRUE(root_.ExecuteCommand(stale));
-}
 
-TEST_F(EffectUndo, NothingRecordedWhileLoadingOrLocked) {
+  // Nothing is recorded while loading.
+  doc_.ClearUndo();
   doc_.SetUndoOn(false);
   shape_->AddEffect(Alpha(1, 2));
-  shape_->GetEffect(0)->SetEnabled(false);
+  shape_->GetEffect(2)->SetEnabled(false);
   EXPECT_TRUE(doc_.UndoList().empty());
 }
 
@@ -278,9 +213,7 @@ TEST_F(Effects, EffectStringCarriesMembersOnlyWithAnArchive) {
   MemberEffect& e = *owned;
   shape.AddEffect(std::move(owned));
   e.ArchiveName = doc.Storage()->MakeUniqueTempName(".png");
-  TMemoryStream bytes;
-  bytes.WriteBuffer("abc", 3);
-  doc.Storage()->WriteStream(e.ArchiveName, bytes);
+  testing::WriteMember(*doc.Storage(), e.ArchiveName, "abc");
   e.SetSource(4);
   const std::string text = e.SaveToString();
   // One member, then the XML with root "effect".
@@ -300,20 +233,6 @@ TEST_F(Effects, EffectStringCarriesMembersOnlyWithAnArchive) {
   copy.Assign(e);
   EXPECT_EQ(copy.Source(), 4);
   EXPECT_EQ(copy.ArchiveName, e.ArchiveName);
-}
-
-TEST(GroupShapes, RegisteredAfterTheEffectShape) {
-  InitializeDocumentLibrary();
-  const auto& classes = ShapeClasses();
-  auto at = [&](const std::string& name) {
-    for (std::size_t i = 0; i < classes.size(); ++i)
-      if (classes[i].Name == name) return static_cast<int>(i);
-    return -1;
-  };
-  EXPECT_GE(at("TdtpEffectShape"), 0);
-  EXPECT_GT(at("TdtpGroupShape"), at("TdtpEffectShape"));
-  EXPECT_EQ(CreateShape("TdtpGroupShape")->ClassName(), "TdtpGroupShape");
-  EXPECT_EQ(FindEffectClass("TdtpEffect")()->ClassName(), "TdtpEffect");
 }
 
 // A grouped group resized by its anchors is stored and read back with its

@@ -175,21 +175,10 @@ class MaskImage : public MaskPersistence {
   test::ScratchDir scratch_;
 };
 
-TEST_F(MaskImage, JoinsTheDocumentWithItsShape) {
-  FakeDocument doc, other;
-  auto shape = NewShape(doc);
-  EXPECT_EQ(MaskOf(*shape).Image().Document(), &doc);
-  shape->SetDocument(&other);
-  EXPECT_EQ(MaskOf(*shape).Image().Document(), &other);
-  // A mask added later joins at once.
-  auto* effect = shape->FindEffect<TdtpMaskEffect>();
-  effect->AddMask(std::make_unique<TdtpBitmapMask>());
-  EXPECT_EQ(static_cast<TdtpBitmapMask*>(effect->GetMask(1))->Image().Document(), &other);
-}
-
-TEST_F(MaskImage, SurvivesSaveAndReopen) {
+TEST_F(MaskImage, JoinsTheDocumentAndSurvivesSaveAndReopen) {
   FakeDocument doc;
   auto shape = NewShape(doc);
+  EXPECT_EQ(MaskOf(*shape).Image().Document(), &doc);
   const std::string name = MaskOf(*shape).Image().ArchiveName();
   ASSERT_FALSE(name.empty());
   std::vector<std::string> names;
@@ -209,6 +198,10 @@ TEST_F(MaskImage, SurvivesSaveAndReopen) {
   // Saved once more, it still names its member.
   EXPECT_EQ(testing::ShapeXml(again), xml);
   EXPECT_TRUE(reopened.Storage()->StreamExists(name));
+  // A mask added later joins at once.
+  auto* effect = again.FindEffect<TdtpMaskEffect>();
+  effect->AddMask(std::make_unique<TdtpBitmapMask>());
+  EXPECT_EQ(static_cast<TdtpBitmapMask*>(effect->GetMask(1))->Image().Document(), &reopened);
 }
 
 TEST_F(MaskImage, CopiesOfTheShapeOwnTheirMembers) {

@@ -81,14 +81,8 @@ std::unique_ptr<TByteMap> Map(int w, int h, std::uint8_t fill = 0) {
   return m;
 }
 
-// Even-odd point-in-polygon.
 bool Inside(const std::vector<P>& poly, P p) {
-  bool in = false;
-  for (std::size_t i = 0, j = poly.size() - 1; i < poly.size(); j = i++) {
-    const P a = poly[i], b = poly[j];
-    if ((a.Y > p.Y) != (b.Y > p.Y) && p.X < (b.X - a.X) * (p.Y - a.Y) / (b.Y - a.Y) + a.X) in = !in;
-  }
-  return in;
+  return testing::InsideEvenOdd(std::vector<std::vector<P>>{poly}, p.X, p.Y);
 }
 
 double Distance(const std::vector<P>& poly, P p) {
@@ -234,9 +228,7 @@ TEST_F(Masks, PredefinedShapesCoverTheirExactArea) {
         }
       // Coverage on an 8 x 8 grid per pixel: the perimeter's pixels carry
       // at most 1/64 of error each.
-      double perimeter = 0;
-      for (std::size_t i = 0; i < poly.size(); ++i)
-        perimeter += std::hypot(poly[(i + 1) % poly.size()].X - poly[i].X, poly[(i + 1) % poly.size()].Y - poly[i].Y);
+      const double perimeter = testing::Perimeter(poly);
       EXPECT_NEAR(sum / 255, area, perimeter / 64 + 1) << "shape " << int(kind) << " frame " << w << "x" << h;
       // The frame's corners are outside every shape, its centre inside.
       EXPECT_EQ(alpha->Value(frame.Left, frame.Top), 0);
@@ -460,10 +452,7 @@ TEST_F(Masks, TurnedShapeUnderAnEllipseKeepsTheEllipsesArea) {
   const TBitmap32& cache = *shape.Cache();
   double cacheSum = 0;
   for (int i = 0; i < cache.Width() * cache.Height(); ++i) cacheSum += cache.Bits()[i] >> 24;
-  double perimeter = 0;
-  for (std::size_t i = 0; i < poly.size(); ++i)
-    perimeter += std::hypot(poly[(i + 1) % poly.size()].X - poly[i].X, poly[(i + 1) % poly.size()].Y - poly[i].Y);
-  EXPECT_NEAR(cacheSum / 255, ellipse, perimeter / 64 + 1);
+  EXPECT_NEAR(cacheSum / 255, ellipse, testing::Perimeter(poly) / 64 + 1);
   // On the page the sampler spreads it without changing the total much.
   double sum = 0;
   for (int i = 0; i < 400 * 400; ++i) sum += target.Bits()[i] >> 24;

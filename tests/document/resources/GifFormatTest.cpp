@@ -191,38 +191,28 @@ TEST(GifFormat, FewColoursRoundTripExactlyAndReadInOtherTools) {
 }
 
 // With 256 colours in use and one transparent pixel, no visible colour may
-// share the transparent index; without one there is no control extension.
+// share the transparent index: neither greys that the quantiser may merge
+// nor 256 colours so far apart that none merge, where it must leave an
+// index free. Without a transparent pixel there is no control extension.
 TEST(GifFormat, TransparencyNeverSwallowsAVisibleColour) {
   TBitmap32 b;
   b.SetSize(64, 16);
-  for (std::int32_t i = 0; i < 64 * 16; ++i)
-    b.Bits()[i] = 0xFF000000u | static_cast<TColor32>((i % 256) * 0x010101u ^ (i / 256) * 0x400000u);
-  b.Bits()[0] = 0x00000000u;
-  TBitmap32 back;
-  Load(Save(b), back);
-  EXPECT_EQ(back.Bits()[0], 0u);
-  for (std::int32_t i = 1; i < 64 * 16; ++i) ASSERT_EQ(back.Bits()[i] >> 24, 0xFFu) << i;
-
+  for (bool distinct : {false, true}) {
+    for (std::int32_t i = 0; i < 64 * 16; ++i) {
+      const TColor32 c = static_cast<TColor32>(i % 256);
+      b.Bits()[i] = 0xFF000000u | (distinct ? ((c & 7) * 36) << 16 | ((c >> 3 & 7) * 36) << 8 | (c >> 6) * 85
+                                            : c * 0x010101u ^ static_cast<TColor32>(i / 256) * 0x400000u);
+    }
+    b.Bits()[0] = 0x00000000u;
+    TBitmap32 back;
+    Load(Save(b), back);
+    EXPECT_EQ(back.Bits()[0], 0u);
+    for (std::int32_t i = 1; i < 64 * 16; ++i) ASSERT_EQ(back.Bits()[i] >> 24, 0xFFu) << distinct << " " << i;
+  }
   b.Clear(0x20FFFFFFu);  // alpha 32 is still visible
   const Bytes opaque = Save(b);
   const Bytes gce = {0x21, 0xF9};
   EXPECT_EQ(std::search(opaque.begin(), opaque.end(), gce.begin(), gce.end()), opaque.end());
-}
-
-// 256 colours far enough apart that none merge: the quantiser must leave an
-// index free for the transparent pixel rather than give it a colour's.
-TEST(GifFormat, TransparencyKeepsAnIndexWhenEveryColourIsDistinct) {
-  TBitmap32 b;
-  b.SetSize(64, 16);
-  for (std::int32_t i = 0; i < 64 * 16; ++i) {
-    const TColor32 c = static_cast<TColor32>(i % 256);
-    b.Bits()[i] = 0xFF000000u | ((c & 7) * 36) << 16 | ((c >> 3 & 7) * 36) << 8 | (c >> 6) * 85;
-  }
-  b.Bits()[0] = 0x00000000u;
-  TBitmap32 back;
-  Load(Save(b), back);
-  EXPECT_EQ(back.Bits()[0], 0u);
-  for (std::int32_t i = 1; i < 64 * 16; ++i) ASSERT_EQ(back.Bits()[i] >> 24, 0xFFu) << i;
 }
 
 double Psnr(const TBitmap32& a, const Bytes& rgba) {

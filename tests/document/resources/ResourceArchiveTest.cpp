@@ -100,10 +100,6 @@ TEST_F(ResourceArchive, TheDocumentsOwnMembersAreNeverWritten) {
     EXPECT_TRUE(TqxStorage::IsTempStreamName(r->ArchiveName()));
     r->SetBitmap(nullptr);
   }
-  // Emptying a resource named after a structural member deletes nothing.
-  auto emptied = Reread(doc, "<Resource><ArchiveName>Page0001.xml</ArchiveName><Storage>Archive</Storage></Resource>");
-  emptied->SetBitmap(nullptr);
-  test::SaveXml(*emptied);
   EXPECT_EQ(test::MemberBytes(storage, "Index.xml"), "<Document/>");
   EXPECT_EQ(test::MemberBytes(storage, "Page0001.xml"), "<Page/>");
 }
@@ -130,20 +126,6 @@ TEST_F(ResourceArchive, AFailedReadKeepsTheMember) {
   // Once the file is whole again, the next use reads the picture.
   test::WriteFile(file, saved);
   EXPECT_EQ(test::ResourcePixels(*r), test::Pixels(*picture));
-}
-
-TEST_F(ResourceArchive, AnEmptiedResourceDeletesItsMemberAndItsName) {
-  auto picture = test::OpaqueBitmap(3, 2, 7);
-  testing::FakeDocument doc;
-  auto r = FromPng(doc, "gone.png", *picture);
-  const std::string member = r->ArchiveName();
-  ASSERT_TRUE(doc.Storage()->StreamExists(member));
-  r->SetBitmap(nullptr);
-  TResourceAccess access(*r);
-  r->SetStorage(rsEmbedded);
-  r->SetStorage(rsArchive);
-  const std::string xml = test::SaveXml(*r);
-  EXPECT_EQ(xml.find("ArchiveName"), std::string::npos) << xml;
 }
 
 TEST_F(ResourceArchive, PngStaysPngAndUnknownExtensionsBecomeHck) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "FakeDocument.h"
+#include "TestShapes.h"
 #include "document/Startup.h"
 #include "document/resources/BitmapResource.h"
 #include "document/resources/RasterFormats.h"
@@ -75,17 +76,8 @@ inline std::string DataBytes(TdtpResource& r) {
   return out;
 }
 
-inline std::string MemberBytes(TqxStorage& storage, const std::string& name) {
-  TMemoryStream s;
-  storage.ReadStream(name, s);
-  return {static_cast<const char*>(s.Memory()), static_cast<std::size_t>(s.Size())};
-}
-
-inline void WriteMember(TqxStorage& storage, const std::string& name, const std::string& bytes) {
-  TMemoryStream s;
-  if (!bytes.empty()) s.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-  storage.WriteStream(name, s);
-}
+using testing::MemberBytes;
+using testing::WriteMember;
 
 // The resource's pixels, decoded inside a bracket.
 inline std::vector<TColor32> ResourcePixels(TdtpResource& r) {

@@ -20,6 +20,13 @@ const std::string kBmpBase64 =
     "Qk1GAAAAAAAAADYAAAAoAAAAAgAAAAIAAAABABgAAAAAABAAAAATCwAAEwsAAAAAAAAAAAAA/wAAAP8AAAAAAP////8AAA==";
 const std::vector<TColor32> kBmpPixels = {0xFFFF0000u, 0xFFFFFFFFu, 0xFF0000FFu, 0xFF00FF00u};
 
+std::string BmpBytes() {
+  std::string out;
+  for (std::size_t i = 0; i < kBmpHex.size(); i += 2)
+    out.push_back(static_cast<char>(std::stoi(kBmpHex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
 std::string Embedded(const std::string& filter, const std::string& buffer, const std::string& size = "70") {
   return "<Resource><ClassName>TdtpBitmapResource</ClassName><Data><Size>" + size + "</Size><Filter>" +
          filter + "</Filter><Buffer>" + buffer + "</Buffer></Data><FileName>.bmp</FileName>"
@@ -56,20 +63,18 @@ TEST_F(ResourceXml, DamagedEmbeddedData) {
   EXPECT_EQ(test::ErrorOf([&] { test::LoadXml(*r, Embedded("UUEncode", kBmpBase64)); }),
             "Unsupported binary encoding");
   // A size beyond the bytes present is refused before anything is sized by it.
-  EXPECT_EQ(test::ErrorOf([&] { test::LoadXml(*r, Embedded("Base64", kBmpBase64, "2000000000")); }),
-            "Missing data in binary stream");
-  EXPECT_EQ(test::ErrorOf([&] { test::LoadXml(*r, Embedded("Base64", kBmpBase64, "-5")); }),
-            "Missing data in binary stream");
-  EXPECT_EQ(test::ErrorOf([&] {
-              test::LoadXml(*r, "<Resource><Data><Size>4</Size><Filter>Base64</Filter></Data>"
-                                "<Storage>Embedded</Storage></Resource>");
-            }),
-            "Missing data in binary stream");
-  EXPECT_EQ(test::ErrorOf([&] {
-              test::LoadXml(*r, "<Resource><Data><Filter>Base64</Filter><Buffer>" + kBmpBase64 +
-                                    "</Buffer></Data><Storage>Embedded</Storage></Resource>");
-            }),
-            "Missing data in binary stream");
+  for (const char* size : {"2000000000", "-5"})
+    EXPECT_EQ(test::ErrorOf([&] { test::LoadXml(*r, Embedded("Base64", kBmpBase64, size)); }),
+              "Missing data in binary stream")
+        << size;
+  // No buffer, or a buffer without a byte count.
+  for (const std::string& data : {std::string("<Size>4</Size><Filter>Base64</Filter>"),
+                                  "<Filter>Base64</Filter><Buffer>" + kBmpBase64 + "</Buffer>"})
+    EXPECT_EQ(test::ErrorOf([&] {
+                test::LoadXml(*r, "<Resource><Data>" + data + "</Data><Storage>Embedded</Storage></Resource>");
+              }),
+              "Missing data in binary stream")
+        << data;
   // Size 0 reads nothing; an unknown storage text keeps the kind.
   test::LoadXml(*r, Embedded("Nonsense", kBmpBase64, "0"));
   EXPECT_EQ(r->GetLoadState(), 0);
@@ -78,12 +83,7 @@ TEST_F(ResourceXml, DamagedEmbeddedData) {
 }
 
 TEST_F(ResourceXml, ArchiveNoneAndExternalKinds) {
-  const std::string bmp = [] {
-    std::string out;
-    for (std::size_t i = 0; i < kBmpHex.size(); i += 2)
-      out.push_back(static_cast<char>(std::stoi(kBmpHex.substr(i, 2), nullptr, 16)));
-    return out;
-  }();
+  const std::string bmp = BmpBytes();
   test::WriteMember(*doc_.Storage(), "TMP0000042.bmp", bmp);
   auto archived = NewBitmapResource(&doc_);
   test::LoadXml(*archived, "<Resource><ArchiveName>TMP0000042.bmp</ArchiveName><FileName>a.bmp</FileName>"
@@ -139,10 +139,7 @@ std::unique_ptr<TBitmap32> ReadLegacy(const std::string& xmlText) {
 }
 
 TEST_F(ResourceXml, LegacyBitmapsDecodeToTheirPixels) {
-  std::string bmp;
-  for (std::size_t i = 0; i < kBmpHex.size(); i += 2)
-    bmp.push_back(static_cast<char>(std::stoi(kBmpHex.substr(i, 2), nullptr, 16)));
-  auto bitmap = ReadLegacy(test::LegacyBitmapXml(bmp, scratch_));
+  auto bitmap = ReadLegacy(test::LegacyBitmapXml(BmpBytes(), scratch_));
   ASSERT_TRUE(bitmap);
   EXPECT_EQ(test::Pixels(*bitmap), kBmpPixels);
 
@@ -158,27 +155,20 @@ TEST_F(ResourceXml, LegacyBitmapsDecodeToTheirPixels) {
 
 TEST_F(ResourceXml, LegacySizesAreCheckedFirst) {
   // SourceSize 0 (or negative) gives no bitmap.
-  EXPECT_FALSE(ReadLegacy("<Page><BackgroundImage><CompressedSize>4</CompressedSize><SourceSize>0</SourceSize>"
-                          "<Buffer>AAAAAA==</Buffer></BackgroundImage></Page>"));
-  EXPECT_FALSE(ReadLegacy("<Page><BackgroundImage><CompressedSize>4</CompressedSize><SourceSize>-70</SourceSize>"
-                          "<Buffer>AAAAAA==</Buffer></BackgroundImage></Page>"));
+  for (const char* source : {"0", "-70"})
+    EXPECT_FALSE(ReadLegacy(std::string("<Page><BackgroundImage><CompressedSize>4</CompressedSize><SourceSize>") +
+                            source + "</SourceSize><Buffer>AAAAAA==</Buffer></BackgroundImage></Page>"));
   // A compressed size other than the bytes present, or a file larger than
-  // any BMP we read, is refused before the buffers are made.
-  EXPECT_EQ(test::ErrorOf([] {
-              ReadLegacy("<Page><BackgroundImage><CompressedSize>400</CompressedSize><SourceSize>70</SourceSize>"
-                         "<Buffer>AAAAAA==</Buffer></BackgroundImage></Page>");
-            }),
-            "Unable to decompress");
-  EXPECT_EQ(test::ErrorOf([] {
-              ReadLegacy("<Page><BackgroundImage><CompressedSize>4</CompressedSize><SourceSize>2000000000"
-                         "</SourceSize><Buffer>AAAAAA==</Buffer></BackgroundImage></Page>");
-            }),
-            "Unable to decompress");
-  EXPECT_EQ(test::ErrorOf([] {
-              ReadLegacy("<Page><BackgroundImage><CompressedSize>4</CompressedSize><SourceSize>70</SourceSize>"
-                         "<Buffer>AAAAAA==</Buffer></BackgroundImage></Page>");
-            }),
-            "Unable to decompress");
+  // any BMP we read, is refused before the buffers are made; so are bytes
+  // that do not unpack.
+  for (const auto& [compressed, source] : {std::pair{"400", "70"}, {"4", "2000000000"}, {"4", "70"}})
+    EXPECT_EQ(test::ErrorOf([&] {
+                ReadLegacy(std::string("<Page><BackgroundImage><CompressedSize>") + compressed +
+                           "</CompressedSize><SourceSize>" + source +
+                           "</SourceSize><Buffer>AAAAAA==</Buffer></BackgroundImage></Page>");
+              }),
+              "Unable to decompress")
+        << compressed << " " << source;
 }
 
 // ---- External files ------------------------------------------------------------------

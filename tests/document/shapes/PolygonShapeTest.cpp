@@ -7,13 +7,14 @@
 #include <limits>
 #include <numbers>
 
+#include "ExactCoverage.h"
 #include "FakeDocument.h"
+#include "RasterTesting.h"
 #include "TestShapes.h"
 #include "document/Startup.h"
 #include "document/shapes/Command.h"
 #include "document/shapes/PolygonShape.h"
 #include "document/shapes/Rendering.h"
-#include "document/shapes/ShapeRegistry.h"
 #include "raster/Bitmap32.h"
 
 namespace kdl {
@@ -50,16 +51,7 @@ void FillOnly(T& shape, float w, float h) {
   shape.SetFillColor(0xFFFFFF);
 }
 
-// Shoelace area of one contour.
-double ContourArea(const TArrayOfFloatPoint& c) {
-  double a = 0;
-  for (std::size_t i = 0; i < c.size(); ++i) {
-    const TFloatPoint& p = c[i];
-    const TFloatPoint& q = c[(i + 1) % c.size()];
-    a += static_cast<double>(p.X) * q.Y - static_cast<double>(q.X) * p.Y;
-  }
-  return std::abs(a) / 2;
-}
+double ContourArea(const TArrayOfFloatPoint& c) { return testing::PolygonArea(c); }
 
 // Eight sub-scanlines: an edge pixel is off by at most an eighth; and a
 // fully covered pixel blends opaque colour at 254 / 255.
@@ -106,25 +98,6 @@ TEST_F(PolygonShapes, FilledAreasMatchTheirFormulas) {
       EXPECT_NEAR(roundPainted, roundPolygon * s * s, RasterTolerance(2 * (w + h) * s, roundPolygon * s * s))
           << where;
     }
-}
-
-TEST_F(PolygonShapes, TurnedShapeThroughItsCacheKeepsItsArea) {
-  // 20 x 10 mm turned by 30 degrees, rendered into a cache at 10 px/mm and
-  // drawn into the page: the area survives both steps.
-  TdtpRectangleShape rect;
-  FillOnly(rect, 20, 10);
-  rect.SetDocBoundsAngle(12, 15, 20, 10, 30);
-  TBitmap32 target;
-  target.SetSize(400, 400);
-  target.Clear(0xFF000000);
-  TdtpPaintInfo info;
-  info.Scale = info.RenderScale = 10;
-  rect.Paint(target, {0, 0, 40, 40}, false, info);
-  ASSERT_TRUE(rect.Cache());
-  double sum = 0;
-  for (std::int32_t y = 0; y < 400; ++y)
-    for (std::int32_t x = 0; x < 400; ++x) sum += RedComponent(target.GetPixel(x, y));
-  EXPECT_NEAR(sum / 255, 20000, 0.02 * 20000);
 }
 
 TEST_F(PolygonShapes, EllipsePointsFollowTheRenderedSize) {
@@ -200,29 +173,6 @@ TEST_F(PolygonShapes, ResizeRegeneratesOrScalesPoints) {
   EXPECT_EQ(poly.GetPointsBounds().Right, 0);
 }
 
-TEST_F(PolygonShapes, MarginsReachTheOutline) {
-  TdtpRectangleShape rect;
-  // Outline 0.5: the points' box grown by max(0.5, 0.5).
-  EXPECT_FLOAT_EQ(rect.MarginLeft(), 0.5f);
-  EXPECT_FLOAT_EQ(rect.CurbLeft(), 0.25f);
-  rect.SetOutlineWidth(3);
-  EXPECT_FLOAT_EQ(rect.CurbLeft(), 1.5f);
-  EXPECT_FLOAT_EQ(rect.MarginRight(), 3);
-  rect.SetUseOutline(false);
-  EXPECT_FLOAT_EQ(rect.MarginBottom(), 1.5f);
-
-  TdtpPolygonShape poly;
-  poly.SetStorePoints(true);
-  poly.AddPointXY(-4, 2);
-  poly.AddPointXY(50, 35);
-  poly.SetUseOutline(false);
-  poly.UpdateMargins();
-  EXPECT_FLOAT_EQ(poly.MarginLeft(), 4);
-  EXPECT_FLOAT_EQ(poly.MarginRight(), 10);
-  EXPECT_FLOAT_EQ(poly.MarginBottom(), 5);
-  EXPECT_FLOAT_EQ(poly.MarginTop(), 0.25f);
-}
-
 // A polygon read from XML, so that StippleSize can be set.
 std::unique_ptr<TdtpPolygonShape> StippleLine(const std::string& stipple, bool outline, bool closed,
                                                 const std::string& points) {
@@ -236,15 +186,22 @@ std::unique_ptr<TdtpPolygonShape> StippleLine(const std::string& stipple, bool o
   return s;
 }
 
+// The shape painted at 4 px/mm over grey.
+std::unique_ptr<TBitmap32> PaintedAt4(TdtpPolygonShape& s, std::int32_t w, std::int32_t h) {
+  auto b = std::make_unique<TBitmap32>();
+  b->SetSize(w, h);
+  b->Clear(0xFF808080);
+  s.SetPaintTransform(TAffineMatrix{4, 0, 0, 4, 0, 0});
+  s.Paint32(*b, TdtpPaintInfo{});
+  return b;
+}
+
 TEST_F(PolygonShapes, StippleAlternatesFourWhiteAndFourBlackPixels) {
   // 4 px/mm and a 2 mm period: 8 pixels, one pattern step per pixel.
   auto s = StippleLine("", false, false, "<Point><X>0</X><Y>1</Y></Point><Point><X>8</X><Y>1</Y></Point>");
   ASSERT_FLOAT_EQ(s->StippleSize(), 2);
-  TBitmap32 b;
-  b.SetSize(40, 10);
-  b.Clear(0xFF808080);
-  s->SetPaintTransform(TAffineMatrix{4, 0, 0, 4, 0, 0});
-  s->Paint32(b, TdtpPaintInfo{});
+  const auto painted = PaintedAt4(*s, 40, 10);
+  const TBitmap32& b = *painted;
   for (std::int32_t x = 0; x < 32; ++x) {
     // The anti-aliased blend keeps a level or two off the pure colours.
     const int expected = (x / 4) % 2 == 0 ? 255 : 0;
@@ -256,11 +213,8 @@ TEST_F(PolygonShapes, StippleAlternatesFourWhiteAndFourBlackPixels) {
 
 TEST_F(PolygonShapes, SinglePointStipplePlotsOnePixel) {
   auto s = StippleLine("", false, true, "<Point><X>2</X><Y>1</Y></Point>");
-  TBitmap32 b;
-  b.SetSize(16, 16);
-  b.Clear(0xFF808080);
-  s->SetPaintTransform(TAffineMatrix{4, 0, 0, 4, 0, 0});
-  s->Paint32(b, TdtpPaintInfo{});
+  const auto painted = PaintedAt4(*s, 16, 16);
+  const TBitmap32& b = *painted;
   int changed = 0;
   for (std::int32_t y = 0; y < 16; ++y)
     for (std::int32_t x = 0; x < 16; ++x)
@@ -273,72 +227,17 @@ TEST_F(PolygonShapes, SinglePointStipplePlotsOnePixel) {
 
 TEST_F(PolygonShapes, UnusableStippleSizesDrawTheHairline) {
   const std::string line = "<Point><X>0</X><Y>1</Y></Point><Point><X>8</X><Y>1</Y></Point>";
-  TBitmap32 hairline;
-  {
-    // The hairline of an outline of width 0, for reference.
-    TdtpPolygonShape s;
-    LoadShapeXml(s, "<shape><ClassName>TdtpPolygonShape</ClassName><OutlineColor>$00FF0000</OutlineColor>"
-                    "<UseOutline>True</UseOutline><IsClosed>False</IsClosed><StorePoints>True</StorePoints>"
-                    "<Polygon><Line>" + line + "</Line></Polygon></shape>");
-    hairline.SetSize(40, 10);
-    hairline.Clear(0xFF808080);
-    s.SetPaintTransform(TAffineMatrix{4, 0, 0, 4, 0, 0});
-    s.Paint32(hairline, TdtpPaintInfo{});
-  }
+  // The hairline of an outline of width 0, for reference.
+  TdtpPolygonShape plain;
+  LoadShapeXml(plain, "<shape><ClassName>TdtpPolygonShape</ClassName><OutlineColor>$00FF0000</OutlineColor>"
+                      "<UseOutline>True</UseOutline><IsClosed>False</IsClosed><StorePoints>True</StorePoints>"
+                      "<Polygon><Line>" + line + "</Line></Polygon></shape>");
+  const std::vector<TColor32> hairline = test::Pixels(*PaintedAt4(plain, 40, 10));
   for (const char* size : {"0", "-2", "NaN", "INF"})
     for (bool outline : {false, true}) {
       auto s = StippleLine(std::string("<StippleSize>") + size + "</StippleSize>", outline, false, line);
-      TBitmap32 b;
-      b.SetSize(40, 10);
-      b.Clear(0xFF808080);
-      s->SetPaintTransform(TAffineMatrix{4, 0, 0, 4, 0, 0});
-      s->Paint32(b, TdtpPaintInfo{});
-      bool same = true;
-      for (std::int32_t y = 0; y < 10; ++y)
-        for (std::int32_t x = 0; x < 40; ++x) same = same && b.GetPixel(x, y) == hairline.GetPixel(x, y);
-      EXPECT_TRUE(same) << size << " outline " << outline;
+      EXPECT_EQ(test::Pixels(*PaintedAt4(*s, 40, 10)), hairline) << size << " outline " << outline;
     }
-}
-
-TEST_F(PolygonShapes, SettersRecordUndoThatReplaysBack) {
-  FakeDocument doc;
-  TdtpRoundRectShape s;
-  s.SetDocument(&doc);
-  s.SetOutlineWidth(2.5f);
-  s.SetFillAlpha(100);
-  s.SetFillColor(0x123456);
-  s.SetOutlineColor(0x654321);
-  s.SetIsClosed(false);
-  s.SetUseFill(false);
-  s.SetUseOutline(false);
-  s.SetCornerWidth(3);
-  s.SetCornerHeight(2);
-  s.SetUseStipple(true);  // no record
-  const std::vector<std::pair<std::string, std::string>> expected = {
-      {"OutlineWidth", "0.5"}, {"FillAlpha", "255"},      {"FillColor", "16711680"},
-      {"OutlineColor", "0"},   {"IsClosed", "True"},      {"UseFill", "True"},
-      {"UseOutline", "True"},  {"CornerWidth", "10"},     {"CornerHeight", "7.5"}};
-  ASSERT_EQ(doc.UndoList().size(), expected.size());
-  for (std::size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(doc.UndoList()[i]->PropName, expected[i].first);
-    EXPECT_EQ(doc.UndoList()[i]->OldValue, expected[i].second);
-  }
-  while (doc.Undo(s)) {
-  }
-  EXPECT_FLOAT_EQ(s.OutlineWidth(), 0.5f);
-  EXPECT_EQ(s.FillAlpha(), 255);
-  EXPECT_EQ(s.FillColor(), 0xFF0000);
-  EXPECT_EQ(s.OutlineColor(), 0);
-  EXPECT_TRUE(s.IsClosed());
-  EXPECT_TRUE(s.UseFill());
-  EXPECT_TRUE(s.UseOutline());
-  EXPECT_FLOAT_EQ(s.CornerWidth(), 10);
-  EXPECT_FLOAT_EQ(s.CornerHeight(), 7.5f);
-  EXPECT_FLOAT_EQ(s.CurbLeft(), 0.25f);
-  s.SetPropertyText("usestipple", "False");
-  EXPECT_FALSE(s.UseStipple());
-  EXPECT_EQ(doc.Refused, 0);
-  s.SetDocument(nullptr);
 }
 
 constexpr const char* kAnchors =
@@ -356,65 +255,49 @@ constexpr const char* kPolygonDefaults =
     "<OutlineWidth>.5</OutlineWidth><FillAlpha>255</FillAlpha><FillColor>$00FF0000</FillColor>"
     "<UseFill>True</UseFill><UseOutline>True</UseOutline>";
 
+// Each kind writes the golden text, and a fresh one of its kind (sized
+// otherwise first) reads it back to the same points and the same text.
+template <class Kind>
+void ExpectGolden(Kind& shape, const std::string& golden) {
+  EXPECT_EQ(ShapeXml(shape), golden);
+  Kind copy;
+  copy.SetDocSize(5, 5);
+  LoadShapeXml(copy, golden);
+  EXPECT_EQ(ShapeXml(copy), golden);
+  EXPECT_EQ(copy.Points(), shape.Points()) << golden;
+}
+
 TEST_F(PolygonShapes, XmlOfEachKindAsWrittenByHand) {
   const char* frame = "<DocHeight>30</DocHeight><DocWidth>40</DocWidth>";
-  {
-    TdtpEllipseShape e;
-    const std::string golden = Base("TdtpEllipseShape", frame) + kPolygonDefaults + "</shape>";
-    EXPECT_EQ(ShapeXml(e), golden);
-    TdtpEllipseShape copy;
-    copy.SetDocSize(5, 5);
-    LoadShapeXml(copy, golden);
-    EXPECT_EQ(ShapeXml(copy), golden);
-    EXPECT_EQ(copy.Points()[0].front(), (TFloatPoint{40, 15}));
-  }
-  {
-    TdtpRectangleShape r;
-    r.SetFillColor(0x00FF00);
-    r.SetOutlineWidth(0);
-    r.SetUseOutline(false);
-    const std::string golden = Base("TdtpRectangleShape", frame, ".1") +
-                               "<FillAlpha>255</FillAlpha><FillColor>$0000FF00</FillColor><UseFill>True</UseFill></shape>";
-    EXPECT_EQ(ShapeXml(r), golden);
-    TdtpRectangleShape copy;
-    LoadShapeXml(copy, golden);
-    EXPECT_EQ(ShapeXml(copy), golden);
-    EXPECT_FALSE(copy.UseOutline());
-    EXPECT_EQ(copy.OutlineWidth(), 0);
-  }
-  {
-    TdtpRoundRectShape r;
-    r.SetCornerPropertiesArePercentage(true);
-    r.SetCornerWidth(25);
-    r.SetCornerHeight(12.5f);
-    const std::string golden = Base("TdtpRoundRectShape", frame) + kPolygonDefaults +
-                               "<CornerWidth>25</CornerWidth><CornerHeight>12.5</CornerHeight>"
-                               "<CornerPropertiesArePercentage>True</CornerPropertiesArePercentage></shape>";
-    EXPECT_EQ(ShapeXml(r), golden);
-    TdtpRoundRectShape copy;
-    LoadShapeXml(copy, golden);
-    EXPECT_EQ(ShapeXml(copy), golden);
-    EXPECT_EQ(copy.Points(), r.Points());
-  }
-  {
-    TdtpPolygonShape p;
-    p.SetStorePoints(true);
-    p.AddPointXY(1, 2);
-    p.AddPointXY(3.5f, 0);
-    p.NewContour();
-    p.AddPointXY(0, 7);
-    p.SetIsClosed(false);
-    const std::string golden = Base("TdtpPolygonShape", frame) + kPolygonDefaults +
-                               "<IsClosed>False</IsClosed><StorePoints>True</StorePoints><Polygon>"
-                               "<Line><Point><X>1</X><Y>2</Y></Point><Point><X>3.5</X></Point></Line>"
-                               "<Line><Point><Y>7</Y></Point></Line></Polygon></shape>";
-    EXPECT_EQ(ShapeXml(p), golden);
-    TdtpPolygonShape copy;
-    LoadShapeXml(copy, golden);
-    EXPECT_EQ(copy.Points(), p.Points());
-    EXPECT_FALSE(copy.IsClosed());
-    EXPECT_EQ(ShapeXml(copy), golden);
-  }
+  TdtpEllipseShape e;
+  ExpectGolden(e, Base("TdtpEllipseShape", frame) + kPolygonDefaults + "</shape>");
+
+  TdtpRectangleShape r;
+  r.SetFillColor(0x00FF00);
+  r.SetOutlineWidth(0);
+  r.SetUseOutline(false);
+  ExpectGolden(r, Base("TdtpRectangleShape", frame, ".1") +
+                      "<FillAlpha>255</FillAlpha><FillColor>$0000FF00</FillColor><UseFill>True</UseFill></shape>");
+
+  TdtpRoundRectShape round;
+  round.SetCornerPropertiesArePercentage(true);
+  round.SetCornerWidth(25);
+  round.SetCornerHeight(12.5f);
+  ExpectGolden(round, Base("TdtpRoundRectShape", frame) + kPolygonDefaults +
+                          "<CornerWidth>25</CornerWidth><CornerHeight>12.5</CornerHeight>"
+                          "<CornerPropertiesArePercentage>True</CornerPropertiesArePercentage></shape>");
+
+  TdtpPolygonShape p;
+  p.SetStorePoints(true);
+  p.AddPointXY(1, 2);
+  p.AddPointXY(3.5f, 0);
+  p.NewContour();
+  p.AddPointXY(0, 7);
+  p.SetIsClosed(false);
+  ExpectGolden(p, Base("TdtpPolygonShape", frame) + kPolygonDefaults +
+                      "<IsClosed>False</IsClosed><StorePoints>True</StorePoints><Polygon>"
+                      "<Line><Point><X>1</X><Y>2</Y></Point><Point><X>3.5</X></Point></Line>"
+                      "<Line><Point><Y>7</Y></Point></Line></Polygon></shape>");
   // Values saved equal to their XML defaults come back as those defaults.
   TdtpPolygonShape bare;
   LoadShapeXml(bare, "<shape><ClassName>TdtpPolygonShape</ClassName></shape>");
@@ -424,17 +307,6 @@ TEST_F(PolygonShapes, XmlOfEachKindAsWrittenByHand) {
   EXPECT_EQ(bare.FillColor(), 0);
   EXPECT_EQ(bare.OutlineWidth(), 0);
   EXPECT_FLOAT_EQ(bare.CurbLeft(), 0.1f);
-}
-
-TEST_F(PolygonShapes, RegisteredInOrder) {
-  std::vector<std::string> names;
-  for (const TShapeClassHolder& h : ShapeClasses()) names.push_back(h.Name);
-  auto at = [&](const char* n) { return std::find(names.begin(), names.end(), n) - names.begin(); };
-  EXPECT_LT(at("TdtpPolygonShape"), at("TdtpEllipseShape"));
-  EXPECT_LT(at("TdtpEllipseShape"), at("TdtpRectangleShape"));
-  EXPECT_LT(at("TdtpRectangleShape"), at("TdtpRoundRectShape"));
-  EXPECT_LT(at("TdtpRoundRectShape"), static_cast<std::ptrdiff_t>(names.size()));
-  EXPECT_EQ(CreateShape("TdtpRoundRectShape")->ClassName(), "TdtpRoundRectShape");
 }
 
 // The region is the area the points enclose, even-odd over the contours:
@@ -456,15 +328,7 @@ TEST_F(PolygonShapes, ScreenRegionIsTheAreaInsideThePoints) {
   }
   const auto region = polygon.CreateScreenRegion();
   ASSERT_TRUE(region.has_value());
-  auto inside = [&](double x, double y) {
-    bool in = false;
-    for (const auto& c : contours)
-      for (std::size_t i = 0, j = c.size() - 1; i < c.size(); j = i++) {
-        const double xi = c[i].X, yi = c[i].Y, xj = c[j].X, yj = c[j].Y;
-        if ((yi > y) != (yj > y) && x < (xj - xi) * (y - yi) / (yj - yi) + xi) in = !in;
-      }
-    return in;
-  };
+  auto inside = [&](double x, double y) { return testing::InsideEvenOdd(contours, x, y); };
   int checked = 0;
   for (std::int32_t py = 0; py < 100; ++py)
     for (std::int32_t px = 0; px < 105; ++px) {

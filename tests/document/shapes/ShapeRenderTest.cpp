@@ -233,13 +233,8 @@ TEST_F(ShapeRender, TurnedShapesThroughTheCache) {
   }
 }
 
+// Upright too, a shape with a master alpha goes through the cache.
 TEST_F(ShapeRender, MasterAlphaHalvesTheInside) {
-  auto r = Centred(20.13f, 14.77f, 20.41f, 12.77f, 30);
-  r->SetMasterAlpha(128);
-  Paint(*r);
-  ExpectCached(target_, {FrameInTarget(*r, nullptr, kScale)}, "alpha128", 128);
-  // Upright too goes through the cache.
-  target_.Clear(0);
   auto u = Rect(8.13f, 9.37f, 20.41f, 12.77f);
   u->SetMasterAlpha(128);
   Paint(*u);
@@ -268,14 +263,6 @@ TEST_F(ShapeRender, MirroredAndFlippedGroups) {
                  std::string("group") + (c.mirrored ? "-mirrored" : "") + (c.flipped ? "-flipped" : "") +
                      (c.angle != 0 ? "-turned" : ""));
   }
-}
-
-TEST_F(ShapeRender, ShapeInsideATurnedGroup) {
-  TdtpGroupShape g;
-  g.SetDocBoundsAngle(6, 8, 28, 18, 15);
-  g.AddShape(Rect(3.3f, 2.7f, 20.1f, 11.6f));
-  Paint(g);
-  ExpectCached(target_, {FrameInTarget(*g.GetShape(0), nullptr, kScale)}, "in-turned-group");
 }
 
 // Three caches deep: each one a resampling, so the settled band is wider.
@@ -484,16 +471,6 @@ TEST(RestoreGdiAlpha, OpaqueWhereAlphaWasZero) {
   EXPECT_EQ(b.GetPixel(0, 0), 0xFF123456u);
   EXPECT_EQ(b.GetPixel(1, 0), 0x80FFFFFFu);
   EXPECT_EQ(b.GetPixel(2, 0), 0x80FFFFFFu);
-}
-
-// A document hears that work is under way while a cache is rendered.
-TEST_F(ShapeRender, PrepareCacheShowsTheBusyCursor) {
-  testing::FakeDocument doc;
-  TdtpShape page;
-  page.SetDocument(&doc);
-  page.AddShape(Rect(5, 5, 10, 10, 45));
-  Paint(*page.GetShape(0));
-  EXPECT_EQ(doc.Cursor, kAppStartCursor);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "FakeDocument.h"
 #include "QtApplication.h"
+#include "TestShapes.h"
 #include "TextTesting.h"
 #include "document/text/MemoShape.h"
 
@@ -244,6 +245,7 @@ TEST(TextSetters, RecordTheirOldValuesAndReplayBack) {
   root.AddShape(std::move(shape));
   s.SetText(u"h\u00e9");
   doc.ClearUndo();
+  const std::string before = testing::ShapeXml(s);
   s.SetText(u"new");
   s.SetFontName("Liberation Serif");
   s.SetFontHeight(5.5f);
@@ -268,18 +270,7 @@ TEST(TextSetters, RecordTheirOldValuesAndReplayBack) {
 
   while (doc.Undo(root)) {
   }
-  EXPECT_EQ(s.Text(), u"h\u00e9");
-  EXPECT_EQ(s.GetFontName(), "Arial");
-  EXPECT_FLOAT_EQ(s.GetFontHeight(), 12);
-  EXPECT_EQ(s.GetFontStyle(), 0);
-  EXPECT_EQ(s.GetFontColor(), 0);
-  EXPECT_EQ(s.Alignment(), 0);
-  EXPECT_EQ(s.VertAlign(), 0);
-  EXPECT_TRUE(s.AutoSize());
-  EXPECT_FALSE(s.WordWrap());
-  EXPECT_FALSE(s.UseKerning());
-  EXPECT_EQ(s.WordSpacing(), 0);
-  EXPECT_EQ(s.CharacterSpacing(), 0);
+  EXPECT_EQ(testing::ShapeXml(s), before);
   EXPECT_EQ(doc.Refused, 0);
 }
 
