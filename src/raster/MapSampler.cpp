@@ -26,20 +26,37 @@ void DistributeSteps(std::int32_t delta, std::int32_t n, std::int32_t* steps) {
     steps[0] = delta;
     return;
   }
-  // Walk the magnitude and mirror the result, so that a negative delta
-  // spreads its remainder as evenly as a positive one.
-  const std::int64_t sign = delta < 0 ? -1 : 1;
-  const std::int64_t magnitude = sign * std::int64_t{delta};
-  const std::int64_t q = magnitude / n, r = magnitude % n;
-  std::int64_t total = 0, acc = 0;
-  for (std::int32_t k = 0; k < n; ++k) {
-    steps[k] = static_cast<std::int32_t>(sign * total);
-    acc += r;
-    total += q;
-    if (acc >= n) {
-      ++total;
-      acc -= n;
+  // An upright span has no vertical steps, and an even spread no remainder.
+  if (delta == 0) {
+    std::fill_n(steps, n, 0);
+  } else if (delta % n == 0) {
+    const std::int32_t q = delta / n;
+    for (std::int32_t k = 0; k < n; ++k) steps[k] = q * k;
+  } else {
+    // Walk the magnitude and mirror the result, so that a negative delta
+    // spreads its remainder as evenly as a positive one.
+    const std::int64_t sign = delta < 0 ? -1 : 1;
+    const std::int64_t magnitude = sign * std::int64_t{delta};
+    const std::int64_t q = magnitude / n, r = magnitude % n;
+    // Step k is q·k + floor(k·r / n). Four interleaved walks, each four
+    // steps at a time, keep the carries of one from waiting on another.
+    constexpr std::int32_t kWalks = 4;
+    const std::int64_t q4 = kWalks * q + (kWalks * r) / n, r4 = (kWalks * r) % n;
+    std::int64_t total[kWalks], acc[kWalks];
+    for (std::int32_t c = 0; c < kWalks; ++c) {
+      total[c] = q * c + (r * c) / n;
+      acc[c] = (r * c) % n;
     }
+    std::int32_t k = 0;
+    for (; k + kWalks <= n; k += kWalks)
+      for (std::int32_t c = 0; c < kWalks; ++c) {
+        steps[k + c] = static_cast<std::int32_t>(sign * total[c]);
+        acc[c] += r4;
+        const std::int64_t carry = acc[c] >= n ? 1 : 0;
+        total[c] += q4 + carry;
+        acc[c] -= carry * n;
+      }
+    for (std::int32_t c = 0; k < n; ++k, ++c) steps[k] = static_cast<std::int32_t>(sign * total[c]);
   }
   steps[n] = delta;
 }
