@@ -26,20 +26,37 @@ void DistributeSteps(std::int32_t delta, std::int32_t n, std::int32_t* steps) {
     steps[0] = delta;
     return;
   }
-  // Walk the magnitude and mirror the result, so that a negative delta
-  // spreads its remainder as evenly as a positive one.
-  const std::int64_t sign = delta < 0 ? -1 : 1;
-  const std::int64_t magnitude = sign * std::int64_t{delta};
-  const std::int64_t q = magnitude / n, r = magnitude % n;
-  std::int64_t total = 0, acc = 0;
-  for (std::int32_t k = 0; k < n; ++k) {
-    steps[k] = static_cast<std::int32_t>(sign * total);
-    acc += r;
-    total += q;
-    if (acc >= n) {
-      ++total;
-      acc -= n;
+  // An upright span has no vertical steps, and an even spread no remainder.
+  if (delta == 0) {
+    std::fill_n(steps, n, 0);
+  } else if (delta % n == 0) {
+    const std::int32_t q = delta / n;
+    for (std::int32_t k = 0; k < n; ++k) steps[k] = q * k;
+  } else {
+    // Walk the magnitude and mirror the result, so that a negative delta
+    // spreads its remainder as evenly as a positive one.
+    const std::int64_t sign = delta < 0 ? -1 : 1;
+    const std::int64_t magnitude = sign * std::int64_t{delta};
+    const std::int64_t q = magnitude / n, r = magnitude % n;
+    // Step k is q·k + floor(k·r / n). Four interleaved walks, each four
+    // steps at a time, keep the carries of one from waiting on another.
+    constexpr std::int32_t kWalks = 4;
+    const std::int64_t q4 = kWalks * q + (kWalks * r) / n, r4 = (kWalks * r) % n;
+    std::int64_t total[kWalks], acc[kWalks];
+    for (std::int32_t c = 0; c < kWalks; ++c) {
+      total[c] = q * c + (r * c) / n;
+      acc[c] = (r * c) % n;
     }
+    std::int32_t k = 0;
+    for (; k + kWalks <= n; k += kWalks)
+      for (std::int32_t c = 0; c < kWalks; ++c) {
+        steps[k + c] = static_cast<std::int32_t>(sign * total[c]);
+        acc[c] += r4;
+        const std::int64_t carry = acc[c] >= n ? 1 : 0;
+        total[c] += q4 + carry;
+        acc[c] -= carry * n;
+      }
+    for (std::int32_t c = 0; k < n; ++k, ++c) steps[k] = static_cast<std::int32_t>(sign * total[c]);
   }
   steps[n] = delta;
 }
@@ -130,11 +147,8 @@ void TdtpMapSampler::SampleSpan(std::int32_t x, std::int32_t y, std::int32_t cou
   // integer steps in between.
   TFloatPoint p0;
   if (inverse.IsAffine() && count > 1 && BuildSteps(x, y, count, p0)) {
-    const std::int32_t bx = Near(p0.X * 256.0), by = Near(p0.Y * 256.0);
-    for (std::int32_t i = 0; i < count; ++i)
-      out[i] = SampleBilinear256(*source_, bx + xSteps_[static_cast<std::size_t>(i)],
-                                      by + ySteps_[static_cast<std::size_t>(i)]);
-    EMMS();
+    BilinearRun(source_->Bits(), source_->Width(), source_->Height(), source_->OuterColor(),
+                Near(p0.X * 256.0), Near(p0.Y * 256.0), xSteps_.data(), ySteps_.data(), count, out);
     return;
   }
   for (std::int32_t i = 0; i < count; ++i) {
@@ -148,32 +162,30 @@ void TdtpMapSampler::SampleSpan(std::int32_t x, std::int32_t y, std::int32_t cou
 void TdtpMapSampler::SampleSpanOversampled(std::int32_t x, std::int32_t y, std::int32_t count) {
   const TdtpTransform& inverse = *InverseTransform();
   const auto s = static_cast<std::size_t>(sampleCount_);
-  const std::size_t need = static_cast<std::size_t>(count) * s;
-  if (sampleBuffer_.size() < need) sampleBuffer_.resize(need);
+  const auto n = static_cast<std::size_t>(count);
+  if (sampleBuffer_.size() < n * s) sampleBuffer_.resize(n * s);
   TColor32* samples = sampleBuffer_.data();
 
-  // Sub-sample k of pixel i lives at i·S + k.
+  // Sub-sample k of pixel i lives at k·count + i: one run per sub-sample.
   TFloatPoint p0;
   if (inverse.IsAffine() && count > 1 && BuildSteps(x, y, count, p0)) {
     for (std::size_t k = 0; k < s; ++k) {
+      TColor32* plane = samples + k * n;
       const TFloatPoint p = inverse.Transform({static_cast<float>(x + 0.5 + sampleOffsets_[k].X),
                                                static_cast<float>(y + 0.5 + sampleOffsets_[k].Y)});
       if (!Addressable(p.X * 256.0) || !Addressable(p.Y * 256.0)) {
-        for (std::int32_t i = 0; i < count; ++i) samples[static_cast<std::size_t>(i) * s + k] = source_->OuterColor();
+        std::fill_n(plane, n, source_->OuterColor());
         continue;
       }
-      const std::int32_t bx = Near(p.X * 256.0), by = Near(p.Y * 256.0);
-      for (std::int32_t i = 0; i < count; ++i)
-        samples[static_cast<std::size_t>(i) * s + k] = SampleBilinear256(*source_, 
-            bx + xSteps_[static_cast<std::size_t>(i)], by + ySteps_[static_cast<std::size_t>(i)]);
-      EMMS();
+      BilinearRun(source_->Bits(), source_->Width(), source_->Height(), source_->OuterColor(),
+                  Near(p.X * 256.0), Near(p.Y * 256.0), xSteps_.data(), ySteps_.data(), count, plane);
     }
   } else {
     for (std::size_t k = 0; k < s; ++k)
-      for (std::int32_t i = 0; i < count; ++i) {
-        const TFloatPoint p = inverse.Transform({static_cast<float>(x + 0.5 + sampleOffsets_[k].X + i),
+      for (std::size_t i = 0; i < n; ++i) {
+        const TFloatPoint p = inverse.Transform({static_cast<float>(x + 0.5 + sampleOffsets_[k].X + static_cast<double>(i)),
                                                  static_cast<float>(y + 0.5 + sampleOffsets_[k].Y)});
-        samples[static_cast<std::size_t>(i) * s + k] = Read(p.X * 256.0, p.Y * 256.0);
+        samples[k * n + i] = Read(p.X * 256.0, p.Y * 256.0);
         EMMS();
       }
   }
@@ -183,22 +195,20 @@ void TdtpMapSampler::SampleSpanOversampled(std::int32_t x, std::int32_t y, std::
   if (s == 4) {
     // The common 2 x 2 grid: two channels summed per 32-bit word (at most
     // 4 x 255 each, so no channel spills) and divided by a shift.
-    for (std::int32_t i = 0; i < count; ++i) {
-      const TColor32* px = samples + static_cast<std::size_t>(i) * 4;
-      std::uint32_t lo = 0, hi = 0;
-      for (std::size_t k = 0; k < 4; ++k) {
-        lo += px[k] & 0x00FF00FFu;
-        hi += (px[k] >> 8) & 0x00FF00FFu;
-      }
+    const TColor32 *a = samples, *b = samples + n, *c = samples + 2 * n, *d = samples + 3 * n;
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::uint32_t lo = (a[i] & 0x00FF00FFu) + (b[i] & 0x00FF00FFu) + (c[i] & 0x00FF00FFu) +
+                               (d[i] & 0x00FF00FFu);
+      const std::uint32_t hi = ((a[i] >> 8) & 0x00FF00FFu) + ((b[i] >> 8) & 0x00FF00FFu) +
+                               ((c[i] >> 8) & 0x00FF00FFu) + ((d[i] >> 8) & 0x00FF00FFu);
       out[i] = ((lo >> 2) & 0x00FF00FFu) | (((hi >> 2) & 0x00FF00FFu) << 8);
     }
     return;
   }
-  for (std::int32_t i = 0; i < count; ++i) {
-    const TColor32* px = samples + static_cast<std::size_t>(i) * s;
+  for (std::size_t i = 0; i < n; ++i) {
     std::uint32_t sum[4] = {0, 0, 0, 0};
     for (std::size_t k = 0; k < s; ++k)
-      for (int c = 0; c < 4; ++c) sum[c] += (px[k] >> (8 * c)) & 0xFF;
+      for (int c = 0; c < 4; ++c) sum[c] += (samples[k * n + i] >> (8 * c)) & 0xFF;
     TColor32 v = 0;
     for (int c = 0; c < 4; ++c) v |= (sum[c] / static_cast<std::uint32_t>(s)) << (8 * c);
     out[i] = v;

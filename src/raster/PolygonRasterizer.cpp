@@ -112,6 +112,14 @@ class TScanlineTable {
     }
   }
 
+  // Writing pass: a crossing of row y, which the caller has already kept
+  // within FirstRow..LastRow.
+  void PutCrossing(std::int32_t x, std::int64_t y, std::int32_t direction) {
+    x = std::clamp(x, clipLeft_, clipRight_);
+    const std::uint32_t word = static_cast<std::uint32_t>(x) | (direction < 0 ? kUpward : 0u);
+    crossings_[static_cast<std::size_t>(fill_[static_cast<std::size_t>(y - minY_)]++)] = word;
+  }
+
   std::uint32_t* Row(std::int32_t r) { return crossings_.data() + starts_[static_cast<std::size_t>(r)]; }
   std::int32_t Count(std::int32_t r) const {
     return starts_[static_cast<std::size_t>(r) + 1] - starts_[static_cast<std::size_t>(r)];
@@ -168,11 +176,15 @@ std::int32_t TraceEdge(TScanlineTable& table, std::int32_t x0, std::int32_t y0, 
   const std::int64_t num = 2 * (lo - yt) * dx + n2 / 2;
   std::int64_t x = xt + floorDiv(num, n2);
   std::int64_t rem = num - floorDiv(num, n2) * n2;
+  if (dx == 0) {
+    // A vertical edge crosses every row at its own X.
+    for (std::int64_t y = lo; y <= hi; ++y) table.PutCrossing(static_cast<std::int32_t>(xt), y, d);
+    return d;
+  }
   const std::int64_t qStep = floorDiv(2 * dx, n2);
   const std::int64_t rStep = 2 * dx - qStep * n2;
   for (std::int64_t y = lo; y <= hi; ++y) {
-    table.AddCrossing(static_cast<std::int32_t>(std::clamp<std::int64_t>(x, INT32_MIN, INT32_MAX)),
-                      static_cast<std::int32_t>(y), d);
+    table.PutCrossing(static_cast<std::int32_t>(std::clamp<std::int64_t>(x, INT32_MIN, INT32_MAX)), y, d);
     x += qStep;
     rem += rStep;
     if (rem >= n2) {
@@ -457,31 +469,43 @@ void WalkSpansAA(TScanlineTable& table, TPolygonFillRule rule, const TModeRow& m
     cover.Reset(w, crossings * 16 < w);
 
     // Opening a span at sub-sample X adds (L − 1) − (X and (L − 1)) to its
-    // pixel and the rest to the next; closing subtracts the same.
+    // pixel and the rest to the next; closing subtracts the same. weight
+    // is +n for n openings, −n for n closings.
     const std::int32_t fracMask = L - 1;
-    auto mark = [&](std::uint32_t x, std::int32_t sign) {
+    auto mark = [&](std::uint32_t x, std::int32_t weight) {
       const std::int32_t i = static_cast<std::int32_t>(x >> shift) - x0;
       const std::int32_t f = static_cast<std::int32_t>(x) & fracMask;
-      cover.Add(i, sign * (fracMask - f));
-      cover.Add(i + 1, sign * f);
+      cover.Add(i, weight * (fracMask - f));
+      cover.Add(i + 1, weight * f);
     };
-    for (std::int32_t r = r0; r <= r1; ++r) {
+    // Sub-scanlines with the same crossings (every one of an upright
+    // edge's) add the same marks: a run of them is marked once, weighted by
+    // its length. The sums, and so the coverage, are the same.
+    for (std::int32_t r = r0; r <= r1;) {
       const std::int32_t count = table.Count(r);
-      if (count < 2) continue;
+      if (count < 2) {
+        ++r;
+        continue;
+      }
       const std::uint32_t* c = table.Row(r);
+      std::int32_t times = 1;
+      while (r + times <= r1 && table.Count(r + times) == count &&
+             std::equal(c, c + count, table.Row(r + times)))
+        ++times;
+      r += times;
       if (rule == frAlternate) {
         for (std::int32_t k = 0; k + 1 < count; k += 2) {
-          mark(c[k] & kXMask, 1);
-          mark(c[k + 1] & kXMask, -1);
+          mark(c[k] & kXMask, times);
+          mark(c[k + 1] & kXMask, -times);
         }
       } else {
         std::int32_t winding = 0;
         for (std::int32_t k = 0; k < count; ++k) {
           const std::uint32_t x = c[k] & kXMask;
-          if (winding == 0) mark(x, 1);
+          if (winding == 0) mark(x, times);
           // +1 for an upward edge, −1 for a downward one.
           winding += static_cast<std::int32_t>(c[k] >> 31) * 2 - 1;
-          if (winding == 0) mark(x, -1);
+          if (winding == 0) mark(x, -times);
         }
       }
     }

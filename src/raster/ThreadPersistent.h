@@ -17,7 +17,8 @@ KDL_DECLARE_EXCEPTION(EAssertionFailed, Exception);
 // Raises EAssertionFailed "Assertion failure (file, line N)" when the
 // condition does not hold.
 void RasterAssert(bool condition, const char* file, int line);
-#define KDL_RASTER_ASSERT(cond) ::kdl::RasterAssert((cond), __FILE__, __LINE__)
+// The condition is tested in line: the call is only made to raise.
+#define KDL_RASTER_ASSERT(cond) ((cond) ? void() : ::kdl::RasterAssert(false, __FILE__, __LINE__))
 
 class TThreadPersistent {
  public:

@@ -98,6 +98,112 @@ __attribute__((target("sse2"))) TColor32 LinearInterpolatorSSE2(std::uint32_t wx
   return static_cast<TColor32>(_mm_cvtsi128_si32(bytes));
 }
 
+// The pixel pairs at a, b (lower lane) and c, d (upper lane), row pixels on.
+__attribute__((target("avx2"))) inline __m256i LoadPairs(const TColor32* bits, std::int32_t a,
+                                                          std::int32_t b, std::int32_t c,
+                                                          std::int32_t d, std::int32_t row) {
+  const __m128i ab =
+      _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bits + a + row)),
+                         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bits + b + row)));
+  const __m128i cd =
+      _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bits + c + row)),
+                         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bits + d + row)));
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(ab), cd, 1);
+}
+
+// The vertical step of the interpolator on row sums of at most 255 x 256:
+// high and low bytes apart, so that every multiply-add operand fits a
+// signed 16-bit word.
+__attribute__((target("avx2"))) inline __m256i BlendVertical(__m256i top, __m256i bottom,
+                                                              __m256i wv) {
+  const __m256i low8 = _mm256_set1_epi32(0xFF);
+  const __m256i pairHi = _mm256_or_si256(_mm256_srli_epi32(top, 8),
+                                         _mm256_slli_epi32(_mm256_srli_epi32(bottom, 8), 16));
+  const __m256i pairLo = _mm256_or_si256(_mm256_and_si256(top, low8),
+                                         _mm256_slli_epi32(_mm256_and_si256(bottom, low8), 16));
+  const __m256i sum = _mm256_add_epi32(_mm256_slli_epi32(_mm256_madd_epi16(pairHi, wv), 8),
+                                       _mm256_madd_epi16(pairLo, wv));
+  return _mm256_srli_epi32(_mm256_add_epi32(sum, _mm256_set1_epi32(0x8000)), 16);
+}
+
+// Eight reads at a time: the pixel pairs of both rows are loaded as 64-bit
+// words, two pixels share a register (one per 128-bit lane), and the
+// arithmetic is that of LinearInterpolatorSSE2. Reads outside the source
+// load pixel 0 and are replaced by the outer colour.
+__attribute__((target("avx2"))) void BilinearRunAVX2(const TColor32* bits, std::int32_t width,
+                                                     std::int32_t height, TColor32 outer,
+                                                     std::int32_t bx, std::int32_t by,
+                                                     const std::int32_t* xs,
+                                                     const std::int32_t* ys, std::int32_t count,
+                                                     TColor32* out) {
+  std::int32_t i = 0;
+  // Limits and row offsets in 32 bits; anything larger or too small for a
+  // 2 x 2 neighbourhood takes the portable route.
+  constexpr std::int32_t kMaxSide = 1 << 22;
+  if (width >= 2 && height >= 2 && width <= kMaxSide && height <= kMaxSide &&
+      std::int64_t{width} * height <= std::int64_t{1} << 30) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i limX = _mm256_set1_epi32((width - 1) * 256);
+    const __m256i limY = _mm256_set1_epi32((height - 1) * 256);
+    const __m256i vbx = _mm256_set1_epi32(bx), vby = _mm256_set1_epi32(by);
+    const __m256i vw = _mm256_set1_epi32(width);
+    const __m256i low8 = _mm256_set1_epi32(0xFF);
+    const __m256i w256 = _mm256_set1_epi32(256);
+    const __m256i outerV = _mm256_set1_epi32(static_cast<int>(outer));
+    // Channel c of the lane's first (second) pixel pair as (left, right)
+    // 16-bit words.
+    const __m256i first = _mm256_setr_epi8(0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1,
+                                           0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1);
+    const __m256i second =
+        _mm256_setr_epi8(8, -1, 12, -1, 9, -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1, 8, -1, 12,
+                         -1, 9, -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1);
+    const __m256i pick0 = _mm256_setr_epi32(0, 0, 0, 0, 2, 2, 2, 2);
+    const __m256i pick1 = _mm256_setr_epi32(1, 1, 1, 1, 3, 3, 3, 3);
+    const __m256i pick4 = _mm256_setr_epi32(4, 4, 4, 4, 6, 6, 6, 6);
+    const __m256i pick5 = _mm256_setr_epi32(5, 5, 5, 5, 7, 7, 7, 7);
+    alignas(32) std::int32_t index[8];
+    for (; i + 8 <= count; i += 8) {
+      const __m256i x = _mm256_add_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(xs + i)), vbx);
+      const __m256i y = _mm256_add_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(ys + i)), vby);
+      const __m256i inside = _mm256_and_si256(
+          _mm256_and_si256(_mm256_cmpgt_epi32(x, zero), _mm256_cmpgt_epi32(limX, x)),
+          _mm256_and_si256(_mm256_cmpgt_epi32(y, zero), _mm256_cmpgt_epi32(limY, y)));
+      if (_mm256_testz_si256(inside, inside)) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), outerV);
+        continue;
+      }
+      const __m256i at = _mm256_and_si256(
+          _mm256_add_epi32(_mm256_mullo_epi32(_mm256_srli_epi32(y, 8), vw), _mm256_srli_epi32(x, 8)),
+          inside);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(index), at);
+      // Weights as (left, right) and (upper, lower) 16-bit pairs.
+      const __m256i fx = _mm256_and_si256(x, low8), fy = _mm256_and_si256(y, low8);
+      const __m256i wx = _mm256_or_si256(_mm256_sub_epi32(w256, fx), _mm256_slli_epi32(fx, 16));
+      const __m256i wy = _mm256_or_si256(_mm256_sub_epi32(w256, fy), _mm256_slli_epi32(fy, 16));
+      __m256i packed[2];
+      for (int g = 0; g < 2; ++g) {
+        const std::int32_t* k = index + 4 * g;
+        const __m256i top = LoadPairs(bits, k[0], k[1], k[2], k[3], 0);
+        const __m256i bottom = LoadPairs(bits, k[0], k[1], k[2], k[3], width);
+        const __m256i pa = g == 0 ? pick0 : pick4, pb = g == 0 ? pick1 : pick5;
+        const __m256i wxa = _mm256_permutevar8x32_epi32(wx, pa);
+        const __m256i wxb = _mm256_permutevar8x32_epi32(wx, pb);
+        const __m256i ra = BlendVertical(_mm256_madd_epi16(_mm256_shuffle_epi8(top, first), wxa),
+                                    _mm256_madd_epi16(_mm256_shuffle_epi8(bottom, first), wxa),
+                                    _mm256_permutevar8x32_epi32(wy, pa));
+        const __m256i rb = BlendVertical(_mm256_madd_epi16(_mm256_shuffle_epi8(top, second), wxb),
+                                    _mm256_madd_epi16(_mm256_shuffle_epi8(bottom, second), wxb),
+                                    _mm256_permutevar8x32_epi32(wy, pb));
+        packed[g] = _mm256_packs_epi32(ra, rb);
+      }
+      // Lanes hold pixels 0 1 4 5 | 2 3 6 7; put them in order.
+      const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(packed[0], packed[1]), 0xD8);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_blendv_epi8(outerV, bytes, inside));
+    }
+  }
+  BilinearRunReference(bits, width, height, outer, bx, by, xs + i, ys + i, count - i, out + i);
+}
+
 // ---- Row kernels of the separable engine ----------------------------------
 
 void ReduceRowReference(const TColor32* src, const std::int32_t* start, const std::int32_t* pos,
@@ -724,7 +830,25 @@ TColor32 LinearInterpolatorReference(std::uint32_t wx, std::uint32_t wy, const T
   return result;
 }
 
+void BilinearRunReference(const TColor32* bits, std::int32_t width, std::int32_t height,
+                          TColor32 outer, std::int32_t bx, std::int32_t by, const std::int32_t* xs,
+                          const std::int32_t* ys, std::int32_t count, TColor32* out) {
+  const std::int64_t limX = (std::int64_t{width} - 1) * 256, limY = (std::int64_t{height} - 1) * 256;
+  for (std::int32_t i = 0; i < count; ++i) {
+    const std::int32_t x = bx + xs[i], y = by + ys[i];
+    if (x > 0 && y > 0 && x < limX && y < limY) {
+      const TColor32* p = bits + static_cast<std::int64_t>(y >> 8) * width + (x >> 8);
+      const std::uint32_t wx = 256 - (static_cast<std::uint32_t>(x) & 0xFF);
+      const std::uint32_t wy = 256 - (static_cast<std::uint32_t>(y) & 0xFF);
+      out[i] = LinearInterpolatorReference(wx << 16, wy << 16, p, p + width);
+    } else {
+      out[i] = outer;
+    }
+  }
+}
+
 TBlockAverageFunc BlockAverage = BlockAverageReference;
+TBilinearRunFunc BilinearRun = BilinearRunReference;
 TStretchRowKernels StretchRowKernels = {ReduceRowReference, AccumulateRowReference,
                                         PackRowReference,   CombineRowsReference,
                                         nullptr,            nullptr,
@@ -734,6 +858,7 @@ TLinearInterpolatorFunc LinearInterpolator = LinearInterpolatorReference;
 void SetupTransformFunctions() { SetupTransformFunctions(ActiveSimdLevel()); }
 
 void SetupTransformFunctions(TSimdLevel level) {
+  BilinearRun = level >= TSimdLevel::slAVX2 ? BilinearRunAVX2 : BilinearRunReference;
   if (level >= TSimdLevel::slSSE2) {
     BlockAverage = BlockAverageSSE2;
     LinearInterpolator = LinearInterpolatorSSE2;

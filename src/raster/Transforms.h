@@ -63,14 +63,26 @@ using TBlockAverageFunc = TColor32 (*)(std::uint32_t width, std::uint32_t height
 using TLinearInterpolatorFunc = TColor32 (*)(std::uint32_t wx, std::uint32_t wy,
                                              const TColor32* p1, const TColor32* p2);
 
+// A run of bilinear reads at 24.8 positions (bx + xs[i], by + ys[i]) of a
+// width x height source, i < count, into out[i]: positions of 0 or less, or
+// of the last row or column or beyond, give outer.
+using TBilinearRunFunc = void (*)(const TColor32* bits, std::int32_t width, std::int32_t height,
+                                  TColor32 outer, std::int32_t bx, std::int32_t by,
+                                  const std::int32_t* xs, const std::int32_t* ys,
+                                  std::int32_t count, TColor32* out);
+
 extern TBlockAverageFunc BlockAverage;
 extern TLinearInterpolatorFunc LinearInterpolator;
+extern TBilinearRunFunc BilinearRun;
 
 // The portable routines that every SIMD variant matches bit for bit.
 TColor32 BlockAverageReference(std::uint32_t width, std::uint32_t height, const TColor32* src,
                                std::int32_t stride);
 TColor32 LinearInterpolatorReference(std::uint32_t wx, std::uint32_t wy, const TColor32* p1,
                                      const TColor32* p2);
+void BilinearRunReference(const TColor32* bits, std::int32_t width, std::int32_t height,
+                          TColor32 outer, std::int32_t bx, std::int32_t by, const std::int32_t* xs,
+                          const std::int32_t* ys, std::int32_t count, TColor32* out);
 
 // Chooses the routines of a level (the active one without an argument).
 void SetupTransformFunctions();

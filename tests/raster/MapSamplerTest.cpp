@@ -71,15 +71,17 @@ TEST(AffineTransform, InvertRoundTripsAndRefusesSingular) {
 
 TEST(DistributeSteps, SpreadsTheRemainderEvenlyInBothDirections) {
   std::int32_t s[5];
-  // Every step within one unit of the exact line, whatever the sign.
+  // Every step is the exact line truncated towards zero, whatever the sign
+  // and size.
   std::mt19937 rng(3);
-  for (int n = 0; n < 200; ++n) {
+  for (int n = 0; n < 400; ++n) {
     const std::int32_t count = 1 + static_cast<std::int32_t>(rng() % 300);
-    const std::int32_t delta = static_cast<std::int32_t>(rng() % 200001) - 100000;
+    const std::int32_t delta = n % 2 ? static_cast<std::int32_t>(rng() % 200001) - 100000
+                                     : static_cast<std::int32_t>(rng());
     std::vector<std::int32_t> steps(static_cast<std::size_t>(count) + 1);
     DistributeSteps(delta, count, steps.data());
     for (std::int32_t k = 0; k <= count; ++k)
-      ASSERT_LT(std::fabs(steps[static_cast<std::size_t>(k)] - static_cast<double>(delta) * k / count), 1.0)
+      ASSERT_EQ(steps[static_cast<std::size_t>(k)], std::int64_t{delta} * k / count)
           << delta << "/" << count << " at " << k;
   }
   DistributeSteps(INT32_MIN, 3, s);

@@ -66,6 +66,32 @@ TEST_P(TransformLevels, LinearInterpolatorMatchesReference) {
   }
 }
 
+// Runs of reads across a small source and past every edge, with steps of
+// every sign and size, and run lengths that leave SIMD tails.
+TEST_P(TransformLevels, BilinearRunMatchesReference) {
+  SetupTransformFunctions(GetParam());
+  std::mt19937 rng(14);
+  for (const auto& [w, h] : {std::pair{9, 7}, {2, 2}, {1, 5}, {40, 3}}) {
+    const auto px = Pixels(rng, static_cast<std::size_t>(w) * h);
+    for (int run = 0; run < 200; ++run) {
+      const std::int32_t count = static_cast<std::int32_t>(rng() % 37);
+      std::vector<std::int32_t> xs(static_cast<std::size_t>(count)), ys(xs.size());
+      const std::int32_t span = 256 * (w + 4), spanY = 256 * (h + 4);
+      for (std::size_t i = 0; i < xs.size(); ++i) {
+        xs[i] = static_cast<std::int32_t>(rng() % static_cast<std::uint32_t>(span)) - 512;
+        ys[i] = static_cast<std::int32_t>(rng() % static_cast<std::uint32_t>(spanY)) - 512;
+      }
+      const std::int32_t bx = static_cast<std::int32_t>(rng() % 512) - 256;
+      const std::int32_t by = static_cast<std::int32_t>(rng() % 512) - 256;
+      std::vector<TColor32> got(xs.size()), want(xs.size());
+      BilinearRun(px.data(), w, h, 0xA5C3E1F0u, bx, by, xs.data(), ys.data(), count, got.data());
+      BilinearRunReference(px.data(), w, h, 0xA5C3E1F0u, bx, by, xs.data(), ys.data(), count,
+                           want.data());
+      ASSERT_EQ(got, want) << w << "x" << h << " run " << run;
+    }
+  }
+}
+
 // The row kernels of the resampler at every level: whole stretches, every
 // filter, widths that leave SIMD tails, all four draw paths' row forms.
 TEST_P(TransformLevels, StretchesMatchReference) {

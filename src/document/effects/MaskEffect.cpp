@@ -41,7 +41,9 @@ void TdtpMaskEffect::Apply(TBitmap32& bitmap, const TdtpPaintInfo& /*info*/) {
 }
 
 void TdtpMaskEffect::ApplyMasks(TByteMap& alpha, const TRect& frame) {
-  TByteMap scratch;
+  // Kept per thread: a fresh map of the cache's size is zeroed and faulted
+  // in page by page, and it is cleared before each mask anyway.
+  thread_local TByteMap scratch;
   scratch.SetSize(alpha.Width(), alpha.Height());
   for (const auto& mask : masks_) {
     if (!mask->Enabled()) continue;

@@ -24,6 +24,15 @@ std::vector<TMaskClassHolder>& Holders() {
 
 std::unique_ptr<TdtpMask> CreateBaseMask() { return std::make_unique<TdtpMask>(); }
 
+// The working bitmap of a mask render, as large as the shape's cache. A
+// fresh one costs more than the render's own work (every page zeroed and
+// faulted in), so each thread keeps one for the masks it renders in turn;
+// every use writes all of its pixels before reading them.
+TBitmap32& MaskScratch() {
+  thread_local TBitmap32 scratch;
+  return scratch;
+}
+
 // A value from a file as a Single: beyond its range it becomes infinite
 // rather than an undefined conversion.
 float ToSingle(double v) {
@@ -115,8 +124,9 @@ TdtpDocumentServices* TdtpMask::Document() const {
 // ---- TdtpFeatherMask ----------------------------------------------------------------
 
 void TdtpFeatherMask::Render(TByteMap& mask, const TByteMap& alpha, const TRect& frame) {
-  // 1. The alpha as an integer map, blurred, back to alpha.
-  TBitmap32 scratch;
+  // 1. The alpha as an integer map, blurred, back to alpha. The map's other
+  // bytes are left from earlier use; AlphaToIntMap replaces them.
+  TBitmap32& scratch = MaskScratch();
   alpha.WriteTo(scratch, bcAlpha);
   AlphaToIntMap(&scratch, 1);
   const double side = std::max(static_cast<double>(frame.Right) - frame.Left,
@@ -248,7 +258,7 @@ void TdtpBitmapMask::Render(TByteMap& mask, const TByteMap& /*alpha*/, const TRe
         source = &turned;
       }
       // 3.
-      TBitmap32 scratch;
+      TBitmap32& scratch = MaskScratch();
       scratch.SetSize(mask.Width(), mask.Height());
       scratch.Clear(outsideIsTransparent_ ? 0xFFFFFFFFu : 0xFF000000u);
       // 4. Width and Height are the right and bottom edges here.

@@ -278,12 +278,22 @@ void TdtpDocument::PaintDocument(QPainter& canvas, const QRect& clip) {
   info.FreeCache = false;
   info.ExactScale = false;
 
-  // 4. The clip's bitmap, opaque in the control's colour.
+  // 4. The clip's bitmap, opaque in the control's colour. An upright,
+  // uncached page writes every pixel of its paper itself: when the paper
+  // covers the clip with pixels to spare, there is no desk to clear.
   if (!paintBitmap_) paintBitmap_ = std::make_unique<TBitmap32>();
   TBitmap32& bitmap = *paintBitmap_;
   bitmap.SetSize(pixels.Width(), pixels.Height());
   bitmap.ResetClipRect();
-  bitmap.Clear(back);
+  bool paperCovers = false;
+  if (page->DocAngle() == 0 && !page->NeedsCache()) {
+    const TFloatPoint p0 = DocToScreen(page->LocalToDoc({0, 0}));
+    const TFloatPoint p1 = DocToScreen(page->LocalToDoc({page->PageWidth(), page->PageHeight()}));
+    constexpr double kSpare = 2;
+    paperCovers = p0.X * ratio <= pixels.Left - kSpare && p0.Y * ratio <= pixels.Top - kSpare &&
+                  p1.X * ratio >= pixels.Right + kSpare && p1.Y * ratio >= pixels.Bottom + kSpare;
+  }
+  if (!paperCovers) bitmap.Clear(back);
 
   // 5-6. The page paints the part of the desk the clip shows.
   const TFloatPoint a = ScreenToDoc({static_cast<float>(pixels.Left / ratio),
