@@ -1,5 +1,6 @@
 #include "app/shapes/CropBitmapShape.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -20,6 +21,8 @@ namespace {
 // An intermediate of the whole frame is made only up to this size; larger
 // frames (deep zoom, damaged files) resample just the part that shows.
 constexpr std::int64_t kWholeIntermediatePixels = 16LL * 1024 * 1024;
+// Pixels of one band of an intermediate that is drawn one to one.
+constexpr std::int64_t kCropBandPixels = 256LL * 1024;
 
 std::int32_t RoundPixel(double v) {
   v = std::nearbyint(v);
@@ -186,17 +189,21 @@ void TdtpCropBitmapShape::Paint32(TBitmap32& bitmap, const TdtpPaintInfo& info) 
     return;
   }
   // The second resampling is one to one here, so only the part of the
-  // intermediate that lands inside the target is made: the same pixels as
-  // the whole one, in memory bounded by the target.
-  iw = dst.Width();
-  ih = dst.Height();
-  const TRect part{shown.Left - dst.Left, shown.Top - dst.Top, shown.Right - dst.Left, shown.Bottom - dst.Top};
-  temp.SetSize(part.Width(), part.Height());
-  if (temp.Empty()) return;
-  StretchTransfer(&temp, {-part.Left, -part.Top, iw - part.Left, ih - part.Top}, temp.BoundsRect(), image, crop,
-                  sfLinear, dmOpaque, nullptr);
-  StretchTransfer(&bitmap, shown, bitmap.BoundsRect(), &temp, temp.BoundsRect(), info.StretchFilter, dmBlend,
-                  nullptr);
+  // intermediate that lands inside the target is made, a band of rows at a
+  // time: the same pixels as the whole one (each row's weights depend on
+  // its distance from the frame's edge alone), in memory bounded by a band
+  // instead of a copy of a page-sized picture.
+  const std::int32_t bandRows =
+      static_cast<std::int32_t>(std::max<std::int64_t>(1, kCropBandPixels / shown.Width()));
+  for (std::int32_t top = shown.Top; top < shown.Bottom; top += bandRows) {
+    const std::int32_t bottom = std::min(shown.Bottom, top + bandRows);
+    temp.SetSize(shown.Width(), bottom - top);
+    if (temp.Empty()) return;
+    StretchTransfer(&temp, {dst.Left - shown.Left, dst.Top - top, dst.Right - shown.Left, dst.Bottom - top},
+                    temp.BoundsRect(), image, crop, sfLinear, dmOpaque, nullptr);
+    StretchTransfer(&bitmap, {shown.Left, top, shown.Right, bottom}, bitmap.BoundsRect(), &temp,
+                    temp.BoundsRect(), info.StretchFilter, dmBlend, nullptr);
+  }
 }
 
 void TdtpCropBitmapShape::LoadFromXml(TXmlNode* node) {
