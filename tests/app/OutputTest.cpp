@@ -208,7 +208,6 @@ TEST_F(OutputTest, FailedJobIsFollowedByGoodOne) {
   EXPECT_EQ(status, 0);
 }
 
-
 // The sheet is the prepared copy as the page renders it: its picture, texts
 // and lines in place. The first copy of a project whose picture was just
 // loaded must carry the picture too.
@@ -319,7 +318,8 @@ class PdfExportTest : public OutputTest {
     ASSERT_EQ(read.Height, height);
     auto copy = CopyCurrentPage(*doc, false);
     PrepareForOutput(*copy, false);
-    const std::unique_ptr<TBitmap32> picture = copy->GetCurrentPage()->RenderThumbnail(width, height, dtPrinter, 0);
+    const std::unique_ptr<TBitmap32> picture =
+        copy->GetCurrentPage()->RenderThumbnail(width, height, dtPrinter, 0);
     ASSERT_TRUE(picture);
     EXPECT_GE(Psnr(read, *picture, 0, 0), kMinPsnr[preset]) << "preset " << preset;
   }
@@ -340,9 +340,11 @@ TEST_F(PdfExportTest, OrigamiCase) {
   ExportAndCheck(0, 1027, 1500, 493, 720);
 }
 
-// The picture frame drawn one to one makes its intermediate a band of rows
-// at a time; the picture is the whole intermediate's, bit for bit, when
-// enlarging and when reducing, with translucent pixels blended.
+// The picture frame makes its intermediate a band of rows at a time where
+// the second resampling is one to one, or takes each row from one
+// intermediate row (a page picture whose axes round apart by a pixel); the
+// picture is the whole intermediate's, bit for bit, when enlarging and when
+// reducing, with translucent pixels blended.
 TEST_F(PdfExportTest, BandedPictureEqualsWholeIntermediate) {
   Make(kCDFront);
   auto* shape = dynamic_cast<TdtpCropBitmapShape*>(doc->GetShape(kImageIndex));
@@ -354,21 +356,30 @@ TEST_F(PdfExportTest, BandedPictureEqualsWholeIntermediate) {
   shape->SetDocHeight(50);
   struct TCase {
     TRect Crop;
-    std::int32_t Width, Height;
+    std::int32_t Width, Height;  // the picture; the intermediate is 30 px/mm
   };
-  // 3x enlarged into 16 bands; halved into 4.
-  for (const TCase& c : {TCase{{300, 200, 1100, 700}, 2400, 1500}, TCase{{0, 0, 2400, 1500}, 1200, 750}}) {
+  // 3x enlarged in 14 bands, then with a column more; halved in 4 bands.
+  for (const TCase& c : {TCase{{300, 200, 1100, 700}, 2400, 1500}, TCase{{300, 200, 1100, 700}, 2401, 1500},
+                         TCase{{0, 0, 2400, 1500}, 1200, 750}}) {
     shape->SetCropRect(c.Crop);
     std::unique_ptr<TBitmap32> banded = shape->RenderThumbnail(c.Width, c.Height, dtPrinter, 0);
     ASSERT_TRUE(banded);
     TBitmap32 whole, expected;
-    TdtpCropBitmapShape::StretchCropped(photo, whole, c.Crop, c.Height, c.Width);
+    TdtpCropBitmapShape::StretchCropped(photo, whole, c.Crop, c.Height, c.Height * 8 / 5);
     expected.SetSize(c.Width, c.Height);
     expected.Clear(0);
     StretchTransfer(&expected, expected.BoundsRect(), expected.BoundsRect(), &whole, whole.BoundsRect(), sfLinear,
                     dmBlend, nullptr);
     EXPECT_TRUE(Pixels(*banded) == Pixels(expected)) << c.Width;
   }
+  // The page picture of the export lets each shape's cache go once drawn:
+  // the same pixels as with the caches kept.
+  TdtpPage* page = doc->GetCurrentPage();
+  const std::unique_ptr<TBitmap32> freed = page->RenderThumbnail(1300, 1290, dtPrinter, 0, true);
+  EXPECT_EQ(doc->GetShape(kFirstTitleIndex)->Cache(), nullptr);
+  const std::unique_ptr<TBitmap32> kept = page->RenderThumbnail(1300, 1290, dtPrinter, 0);
+  EXPECT_NE(doc->GetShape(kFirstTitleIndex)->Cache(), nullptr);
+  EXPECT_TRUE(Pixels(*freed) == Pixels(*kept));
 }
 
 TEST_F(PdfExportTest, FailuresKeepThePreviousFile) {
