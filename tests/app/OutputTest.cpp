@@ -8,6 +8,7 @@
 #include <QPageSize>
 #include <QPrinter>
 
+#include <charconv>
 #include <cmath>
 #include <iterator>
 #include <sstream>
@@ -18,15 +19,18 @@
 #include "app/output/PdfExport.h"
 #include "app/output/PrintHelper.h"
 #include "app/project/Templates.h"
+#include "app/shapes/CropBitmapShape.h"
 #include "app/shapes/ExLineShape.h"
+#include "document/resources/BitmapResource.h"
 #include "document/view/Page.h"
 #include "platform/qt/PrinterService.h"
 #include "raster/Bitmap32.h"
+#include "raster/Transforms.h"
 
 namespace kdl::test {
 namespace {
 
-constexpr int kCDFront = 0, kDVD = 3, kOrigami = 6;
+constexpr int kCDFront = 0, kCDBack = 2, kDVD = 3, kOrigami = 6;
 
 class OutputTest : public ProjectFixture {
  protected:
@@ -95,6 +99,12 @@ std::pair<double, int> LineAcrossColumn(const PpmImage& image, int x, int y0, in
 }
 
 double Px300(double mm) { return mm / 25.4 * 300; }
+
+std::string Decimal(double value) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 6).ptr;
+  return std::string(text, end);
+}
 
 TEST_F(OutputTest, PaperFitAgainstPrintableArea) {
   // A4 less 5 mm all round: 200 x 287 mm.
@@ -198,6 +208,64 @@ TEST_F(OutputTest, FailedJobIsFollowedByGoodOne) {
   EXPECT_EQ(status, 0);
 }
 
+// The sheet is the prepared copy as the page renders it: its picture, texts
+// and lines in place. The first copy of a project whose picture was just
+// loaded must carry the picture too.
+TEST_F(OutputTest, PrintedSheetMatchesPreparedCopy) {
+  UsePdfPrinter(5, 7, 4, 6);
+  Make(kCDFront);
+  PrintLabel(*doc);
+  auto copy = CopyCurrentPage(*doc, true);
+  PrepareForOutput(*copy, true);
+  TdtpPage* page = copy->GetCurrentPage();
+  const double dpm = 100 / 25.4;
+  const auto w = static_cast<std::int32_t>(std::lround(page->PageWidth() * dpm));
+  const auto h = static_cast<std::int32_t>(std::lround(page->PageHeight() * dpm));
+  const PpmImage sheet =
+      Rasterise(scratch / "sheet.pdf", "-scale-to-x " + std::to_string(w) + " -scale-to-y " + std::to_string(h));
+  ASSERT_EQ(sheet.Width, w);
+  const std::unique_ptr<TBitmap32> direct = page->RenderThumbnail(w, h, dtPrinter, 0);
+  ASSERT_TRUE(direct);
+  EXPECT_GE(Psnr(sheet, *direct, 0, 0), 30.0);
+}
+
+// A kind of line whose printing is switched off in the project prints
+// nothing, even where the file left its lines visible; the other kind
+// prints thin, and the project keeps its own lines as they were.
+TEST_F(OutputTest, CutLinesSwitchedOffPrintNone) {
+  UsePdfPrinter(5, 7, 4, 6);
+  Make(kCDBack);  // 161 x 130: a 151 x 120 cut frame, folds at 6.5 and 144.5
+  LinesOnly();
+  dynamic_cast<TDtpProjectInfoShape*>(doc->GetShape(kProjectInfoIndex))->SetPrintCutLines(false);
+  PrintLabel(*doc);
+  const PpmImage sheet = Rasterise(scratch / "sheet.pdf", "-r 300");
+  // Label margin 6 mm + printer margins (14 and 20 pt on the device).
+  const double ml = 6 + 14 / 72.0 * 25.4, mt = 6 + 20 / 72.0 * 25.4;
+  // Across the middle row: the two folds, 0.25 mm, and no cut line.
+  const int midY = static_cast<int>(Px300(mt + 60));
+  std::vector<int> runs;
+  for (int x = 1, run = 0; x < sheet.Width; ++x) {
+    const bool dark = ((sheet.At(x, midY) >> 8) & 255) < 128;
+    if (dark) ++run;
+    if (!dark && run > 0) runs.push_back(x - run), runs.push_back(run), run = 0;
+  }
+  ASSERT_EQ(runs.size(), 4u);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_NEAR(runs[2 * i] + runs[2 * i + 1] / 2.0, Px300(ml + (i == 0 ? 6.5 : 144.5)), 1.5);
+    EXPECT_LE(runs[2 * i + 1], 4);
+  }
+  // Down the middle column: nothing where the frame's top and bottom were.
+  const int midX = static_cast<int>(Px300(ml + 75.5));
+  int dark = 0;
+  for (int y = 0; y < sheet.Height; ++y) dark += ((sheet.At(midX, y) >> 8) & 255) < 128;
+  EXPECT_EQ(dark, 0);
+  for (int i = kFirstLineIndex; i < doc->ShapeCount(); ++i) {
+    auto* line = dynamic_cast<TDtpExLineShape*>(doc->GetShape(i));
+    EXPECT_EQ(line->LineWidth(), kScreenLineWidth);
+    EXPECT_TRUE(line->Visible());
+  }
+}
+
 // ---- PDF export ------------------------------------------------------------------------
 
 class PdfExportTest : public OutputTest {
@@ -238,11 +306,24 @@ class PdfExportTest : public OutputTest {
     EXPECT_EQ(cells[6], "3");
     EXPECT_EQ(cells[8], "jpeg");
 
-    const PpmImage read = Rasterise(pdf, "-scale-to-x " + std::to_string(width) + " -scale-to-y " +
-                                             std::to_string(height));
-    EXPECT_EQ(read.Width, width);
-    EXPECT_EQ(read.Height, height);
+    // Read back through poppler at the picture's size: the picture as it was
+    // before encoding, within the preset's loss. Poppler ends an image at
+    // the pixel after the one its edge falls in, so an edge exactly on a
+    // pixel boundary (as -scale-to-x W gives) widens the image by a pixel
+    // and resamples it; half a pixel short, it is drawn one to one.
+    const PpmImage read = Rasterise(pdf, "-rx " + Decimal((width - 0.5) * 72 / ptW) + " -ry " +
+                                             Decimal((height - 0.5) * 72 / ptH) + " -x 0 -y 0 -W " +
+                                             std::to_string(width) + " -H " + std::to_string(height));
+    ASSERT_EQ(read.Width, width);
+    ASSERT_EQ(read.Height, height);
+    auto copy = CopyCurrentPage(*doc, false);
+    PrepareForOutput(*copy, false);
+    const std::unique_ptr<TBitmap32> picture =
+        copy->GetCurrentPage()->RenderThumbnail(width, height, dtPrinter, 0);
+    ASSERT_TRUE(picture);
+    EXPECT_GE(Psnr(read, *picture, 0, 0), kMinPsnr[preset]) << "preset " << preset;
   }
+  static constexpr double kMinPsnr[] = {30, 33, 40};
 };
 
 TEST_F(PdfExportTest, CDFrontAtEachPreset) {
@@ -257,6 +338,48 @@ TEST_F(PdfExportTest, CDFrontAtEachPreset) {
 TEST_F(PdfExportTest, OrigamiCase) {
   Make(kOrigami);  // 174 x 254 mm: 493 x 720 pt
   ExportAndCheck(0, 1027, 1500, 493, 720);
+}
+
+// The picture frame makes its intermediate a band of rows at a time where
+// the second resampling is one to one, or takes each row from one
+// intermediate row (a page picture whose axes round apart by a pixel); the
+// picture is the whole intermediate's, bit for bit, when enlarging and when
+// reducing, with translucent pixels blended.
+TEST_F(PdfExportTest, BandedPictureEqualsWholeIntermediate) {
+  Make(kCDFront);
+  auto* shape = dynamic_cast<TdtpCropBitmapShape*>(doc->GetShape(kImageIndex));
+  ASSERT_NE(shape, nullptr);
+  TBitmap32 photo;
+  FillRandom(photo, 2400, 1500, 5);
+  shape->Image().SetBitmap(&photo);
+  shape->SetDocWidth(80);
+  shape->SetDocHeight(50);
+  struct TCase {
+    TRect Crop;
+    std::int32_t Width, Height;  // the picture; the intermediate is 30 px/mm
+  };
+  // 3x enlarged in 14 bands, then with a column more; halved in 4 bands.
+  for (const TCase& c : {TCase{{300, 200, 1100, 700}, 2400, 1500}, TCase{{300, 200, 1100, 700}, 2401, 1500},
+                         TCase{{0, 0, 2400, 1500}, 1200, 750}}) {
+    shape->SetCropRect(c.Crop);
+    std::unique_ptr<TBitmap32> banded = shape->RenderThumbnail(c.Width, c.Height, dtPrinter, 0);
+    ASSERT_TRUE(banded);
+    TBitmap32 whole, expected;
+    TdtpCropBitmapShape::StretchCropped(photo, whole, c.Crop, c.Height, c.Height * 8 / 5);
+    expected.SetSize(c.Width, c.Height);
+    expected.Clear(0);
+    StretchTransfer(&expected, expected.BoundsRect(), expected.BoundsRect(), &whole, whole.BoundsRect(), sfLinear,
+                    dmBlend, nullptr);
+    EXPECT_TRUE(Pixels(*banded) == Pixels(expected)) << c.Width;
+  }
+  // The page picture of the export lets each shape's cache go once drawn:
+  // the same pixels as with the caches kept.
+  TdtpPage* page = doc->GetCurrentPage();
+  const std::unique_ptr<TBitmap32> freed = page->RenderThumbnail(1300, 1290, dtPrinter, 0, true);
+  EXPECT_EQ(doc->GetShape(kFirstTitleIndex)->Cache(), nullptr);
+  const std::unique_ptr<TBitmap32> kept = page->RenderThumbnail(1300, 1290, dtPrinter, 0);
+  EXPECT_NE(doc->GetShape(kFirstTitleIndex)->Cache(), nullptr);
+  EXPECT_TRUE(Pixels(*freed) == Pixels(*kept));
 }
 
 TEST_F(PdfExportTest, FailuresKeepThePreviousFile) {

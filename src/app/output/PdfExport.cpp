@@ -114,7 +114,8 @@ void SavePageToJpgStream(TdtpDocument& document, TStream* stream, TPixelSize pix
   if (stream == nullptr) throw Exception("Error in SavePageToJpgStream");
   TdtpPage* page = document.GetCurrentPage();
   if (page == nullptr) throw Exception("Error in SavePageToJpgStream");
-  std::unique_ptr<TBitmap32> bitmap = page->RenderThumbnail(pixels.Width, pixels.Height, dtPrinter, 0);
+  // Shapes' caches at the picture's resolution go as soon as they are drawn.
+  std::unique_ptr<TBitmap32> bitmap = page->RenderThumbnail(pixels.Width, pixels.Height, dtPrinter, 0, true);
   if (!bitmap) throw Exception("Error in SavePageToJpgStream");
   TdtpJpgFormat format;
   format.SetQuality(quality);

@@ -79,6 +79,11 @@ void SetPageToPrinterPaper(TdtpDocument& document) {
 void PrepareForOutput(TdtpDocument& document, bool forPrinter) {
   SetLineKindStyle(document, kCutLineTag, psSolid, kOutputLineWidth);
   SetLineKindStyle(document, kFoldLineTag, psSolid, kOutputLineWidth);
+  // The project's switches decide what is output, whatever visibility a
+  // file left on its lines.
+  const auto* projectInfo = dynamic_cast<TDtpProjectInfoShape*>(document.GetShape(kProjectInfoIndex));
+  if (projectInfo && !projectInfo->PrintCutLines()) SetLineKindVisible(document, kCutLineTag, false);
+  if (projectInfo && !projectInfo->PrintFoldLines()) SetLineKindVisible(document, kFoldLineTag, false);
   if (!forPrinter) return;
   TdtpPage* page = document.GetCurrentPage();
   if (!page) return;
@@ -86,7 +91,6 @@ void PrepareForOutput(TdtpDocument& document, bool forPrinter) {
   const double pw = info.PaperWidth - info.MarginLeft - info.MarginRight;
   const double ph = info.PaperHeight - info.MarginTop - info.MarginBottom;
   double dx = info.MarginLeft, dy = info.MarginTop;
-  const auto* projectInfo = dynamic_cast<TDtpProjectInfoShape*>(document.GetShape(kProjectInfoIndex));
   if (projectInfo && projectInfo->CenterPrinting()) {
     dx += (pw - page->PageWidth()) / 2;
     dy += (ph - page->PageHeight()) / 2;

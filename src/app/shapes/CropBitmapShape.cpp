@@ -1,5 +1,6 @@
 #include "app/shapes/CropBitmapShape.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -20,6 +21,8 @@ namespace {
 // An intermediate of the whole frame is made only up to this size; larger
 // frames (deep zoom, damaged files) resample just the part that shows.
 constexpr std::int64_t kWholeIntermediatePixels = 16LL * 1024 * 1024;
+// Pixels of one band of an intermediate that is drawn one to one.
+constexpr std::int64_t kCropBandPixels = 256LL * 1024;
 
 std::int32_t RoundPixel(double v) {
   v = std::nearbyint(v);
@@ -101,6 +104,21 @@ namespace {
 constexpr std::int32_t kMinCropSide = 10;
 
 bool Usable(const TRect& r) { return r.Width() >= kMinCropSide && r.Height() >= kMinCropSide; }
+
+// Whether the second resampling takes each shown row of the frame from the
+// intermediate row of the same index: equal heights, and a filter whose
+// weights vanish a whole pixel away (as the linear one of page pictures,
+// whose axes round apart by a pixel).
+bool RowsOneToOne(const TRect& dst, const TRect& shown, std::int32_t ih, TStretchFilter filter) {
+  if (dst.Height() != ih || filter == sfNearest || filter == sfDraft) return false;
+  const TMappingTable rows = BuildMappingTable(dst.Top, dst.Bottom, shown.Top, shown.Bottom, 0, ih, filter);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const TCluster& c = rows[i];
+    if (c.size() != 1 || c[0].Weight != 256 || c[0].Pos != static_cast<std::int32_t>(i) + shown.Top - dst.Top)
+      return false;
+  }
+  return true;
+}
 }  // namespace
 
 bool TdtpCropBitmapShape::DialogCropRect(TRect& rect) {
@@ -178,25 +196,37 @@ void TdtpCropBitmapShape::Paint32(TBitmap32& bitmap, const TdtpPaintInfo& info) 
 
   TBitmap32 temp;
   const bool sameSize = dst.Width() == iw && dst.Height() == ih;
-  if (!sameSize && static_cast<std::int64_t>(iw) * ih <= kWholeIntermediatePixels) {
+  const bool rowsOneToOne = !sameSize && RowsOneToOne(dst, shown, ih, info.StretchFilter);
+  if (!sameSize && !rowsOneToOne && static_cast<std::int64_t>(iw) * ih <= kWholeIntermediatePixels) {
     // Two resamplings: linearly to the view size, then with the view's filter.
     StretchCropped(*image, temp, crop, ih, iw);
     StretchTransfer(&bitmap, dst, bitmap.BoundsRect(), &temp, temp.BoundsRect(), info.StretchFilter, dmBlend,
                     nullptr);
     return;
   }
-  // The second resampling is one to one here, so only the part of the
-  // intermediate that lands inside the target is made: the same pixels as
-  // the whole one, in memory bounded by the target.
-  iw = dst.Width();
-  ih = dst.Height();
-  const TRect part{shown.Left - dst.Left, shown.Top - dst.Top, shown.Right - dst.Left, shown.Bottom - dst.Top};
-  temp.SetSize(part.Width(), part.Height());
-  if (temp.Empty()) return;
-  StretchTransfer(&temp, {-part.Left, -part.Top, iw - part.Left, ih - part.Top}, temp.BoundsRect(), image, crop,
-                  sfLinear, dmOpaque, nullptr);
-  StretchTransfer(&bitmap, shown, bitmap.BoundsRect(), &temp, temp.BoundsRect(), info.StretchFilter, dmBlend,
-                  nullptr);
+  // Otherwise the intermediate is made a band of rows at a time: where the
+  // second resampling is one to one, only the part that lands inside the
+  // target (for frames too large to resample twice it is made so); where
+  // each target row comes from one intermediate row, the rows the target
+  // shows. Each row's weights depend on its distance from the frame's edge
+  // alone, so the pixels are the whole intermediate's, in memory bounded by
+  // a band instead of a copy of a page-sized picture.
+  const std::int32_t bandWidth = rowsOneToOne ? iw : shown.Width();
+  const std::int32_t bandRows =
+      static_cast<std::int32_t>(std::max<std::int64_t>(1, kCropBandPixels / bandWidth));
+  for (std::int32_t top = shown.Top; top < shown.Bottom; top += bandRows) {
+    const std::int32_t bottom = std::min(shown.Bottom, top + bandRows);
+    temp.SetSize(bandWidth, bottom - top);
+    if (temp.Empty()) return;
+    const TRect frame = rowsOneToOne ? TRect{0, dst.Top - top, iw, dst.Bottom - top}
+                                     : TRect{dst.Left - shown.Left, dst.Top - top, dst.Right - shown.Left,
+                                             dst.Bottom - top};
+    StretchTransfer(&temp, frame, temp.BoundsRect(), image, crop, sfLinear, dmOpaque, nullptr);
+    const TRect rows =
+        rowsOneToOne ? TRect{dst.Left, top, dst.Right, bottom} : TRect{shown.Left, top, shown.Right, bottom};
+    StretchTransfer(&bitmap, rows, bitmap.BoundsRect(), &temp, temp.BoundsRect(), info.StretchFilter, dmBlend,
+                    nullptr);
+  }
 }
 
 void TdtpCropBitmapShape::LoadFromXml(TXmlNode* node) {

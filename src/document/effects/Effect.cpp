@@ -93,10 +93,14 @@ void TdtpEffect::RecordChange(const std::string& propName, const std::string& ol
 }
 
 std::string TdtpEffect::SaveToString() const {
-  TqxStorage* storage = shape_ ? shape_->GetStorage() : nullptr;
-  std::vector<std::string> names;
-  if (storage) GetResourceNames(names);
-  return WriteStoredString(storage, names, "effect", [this](TXmlNode* root) { SaveToXml(root); });
+  return WriteStoredString(
+      shape_ ? shape_->GetStorage() : nullptr,
+      [this] {
+        std::vector<std::string> names;
+        GetResourceNames(names);
+        return names;
+      },
+      "effect", [this](TXmlNode* root) { SaveToXml(root); });
 }
 
 void TdtpEffect::LoadFromString(std::string_view data) {

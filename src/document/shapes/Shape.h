@@ -297,9 +297,12 @@ class TdtpShape {
   // The cache bitmap; nil when there is none.
   TBitmap32* Cache() const { return cache_.get(); }
   // width x height pixels plus border on each side; nil for an empty size
-  // or frame. The caller owns the bitmap.
+  // or frame. The caller owns the bitmap. freeCaches lets each shape's
+  // cache go once it is drawn: the same pixels, and a large one-off picture
+  // does not hold every shape's cache at its resolution beside it.
   std::unique_ptr<TBitmap32> RenderThumbnail(std::int32_t width, std::int32_t height,
-                                             TDeviceType device, std::int32_t border);
+                                             TDeviceType device, std::int32_t border,
+                                             bool freeCaches = false);
 
   // ---- Children -------------------------------------------------------------------
   virtual int GetShapeCount() const { return static_cast<int>(children_.size()); }

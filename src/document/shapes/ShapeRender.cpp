@@ -233,7 +233,8 @@ void TdtpShape::ClearCaches() {
 }
 
 std::unique_ptr<TBitmap32> TdtpShape::RenderThumbnail(std::int32_t width, std::int32_t height,
-                                                      TDeviceType device, std::int32_t border) {
+                                                      TDeviceType device, std::int32_t border,
+                                                      bool freeCaches) {
   // 1. Sizes in 64 bits; a frame without area has no scale.
   if (width <= 0 || height <= 0 || border < 0) return nullptr;
   if (!(Finite(docWidth_) && Finite(docHeight_) && docWidth_ > 0 && docHeight_ > 0)) return nullptr;
@@ -260,6 +261,7 @@ std::unique_ptr<TBitmap32> TdtpShape::RenderThumbnail(std::int32_t width, std::i
   info.Scale = static_cast<float>(d);
   info.RenderScale = static_cast<float>(d);
   info.StretchFilter = sfLinear;
+  info.FreeCache = freeCaches;
   Paint(*bitmap, view, true, info);
   return bitmap;
 }

@@ -156,30 +156,35 @@ struct TEntry {
 
 }  // namespace
 
-std::string WriteStoredString(TqxStorage* storage, const std::vector<std::string>& names,
+std::string WriteStoredString(TqxStorage* storage, const std::function<std::vector<std::string>()>& names,
                               const char* root, const std::function<void(TXmlNode*)>& save) {
+  // The XML first: writing it stores a resource's unsaved bytes (a picture
+  // just loaded from a file) in the archive and may name its member, and a
+  // copy taken before that would carry no bytes.
+  TBrenlowXml xml(root);
+  save(xml.Root());
+  const std::vector<std::string> members = storage && names ? names() : std::vector<std::string>{};
+
   std::vector<std::int64_t> sizes;
   std::size_t total = 8;
-  for (const std::string& name : names) {
+  for (const std::string& name : members) {
     const int index = storage->IndexOfStream(name);
     sizes.push_back(index < 0 ? 0 : storage->Items()[static_cast<std::size_t>(index)].Size);
     total += 8 + name.size() + static_cast<std::size_t>(sizes.back());
   }
   std::string out;
   out.reserve(total + 4096);
-  AppendInt(out, static_cast<std::int64_t>(names.size()));
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    AppendInt(out, static_cast<std::int64_t>(names[i].size()));
-    out += names[i];
+  AppendInt(out, static_cast<std::int64_t>(members.size()));
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    AppendInt(out, static_cast<std::int64_t>(members[i].size()));
+    out += members[i];
     AppendInt(out, sizes[i]);
     if (sizes[i] > 0) {
       TStringSinkStream sink(out);
-      storage->ReadStream(names[i], sink);
+      storage->ReadStream(members[i], sink);
     }
   }
 
-  TBrenlowXml xml(root);
-  save(xml.Root());
   const std::size_t lengthAt = out.size();
   AppendInt(out, 0);
   {
@@ -258,10 +263,14 @@ void ReadStoredString(std::string_view data, TqxStorage* storage, const char* ro
 }
 
 std::string TdtpShape::SaveToString() {
-  TqxStorage* storage = GetStorage();
-  std::vector<std::string> names;
-  if (storage) GetResourceNames(names);
-  return WriteStoredString(storage, names, "shape", [this](TXmlNode* root) { SaveToXml(root); });
+  return WriteStoredString(
+      GetStorage(),
+      [this] {
+        std::vector<std::string> names;
+        GetResourceNames(names);
+        return names;
+      },
+      "shape", [this](TXmlNode* root) { SaveToXml(root); });
 }
 
 void TdtpShape::LoadFromString(std::string_view data) {

@@ -13,9 +13,10 @@ namespace kdl {
 class TqxStorage;
 class TXmlNode;
 
-// names are members of storage (nil only with no names); save fills the
-// XML root element named root.
-std::string WriteStoredString(TqxStorage* storage, const std::vector<std::string>& names,
+// save fills the XML root element named root; names then lists the members
+// of storage to carry (not asked without a storage), so that the members
+// that saving stored are among them.
+std::string WriteStoredString(TqxStorage* storage, const std::function<std::vector<std::string>()>& names,
                               const char* root, const std::function<void(TXmlNode*)>& save);
 // Checks the whole string first (EShapeDataError "Invalid shape data"),
 // stores its members in storage without ever changing an existing one,
