@@ -166,10 +166,18 @@ class MainFormFixture : public ::testing::Test {
     ASSERT_NE(a, nullptr) << action;
     a->trigger();
   }
+  // Written as the program writes them, by a window's start.
   void MakeTemplates() {
-    TdtpDocument doc;
-    doc.SetStoreThumbnails(false);
-    CreateTemplateFiles(doc);
+    StoreSettings(false);
+    TMainForm form;
+    EXPECT_TRUE(form.Start());
+  }
+  // A shortcut typed into the window, made active first as the user's
+  // click would (a closed dialog leaves no window active offscreen).
+  static void Shortcut(TMainForm& form, Qt::Key key, Qt::KeyboardModifiers modifiers) {
+    form.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
+    QTest::keyClick(&form, key, modifiers);
   }
 
   ScratchDir scratch;
