@@ -2,6 +2,7 @@
 // files it leaves (qpdf, poppler) and the window as it shows.
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
 #include <QPainter>
@@ -108,10 +109,20 @@ TEST_F(MainFormStoryTest, ACDFrontFromTheWizardToThePrinter) {
   EXPECT_EQ(image->CropRect().Bottom, 240);
 
   // Saved under a name outside ASCII: Ctrl+S asks for it, an untitled
-  // project has none.
+  // project has none. The dialog proposes the template's name as a file
+  // name; a name read from a file could hold a folder's separator.
+  auto* info = dynamic_cast<TDtpProjectInfoShape*>(doc.GetShape(kProjectInfoIndex));
+  EXPECT_EQ(info->ProjectName(), Localizer().GetString("TemplateNames", "CDFront"));
+  info->SetProjectName("../Live/Studio");
   const auto file = scratch / "Étiquette ü.ovx";
   {
-    ModalScript script({ChooseFile(file)});
+    ModalScript script({[&](QWidget& w) {
+      EXPECT_EQ(w.objectName(), "SaveProjectDialog");
+      const QStringList preset = static_cast<QFileDialog&>(w).selectedFiles();
+      ASSERT_EQ(preset.size(), 1);
+      EXPECT_EQ(QFileInfo(preset[0]).fileName(), ".._Live_Studio");
+      ChooseFile(file)(w);
+    }});
     Shortcut(*form, Qt::Key_S, Qt::ControlModifier);
     EXPECT_EQ(script.Answered(), 1);
   }

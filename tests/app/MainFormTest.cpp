@@ -226,6 +226,17 @@ TEST_F(MainFormTest, ZoomAndControlUpdates) {
   EXPECT_EQ(form->Zoom(), 200);
   EXPECT_NEAR(doc.ScreenDpm(), 2 * dpi / 25.4 / 1.11, 0.05);
 
+  // The status bar shows the mouse's place on the page in millimetres.
+  QWidget* view = doc.viewport();
+  const QPoint at(100, 60);
+  QTest::mouseMove(view, at);
+  const TFloatPoint mm = doc.ScreenToDoc({100, 60});
+  EXPECT_NEAR(mm.X, 100 / doc.ScreenDpm(), 1e-3);
+  const QString expected = " " + Localizer().Text("MainForm", "Cursor") + ": x =" +
+                           QString::number(mm.X, 'f', 1).rightJustified(6) + "; y =" +
+                           QString::number(mm.Y, 'f', 1).rightJustified(6);
+  EXPECT_EQ(form->StatusText(1), expected);
+
   // A page without size (a damaged file) keeps the zoom a number in range.
   doc.GetCurrentPage()->SetPageWidth(0);
   doc.GetCurrentPage()->SetPageHeight(0);
