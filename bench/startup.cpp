@@ -143,6 +143,8 @@ int main(int argc, char** argv) {
   kdl::RegisterApplicationShapeClasses();
   kdl::SetApplicationFont();
   kdl::SetErrorDisplay([](const std::string&) {});
+  // The shipped assets of the source tree: languages, default picture.
+  kdl::SetProgramFolder(fs::path(__FILE__).parent_path().parent_path() / "resources");
   // The first window also pays for the fonts and styles Qt loads once.
   {
     StoreSettings();
