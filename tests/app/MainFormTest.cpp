@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
 
@@ -310,6 +311,19 @@ TEST_F(MainFormTest, PrintLineBoxesAndHelpItems) {
   EXPECT_EQ(recorder.urls[3].toString().toStdString(), version::HomepageUrl);
   EXPECT_TRUE(recorder.urls[4].isLocalFile());
   for (int i = 0; i < 3; ++i) EXPECT_EQ(recorder.urls[5 + i].host(), kCoverSearchSites[i].Host);
+
+  // A print that fails ends in the error box, not in the event loop; the
+  // window goes on working.
+  CurrentPrinter().setOutputFileName(QString::fromStdString((scratch / "no such folder" / "sheet.pdf").string()));
+  {
+    ModalScript script({Accept()});
+    QTest::mouseClick(&Child<QPushButton>(*form, "btnPrint"), Qt::LeftButton);
+    EXPECT_EQ(script.Answered(), 1);
+  }
+  ASSERT_EQ(Errors.size(), 1u);
+  EXPECT_EQ(Errors[0], Localizer().GetString("Messages", "PrintingError"));
+  Trigger(*form, "miZoomN50");
+  EXPECT_EQ(form->Zoom(), 50);
 }
 
 }  // namespace
