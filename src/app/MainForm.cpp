@@ -40,7 +40,9 @@
 #include "app/VersionInfo.h"
 #include "app/WebLinks.h"
 #include "app/output/PdfExport.h"
+#include "app/output/PreviewForm.h"
 #include "app/output/PrintHelper.h"
+#include "app/output/SavePdfDialog.h"
 #include "app/project/Templates.h"
 #include "app/shapes/ProjectInfoShape.h"
 #include "document/view/Document.h"
@@ -809,21 +811,16 @@ bool TMainForm::SaveProjectAs() {
   return saved;
 }
 
-void TMainForm::ExportPdfCommand() { RunPdfExport(); }
-
-bool TMainForm::RunPdfExport() {
-  if (!HasPage(*document_)) return false;
-  const QString chosen = AskFileName(this, "SavePDFDialog", true, Text("SavePDFDialog", "Caption"),
-                                     {QStringLiteral("PDF (*.pdf)")}, 0, FromFileName(PdfFileNamePreset(*document_)));
-  if (chosen.isEmpty()) return false;
-  TWaitCursor wait;
-  ExportToPdf(*document_, ToFileName(chosen), settings_.PDFQualityType);
-  return true;
+void TMainForm::ExportPdfCommand() {
+  if (!kdl::ExportPdfCommand(*document_, this)) return;
+  // The dialog keeps its preset in the store itself; the window writes its
+  // settings back on closing and must not write an older preset.
+  std::unique_ptr<QSettings> user = OpenUserSettings();
+  std::unique_ptr<QSettings> system = OpenSystemSettings();
+  settings_.PDFQualityType = LoadSettings(*user, *system).PDFQualityType;
 }
 
-void TMainForm::PreviewCommand() { RunPreview(); }
-
-bool TMainForm::RunPreview() { return false; }
+void TMainForm::PreviewCommand() { kdl::PreviewCommand(*document_, this); }
 
 void TMainForm::OptionsCommand() {
   TOptionsDialog dialog(this);

@@ -133,9 +133,6 @@ class TMainForm : public QMainWindow {
   void SuggestFeatureCommand();
   void ReportBugCommand();
   void AboutCommand();
-  // The two output commands whose dialogs live with the output code.
-  bool RunPreview();
-  bool RunPdfExport();
 
   // ---- Data panel handlers (the argument is the sender's Tag) ----
   void OnLoadImageClick(int tag);

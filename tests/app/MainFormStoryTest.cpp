@@ -1,6 +1,7 @@
 // One user's way through the program, checked at each step against the
 // files it leaves (qpdf, poppler) and the window as it shows.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
@@ -134,7 +135,7 @@ TEST_F(MainFormStoryTest, ACDFrontFromTheWizardToThePrinter) {
   EXPECT_TRUE(form->close());
 
   // Reopened in a new window: every control and shape as before.
-  StoreSettings(false);
+  StoreSettings(false, 0);
   auto second = StartForm();
   {
     ModalScript script({ChooseFile(file)});
@@ -159,10 +160,16 @@ TEST_F(MainFormStoryTest, ACDFrontFromTheWizardToThePrinter) {
     EXPECT_EQ(reopened.GetShape(i)->Visible(), doc.GetShape(i)->Visible());
   }
 
-  // PDF at preset 1: 300 dpi, the page's size.
+  // PDF at preset 1, chosen in the dialog: 300 dpi, the page's size.
   const auto pdf = scratch / "label.pdf";
   {
-    ModalScript script({ChooseFile(pdf)});
+    ModalScript script({[&](QWidget& w) {
+      EXPECT_EQ(w.objectName(), "SavePDFDialog");
+      auto& quality = Child<QComboBox>(w, "cmbQuality");
+      EXPECT_EQ(quality.currentIndex(), 0);
+      quality.setCurrentIndex(1);
+      ChooseFile(pdf)(w);
+    }});
     Trigger(*second, "miFileExportToPdf");
     EXPECT_EQ(script.Answered(), 1);
   }

@@ -13,6 +13,7 @@
 
 #include "MainFormTesting.h"
 #include "UrlRecorder.h"
+#include "app/output/PreviewForm.h"
 #include "app/shapes/ExLineShape.h"
 #include "kdl/Version.h"
 #include "document/view/Page.h"
@@ -311,6 +312,16 @@ TEST_F(MainFormTest, PrintLineBoxesAndHelpItems) {
   EXPECT_EQ(recorder.urls[3].toString().toStdString(), version::HomepageUrl);
   EXPECT_TRUE(recorder.urls[4].isLocalFile());
   for (int i = 0; i < 3; ++i) EXPECT_EQ(recorder.urls[5 + i].host(), kCoverSearchSites[i].Host);
+
+  // The preview shows over the window.
+  {
+    ModalScript script({[](QWidget& w) {
+      EXPECT_NE(qobject_cast<TPreviewForm*>(&w), nullptr) << w.metaObject()->className();
+      static_cast<QDialog&>(w).reject();
+    }});
+    Trigger(*form, "miFilePrintPreview");
+    EXPECT_EQ(script.Answered(), 1);
+  }
 
   // A print that fails ends in the error box, not in the event loop; the
   // window goes on working.

@@ -31,6 +31,7 @@
 #include "app/Localizer.h"
 #include "app/MainForm.h"
 #include "app/Settings.h"
+#include "app/output/PdfExport.h"
 #include "app/project/Templates.h"
 #include "app/shapes/ProjectInfoShape.h"
 #include "document/Startup.h"
@@ -143,10 +144,10 @@ class MainFormFixture : public ::testing::Test {
     SetProgramFolder({});
   }
 
-  void StoreSettings(bool wizard, int previousTemplate = 0) {
+  void StoreSettings(bool wizard, int pdfQuality = kDefaultPdfPreset) {
     TSettings s;
     s.RunWizardOnStartup = wizard;
-    s.PreviousTemplateType = previousTemplate;
+    s.PDFQualityType = pdfQuality;
     SaveSettings(*OpenUserSettings(), s);
   }
   // A window after its start, showing.
