@@ -8,8 +8,6 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
-#include <QPageSize>
-#include <QPrinter>
 #include <array>
 #include <cmath>
 #include <filesystem>
@@ -18,6 +16,8 @@
 #include <vector>
 
 #include "FakeDocument.h"
+#include "PageScene.h"
+#include "PdfPrinter.h"
 #include "QtApplication.h"
 #include "RenderTestShapes.h"
 #include "document/Startup.h"
@@ -25,15 +25,10 @@
 #include "document/view/Page.h"
 #include "platform/qt/Printer.h"
 
-#if KDL_HAVE_CAIRO
-#include <cairo.h>
-#endif
-
 namespace {
 
 constexpr double kDpm = 600 / 25.4;
 constexpr kdl::TRect kSheet{0, 0, 4961, 7016};
-constexpr std::int32_t kImageW = 800, kImageH = 1130;
 
 // The benchmark library calls each function more than once; growth counts
 // from before its first call, so that later calls report the first peak too.
@@ -41,14 +36,6 @@ double PeakMiB() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return static_cast<double>(usage.ru_maxrss) / 1024;  // kilobytes on Linux
-}
-
-// A smooth two-axis gradient with a pattern, so that no band is uniform.
-std::uint32_t ImagePixel(std::int32_t x, std::int32_t y) {
-  const auto r = static_cast<std::uint32_t>(x * 255 / kImageW);
-  const auto g = static_cast<std::uint32_t>(y * 255 / kImageH);
-  const std::uint32_t b = ((x / 40 + y / 40) & 1) ? 0xE0 : 0x60;
-  return 0xFF000000u | r << 16 | g << 8 | b;
 }
 
 struct Rect {
@@ -70,9 +57,7 @@ struct Scene {
     kdl::InitializeDocumentLibrary();
     page.SetDocument(&doc);
     kdl::TBitmap32 image;
-    image.SetSize(kImageW, kImageH);
-    for (std::int32_t y = 0; y < kImageH; ++y)
-      for (std::int32_t x = 0; x < kImageW; ++x) image.SetPixel(x, y, ImagePixel(x, y));
+    kdl::bench::BackgroundImage(image);
     page.SetIsDefaultPage(false);
     page.BackgroundResource().SetBitmap(&image);
     for (const Rect& r : SceneRects()) {
@@ -117,11 +102,7 @@ void BM_BandsToPdfPrinter(benchmark::State& state) {
   Scene scene;
   const auto pdf = std::filesystem::temp_directory_path() / "kdl-bench-print.pdf";
   kdl::TQtPrintSurface surface;
-  surface.Printer().setOutputFormat(QPrinter::PdfFormat);
-  surface.Printer().setOutputFileName(QString::fromStdString(pdf.string()));
-  surface.Printer().setResolution(600);
-  surface.Printer().setPageSize(QPageSize(QPageSize::A4));
-  surface.Printer().setFullPage(true);
+  kdl::test::PrintToPdf(surface, pdf);
   for (auto _ : state) {
     scene.page.ClearCaches();
     surface.BeginDoc("Bench");
@@ -140,13 +121,7 @@ BENCHMARK(BM_BandsToPdfPrinter)->Unit(benchmark::kMillisecond);
 // The same scene with cairo into one whole-page surface.
 void BM_CairoWholePage(benchmark::State& state) {
   static const double before = PeakMiB();
-  std::vector<std::uint32_t> imagePixels(static_cast<std::size_t>(kImageW) * kImageH);
-  for (std::int32_t y = 0; y < kImageH; ++y)
-    for (std::int32_t x = 0; x < kImageW; ++x)
-      imagePixels[static_cast<std::size_t>(y) * kImageW + static_cast<std::size_t>(x)] = ImagePixel(x, y);
-  cairo_surface_t* image = cairo_image_surface_create_for_data(
-      reinterpret_cast<unsigned char*>(imagePixels.data()), CAIRO_FORMAT_RGB24, kImageW, kImageH,
-      kImageW * 4);
+  const kdl::bench::CairoBackground image;
   const std::vector<Rect> rects = SceneRects();
   for (auto _ : state) {
     cairo_surface_t* target =
@@ -154,12 +129,7 @@ void BM_CairoWholePage(benchmark::State& state) {
     cairo_t* cr = cairo_create(target);
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_paint(cr);
-    cairo_save(cr);
-    cairo_scale(cr, kSheet.Right / static_cast<double>(kImageW), kSheet.Bottom / static_cast<double>(kImageH));
-    cairo_set_source_surface(cr, image, 0, 0);
-    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BILINEAR);
-    cairo_paint(cr);
-    cairo_restore(cr);
+    image.Paint(cr, kSheet.Right, kSheet.Bottom);
     cairo_scale(cr, kDpm, kDpm);
     for (const Rect& r : rects) {
       cairo_save(cr);
@@ -176,7 +146,6 @@ void BM_CairoWholePage(benchmark::State& state) {
     cairo_surface_destroy(target);
   }
   state.counters["peak_growth_MiB"] = PeakMiB() - before;
-  cairo_surface_destroy(image);
 }
 BENCHMARK(BM_CairoWholePage)->Unit(benchmark::kMillisecond);
 #endif

@@ -11,8 +11,6 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QPageSize>
-#include <QPrinter>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -20,6 +18,8 @@
 #include <numbers>
 #include <vector>
 
+#include "PageScene.h"
+#include "PdfPrinter.h"
 #include "QtApplication.h"
 #include "RenderTestShapes.h"
 #include "document/Startup.h"
@@ -29,25 +29,15 @@
 #include "document/view/Page.h"
 #include "platform/qt/Printer.h"
 
-#if KDL_HAVE_CAIRO
-#include <cairo.h>
-#endif
-
 namespace {
 
+using kdl::bench::BackgroundImage;
+
 constexpr int kClientW = 1920, kClientH = 1080;
-constexpr std::int32_t kImageW = 800, kImageH = 1130;
 // 96 dpi in pixels per mm: "actual size" on a common screen.
 constexpr double kActualDpm = 96 / 25.4;
 // Zoom arguments: 0 is fit width, others percent of actual size.
 constexpr int kFitWidth = 0;
-
-std::uint32_t ImagePixel(std::int32_t x, std::int32_t y) {
-  const auto r = static_cast<std::uint32_t>(x * 255 / kImageW);
-  const auto g = static_cast<std::uint32_t>(y * 255 / kImageH);
-  const std::uint32_t b = ((x / 40 + y / 40) & 1) ? 0xE0 : 0x60;
-  return 0xFF000000u | r << 16 | g << 8 | b;
-}
 
 enum Kind { kUpright, kTurned, kTranslucent, kGroup };
 
@@ -95,12 +85,6 @@ std::unique_ptr<kdl::TdtpShape> MakeShape(const Item& item) {
   shape->SetDocBoundsAngle(item.L, item.T, item.W, item.H, item.Angle);
   shape->SetMasterAlpha(item.Alpha);
   return shape;
-}
-
-void BackgroundImage(kdl::TBitmap32& image) {
-  image.SetSize(kImageW, kImageH);
-  for (std::int32_t y = 0; y < kImageH; ++y)
-    for (std::int32_t x = 0; x < kImageW; ++x) image.SetPixel(x, y, ImagePixel(x, y));
 }
 
 void FillPage(kdl::TdtpPage& page, int shapes, const kdl::TBitmap32& image) {
@@ -165,13 +149,7 @@ void BM_CairoScene(benchmark::State& state) {
       {scene.doc->GetCurrentPage()->DocLeft(), scene.doc->GetCurrentPage()->DocTop()});
   scene.doc.reset();
 
-  std::vector<std::uint32_t> pixels(static_cast<std::size_t>(kImageW) * kImageH);
-  for (std::int32_t y = 0; y < kImageH; ++y)
-    for (std::int32_t x = 0; x < kImageW; ++x)
-      pixels[static_cast<std::size_t>(y) * kImageW + static_cast<std::size_t>(x)] = ImagePixel(x, y);
-  cairo_surface_t* image = cairo_image_surface_create_for_data(
-      reinterpret_cast<unsigned char*>(pixels.data()), CAIRO_FORMAT_RGB24, kImageW, kImageH,
-      kImageW * 4);
+  const kdl::bench::CairoBackground image;
   cairo_surface_t* target = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kClientW, kClientH);
   const std::vector<Item> items = SceneItems(shapes);
   const auto rect = [](cairo_t* cr, double l, double t, double w, double h, std::uint32_t c,
@@ -191,10 +169,7 @@ void BM_CairoScene(benchmark::State& state) {
     cairo_save(cr);
     cairo_rectangle(cr, 0, 0, 210, 297);
     cairo_clip(cr);
-    cairo_scale(cr, 210.0 / kImageW, 297.0 / kImageH);
-    cairo_set_source_surface(cr, image, 0, 0);
-    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BILINEAR);
-    cairo_paint(cr);
+    image.Paint(cr, 210, 297);
     cairo_restore(cr);
     for (const Item& item : items) {
       cairo_save(cr);
@@ -213,7 +188,6 @@ void BM_CairoScene(benchmark::State& state) {
     benchmark::DoNotOptimize(cairo_image_surface_get_data(target));
   }
   cairo_surface_destroy(target);
-  cairo_surface_destroy(image);
 }
 #endif
 
@@ -255,11 +229,7 @@ void BM_PrintThreePagesToPdf(benchmark::State& state) {
   doc.SetPrintQuality(kdl::pqHigh);
   const auto pdf = std::filesystem::temp_directory_path() / "kdl-bench-view.pdf";
   kdl::TQtPrintSurface surface;
-  surface.Printer().setOutputFormat(QPrinter::PdfFormat);
-  surface.Printer().setOutputFileName(QString::fromStdString(pdf.string()));
-  surface.Printer().setResolution(600);
-  surface.Printer().setPageSize(QPageSize(QPageSize::A4));
-  surface.Printer().setFullPage(true);
+  kdl::test::PrintToPdf(surface, pdf);
   kdl::SetPrinter(&surface);
   for (auto _ : state) {
     for (int k = 0; k < 3; ++k) doc.GetPage(k)->ClearCaches();

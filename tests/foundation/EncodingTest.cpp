@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "StreamText.h"
+#include "support/StreamText.h"
 #include "foundation/BrenlowXml.h"
 #include "foundation/BufferedStream.h"
 #include "foundation/CodecStream.h"
@@ -277,15 +277,6 @@ TEST(BufferedStream, WritesGatherAndShortWritesRaise) {
   EXPECT_THROW(w.Flush(), EStreamError);
   TBrenlowXml doc("R");
   EXPECT_THROW(doc.SaveToStream(shortTarget), EStreamError);
-}
-
-TEST(SurplusReader, ReadsItsSurplusBeforeTheStream) {
-  TqxStringStream s("<a/>");
-  TqxSurplusReader reader(s);
-  reader.Surplus = " \n";
-  char c;
-  ASSERT_TRUE(reader.ReadCharSkipBlanks(c));
-  EXPECT_EQ(c, '<');
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "StreamText.h"
+#include "support/StreamText.h"
 #include "foundation/Storage.h"
 #include "support/TestFiles.h"
 

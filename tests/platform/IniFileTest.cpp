@@ -45,6 +45,7 @@ TEST(MemIniFile, NamesIgnoreAsciiCaseAndTheFirstOneWins) {
 
 TEST(MemIniFile, ValuesAreTakenLiterally) {
   const auto ini = TMemIniFile::FromBytes(
+      "Outside=any section\n"
       "[S]\n"
       "Eq=a=b==c\n"
       "Escapes=one\\ntwo \\t \\\\ \\x41\n"
@@ -55,7 +56,7 @@ TEST(MemIniFile, ValuesAreTakenLiterally) {
       "no equals sign here\n"
       "=no name\n"
       "[Broken\n"
-      "After=still in S\n");
+      "After=still in S");  // no line feed at the end
   EXPECT_EQ(Value(ini, "S", "Eq"), "a=b==c");
   EXPECT_EQ(Value(ini, "S", "Escapes"), "one\\ntwo \\t \\\\ \\x41");
   EXPECT_EQ(Value(ini, "S", "Commas"), "a, b,c");
@@ -66,12 +67,7 @@ TEST(MemIniFile, ValuesAreTakenLiterally) {
   EXPECT_FALSE(ini.ValueExists("S", ""));
   EXPECT_EQ(Value(ini, "S", "After"), "still in S");
   EXPECT_FALSE(ini.SectionExists("Broken"));
-}
-
-TEST(MemIniFile, KeysOutsideAnySectionAreIgnored) {
-  const auto ini = TMemIniFile::FromBytes("Key=value\n[S]\nKey=in S");
-  EXPECT_EQ(Value(ini, "S", "Key"), "in S");  // no line feed at the end
-  EXPECT_FALSE(ini.ValueExists("", "Key"));
+  EXPECT_FALSE(ini.ValueExists("", "Outside"));
 }
 
 TEST(MemIniFile, ReadsWindows1252WhenNotUtf8) {

@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "platform/CpuFeatures.h"
 #include "platform/CriticalSection.h"
@@ -33,10 +34,7 @@ TEST(CriticalSection, ReentrantForOwnerAndExclusiveForOthers) {
   EXPECT_FALSE(AnotherThreadEnters(cs)) << "one Leave released a section entered twice";
   cs.Leave();
   EXPECT_TRUE(AnotherThreadEnters(cs));
-}
 
-TEST(CriticalSection, SerialisesIncrements) {
-  TCriticalSection cs;
   long counter = 0;
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
@@ -51,57 +49,37 @@ TEST(CriticalSection, SerialisesIncrements) {
   EXPECT_EQ(counter, 80000);
 }
 
-TEST(TickCount, AdvancesWithTimeAndCanBeDriven) {
-  const auto a = TickCount64();
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  const auto b = TickCount64();
-  EXPECT_GE(b - a, 25u);
-  EXPECT_LT(b - a, 5000u);
-
+TEST(TickCount, DrivenSourceCrossesTheThirtyTwoBitWrap) {
   std::uint64_t fake = 0xFFFFFFF0ull;
   SetTickSource([&] { return fake; });
   const std::uint32_t before = GetTickCount();
-  fake += 0x20;  // crosses the 32-bit wrap
+  fake += 0x20;
   EXPECT_EQ(static_cast<std::uint32_t>(GetTickCount() - before), 0x20u);
   SetTickSource(nullptr);
-  EXPECT_GE(TickCount64(), b);
 }
 
-TEST(TempFiles, UniqueCreatedInTempFolderAndRemovedByOwner) {
+TEST(TempFiles, UniqueAndRemovedByOwnerUnlessReleased) {
   std::set<std::filesystem::path> names;
   std::filesystem::path kept;
   {
     std::vector<std::unique_ptr<TTempFile>> files;
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 0; i < 20; ++i) {
       files.push_back(std::make_unique<TTempFile>("kdltest"));
-      const auto& p = files.back()->Path();
-      EXPECT_TRUE(std::filesystem::exists(p));
-      EXPECT_EQ(std::filesystem::canonical(p.parent_path()),
-                std::filesystem::canonical(TempDirectory()));
-      names.insert(p);
+      EXPECT_TRUE(std::filesystem::exists(files.back()->Path()));
+      names.insert(files.back()->Path());
     }
-    EXPECT_EQ(names.size(), 50u);
+    EXPECT_EQ(names.size(), 20u);
     kept = files.front()->Release();
   }
-  for (const auto& p : names) {
-    if (p == kept) continue;
-    EXPECT_FALSE(std::filesystem::exists(p)) << p;
-  }
-  EXPECT_TRUE(std::filesystem::exists(kept));
+  for (const auto& p : names) EXPECT_EQ(std::filesystem::exists(p), p == kept) << p;
   std::filesystem::remove(kept);
 }
 
-TEST(CpuFeatures, LevelsAreConsistentAndCanBeForced) {
+TEST(CpuFeatures, ForcedLevelsAreClampedToTheDetectedOne) {
   const auto detected = DetectedSimdLevel();
-  const auto levels = SupportedSimdLevels();
-  ASSERT_FALSE(levels.empty());
-  EXPECT_EQ(levels.front(), TSimdLevel::slReference);
-  EXPECT_EQ(levels.back(), detected);
-#if defined(__x86_64__)
-  EXPECT_TRUE(CpuFeatures().SSE2) << "every x86-64 processor has SSE2";
-#endif
+  EXPECT_EQ(SupportedSimdLevels().back(), detected);
   EXPECT_EQ(ForceSimdLevel(TSimdLevel::slReference), TSimdLevel::slReference);
-  EXPECT_EQ(ForceSimdLevel(TSimdLevel::slAVX2), detected);  // clamped
+  EXPECT_EQ(ForceSimdLevel(TSimdLevel::slAVX2), detected);
   TSimdLevel parsed{};
   EXPECT_TRUE(ParseSimdLevel("SSE41", parsed));
   EXPECT_EQ(parsed, TSimdLevel::slSSE41);

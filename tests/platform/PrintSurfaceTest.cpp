@@ -1,15 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QPageLayout>
-#include <QPageSize>
-#include <QPrinter>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <vector>
 
+#include "support/PdfPrinter.h"
 #include "support/QtApplication.h"
-#include "support/RecordingPrintSurface.h"
 #include "support/TestFiles.h"
 #include "platform/qt/Printer.h"
 
@@ -21,12 +19,7 @@ class PdfPrintSurfaceTest : public ::testing::Test {
   void SetUp() override {
     test::EnsureApplication();
     surface_ = std::make_unique<TQtPrintSurface>();
-    QPrinter& p = surface_->Printer();
-    p.setOutputFormat(QPrinter::PdfFormat);
-    p.setOutputFileName(QString::fromStdString(pdf_.string()));
-    p.setResolution(600);
-    p.setPageSize(QPageSize(QPageSize::A4));
-    p.setFullPage(true);
+    test::PrintToPdf(*surface_, pdf_);
   }
 
   // A w x h block of one colour.
@@ -110,17 +103,6 @@ TEST_F(PdfPrintSurfaceTest, JobsOutOfOrderRaiseAndAbortLeavesNoFile) {
   surface_->EndDoc();
   const std::string info = test::RunCommand("pdfinfo '" + pdf_.string() + "'");
   EXPECT_NE(info.find("Pages:           2"), std::string::npos) << info;
-}
-
-TEST(CurrentPrinter, TestsReplaceItAndRestoreTheSystemOne) {
-  test::EnsureApplication();
-  TPrintSurface& system = SystemPrinter();
-  EXPECT_EQ(&Printer(), &system);
-  test::RecordingPrintSurface fake({0, 0, 10, 10}, 1);
-  SetPrinter(&fake);
-  EXPECT_EQ(&Printer(), &fake);
-  SetPrinter(nullptr);
-  EXPECT_EQ(&Printer(), &system);
 }
 
 }  // namespace

@@ -90,24 +90,6 @@ TEST(Bitmap32, GammaTableIsThePowerCurve) {
   }
 }
 
-TEST(Bitmap32, AssignAndEqual) {
-  TBitmap32 a, b;
-  EXPECT_TRUE(a.Equal(b));
-  a.SetSize(3, 2);
-  a.Clear(0x80112233u);
-  a.SetMasterAlpha(99);
-  a.SetCombineMode(cmMerge);
-  EXPECT_FALSE(a.Equal(b));
-  b.Assign(&a);
-  EXPECT_TRUE(b.Equal(a));
-  EXPECT_EQ(b.MasterAlpha(), 99u);
-  EXPECT_EQ(b.CombineMode(), cmBlend) << "the combine mode is the target's own";
-  b.SetPixel(2, 1, 0);
-  EXPECT_FALSE(b.Equal(a));
-  b.Assign(nullptr);
-  EXPECT_TRUE(b.Empty());
-}
-
 TEST(Bitmap32, DataStream) {
   TBitmap32 a;
   a.SetSize(2, 1);
@@ -238,13 +220,6 @@ TEST(Bitmap32, TextMeasuresWhatItDraws) {
   EXPECT_GE(minX, 5);
   EXPECT_LE(maxX, 5 + size.cx);
   EXPECT_GT(maxX - minX, size.cx / 2);
-
-  // The 8-bit form reads Windows-1252.
-  b.Clear(0xFF000000u);
-  b.Textout({0, 0, 200, 40}, DT_NOPREFIX, "\x80");  // the euro sign
-  bool ink = false;
-  for (int i = 0; i < 200 * 40; ++i) ink |= (b.Bits()[i] & 0xFF) > 64;
-  EXPECT_TRUE(ink);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // decodes, and what we write it decodes to our pixels.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -10,42 +9,31 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "raster/Bitmap32.h"
 #include "raster/BmpFile.h"
+#include "support/TestFiles.h"
 
 namespace kdl {
 namespace {
 
 namespace fs = std::filesystem;
+using test::RunCommand;
 
 class BmpFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("kdl-bmp-" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
     if (std::system("convert -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no ImageMagick";
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  static std::vector<std::uint8_t> Run(const std::string& command) {
-    std::vector<std::uint8_t> out;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (p == nullptr) return out;
-    std::uint8_t buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.insert(out.end(), buf, buf + n);
-    EXPECT_EQ(::pclose(p), 0) << command;
-    return out;
   }
 
   // ImageMagick's decoding as our TColor32 values (B, G, R, A in memory).
   static std::vector<TColor32> MagickPixels(const fs::path& file) {
-    const auto rgba = Run("convert '" + file.string() + "' -depth 8 RGBA:-");
+    int status = -1;
+    const std::string rgba = RunCommand("convert '" + file.string() + "' -depth 8 RGBA:-", &status);
+    EXPECT_EQ(status, 0) << file;
     std::vector<TColor32> px(rgba.size() / 4);
     for (std::size_t i = 0; i < px.size(); ++i)
-      px[i] = Color32(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2], rgba[4 * i + 3]);
+      px[i] = Color32(static_cast<std::uint8_t>(rgba[4 * i]), static_cast<std::uint8_t>(rgba[4 * i + 1]),
+                      static_cast<std::uint8_t>(rgba[4 * i + 2]), static_cast<std::uint8_t>(rgba[4 * i + 3]));
     return px;
   }
 
@@ -54,24 +42,22 @@ class BmpFiles : public ::testing::Test {
   fs::path Write(int w, int h, int colours, bool alpha, const std::string& options,
                  const std::string& format, const std::string& name) {
     std::mt19937 rng(static_cast<unsigned>(colours * 7 + w));
-    std::vector<std::uint8_t> palette;
-    for (int i = 0; i < colours * 4; ++i) palette.push_back(static_cast<std::uint8_t>(rng()));
-    std::vector<std::uint8_t> raw;
+    std::string palette, raw;
+    for (int i = 0; i < colours * 4; ++i) palette.push_back(static_cast<char>(rng()));
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
         const int c = (x / 2 + 3 * y) % colours;
-        for (int k = 0; k < 3; ++k) raw.push_back(palette[static_cast<std::size_t>(4 * c + k)]);
-        raw.push_back(alpha ? palette[static_cast<std::size_t>(4 * c + 3)] : 255);
+        raw += palette.substr(static_cast<std::size_t>(4 * c), 3);
+        raw.push_back(alpha ? palette[static_cast<std::size_t>(4 * c + 3)] : '\xFF');
       }
     const fs::path in = dir_ / (name + ".rgba"), out = dir_ / (name + ".bmp");
-    std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(raw.data()),
-                                              static_cast<std::streamsize>(raw.size()));
-    Run("convert -size " + std::to_string(w) + "x" + std::to_string(h) + " -depth 8 RGBA:'" +
-        in.string() + "' " + options + " " + format + ":'" + out.string() + "'");
+    test::WriteFile(in, raw);
+    RunCommand("convert -size " + std::to_string(w) + "x" + std::to_string(h) + " -depth 8 RGBA:'" +
+               in.string() + "' " + options + " " + format + ":'" + out.string() + "'");
     return out;
   }
 
-  fs::path dir_;
+  test::ScratchDir dir_;
 };
 
 TEST_F(BmpFiles, DecodeWhatImageMagickWrites) {
@@ -97,8 +83,7 @@ TEST_F(BmpFiles, DecodeWhatImageMagickWrites) {
   for (const TCase& c : cases) {
     for (const auto& [w, h] : {std::pair{13, 7}, {32, 3}, {1, 1}}) {
       const fs::path file = Write(w, h, c.colours, c.alpha, c.options, c.format, c.name);
-      std::ifstream in(file, std::ios::binary);
-      std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const std::string bytes = test::ReadFile(file);
       ASSERT_GT(bytes.size(), 30u) << c.name;
       if (w > 2) {
         // The form we meant to exercise really is what ImageMagick wrote.
@@ -107,7 +92,7 @@ TEST_F(BmpFiles, DecodeWhatImageMagickWrites) {
           EXPECT_EQ(static_cast<std::uint8_t>(bytes[30]), c.compression) << c.name;
         }
       }
-      std::istringstream s(std::string(bytes.begin(), bytes.end()));
+      std::istringstream s(bytes);
       const TBmpImage image = ReadBmp(s);
       ASSERT_EQ(image.Width, w) << c.name;
       ASSERT_EQ(image.Height, h) << c.name;
@@ -135,56 +120,6 @@ TEST_F(BmpFiles, ImageMagickReadsWhatWeWrite) {
   std::ifstream in(file, std::ios::binary);
   back.LoadFromStream(in);
   EXPECT_TRUE(back.Equal(b));
-}
-
-// Forms ImageMagick does not write: RLE4 with a delta and an odd absolute
-// run, and top-down rows.
-TEST(BmpReader, Rle4AndTopDown) {
-  auto le32 = [](std::vector<std::uint8_t>& v, std::uint32_t x) {
-    for (int i = 0; i < 4; ++i) v.push_back(static_cast<std::uint8_t>(x >> (8 * i)));
-  };
-  auto header = [&](std::int32_t w, std::int32_t h, int bpp, int comp, std::uint32_t colours,
-                    std::uint32_t dataSize) {
-    std::vector<std::uint8_t> v = {'B', 'M'};
-    le32(v, 0);
-    le32(v, 0);
-    le32(v, 14 + 40 + colours * 4);
-    le32(v, 40);
-    le32(v, static_cast<std::uint32_t>(w));
-    le32(v, static_cast<std::uint32_t>(h));
-    v.push_back(1); v.push_back(0);
-    v.push_back(static_cast<std::uint8_t>(bpp)); v.push_back(0);
-    le32(v, static_cast<std::uint32_t>(comp));
-    le32(v, dataSize);
-    le32(v, 0); le32(v, 0);
-    le32(v, colours);
-    le32(v, 0);
-    for (std::uint32_t i = 0; i < colours; ++i) le32(v, 0x00101010u * i);
-    return v;
-  };
-  // 6 x 3, RLE4. Bottom row: run of 5 alternating 1,2 then end of line;
-  // middle row: absolute run of 3 (3,4,5), delta (+1, +1), end of bitmap.
-  std::vector<std::uint8_t> rle = {5, 0x12, 0, 0, 0, 3, 0x34, 0x50, 0, 2, 1, 1, 0, 1};
-  auto file = header(6, 3, 4, 2, 16, static_cast<std::uint32_t>(rle.size()));
-  file.insert(file.end(), rle.begin(), rle.end());
-  std::istringstream s(std::string(file.begin(), file.end()));
-  const TBmpImage img = ReadBmp(s);
-  const TColor32 k = 0xFF000000u;
-  auto pal = [k](std::uint32_t i) { return k | (0x101010u * i); };
-  const std::vector<TColor32> want = {
-      0,      0,      0,      0,      0,      0,  // top row: untouched
-      pal(3), pal(4), pal(5), 0,      0,      0,  // middle
-      pal(1), pal(2), pal(1), pal(2), pal(1), 0,  // bottom
-  };
-  EXPECT_EQ(img.Pixels, want);
-
-  // Top-down 24-bit: the first stored row is the top.
-  auto top = header(2, -2, 24, 0, 0, 16);
-  const std::uint8_t rows[] = {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0};
-  top.insert(top.end(), rows, rows + 16);
-  std::istringstream t(std::string(top.begin(), top.end()));
-  const TBmpImage td = ReadBmp(t);
-  EXPECT_EQ(td.Pixels, (std::vector<TColor32>{0xFF030201u, 0xFF060504u, 0xFF090807u, 0xFF0C0B0Au}));
 }
 
 // Files laid out by hand: a 40-byte info header, then `extra` (palette),
@@ -216,6 +151,34 @@ TBmpImage ReadBytes(const std::string& bytes) {
   return ReadBmp(s);
 }
 
+// Forms ImageMagick does not write: RLE4 with a delta and an odd absolute
+// run, an RLE8 absolute run longer than its row, and top-down rows.
+TEST(BmpReader, RunLengthFormsAndTopDown) {
+  std::string palette;  // grey levels 0x10 apart
+  for (std::uint32_t i = 0; i < 16; ++i)
+    for (int k = 0; k < 4; ++k) palette.push_back(static_cast<char>(k < 3 ? i * 16 : 0));
+  auto pal = [](std::uint32_t i) { return 0xFF000000u | (0x101010u * i); };
+  // 6 x 3. Bottom row: run of 5 alternating 1,2 then end of line; middle
+  // row: absolute run of 3 (3,4,5), delta (+1, +1), end of bitmap.
+  const std::string rle4("\x05\x12\x00\x00\x00\x03\x34\x50\x00\x02\x01\x01\x00\x01", 14);
+  EXPECT_EQ(ReadBytes(HandBmp(6, 3, 4, 2, 16, palette, rle4)).Pixels,
+            (std::vector<TColor32>{
+                0,      0,      0,      0,      0,      0,  // top row: untouched
+                pal(3), pal(4), pal(5), 0,      0,      0,  // middle
+                pal(1), pal(2), pal(1), pal(2), pal(1), 0,  // bottom
+            }));
+  // 4 x 2, RLE8: the bottom row gets an absolute run of six pixels, which
+  // stays in that row.
+  const std::string rle8("\x00\x06\x01\x02\x03\x04\x05\x06\x00\x01", 10);
+  EXPECT_EQ(ReadBytes(HandBmp(4, 2, 8, 1, 16, palette, rle8)).Pixels,
+            (std::vector<TColor32>{0, 0, 0, 0, pal(1), pal(2), pal(3), pal(4)}));
+
+  // Top-down 24-bit: the first stored row is the top.
+  const std::string rows("\x01\x02\x03\x04\x05\x06\x00\x00\x07\x08\x09\x0A\x0B\x0C\x00\x00", 16);
+  EXPECT_EQ(ReadBytes(HandBmp(2, -2, 24, 0, 0, "", rows)).Pixels,
+            (std::vector<TColor32>{0xFF030201u, 0xFF060504u, 0xFF090807u, 0xFF0C0B0Au}));
+}
+
 TEST(BmpReader, ThirtyTwoBitAlphaThatIsAllZeroMeansOpaque) {
   // 2 x 1, B G R A per pixel.
   const TBmpImage zero = ReadBytes(HandBmp(2, 1, 32, 0, 0, "", std::string("\x10\x20\x30\x00\x40\x50\x60\x00", 8)));
@@ -232,18 +195,6 @@ TEST(BmpReader, ThirtyTwoBitAlphaThatIsAllZeroMeansOpaque) {
   v3[10] = static_cast<char>(54 + 16);
   const TBmpImage sixteen = ReadBytes(v3);
   EXPECT_EQ(sixteen.Pixels, (std::vector<TColor32>{0x000000FFu, 0xFF0000FFu}));
-}
-
-TEST(BmpReader, OverlongAbsoluteRunStaysInItsRow) {
-  // 4 x 2, RLE8: the bottom row gets an absolute run of six pixels.
-  std::string palette;
-  for (std::uint32_t i = 0; i < 8; ++i)
-    for (int k = 0; k < 4; ++k) palette.push_back(static_cast<char>(k < 3 ? i * 16 : 0));
-  const std::string rle("\x00\x06\x01\x02\x03\x04\x05\x06\x00\x01", 10);
-  const TBmpImage img = ReadBytes(HandBmp(4, 2, 8, 1, 8, palette, rle));
-  const TColor32 k = 0xFF000000u;
-  EXPECT_EQ(img.Pixels, (std::vector<TColor32>{0, 0, 0, 0, k | 0x101010u, k | 0x202020u, k | 0x303030u,
-                                               k | 0x404040u}));
 }
 
 TEST(BmpReader, PaletteLongerThan256EntriesIsCut) {

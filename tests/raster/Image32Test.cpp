@@ -8,50 +8,30 @@
 #include <string>
 #include <vector>
 
-#include "platform/qt/ErrorDisplay.h"
 #include "raster/Image32.h"
 #include "raster/ThreadPersistent.h"
 #include "support/ManualTimers.h"
 #include "support/QtApplication.h"
 #include "support/RasterTesting.h"
+#include "support/ShownErrors.h"
 
 namespace kdl {
 namespace {
 
+// No paint or mouse handler may fail.
 class ImageViewTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    test::EnsureApplication();
-    SetErrorDisplay([this](const std::string& m) { errors.push_back(m); });
-  }
-  void TearDown() override {
-    SetErrorDisplay(nullptr);
-    EXPECT_TRUE(errors.empty()) << errors.front();
-  }
-  std::vector<std::string> errors;
+  void SetUp() override { test::EnsureApplication(); }
+  void TearDown() override { EXPECT_TRUE(errors_.Messages.empty()) << errors_.Messages.front(); }
+  test::ShownErrors errors_;
 };
 
-// Opaque random pixels: the view shows them as they are.
-void FillOpaque(TBitmap32& b, int w, int h, unsigned seed) {
-  test::FillRandom(b, w, h, seed);
-  for (std::int64_t i = 0; i < std::int64_t{w} * h; ++i) b.Bits()[i] |= 0xFF000000u;
-}
-
-TEST_F(ImageViewTest, BackBufferKeepsItsSlack) {
-  TCustomPaintBox32 box;
-  EXPECT_EQ(box.width(), 192);
-  box.FitBuffer();
-  EXPECT_EQ(box.BackBuffer().Width(), 232);
-  box.resize(300, 192);
-  box.FitBuffer();
-  EXPECT_EQ(box.BackBuffer().Width(), 340);
-  box.resize(320, 192);
-  box.FitBuffer();
-  EXPECT_EQ(box.BackBuffer().Width(), 340) << "within the slack: kept";
-  box.resize(250, 192);
-  box.FitBuffer();
-  EXPECT_EQ(box.BackBuffer().Width(), 250);
-  EXPECT_EQ(box.BackBuffer().Height(), 232);
+// A view of side x side pixels with 16-pixel bars over an opaque random
+// w x h bitmap, whose pixels it shows as they are.
+void Prepare(TImgView32& view, int side, int w, int h, unsigned seed) {
+  view.ScrollBars().SetSize(16);
+  view.resize(side, side);
+  test::FillRandom(view.Bitmap(), w, h, seed, true);
 }
 
 TEST_F(ImageViewTest, PlacementAndScale) {
@@ -97,9 +77,7 @@ TEST_F(ImageViewTest, CenterOnSetsTheBars) {
 
 TEST_F(ImageViewTest, ScaledNearestBitmapLandsWherePlaced) {
   TImgView32 view;
-  view.ScrollBars().SetSize(16);
-  view.resize(116, 116);
-  FillOpaque(view.Bitmap(), 4, 3, 5);
+  Prepare(view, 116, 4, 3, 5);
   view.SetScale(10);
   view.show();
   // 40 x 30 in a 100 x 100 view, centred.
@@ -119,9 +97,7 @@ TEST_F(ImageViewTest, ScaledNearestBitmapLandsWherePlaced) {
 TEST_F(ImageViewTest, TheNextButtonScrollsTheImageByIncrement) {
   test::ManualTimers clock;
   TImgView32 view;
-  view.ScrollBars().SetSize(16);
-  view.resize(216, 216);
-  FillOpaque(view.Bitmap(), 400, 300, 9);
+  Prepare(view, 216, 400, 300, 9);
   view.show();
   const QImage before = view.grab().toImage();
   TCustomRangeBar* bar = view.HorzBar();
@@ -138,11 +114,9 @@ TEST_F(ImageViewTest, TheNextButtonScrollsTheImageByIncrement) {
 
 TEST_F(ImageViewTest, ScalesThatPlaceNothingStillPaint) {
   TImgView32 view;
-  view.ScrollBars().SetSize(16);
-  view.resize(116, 116);
+  Prepare(view, 116, 4, 3, 1);
   auto* band = view.Layers().Add<TRubberbandLayer>();
   band->SetLocation({10, 10, 50, 50});
-  FillOpaque(view.Bitmap(), 4, 3, 1);
   view.show();
   for (float scale : {0.0f, std::nanf(""), 1e-6f, std::numeric_limits<float>::infinity()}) {
     view.SetScale(scale);
@@ -166,9 +140,7 @@ TEST_F(ImageViewTest, ScalesThatPlaceNothingStillPaint) {
 
 TEST_F(ImageViewTest, ABandDraggedOnAScaledViewEndsUnderThePointer) {
   TImgView32 view;
-  view.ScrollBars().SetSize(16);
-  view.resize(216, 216);
-  FillOpaque(view.Bitmap(), 80, 60, 2);
+  Prepare(view, 216, 80, 60, 2);
   view.SetScale(2);
   auto* band = view.Layers().Add<TRubberbandLayer>();
   band->SetScaled(true);

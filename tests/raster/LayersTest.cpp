@@ -82,25 +82,6 @@ TEST(LayerDispatch, CaptureButtonsAndStacking) {
   EXPECT_EQ(c.LayerAt(30, 30, loMouseEvents), lower);
 }
 
-TEST(LayerDispatch, SetIndexClampsAndNotifies) {
-  TLayerCollection c;
-  std::vector<TCustomLayer*> layers;
-  for (int i = 0; i < 4; ++i) layers.push_back(c.Add<TPositionedLayer>());
-  int changes = 0;
-  c.OnChange = [&](TLayerCollection*) { ++changes; };
-  layers[2]->SetIndex(-5);
-  EXPECT_EQ(layers[2]->Index(), 0);
-  EXPECT_EQ(c.Items(0), layers[2]);
-  EXPECT_EQ(changes, 1);
-  layers[2]->SetIndex(c.Count() + 3);
-  EXPECT_EQ(layers[2]->Index(), 3);
-  layers[2]->SetIndex(3);
-  EXPECT_EQ(changes, 2) << "an unchanged index notifies nobody";
-  EXPECT_EQ(c.Items(0), layers[0]);
-  EXPECT_EQ(c.Items(1), layers[1]);
-  EXPECT_EQ(c.Items(2), layers[3]);
-}
-
 TEST(LayerCollection, UnpairedEndUpdateAndAssign) {
   TLayerCollection c;
   c.BeginUpdate();
@@ -185,9 +166,6 @@ TBandDragState ExpectedHandle(const TRect& r0, int radius, TRubberbandOptions o,
 TEST(RubberBand, HandleAtEveryPixelAroundABand) {
   TLayerCollection c;
   auto* band = c.Add<TRubberbandLayer>();
-  EXPECT_EQ(band->Location().Right, 64);
-  EXPECT_EQ(band->HandleRadius(), 3);
-  EXPECT_EQ(band->OptionBits(), loVisible | loMouseEvents);
   const TRubberbandOptions options[] = {
       rbMove | rbSideHandles | rbCornerHandles | rbFrame, rbSideHandles,
       rbCornerHandles | rbNoTopLeft | rbNoBottomRight, rbMove | rbSideHandles | rbNoLeft | rbNoBottom};
@@ -257,26 +235,6 @@ TEST(RubberBand, RandomDragsKeepTheSizeLimits) {
   c.MouseUp(mbLeft, {}, 80, 90);
   EXPECT_EQ(changes, 0);
   EXPECT_EQ(band->Location().Left, 10);
-}
-
-TEST(RubberBand, EdgesStopAtTheMinimumAndMaximum) {
-  TLayerCollection c;
-  auto* band = c.Add<TRubberbandLayer>();
-  band->SetLocation({10, 10, 60, 60});
-  // Left edge dragged past the right one stops at width 10.
-  c.MouseDown(mbLeft, {}, 10, 35);
-  EXPECT_EQ(band->DragState(), bdLeft);
-  c.MouseMove({}, 200, 35);
-  c.MouseUp(mbLeft, {}, 200, 35);
-  EXPECT_EQ(band->Location().Left, 50);
-  EXPECT_EQ(band->Location().Right, 60);
-  // With MaxWidth 50 the right edge stops at width 50.
-  band->SetMaxWidth(50);
-  c.MouseDown(mbLeft, {}, 59, 35);
-  EXPECT_EQ(band->DragState(), bdRight);
-  c.MouseMove({}, 300, 35);
-  c.MouseUp(mbLeft, {}, 300, 35);
-  EXPECT_EQ(band->Location().Right, 100);
 }
 
 }  // namespace

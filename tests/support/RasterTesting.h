@@ -13,11 +13,11 @@
 
 namespace kdl::test {
 
-// A w x h bitmap of random pixels, alphas included.
-inline void FillRandom(TBitmap32& b, std::int32_t w, std::int32_t h, std::uint32_t seed) {
+// A w x h bitmap of random pixels, alphas included unless opaque.
+inline void FillRandom(TBitmap32& b, std::int32_t w, std::int32_t h, std::uint32_t seed, bool opaque = false) {
   b.SetSize(w, h);
   std::mt19937 rng(seed);
-  for (std::int64_t i = 0; i < std::int64_t{w} * h; ++i) b.Bits()[i] = rng();
+  for (std::int64_t i = 0; i < std::int64_t{w} * h; ++i) b.Bits()[i] = rng() | (opaque ? 0xFF000000u : 0u);
 }
 
 inline std::vector<TColor32> Pixels(const TBitmap32& b) {

@@ -1,4 +1,4 @@
-// Memory streams to and from std::string, for the foundation tests.
+// Memory streams to and from std::string.
 #pragma once
 
 #include <string>
