@@ -26,6 +26,7 @@
 
 #include "DialogTesting.h"
 #include "support/QtApplication.h"
+#include "support/ShownErrors.h"
 #include "support/TestFiles.h"
 #include "app/ApplicationSetup.h"
 #include "app/Localizer.h"
@@ -127,7 +128,6 @@ class MainFormFixture : public ::testing::Test {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString((scratch / "config").string()));
     QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope,
                        QString::fromStdString((scratch / "system").string()));
-    SetErrorDisplay([this](const std::string& message) { Errors.push_back(message); });
     SetPrinterNames(std::vector<std::string>{"Test printer"});
     QPrinter& printer = CurrentPrinter();
     printer.setOutputFormat(QPrinter::PdfFormat);
@@ -139,7 +139,6 @@ class MainFormFixture : public ::testing::Test {
     SetPrinterNames(std::nullopt);
     CurrentPrinter().setOutputFileName({});
     CurrentPrinter().setOutputFormat(QPrinter::NativeFormat);
-    SetErrorDisplay(nullptr);
     Localizer().Clear();
     SetProgramFolder({});
   }
@@ -184,7 +183,8 @@ class MainFormFixture : public ::testing::Test {
   ScratchDir scratch;
   ScopedEnv configHome{"XDG_CONFIG_HOME", (scratch / "config").string()};
   ScopedEnv dataHome{"XDG_DATA_HOME", (scratch / "data").string()};
-  std::vector<std::string> Errors;
+  ShownErrors shown;
+  std::vector<std::string>& Errors = shown.Messages;
 };
 
 }  // namespace kdl::test
