@@ -13,6 +13,7 @@
 
 #include "MainFormTesting.h"
 #include "UrlRecorder.h"
+#include "app/HtmlHelp.h"
 #include "app/output/PreviewForm.h"
 #include "app/shapes/ExLineShape.h"
 #include "kdl/Version.h"
@@ -312,6 +313,14 @@ TEST_F(MainFormTest, PrintLineBoxesAndHelpItems) {
   EXPECT_EQ(recorder.urls[3].toString().toStdString(), version::HomepageUrl);
   EXPECT_TRUE(recorder.urls[4].isLocalFile());
   for (int i = 0; i < 3; ++i) EXPECT_EQ(recorder.urls[5 + i].host(), kCoverSearchSites[i].Host);
+
+  // The printing steps of the help, in the program's own help window.
+  QTest::mouseClick(&Child<QPushButton>(*form, "btnShowProcessHelp"), Qt::LeftButton);
+  auto* help = form->findChild<THtmlHelpViewer*>();
+  ASSERT_NE(help, nullptr);
+  EXPECT_TRUE(help->isVisible());
+  EXPECT_TRUE(help->Browser().source().isLocalFile());
+  help->close();
 
   // The preview shows over the window.
   {
