@@ -9,14 +9,14 @@
 #include <array>
 #include <cstdint>
 
+#include "app/project/Templates.h"
+
 class QFrame;
 class QLabel;
 class QPushButton;
 class QRadioButton;
 
 namespace kdl {
-
-inline constexpr int kTemplateCount = 7;
 
 // The template pictures, 100 x 100, compiled into the program; an invalid
 // type gives a null pixmap.

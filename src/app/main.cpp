@@ -1,16 +1,16 @@
-// Entry point of the label designer.
+// Entry point of the label designer. The program takes no arguments.
 #include <QApplication>
 #include <QLocale>
-#include <QMainWindow>
-#include <QString>
 
 #include "app/ApplicationSetup.h"
+#include "app/MainForm.h"
 #include "app/shapes/ProjectInfoShape.h"
 #include "document/Startup.h"
 #include "kdl/Version.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
+  // The library's registrations, then the application's own shape classes.
   kdl::InitializeDocumentLibrary();
   kdl::RegisterApplicationShapeClasses();
   QApplication::setOrganizationName(kdl::version::CompanyName);
@@ -19,13 +19,15 @@ int main(int argc, char* argv[]) {
   kdl::SetApplicationFont();
   kdl::InstallQtTranslations(QLocale::system());
 
-  QMainWindow window;
-  window.setWindowTitle(QString("%1 %2").arg(kdl::version::ProductName,
-                                             kdl::version::ProductVersion));
-  window.setMinimumSize(920, 635);
-  window.resize(920, 635);
-  window.show();
-  const int result = QApplication::exec();
+  int result = 1;
+  {
+    kdl::TMainForm form;
+    // Without its templates the program has nothing to open projects from.
+    if (form.Start()) {
+      form.show();
+      result = QApplication::exec();
+    }
+  }
   kdl::FinalizeDocumentLibrary();
   return result;
 }

@@ -1,0 +1,350 @@
+// The main window's start, its guards around the project file, the zoom
+// and the data panel's print options, driven as a user drives them.
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+
+#include <cmath>
+#include <map>
+
+#include "MainFormTesting.h"
+#include "UrlRecorder.h"
+#include "app/HtmlHelp.h"
+#include "app/output/PreviewForm.h"
+#include "app/shapes/ExLineShape.h"
+#include "kdl/Version.h"
+#include "document/view/Page.h"
+
+namespace kdl::test {
+
+ModalScript::Step PickTemplate(int type) {
+  return [type](QWidget& w) {
+    EXPECT_EQ(w.objectName(), "NewProjectDlg");
+    QTest::mouseClick(&Child<QWidget>(w, "Image" + std::to_string(type + 1)), Qt::LeftButton);
+    QTest::mouseClick(&Child<QWidget>(w, "btnOK"), Qt::LeftButton);
+  };
+}
+
+namespace {
+
+using Snapshot = std::map<std::filesystem::path, std::string>;
+
+Snapshot Files(const std::filesystem::path& folder) {
+  Snapshot files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
+    // The configuration folder keeps the file dialog's history.
+    if (e.is_regular_file() && e.path().string().find("/config/") == std::string::npos)
+      files[e.path()] = ReadFile(e.path());
+  return files;
+}
+
+class MainFormTest : public MainFormFixture {
+ protected:
+  // A window with a new project of type from the wizard.
+  std::unique_ptr<TMainForm> FormWithProject(int type) {
+    MakeTemplates();
+    StoreSettings(true);
+    auto form = StartForm({PickTemplate(type)});
+    EXPECT_TRUE(HasPage(form->Document()));
+    return form;
+  }
+  static QLineEdit& TitleEdit(TMainForm& form, int n) {
+    return Child<QLineEdit>(form, "edtTitle" + std::to_string(n) + "Text");
+  }
+};
+
+TEST_F(MainFormTest, StartWritesTemplatesBeforeTheWizardOrOpensEmpty) {
+  {
+    // First start: no settings and no templates.
+    TMainForm form;
+    bool allWritten = false;
+    ModalScript script({[&](QWidget& w) {
+      EXPECT_EQ(w.objectName(), "NewProjectDlg");
+      EXPECT_FALSE(form.isVisible());
+      allWritten = true;
+      for (int type = 0; type < kTemplateCount; ++type)
+        allWritten = allWritten && std::filesystem::is_regular_file(GetTemplateFileName(type));
+      static_cast<QDialog&>(w).reject();
+    }});
+    ASSERT_TRUE(form.Start());
+    EXPECT_EQ(script.Answered(), 1);
+    EXPECT_TRUE(allWritten);
+    EXPECT_FALSE(HasPage(form.Document()));
+  }
+  // The wizard off: the window opens without a project, its controls empty.
+  StoreSettings(false);
+  const Snapshot templates = Files(TemplatesFolder());
+  {
+    auto form = StartForm();
+    EXPECT_FALSE(HasPage(form->Document()));
+    EXPECT_TRUE(form->FileName().empty());
+    for (int n = 1; n <= 4; ++n) EXPECT_TRUE(TitleEdit(*form, n).text().isEmpty());
+    EXPECT_TRUE(Child<QPlainTextEdit>(*form, "memContentsText").toPlainText().isEmpty());
+    EXPECT_TRUE(form->StatusText(0).isEmpty());
+    EXPECT_FALSE(Child<QCheckBox>(*form, "cbPrintCutLines").isChecked());
+    // Typing with no project changes nothing anywhere.
+    QTest::keyClicks(&TitleEdit(*form, 1), "x");
+    EXPECT_FALSE(form->Document().Modified());
+    EXPECT_EQ(form->Document().UndoCount(), 0);
+  }
+  EXPECT_EQ(Files(TemplatesFolder()), templates);
+  EXPECT_TRUE(Errors.empty());
+
+  // A templates folder that cannot be made: the error is shown and the
+  // start fails, so that the program ends.
+  std::filesystem::remove_all(TemplatesFolder());
+  WriteFile(TemplatesFolder(), "in the way");
+  {
+    TMainForm form;
+    ModalScript script;
+    EXPECT_FALSE(form.Start());
+    EXPECT_EQ(script.Unexpected(), 0);
+  }
+  EXPECT_EQ(Errors.size(), 1u);
+}
+
+TEST_F(MainFormTest, AFailedOpenNeverSavesOverAFile) {
+  MakeTemplates();
+  StoreSettings(false);
+  auto form = StartForm();
+
+  // A project of a later version.
+  const auto later = scratch / "later.ovx";
+  {
+    TdtpDocument doc;
+    doc.SetStoreThumbnails(false);
+    ASSERT_TRUE(OpenProject(doc, GetTemplateFileName(0)));
+    dynamic_cast<TDtpProjectInfoShape*>(doc.GetShape(kProjectInfoIndex))->SetVersion(103);
+    doc.ForceFullSave();
+    SaveProjectFile(doc, later.string());
+  }
+  Snapshot before = Files(scratch.Path());
+  {
+    ModalScript script({ChooseFile(later)});
+    Trigger(*form, "miFileOpenProject");
+    EXPECT_EQ(script.Answered(), 1);
+  }
+  ASSERT_EQ(Errors.size(), 1u);
+  EXPECT_NE(Errors[0].find(Localizer().GetString("Messages", "UnSupportedProjectVersion")), std::string::npos);
+  EXPECT_FALSE(HasPage(form->Document()));
+  EXPECT_TRUE(form->FileName().empty());
+  {
+    // Ctrl+S: no project, no dialog, nothing written.
+    ModalScript script;
+    Shortcut(*form, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(script.Unexpected(), 0);
+  }
+  EXPECT_EQ(Files(scratch.Path()), before);
+
+  // A saved project, then a New whose template file has gone.
+  const auto saved = scratch / "saved.ovx";
+  {
+    ModalScript script({PickTemplate(2), ChooseFile(saved)});
+    Trigger(*form, "miFileNewProject");
+    Trigger(*form, "miFileSaveProjectAs");
+    EXPECT_EQ(script.Answered(), 2);
+  }
+  EXPECT_EQ(form->FileName(), saved.string());
+  std::filesystem::remove(GetTemplateFileName(4));
+  before = Files(scratch.Path());
+  {
+    ModalScript script({PickTemplate(4)});
+    Trigger(*form, "miFileNewProject");
+    EXPECT_EQ(script.Answered(), 1);
+  }
+  EXPECT_EQ(Errors.size(), 2u);
+  EXPECT_FALSE(HasPage(form->Document()));
+  EXPECT_TRUE(form->FileName().empty());
+  {
+    ModalScript script;
+    Shortcut(*form, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(script.Unexpected(), 0);
+  }
+  EXPECT_EQ(Files(scratch.Path()), before);
+}
+
+TEST_F(MainFormTest, ChangesSurviveACancelledSaveAndClosing) {
+  auto form = FormWithProject(0);
+  EXPECT_FALSE(form->Document().Modified());
+  QTest::keyClicks(&TitleEdit(*form, 1), "Kept");
+  const std::string typed = GetTextShapeText(form->Document(), kFirstTitleIndex);
+  EXPECT_EQ(typed.substr(typed.size() - 4), "Kept");
+  ASSERT_TRUE(form->Document().Modified());
+
+  // "Yes", then the save dialog cancelled: the new project never starts.
+  for (const char* command : {"miFileNewProject", "miFileOpenProject"}) {
+    ModalScript script({Press(QMessageBox::Yes), Reject()});
+    Trigger(*form, command);
+    EXPECT_EQ(script.Answered(), 2) << command;
+    EXPECT_EQ(script.Unexpected(), 0) << command;
+    EXPECT_EQ(GetTextShapeText(form->Document(), kFirstTitleIndex), typed);
+    EXPECT_EQ(TitleEdit(*form, 1).text().toStdString(), typed);
+    EXPECT_TRUE(form->Document().Modified());
+  }
+
+  // Closing asks the same question; Cancel keeps the window.
+  {
+    ModalScript script({Press(QMessageBox::Cancel)});
+    EXPECT_FALSE(form->close());
+    EXPECT_EQ(script.Answered(), 1);
+    EXPECT_TRUE(form->isVisible());
+  }
+  {
+    ModalScript script({Press(QMessageBox::Yes), Reject()});
+    EXPECT_FALSE(form->close());
+    EXPECT_TRUE(form->isVisible());
+  }
+  {
+    ModalScript script({Press(QMessageBox::No)});
+    EXPECT_TRUE(form->close());
+    EXPECT_EQ(script.Answered(), 1);
+  }
+  EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(MainFormTest, ZoomAndControlUpdates) {
+  auto form = FormWithProject(0);
+  TdtpDocument& doc = form->Document();
+  form->resize(1000, 720);
+  QApplication::processEvents();
+
+  // 100 % shows the page at 1 / 1.11 of its size on a screen of the
+  // document's resolution.
+  form->SetZoom(100);
+  const double dpi = doc.logicalDpiY();
+  EXPECT_NEAR(doc.ScreenDpm(), dpi / 25.4 / 1.11, 0.02);
+  EXPECT_FALSE(doc.Modified());
+
+  form->SetZoom(400);
+  Trigger(*form, "miZoomZoomIn");
+  EXPECT_EQ(form->Zoom(), 500);
+  form->SetZoom(6);
+  Trigger(*form, "miZoomZoomOut");
+  EXPECT_EQ(form->Zoom(), 5);
+  Trigger(*form, "miZoomN200");
+  EXPECT_EQ(form->Zoom(), 200);
+  EXPECT_NEAR(doc.ScreenDpm(), 2 * dpi / 25.4 / 1.11, 0.05);
+
+  // The status bar shows the mouse's place on the page in millimetres.
+  QWidget* view = doc.viewport();
+  const QPoint at(100, 60);
+  QTest::mouseMove(view, at);
+  const TFloatPoint mm = doc.ScreenToDoc({100, 60});
+  EXPECT_NEAR(mm.X, 100 / doc.ScreenDpm(), 1e-3);
+  const QString expected = " " + Localizer().Text("MainForm", "Cursor") + ": x =" +
+                           QString::number(mm.X, 'f', 1).rightJustified(6) + "; y =" +
+                           QString::number(mm.Y, 'f', 1).rightJustified(6);
+  EXPECT_EQ(form->StatusText(1), expected);
+
+  // A page without size (a damaged file) keeps the zoom a number in range.
+  doc.GetCurrentPage()->SetPageWidth(0);
+  doc.GetCurrentPage()->SetPageHeight(0);
+  for (bool limit : {true, false}) {
+    form->ZoomToWindow(limit);
+    EXPECT_TRUE(std::isfinite(form->Zoom()));
+    EXPECT_GE(form->Zoom(), 5);
+    EXPECT_LE(form->Zoom(), 500);
+  }
+
+  // Reading the project into the controls writes nothing back.
+  SetShapeText(doc, kFirstTitleIndex + 1, "From the shape");
+  SetShapeText(doc, kContentsIndex, "One\r\nTwo");
+  const int undo = doc.UndoCount();
+  form->UpdateControlsFromDocument();
+  EXPECT_EQ(TitleEdit(*form, 2).text(), "From the shape");
+  EXPECT_EQ(Child<QPlainTextEdit>(*form, "memContentsText").toPlainText(), "One\nTwo");
+  EXPECT_EQ(doc.UndoCount(), undo);
+  EXPECT_FALSE(form->Updating());
+  // The memo's line breaks reach the shape as CR LF.
+  auto& memo = Child<QPlainTextEdit>(*form, "memContentsText");
+  QTest::keyClick(&memo, Qt::Key_End, Qt::ControlModifier);
+  TypeText(&memo, "\nThree");
+  EXPECT_EQ(GetMemoShapeText(doc, kContentsIndex), "One\r\nTwo\r\nThree");
+}
+
+TEST_F(MainFormTest, PrintLineBoxesAndHelpItems) {
+  auto form = FormWithProject(1);
+  TdtpDocument& doc = form->Document();
+  auto* info = dynamic_cast<TDtpProjectInfoShape*>(doc.GetShape(kProjectInfoIndex));
+  auto visible = [&](std::int32_t kind) {
+    std::vector<bool> v;
+    for (int i = kFirstLineIndex; i < doc.ShapeCount(); ++i)
+      if (doc.GetShape(i)->Tag() == kind) v.push_back(doc.GetShape(i)->Visible());
+    return v;
+  };
+  auto& cut = Child<QCheckBox>(*form, "cbPrintCutLines");
+  auto& fold = Child<QCheckBox>(*form, "cbPrintFoldLines");
+  ASSERT_FALSE(visible(kCutLineTag).empty());
+  ASSERT_FALSE(visible(kFoldLineTag).empty());
+  for (QCheckBox* box : {&cut, &fold}) {
+    for (int round = 0; round < 2; ++round) {
+      const bool on = !box->isChecked();
+      const std::int32_t kind = box == &cut ? kCutLineTag : kFoldLineTag;
+      const std::int32_t other = box == &cut ? kFoldLineTag : kCutLineTag;
+      const std::vector<bool> others = visible(other);
+      const int undo = doc.UndoCount();
+      QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+      EXPECT_EQ(box->isChecked(), on);
+      EXPECT_EQ(box == &cut ? info->PrintCutLines() : info->PrintFoldLines(), on);
+      EXPECT_EQ(visible(kind), std::vector<bool>(visible(kind).size(), on));
+      EXPECT_EQ(visible(other), others);
+      // Lines record no undo of their own; the flags' change is one step at most.
+      EXPECT_LE(doc.UndoCount(), undo + 1);
+    }
+  }
+
+  // The help menu's items reach the desktop's handlers.
+  UrlRecorder recorder({"mailto", "https", "file"});
+  for (const char* item : {"miHelpContactSupport", "miHelpSuggestFeature", "miHelpReportBug", "miHelpHomepage",
+                           "miHelpHelpContents"})
+    Trigger(*form, item);
+  for (QAction* search : form->findChild<QMenu*>("miHelpCoverSeach")->actions()) search->trigger();
+  ASSERT_EQ(recorder.urls.size(), 8);
+  const std::array<const char*, 3> subjects{"ContactSupportSubject", "SuggestFeatureSubject", "ReportBugSubject"};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(recorder.urls[i].scheme(), "mailto");
+    EXPECT_NE(QUrl::fromPercentEncoding(recorder.urls[i].toEncoded()).indexOf(Localizer().Text("Mail", subjects[i])),
+              -1);
+  }
+  EXPECT_EQ(recorder.urls[3].toString().toStdString(), version::HomepageUrl);
+  EXPECT_TRUE(recorder.urls[4].isLocalFile());
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(recorder.urls[5 + i].host(), kCoverSearchSites[i].Host);
+
+  // The printing steps of the help, in the program's own help window.
+  QTest::mouseClick(&Child<QPushButton>(*form, "btnShowProcessHelp"), Qt::LeftButton);
+  auto* help = form->findChild<THtmlHelpViewer*>();
+  ASSERT_NE(help, nullptr);
+  EXPECT_TRUE(help->isVisible());
+  EXPECT_TRUE(help->Browser().source().isLocalFile());
+  help->close();
+
+  // The preview shows over the window.
+  {
+    ModalScript script({[](QWidget& w) {
+      EXPECT_NE(qobject_cast<TPreviewForm*>(&w), nullptr) << w.metaObject()->className();
+      static_cast<QDialog&>(w).reject();
+    }});
+    Trigger(*form, "miFilePrintPreview");
+    EXPECT_EQ(script.Answered(), 1);
+  }
+
+  // A print that fails ends in the error box, not in the event loop; the
+  // window goes on working.
+  CurrentPrinter().setOutputFileName(QString::fromStdString((scratch / "no such folder" / "sheet.pdf").string()));
+  {
+    ModalScript script({Accept()});
+    QTest::mouseClick(&Child<QPushButton>(*form, "btnPrint"), Qt::LeftButton);
+    EXPECT_EQ(script.Answered(), 1);
+  }
+  ASSERT_EQ(Errors.size(), 1u);
+  EXPECT_EQ(Errors[0], Localizer().GetString("Messages", "PrintingError"));
+  Trigger(*form, "miZoomN50");
+  EXPECT_EQ(form->Zoom(), 50);
+}
+
+}  // namespace
+}  // namespace kdl::test
