@@ -3,6 +3,7 @@
 // it the same drag and repaint with the overlay's washes switched off, so
 // that the difference is the overlay's own cost.
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -84,11 +85,7 @@ BENCHMARK(BM_CropBandDrag)->ArgName("overlay")->Arg(1)->Arg(0)->Unit(benchmark::
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench::UseOffscreenPlatform();
   QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return bench::RunBenchmarks(argc, argv);
 }

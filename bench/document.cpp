@@ -4,6 +4,7 @@
 // after one page changed beside a save that rewrites every page (target:
 // at most a tenth).
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -143,13 +144,11 @@ BENCHMARK(BM_SaveEveryPage)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench::UseOffscreenPlatform();
   QApplication app(argc, argv);
   kdl::InitializeDocumentLibrary();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  const int status = bench::RunBenchmarks(argc, argv);
+  if (status != 0) return status;
   kdl::FinalizeDocumentLibrary();
   return 0;
 }

@@ -4,6 +4,7 @@
 // Peers draw the same visible rectangle: QPainter::drawImage (plain and
 // smooth) and pixman's scaled composite.
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <QApplication>
 #include <QImage>
@@ -193,11 +194,7 @@ BENCHMARK(BM_PixmanScaledComposite)->Apply(PixmanArgs);
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench::UseOffscreenPlatform();
   QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return bench::RunBenchmarks(argc, argv);
 }

@@ -5,6 +5,7 @@
 // stretch of the photo). CombineByteMaps beside memcpy of the same bytes,
 // the bandwidth limit.
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <cmath>
 #include <cstdint>
@@ -165,9 +166,8 @@ BENCHMARK(BM_Memcpy)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  const int status = bench::RunBenchmarks(argc, argv);
+  if (status != 0) return status;
   FinalizeDocumentLibrary();
   return 0;
 }

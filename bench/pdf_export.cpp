@@ -6,6 +6,7 @@
 // runs in the same binary: libjpeg-turbo encoding a picture of the CD
 // front's size at quality 100 from memory that is already filled.
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 #include <unistd.h>
 
 #include <QApplication>
@@ -238,12 +239,10 @@ BENCHMARK(BM_JpegFloor)->Unit(benchmark::kMillisecond)->Iterations(5);
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench::UseOffscreenPlatform();
   QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  const int status = bench::RunBenchmarks(argc, argv);
+  if (status != 0) return status;
   std::error_code ec;
   std::filesystem::remove_all(Scratch(), ec);
   return 0;

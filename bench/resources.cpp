@@ -4,6 +4,7 @@
 // (within 5%: the resource adds no copy worth the name), and a trim over
 // 1,000 resources (painting waits on it: well under 50 us).
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <cstring>
 #include <memory>
@@ -119,9 +120,8 @@ BENCHMARK(BM_PurgeThousandResources)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  const int status = bench::RunBenchmarks(argc, argv);
+  if (status != 0) return status;
   kdl::FinalizeDocumentLibrary();
   return 0;
 }

@@ -7,6 +7,7 @@
 //   open_photo          opening a saved CD Front holding a 3000 x 3000
 //                       photo, up to the preview's first paint
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <QApplication>
 #include <QImage>
@@ -134,7 +135,7 @@ BENCHMARK(BM_OpenPhotoProject)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench::UseOffscreenPlatform();
   // Settings and templates in scratch folders, never the user's.
   qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((Scratch() / "config").string()));
   qputenv("XDG_DATA_HOME", QByteArray::fromStdString((Scratch() / "data").string()));
@@ -151,10 +152,8 @@ int main(int argc, char** argv) {
     kdl::TMainForm form;
     form.Start();
   }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  const int status = bench::RunBenchmarks(argc, argv);
+  if (status != 0) return status;
   kdl::FinalizeDocumentLibrary();
   std::error_code ec;
   fs::remove_all(Scratch(), ec);

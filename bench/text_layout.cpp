@@ -5,6 +5,7 @@
 // the same font at the same width. Targets: the keystroke within a 60 Hz
 // frame (16.7 ms), the 20,000-character layout under 50 ms.
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -120,12 +121,11 @@ BENCHMARK(BM_Keystroke)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench::UseOffscreenPlatform();
   QGuiApplication app(argc, argv);
   kdl::InitializeDocumentLibrary();
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  const int status = bench::RunBenchmarks(argc, argv);
+  if (status != 0) return status;
   kdl::FinalizeDocumentLibrary();
   return 0;
 }
