@@ -7,6 +7,24 @@
 #include <QTranslator>
 
 namespace kdl {
+namespace {
+
+// Qt's font dialog matches the face it opens on by the translated style name
+// ("Fett") against the untranslated names fontconfig lists ("Bold"), and so
+// opens a bold text on the first face of the family, dropping its style as
+// soon as the user changes only the size. The lists show fontconfig's names
+// anyway, so the style names stay untranslated.
+class TQtTranslator : public QTranslator {
+ public:
+  using QTranslator::QTranslator;
+  QString translate(const char* context, const char* sourceText, const char* disambiguation,
+                    int n) const override {
+    if (qstrcmp(context, "QFontDatabase") == 0) return {};
+    return QTranslator::translate(context, sourceText, disambiguation, n);
+  }
+};
+
+}  // namespace
 
 void SetApplicationFont() {
   QFont font(QStringLiteral("Liberation Sans"));
@@ -16,7 +34,7 @@ void SetApplicationFont() {
 
 bool InstallQtTranslations(const QLocale& locale) {
   // Owned by the application, which keeps it for the rest of the run.
-  auto* translator = new QTranslator(QCoreApplication::instance());
+  auto* translator = new TQtTranslator(QCoreApplication::instance());
   if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
     delete translator;

@@ -2,10 +2,12 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QFontDialog>
 #include <QFontInfo>
 #include <QLocale>
 #include <QPushButton>
 #include <QRect>
+#include <QTranslator>
 #include <QWidget>
 
 #include <cmath>
@@ -116,6 +118,20 @@ TEST(ApplicationSetup, StandardButtonsFollowTheLocale) {
   QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   EXPECT_EQ(box.button(QDialogButtonBox::Cancel)->text(), "Abbrechen");
   EXPECT_FALSE(InstallQtTranslations(QLocale(QLocale::Esperanto)));
+  // The font dialog still opens on the bold face of a bold font.
+  QFont bold(QStringLiteral("DejaVu Sans"), 12);
+  bold.setBold(true);
+  QFontDialog dialog;
+  dialog.setCurrentFont(bold);
+  EXPECT_TRUE(dialog.currentFont().bold());
+  EXPECT_FALSE(dialog.currentFont().italic());
+  // The rest of the run goes on in English.
+  for (QTranslator* t : QCoreApplication::instance()->findChildren<QTranslator*>(Qt::FindDirectChildrenOnly)) {
+    QCoreApplication::removeTranslator(t);
+    delete t;
+  }
+  QDialogButtonBox english(QDialogButtonBox::Cancel);
+  EXPECT_EQ(english.button(QDialogButtonBox::Cancel)->text(), "Cancel");
 }
 
 }  // namespace
