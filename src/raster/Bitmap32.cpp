@@ -1,5 +1,6 @@
 #include "raster/Bitmap32.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <istream>
@@ -16,6 +17,7 @@
 #include "raster/LowLevel.h"
 #include "raster/StreamIO.h"
 #include "raster/Transforms.h"
+#include "raster/UninitializedSize.h"
 
 namespace kdl {
 
@@ -73,10 +75,40 @@ TBitmap32::~TBitmap32() {
   Unlock();
 }
 
+namespace {
+// Set only for the duration of SetSizeUninitialized on this thread.
+thread_local bool tSkipClear = false;
+}  // namespace
+
+bool SetSizeUninitialized(TBitmap32& bitmap, std::int32_t width, std::int32_t height) {
+  tSkipClear = true;
+  try {
+    const bool changed = bitmap.SetSize(width, height);
+    tSkipClear = false;
+    return changed;
+  } catch (...) {
+    tSkipClear = false;
+    throw;
+  }
+}
+
+void ClearRowsFrom(TBitmap32& bitmap, std::int32_t firstRow) {
+  if (bitmap.Empty()) return;
+  firstRow = std::max<std::int32_t>(0, firstRow);
+  if (firstRow >= bitmap.Height()) return;
+  std::memset(bitmap.ScanLine(firstRow), 0,
+              static_cast<std::size_t>(bitmap.Height() - firstRow) *
+                  static_cast<std::size_t>(bitmap.Width()) * sizeof(TColor32));
+}
+
 bool TBitmap32::Empty() const { return TCustomMap::Empty() || !bits_; }
 
 void TBitmap32::ChangeSize(std::int32_t& width, std::int32_t& height, std::int32_t newWidth,
                            std::int32_t newHeight) {
+  // Only the resize made by SetSizeUninitialized itself skips the clear,
+  // not one that its events cause.
+  const bool clear = !tSkipClear;
+  tSkipClear = false;
   FontChanged();
   canvas_.reset();
   dc_.reset();
@@ -87,7 +119,8 @@ void TBitmap32::ChangeSize(std::int32_t& width, std::int32_t& height, std::int32
     if (newWidth > 0 && newHeight > 0) {
       const std::int64_t pixels = static_cast<std::int64_t>(newWidth) * newHeight;
       if (pixels > kMaxBitmapPixels) throw Exception("Can't allocate the DIB handle");
-      bits_.reset(new (std::nothrow) TColor32[static_cast<std::size_t>(pixels)]());
+      const auto count = static_cast<std::size_t>(pixels);
+      bits_.reset(clear ? new (std::nothrow) TColor32[count]() : new (std::nothrow) TColor32[count]);
       if (!bits_) throw Exception("Can't allocate the DIB handle");
       // The device views our memory; it never owns or copies it.
       dc_ = std::make_unique<QImage>(reinterpret_cast<uchar*>(bits_.get()), newWidth, newHeight,
@@ -245,7 +278,14 @@ void TBitmap32::LoadFromStream(std::istream& stream) {
     TBmpImage image = ReadBmp(stream);
     BeginUpdate();
     try {
-      SetSize(image.Width, image.Height);
+      // The reader hands over every pixel (what the file skips is already
+      // transparent), so the storage is not cleared before the copy.
+      const bool whole = image.Width > 0 && image.Height > 0 &&
+                         image.Pixels.size() == static_cast<std::size_t>(std::int64_t{image.Width} * image.Height);
+      if (whole)
+        SetSizeUninitialized(*this, image.Width, image.Height);
+      else
+        SetSize(image.Width, image.Height);
       if (!Empty())
         std::memcpy(bits_.get(), image.Pixels.data(), image.Pixels.size() * sizeof(TColor32));
     } catch (...) {

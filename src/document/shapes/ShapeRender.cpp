@@ -244,10 +244,9 @@ std::unique_ptr<TBitmap32> TdtpShape::RenderThumbnail(std::int32_t width, std::i
       w * h > kMaxBitmapPixels)
     return nullptr;
 
-  // 2.
+  // 2. A new bitmap's storage starts transparent black, what Clear(0) writes.
   auto bitmap = std::make_unique<TBitmap32>();
   bitmap->SetSize(static_cast<std::int32_t>(w), static_cast<std::int32_t>(h));
-  bitmap->Clear(0);
 
   // 3-5.
   const double d = std::min(static_cast<double>(height) / docHeight_,

@@ -12,6 +12,7 @@
 #include "foundation/XmlNode.h"
 #include "platform/qt/Canvas.h"
 #include "raster/BoxScale.h"
+#include "raster/UninitializedSize.h"
 
 namespace kdl {
 
@@ -560,7 +561,8 @@ void TdtpPage::PaintToCanvas(QPainter& canvas, const TRect& rect, float maxRende
   doc->SetDevice(dtPrinter);
 
   TBitmap32 render;
-  render.SetSize(renderW, renderH);
+  // The paper colour goes over every pixel, so the storage starts uncleared.
+  SetSizeUninitialized(render, renderW, renderH);
   render.Clear(Color32(PageColor()));
   Paint(render, {0, 0, PageWidth(), PageHeight()}, true, info);
 

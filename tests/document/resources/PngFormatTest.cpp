@@ -121,5 +121,32 @@ TEST_F(PngFormatTest, DamageRaises) {
   }
 }
 
+// A file cut inside its pixels, read into a bitmap that held a picture of
+// the same size: each row is the decoded one or cleared, never stale.
+TEST_F(PngFormatTest, CutPixelsLeaveNoStaleRows) {
+  const auto file = Convert("", "PNG32:c.png");
+  TBitmap32 whole;
+  test::LoadFile(file, whole);
+  const auto bytes = test::ReadFileBytes(file);
+  const auto idat = std::search(bytes.begin(), bytes.end(), "IDAT", "IDAT" + 4);
+  ASSERT_NE(idat, bytes.end());
+  const auto cut = decltype(bytes)(bytes.begin(), idat + 4 + 20);
+
+  TBitmap32 b;
+  b.SetSize(kW, kH);
+  b.Clear(0x12345678u);
+  TMemoryStream s;
+  test::StreamFromBytes(s, cut);
+  EXPECT_THROW(LoadBitmapFromStream(&s, ".png", &b, 0, 0, 0), ERasterError);
+  ASSERT_EQ(b.Width(), kW);
+  ASSERT_EQ(b.Height(), kH);
+  for (int y = 0; y < kH; ++y) {
+    const bool decoded = std::equal(b.ScanLine(y), b.ScanLine(y) + kW, whole.ScanLine(y));
+    const bool cleared = std::all_of(b.ScanLine(y), b.ScanLine(y) + kW, [](TColor32 c) { return c == 0; });
+    EXPECT_TRUE(decoded || cleared) << "row " << y;
+  }
+  EXPECT_TRUE(std::all_of(b.ScanLine(kH - 1), b.ScanLine(kH - 1) + kW, [](TColor32 c) { return c == 0; }));
+}
+
 }  // namespace
 }  // namespace kdl

@@ -9,6 +9,7 @@
 #include "document/resources/formats/OctreeQuantizer.h"
 #include "foundation/Stream.h"
 #include "raster/Bitmap32.h"
+#include "raster/UninitializedSize.h"
 
 namespace kdl {
 
@@ -79,7 +80,8 @@ void ReadFirstFrame(GifFileType* gif, TStream& stream, TBitmap32& bitmap, int tr
   const std::int64_t screen = std::int64_t{gif->SWidth} * gif->SHeight;
   const std::int64_t frame = std::int64_t{desc.Width} * desc.Height;
   if (screen > limit || frame > limit || frame > kMaxRasterPixels) Corrupted();
-  bitmap.SetSize(gif->SWidth, gif->SHeight);
+  // The clear below covers every pixel, so the new storage starts uncleared.
+  SetSizeUninitialized(bitmap, gif->SWidth, gif->SHeight);
   if (!bitmap.Empty()) bitmap.Clear(0);
   if (desc.Width <= 0 || desc.Height <= 0) return;
 

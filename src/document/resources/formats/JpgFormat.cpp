@@ -12,6 +12,7 @@
 #include "document/resources/formats/BmpFormat.h"
 #include "foundation/Stream.h"
 #include "raster/Bitmap32.h"
+#include "raster/UninitializedSize.h"
 
 namespace kdl {
 
@@ -272,13 +273,19 @@ void TdtpJpgFormat::LoadFromStream(TStream* stream, TBitmap32* bitmap, std::int3
 
   const auto w = static_cast<std::int32_t>(info.output_width);
   const auto h = static_cast<std::int32_t>(info.output_height);
-  bitmap->SetSize(w, h);
+  // Every row is written below (a truncated file decodes grey to the end),
+  // so the storage needs no clearing first; a failure clears what is left.
+  SetSizeUninitialized(*bitmap, w, h);
+  const auto fail = [&] {
+    ClearRowsFrom(*bitmap, static_cast<std::int32_t>(info.output_scanline));
+    RaiseRasterError(kRasterCorrupted);
+  };
   if (cmyk) {
     std::vector<std::uint8_t> cmykRow(static_cast<std::size_t>(w) * 4);
     JSAMPROW row = cmykRow.data();
     for (std::int32_t y = 0; y < h; ++y) {
       JDIMENSION got = 0;
-      if (!ReadRows(d, &row, 1, got)) RaiseRasterError(kRasterCorrupted);
+      if (!ReadRows(d, &row, 1, got)) fail();
       CmykToBgra(cmykRow.data(), bitmap->ScanLine(y), info.output_width);
     }
   } else {
@@ -290,7 +297,7 @@ void TdtpJpgFormat::LoadFromStream(TStream* stream, TBitmap32* bitmap, std::int3
       for (std::int32_t k = 0; k < count; ++k)
         rows[k] = reinterpret_cast<JSAMPROW>(bitmap->ScanLine(y + k));
       JDIMENSION got = 0;
-      if (!ReadRows(d, rows, static_cast<JDIMENSION>(count), got)) RaiseRasterError(kRasterCorrupted);
+      if (!ReadRows(d, rows, static_cast<JDIMENSION>(count), got)) fail();
       y += static_cast<std::int32_t>(got);
     }
   }

@@ -8,6 +8,7 @@
 #include "document/resources/formats/BmpFormat.h"
 #include "foundation/Stream.h"
 #include "raster/Bitmap32.h"
+#include "raster/UninitializedSize.h"
 
 namespace kdl {
 
@@ -167,11 +168,22 @@ void TdtpPngFormat::LoadFromStream(TStream* stream, TBitmap32* bitmap, std::int3
   width_ = static_cast<std::int32_t>(w);
   height_ = static_cast<std::int32_t>(h);
 
-  bitmap->SetSize(width_, height_);
+  // A plain (not interlaced) image is written row after row, each row
+  // whole, so its storage needs no clearing first; a failure clears the
+  // rows from the one being read. Interlaced passes write pixels apart.
+  const bool sequential = png_get_interlace_type(reader->Png, reader->Info) == PNG_INTERLACE_NONE;
+  if (sequential)
+    SetSizeUninitialized(*bitmap, width_, height_);
+  else
+    bitmap->SetSize(width_, height_);
   std::vector<png_bytep> rows(h);
   for (png_uint_32 y = 0; y < h; ++y)
     rows[y] = reinterpret_cast<png_bytep>(bitmap->ScanLine(static_cast<std::int32_t>(y)));
-  if (!ReadImage(*reader, rows.data())) RaiseRasterError(kRasterCorrupted);
+  if (!ReadImage(*reader, rows.data())) {
+    if (sequential)
+      ClearRowsFrom(*bitmap, static_cast<std::int32_t>(png_get_current_row_number(reader->Png)));
+    RaiseRasterError(kRasterCorrupted);
+  }
   // Damage after the pixels costs nothing of the picture.
   ReadEnd(*reader);
 }
