@@ -108,6 +108,16 @@ TEST_F(MainFormTest, StartWritesTemplatesBeforeTheWizardOrOpensEmpty) {
 }
 
 TEST_F(MainFormTest, AFailedOpenNeverSavesOverAFile) {
+  // After a failed open there is no project and no file name: Ctrl+S shows
+  // no dialog and writes nothing.
+  auto SavingWritesNothing = [&](TMainForm& form, const Snapshot& before) {
+    EXPECT_FALSE(HasPage(form.Document()));
+    EXPECT_TRUE(form.FileName().empty());
+    ModalScript script;
+    Shortcut(form, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(script.Unexpected(), 0);
+    EXPECT_EQ(Files(scratch.Path()), before);
+  };
   MakeTemplates();
   StoreSettings(false);
   auto form = StartForm();
@@ -130,15 +140,7 @@ TEST_F(MainFormTest, AFailedOpenNeverSavesOverAFile) {
   }
   ASSERT_EQ(Errors.size(), 1u);
   EXPECT_NE(Errors[0].find(Localizer().GetString("Messages", "UnSupportedProjectVersion")), std::string::npos);
-  EXPECT_FALSE(HasPage(form->Document()));
-  EXPECT_TRUE(form->FileName().empty());
-  {
-    // Ctrl+S: no project, no dialog, nothing written.
-    ModalScript script;
-    Shortcut(*form, Qt::Key_S, Qt::ControlModifier);
-    EXPECT_EQ(script.Unexpected(), 0);
-  }
-  EXPECT_EQ(Files(scratch.Path()), before);
+  SavingWritesNothing(*form, before);
 
   // A saved project, then a New whose template file has gone.
   const auto saved = scratch / "saved.ovx";
@@ -157,14 +159,7 @@ TEST_F(MainFormTest, AFailedOpenNeverSavesOverAFile) {
     EXPECT_EQ(script.Answered(), 1);
   }
   EXPECT_EQ(Errors.size(), 2u);
-  EXPECT_FALSE(HasPage(form->Document()));
-  EXPECT_TRUE(form->FileName().empty());
-  {
-    ModalScript script;
-    Shortcut(*form, Qt::Key_S, Qt::ControlModifier);
-    EXPECT_EQ(script.Unexpected(), 0);
-  }
-  EXPECT_EQ(Files(scratch.Path()), before);
+  SavingWritesNothing(*form, before);
 }
 
 TEST_F(MainFormTest, ChangesSurviveACancelledSaveAndClosing) {
