@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "TestShapes.h"
 #include "document/Startup.h"
 #include "document/resources/BitmapResource.h"
 #include "document/shapes/BitmapShape.h"
@@ -45,18 +46,6 @@ void Fail(const char* what) {
   std::abort();
 }
 
-std::map<std::string, std::string> Members(kdl::TqxStorage& storage) {
-  std::map<std::string, std::string> members;
-  for (int i = 0; i < storage.StreamCount(); ++i) {
-    const std::string name = storage.GetStreamName(i);
-    kdl::TMemoryStream s;
-    storage.ReadStream(name, s);
-    members.emplace(name, std::string(static_cast<const char*>(s.Memory()),
-                                      static_cast<std::size_t>(s.Size())));
-  }
-  return members;
-}
-
 // Names compare as the archive compares them.
 std::string Lower(std::string s) {
   for (char& c : s)
@@ -73,7 +62,7 @@ void CheckKept(const std::map<std::string, std::string>& before,
 }
 
 void CheckMembers(kdl::TdtpDocument& doc, const std::map<std::string, std::string>& before) {
-  const auto after = Members(*doc.Storage());
+  const auto after = kdl::testing::AllMembers(*doc.Storage());
   CheckKept(before, after);
   std::set<std::string> used;
   std::vector<std::string> names;
@@ -105,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   picture.Clear(0xFF336699);
   image.Image().SetBitmap(&picture);
   doc.ClearUndo();
-  const auto before = Members(*doc.Storage());
+  const auto before = kdl::testing::AllMembers(*doc.Storage());
 
   const std::string text(reinterpret_cast<const char*>(data), size);
   int pasted = 0;
@@ -130,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!messages.empty()) Fail("undo found a record nobody owns");
     // A member the copy brought under its own name may stay: other shapes
     // may share such a name, so deleting a shape keeps it.
-    CheckKept(before, Members(*doc.Storage()));
+    CheckKept(before, kdl::testing::AllMembers(*doc.Storage()));
     kdl::TMemoryStream out;
     doc.SaveToStream(out);
   } catch (const kdl::Exception& e) {

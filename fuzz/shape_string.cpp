@@ -10,38 +10,16 @@
 #include <string>
 
 #include "FakeDocument.h"
+#include "FuzzApplication.h"
 #include "TestShapes.h"
 #include "document/Startup.h"
 
 namespace {
 
-std::map<std::string, std::string> Members(kdl::TqxStorage& storage) {
-  std::map<std::string, std::string> members;
-  for (int i = 0; i < storage.StreamCount(); ++i) {
-    const std::string name = storage.GetStreamName(i);
-    kdl::TMemoryStream s;
-    storage.ReadStream(name, s);
-    members.emplace(name, std::string(static_cast<const char*>(s.Memory()),
-                                      static_cast<std::size_t>(s.Size())));
-  }
-  return members;
-}
-
 void Put(kdl::TqxStorage& storage, const std::string& name, const std::string& bytes) {
   kdl::TMemoryStream s;
   s.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
   storage.WriteStream(name, s);
-}
-
-// Text shapes measure with the platform's fonts, which need an application.
-void EnsureApplication() {
-  if (QCoreApplication::instance()) return;
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static int argc = 1;
-  static char arg0[] = "fuzz";
-  static char* argv[] = {arg0, nullptr};
-  static QGuiApplication* app = new QGuiApplication(argc, argv);
-  (void)app;
 }
 
 }  // namespace
@@ -58,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Put(archive, "Fonts.dat", "fonts");
   Put(archive, "TMP0000001.png", "another shape's image");
   Put(archive, "C:\\cover.jpg", "cover");
-  const auto before = Members(archive);
+  const auto before = kdl::testing::AllMembers(archive);
 
   kdl::TdtpShape root;
   root.SetDocument(&doc);
@@ -71,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const kdl::Exception&) {
     failed = true;
   }
-  const auto after = Members(archive);
+  const auto after = kdl::testing::AllMembers(archive);
   for (const auto& [name, bytes] : before) {
     const auto it = after.find(name);
     if (it == after.end() || it->second != bytes) std::abort();

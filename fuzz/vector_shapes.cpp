@@ -11,6 +11,7 @@
 #include <string>
 
 #include "FakeDocument.h"
+#include "FuzzApplication.h"
 #include "document/Startup.h"
 #include "document/shapes/LineShape.h"
 #include "document/shapes/Rendering.h"
@@ -29,18 +30,6 @@ void PaintAt(kdl::TdtpShape& shape, float scale) {
   const float w = 48 / scale, h = 40 / scale;
   shape.Paint(target, {shape.DocLeft() - 2, shape.DocTop() - 2, shape.DocLeft() - 2 + w, shape.DocTop() - 2 + h},
               false, info);
-}
-
-// The captions of image frames and placeholders measure with the
-// platform's fonts, which need an application.
-void EnsureApplication() {
-  if (QCoreApplication::instance()) return;
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static int argc = 1;
-  static char arg0[] = "fuzz";
-  static char* argv[] = {arg0, nullptr};
-  static QGuiApplication* app = new QGuiApplication(argc, argv);
-  (void)app;
 }
 
 }  // namespace
