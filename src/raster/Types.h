@@ -116,4 +116,25 @@ bool IsRectEmpty(const TRect& r);
 bool IsRectEmptyF(const TFloatRect& r);
 bool PtInRect(const TRect& r, const TPoint& p);
 
+// The bounding box of every point of some contours (integer or float
+// points, TRect or TFloatRect); empty contours give the default rectangle.
+template <class Rect, class Contours>
+Rect ContoursBounds(const Contours& contours) {
+  Rect r{};
+  bool first = true;
+  for (const auto& contour : contours)
+    for (const auto& p : contour) {
+      if (first) {
+        r = {p.X, p.Y, p.X, p.Y};
+        first = false;
+        continue;
+      }
+      if (p.X < r.Left) r.Left = p.X;
+      if (p.Y < r.Top) r.Top = p.Y;
+      if (p.X > r.Right) r.Right = p.X;
+      if (p.Y > r.Bottom) r.Bottom = p.Y;
+    }
+  return r;
+}
+
 }  // namespace kdl

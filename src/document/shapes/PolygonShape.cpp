@@ -38,21 +38,7 @@ TdtpPolygonShape::TdtpPolygonShape() {
 TdtpPolygonShape::~TdtpPolygonShape() = default;
 
 TFloatRect TdtpPolygonShape::GetPointsBounds() const {
-  TFloatRect r;
-  bool first = true;
-  for (const TArrayOfFloatPoint& contour : points_)
-    for (const TFloatPoint& p : contour) {
-      if (first) {
-        r = {p.X, p.Y, p.X, p.Y};
-        first = false;
-        continue;
-      }
-      r.Left = std::min(r.Left, p.X);
-      r.Top = std::min(r.Top, p.Y);
-      r.Right = std::max(r.Right, p.X);
-      r.Bottom = std::max(r.Bottom, p.Y);
-    }
-  return r;
+  return ContoursBounds<TFloatRect>(points_);
 }
 
 void TdtpPolygonShape::FitPointsToRect(const TFloatRect& rect) {

@@ -67,21 +67,7 @@ bool TScreenRegion::Intersects(const TRect& rect) const {
 }
 
 TRect TScreenRegion::Bounds() const {
-  TRect r{};
-  bool first = true;
-  for (const std::vector<TPoint>& corners : contours_)
-    for (const TPoint& p : corners) {
-      if (first) {
-        r = {p.X, p.Y, p.X, p.Y};
-        first = false;
-        continue;
-      }
-      r.Left = std::min(r.Left, p.X);
-      r.Top = std::min(r.Top, p.Y);
-      r.Right = std::max(r.Right, p.X);
-      r.Bottom = std::max(r.Bottom, p.Y);
-    }
-  return r;
+  return ContoursBounds<TRect>(contours_);
 }
 
 }  // namespace kdl
