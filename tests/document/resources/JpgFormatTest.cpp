@@ -70,32 +70,38 @@ class JpgFormatTest : public ::testing::Test {
     test::WriteFileBytes(dir_ / "in.ppm", MakePpm(kW, kH));
   }
 
-  std::filesystem::path Make(const std::string& name, const std::string& options) {
+  std::filesystem::path Make(const std::string& name, const std::string& options,
+                             const std::string& input = "in.ppm") {
     const auto out = dir_ / name;
     int rc = 0;
     test::RunCommandBytes("cjpeg " + options + " -outfile " + out.string() + " " +
-                         (dir_ / "in.ppm").string(),
+                         (dir_ / input).string(),
                      &rc);
     EXPECT_EQ(rc, 0);
     return out;
   }
 
   // Our decode at 1/scale against djpeg's.
-  void ExpectSameAsDjpeg(const std::filesystem::path& file, int scale) {
+  void ExpectSameAsDjpeg(const std::filesystem::path& file, int scale, int w = kW, int h = kH) {
     const Pnm ref = ParsePnm(test::RunCommandBytes("djpeg -dct int -scale 1/" + std::to_string(scale) +
                                               " " + file.string() + " 2>/dev/null"));
     TBitmap32 b;
-    test::LoadFile(file, b, kW / scale, kH / scale);
+    test::LoadFile(file, b, w / scale, h / scale);
     ASSERT_EQ(b.Width(), ref.Width) << file << " 1/" << scale;
     ASSERT_EQ(b.Height(), ref.Height);
     ASSERT_GT(ref.Channels, 0);
+    ASSERT_EQ(ref.Data.size(), std::size_t{1} * ref.Width * ref.Height * ref.Channels);
     // Grey files come out as R = G = B, every pixel opaque.
-    std::vector<std::uint8_t> expect;
-    for (std::size_t i = 0; i + ref.Channels <= ref.Data.size(); i += ref.Channels) {
-      for (int k = 0; k < 3; ++k) expect.push_back(ref.Data[i + (ref.Channels == 3 ? k : 0)]);
-      expect.push_back(255);
-    }
-    EXPECT_TRUE(test::ToRgba(b) == expect) << file << " 1/" << scale;
+    for (std::int32_t y = 0; y < b.Height(); ++y)
+      for (std::int32_t x = 0; x < b.Width(); ++x) {
+        const std::uint8_t* d = &ref.Data[(std::size_t{1} * y * ref.Width + x) * ref.Channels];
+        const TColor32 expect = 0xFF000000u | TColor32{d[0]} << 16 |
+                                TColor32{d[ref.Channels == 3 ? 1 : 0]} << 8 | d[ref.Channels == 3 ? 2 : 0];
+        if (b.ScanLine(y)[x] != expect) {
+          ADD_FAILURE() << file << " 1/" << scale << ": first difference at " << x << ", " << y;
+          return;
+        }
+      }
   }
 
   static constexpr int kW = 203;
@@ -116,6 +122,102 @@ TEST_F(JpgFormatTest, DecodesLikeDjpegAtEveryScale) {
   };
   for (const auto& f : files)
     for (int scale : {1, 2, 4, 8}) ExpectSameAsDjpeg(f, scale);
+}
+
+// Tall pictures cut early: past the end of the data our decoder copies the
+// last row down instead of decoding more, which must give what djpeg's full
+// decode gives, also next to the last real rows (narrow pictures keep many
+// MCU rows of data in the Huffman decoder's buffer; restart markers reset
+// it). The heights leave many rows past the copying point.
+TEST_F(JpgFormatTest, FilesCutEarlyDecodeLikeDjpegToTheLastRow) {
+  struct Case {
+    int w, h;
+    std::string options;
+    int keepPercent;
+    int flat = 0;  // one grey level for the whole picture, else a noisy one
+  };
+  const Case cases[] = {
+      {64, 2400, "-quality 90", 5},
+      {8, 3000, "-grayscale", 10},
+      {17, 2000, "-quality 75", 3},
+      {203, 1600, "-sample 1x1 -restart 1", 20},
+      {640, 1200, "-sample 2x1 -quality 95", 40},
+      {96, 1800, "-optimize", 6},
+      // Two bits a block: the decoder's buffer still holds 30 rows of blocks
+      // when the data runs out.
+      {8, 8000, "-grayscale -optimize", 60, 200},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    const std::string name = "tall" + std::to_string(i++);
+    if (c.flat)
+      test::WriteFile(dir_ / (name + ".ppm"), "P6\n" + std::to_string(c.w) + " " + std::to_string(c.h) + "\n255\n" +
+                                                 std::string(std::size_t{3} * c.w * c.h, static_cast<char>(c.flat)));
+    else
+      test::WriteFileBytes(dir_ / (name + ".ppm"), MakePpm(c.w, c.h));
+    auto bytes = test::ReadFileBytes(Make(name + ".jpg", c.options, name + ".ppm"));
+    // Keep the header and the given share of the coded data after it.
+    static const std::uint8_t kSos[] = {0xFF, 0xDA};
+    const auto sos = std::search(bytes.begin(), bytes.end(), std::begin(kSos), std::end(kSos));
+    ASSERT_NE(sos, bytes.end());
+    const std::size_t data = static_cast<std::size_t>(sos - bytes.begin()) + 2 + (sos[2] << 8 | sos[3]);
+    bytes.resize(data + (bytes.size() - data) * static_cast<std::size_t>(c.keepPercent) / 100);
+    test::WriteFileBytes(dir_ / (name + "cut.jpg"), bytes);
+    for (int scale : {1, 2, 8}) ExpectSameAsDjpeg(dir_ / (name + "cut.jpg"), scale, c.w, c.h);
+  }
+}
+
+// A grey picture's header claiming 16375 x 8000 pixels, cut to 388 bytes:
+// libjpeg would make a 131-megapixel grey bitmap of it. Every 8 x 8 block
+// needs at least one bit, so the 2,047,000 blocks would need 256 KB.
+TEST_F(JpgFormatTest, AFewHundredBytesCannotClaimAHugePicture) {
+  std::mt19937 rng(5);
+  std::string pgm = "P5\n64 64\n255\n";
+  for (int k = 0; k < 64 * 64; ++k) pgm += static_cast<char>(rng() % 256);
+  test::WriteFile(dir_ / "g.pgm", pgm);
+  auto bytes = test::ReadFileBytes(Make("g.jpg", "-grayscale", "g.pgm"));
+  bytes.resize(388);
+  test::WriteFileBytes(dir_ / "cut.jpg", bytes);
+  // The same bytes with their own size still decode, grey below the data.
+  ExpectSameAsDjpeg(dir_ / "cut.jpg", 1, 64, 64);
+
+  static const std::uint8_t kSof0[] = {0xFF, 0xC0};
+  const auto sof = std::search(bytes.begin(), bytes.end(), std::begin(kSof0), std::end(kSof0));
+  ASSERT_NE(sof, bytes.end());
+  const std::size_t at = static_cast<std::size_t>(sof - bytes.begin());
+  bytes[at + 5] = 8000 >> 8;
+  bytes[at + 6] = 8000 & 0xFF;
+  bytes[at + 7] = 16375 >> 8;
+  bytes[at + 8] = 16375 & 0xFF;
+  for (const char* ext : {".jpg", ".jpeg"}) {
+    TMemoryStream s;
+    test::StreamFromBytes(s, bytes);
+    TBitmap32 b;
+    EXPECT_EQ(test::RasterErrorText([&] { LoadBitmapFromStream(&s, ext, &b, 0, 0, 0); }),
+              "Image file is corrupted");
+    EXPECT_TRUE(b.Empty());
+  }
+}
+
+// Real photographs of 24 megapixels, baseline and progressive, decode as
+// djpeg decodes them; flat ones, which come closest to the least data a
+// block can have (two bits with optimised tables), decode to their grey.
+TEST_F(JpgFormatTest, LargePhotosStillLoad) {
+  constexpr int w = 6000, h = 4000;
+  test::WriteFileBytes(dir_ / "big.ppm", MakePpm(w, h));
+  for (const char* options : {"-quality 85", "-quality 85 -progressive"})
+    ExpectSameAsDjpeg(Make("big.jpg", options, "big.ppm"), 1, w, h);
+
+  test::WriteFile(dir_ / "flat.ppm", "P6\n6000 4000\n255\n" + std::string(std::size_t{w} * h * 3, '\x80'));
+  for (const char* options : {"-optimize", "-grayscale -optimize", "-progressive -sample 1x1"}) {
+    const auto file = Make("flat.jpg", options, "flat.ppm");
+    TBitmap32 b;
+    test::LoadFile(file, b, w, h);
+    ASSERT_EQ(b.Width(), w) << options;
+    ASSERT_EQ(b.Height(), h);
+    const std::int64_t n = std::int64_t{w} * h;
+    EXPECT_EQ(std::count(b.Bits(), b.Bits() + n, 0xFF808080u), n) << options;
+  }
 }
 
 TEST_F(JpgFormatTest, ScaleIsChosenFromTheRequestedSize) {

@@ -21,6 +21,13 @@ namespace {
 constexpr std::size_t kIoBufferSize = 64 * 1024;
 // libjpeg's own working memory (coefficient buffers of progressive files).
 constexpr long kJpegMemoryLimit = 1L << 30;
+// Every 8 x 8 block of every component costs at least one bit of Huffman
+// code (its DC difference), so the bytes left after the header bound the
+// blocks a file can really describe.
+constexpr std::int64_t kMinBitsPerBlock = 1;
+// Once the data runs out, the Huffman decoder still holds at most this many
+// bits of it, which finish at most as many MCUs (one bit each at best).
+constexpr std::int64_t kBufferedBitsAtEnd = 128;
 
 // libjpeg's default error handler ends the process; ours jumps back to the
 // call that started the failing libjpeg operation.
@@ -182,6 +189,31 @@ bool ReadRows(TJpegDecoder& d, JSAMPARRAY rows, JDIMENSION count, JDIMENSION& go
   return got > 0;
 }
 
+// Whether the bytes after the header can fill the frame's blocks.
+bool PlausibleSize(TJpegDecoder& d, TStream& stream) {
+  std::int64_t blocks = 0;
+  for (int i = 0; i < d.Info.num_components; ++i) {
+    const jpeg_component_info& c = d.Info.comp_info[i];
+    blocks += std::int64_t{c.width_in_blocks} * c.height_in_blocks;
+  }
+  const std::int64_t present =
+      stream.Size() - stream.Position() + static_cast<std::int64_t>(d.Source.Pub.bytes_in_buffer);
+  return blocks <= present * 8 / kMinBitsPerBlock;
+}
+
+// A single-scan Huffman file whose data ran out decodes every later block
+// as zero, which comes out as one constant row. The first row that surely
+// lies past the last data (the MCUs still buffered, the row being decoded
+// and the upsampler's neighbour rows) is returned; -1 when unknown.
+std::int64_t FirstRowPastData(const jpeg_decompress_struct& info, std::int64_t rowsAtEnd) {
+  if (info.arith_code || jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&info)) ||
+      info.MCUs_per_row == 0)
+    return -1;
+  const std::int64_t mcuRow = std::int64_t{info.max_v_samp_factor} * DCTSIZE;
+  const std::int64_t buffered = (kBufferedBitsAtEnd + info.MCUs_per_row - 1) / info.MCUs_per_row;
+  return (rowsAtEnd / mcuRow + buffered + 4) * mcuRow;
+}
+
 bool FinishDecompress(TJpegDecoder& d) {
   if (setjmp(d.Error.Jump)) return false;
   jpeg_finish_decompress(&d.Info);
@@ -252,6 +284,7 @@ void TdtpJpgFormat::LoadFromStream(TStream* stream, TBitmap32* bitmap, std::int3
   TJpegDecoder& d = *decoder;
   jpeg_decompress_struct& info = d.Info;
   if (!CreateAndReadHeader(d)) RaiseRasterError(kRasterCorrupted);
+  if (!PlausibleSize(d, *stream)) RaiseRasterError(kRasterCorrupted);
   width_ = static_cast<std::int32_t>(info.image_width);
   height_ = static_cast<std::int32_t>(info.image_height);
 
@@ -289,16 +322,24 @@ void TdtpJpgFormat::LoadFromStream(TStream* stream, TBitmap32* bitmap, std::int3
       CmykToBgra(cmykRow.data(), bitmap->ScanLine(y), info.output_width);
     }
   } else {
-    // Straight into the bitmap's rows, several per call.
+    // Straight into the bitmap's rows, several per call. Past the end of
+    // the data the rows are all alike: the first sure one is copied down.
     constexpr std::int32_t kBatch = 16;
     JSAMPROW rows[kBatch];
+    std::int64_t pastData = -1;
     for (std::int32_t y = 0; y < h;) {
+      if (pastData >= 0 && y > pastData) {
+        const TColor32* last = bitmap->ScanLine(y - 1);
+        for (; y < h; ++y) std::copy(last, last + w, bitmap->ScanLine(y));
+        return;
+      }
       const std::int32_t count = std::min(kBatch, h - y);
       for (std::int32_t k = 0; k < count; ++k)
         rows[k] = reinterpret_cast<JSAMPROW>(bitmap->ScanLine(y + k));
       JDIMENSION got = 0;
       if (!ReadRows(d, rows, static_cast<JDIMENSION>(count), got)) fail();
       y += static_cast<std::int32_t>(got);
+      if (pastData < 0 && d.Source.FakeEnd) pastData = FirstRowPastData(info, y);
     }
   }
   // Trailing damage after the last row costs nothing of the picture.

@@ -15,7 +15,9 @@ class TdtpJpgFormat : public TdtpRaster {
 
   // The picture is decoded at 1/d of its size, d the largest of 1, 2, 4, 8
   // with the decoded size still at least width by height. A damaged file
-  // raises "Image file is corrupted"; a truncated one decodes what is there.
+  // raises "Image file is corrupted", and so does one whose bytes are too
+  // few for the size it claims (under one bit per 8 x 8 block); a truncated
+  // one decodes what is there, the rest grey.
   void LoadFromStream(TStream* stream, TBitmap32* bitmap, std::int32_t page, std::int32_t width,
                       std::int32_t height) override;
   // Alpha is dropped.
