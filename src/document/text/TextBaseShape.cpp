@@ -270,59 +270,110 @@ void TdtpTextBaseShape::BuildSpans() {
 // is none) with trailing blanks trimmed, and so on down to one character.
 // Prefix widths grow with length, so "fits" turns true once along that
 // sequence and stays true: the search probes from the short end, galloping,
-// and measures only a few candidates near the span's own length instead of
-// the whole rest of the paragraph per dropped word.
+// and measures only a few candidates near the span's own length.
+//
+// The sequence is built from its short end too, so that a span costs what
+// it probes rather than the whole rest of the paragraph. That rests on
+// landmarks: a length t whose last character is not blank, and which is a
+// break position itself or has no break before it. Every longer candidate's
+// sequence reaches t exactly (a cut at a later break that trims back past t
+// stops at t's non-blank character), so the sequence below t is the one of
+// t alone, and the part between two landmarks is the one of the upper one.
 void TdtpTextBaseShape::WrapLine(std::int32_t start, std::int32_t length) {
   const float maxWidth = DocWidth();
-  std::vector<std::int32_t> chain;
-  std::int32_t p = start;    // 1-based start of the rest R
-  std::int32_t n = length;   // its length
+  const char16_t* line = text_.data() + (start - 1);
+  const auto isBreak = [](char16_t c) { return c == u' ' || c == u'-'; };
+  // For each index i of the line: the last break before i and the last
+  // non-blank character before i (-1: none).
+  std::vector<std::int32_t> prevBreak(static_cast<std::size_t>(length) + 1);
+  std::vector<std::int32_t> prevSolid(static_cast<std::size_t>(length) + 1);
+  prevBreak[0] = prevSolid[0] = -1;
+  for (std::int32_t i = 0; i < length; ++i) {
+    prevBreak[static_cast<std::size_t>(i) + 1] = isBreak(line[i]) ? i : prevBreak[static_cast<std::size_t>(i)];
+    prevSolid[static_cast<std::size_t>(i) + 1] = IsBlank(line[i]) ? prevSolid[static_cast<std::size_t>(i)] : i;
+  }
+
+  std::vector<std::int32_t> chain;  // the candidates, shortest first
+  std::vector<std::int32_t> run;
+  std::int32_t o = 0;               // the rest R starts at line[o]
+  std::int32_t n = length;          // its length
   do {
-    const char16_t* r = text_.data() + (p - 1);
-    chain.clear();
-    std::int32_t l = n;
-    chain.push_back(l);
-    while (l > 1) {
-      std::int32_t j = l - 1;
-      while (j >= 0 && r[j] != u' ' && r[j] != u'-') --j;
-      std::int32_t c = std::max(j <= 0 ? l - 1 : j, 1);
-      while (c > 0 && IsBlank(r[c - 1])) --c;
-      l = c;
-      chain.push_back(l);
-    }
-    auto accepts = [&](std::size_t k) {
-      return chain[k] <= 1 || MeasureText(p, chain[k]).Width < maxWidth;
+    const char16_t* r = line + o;
+    // The last break in R before its l-th character, relative to R.
+    const auto lastBreak = [&](std::int32_t l) { return prevBreak[static_cast<std::size_t>(o + l)] - o; };
+    // The candidate after l: cut, then trailing blanks trimmed.
+    const auto next = [&](std::int32_t l) {
+      const std::int32_t j = lastBreak(l);
+      const std::int32_t c = std::max(j <= 0 ? l - 1 : j, 1);
+      return std::max(prevSolid[static_cast<std::size_t>(o + c)] + 1 - o, 0);
     };
-    // The last candidate is accepted; find the first accepted one.
-    std::ptrdiff_t hi = static_cast<std::ptrdiff_t>(chain.size()) - 1;
-    std::ptrdiff_t lo = -1;
-    for (std::ptrdiff_t step = 1;; step *= 2) {
-      const std::ptrdiff_t k = hi - step;
-      if (k < 0) break;
-      if (!accepts(static_cast<std::size_t>(k))) {
+    const auto landmark = [&](std::int32_t t) {
+      return t == n || (!IsBlank(r[t - 1]) && (isBreak(r[t]) || lastBreak(t) <= 0));
+    };
+    // Appends the candidates from the landmark top down to the one before
+    // below (the last one, ending the sequence, when below is -1), shortest
+    // first.
+    const auto appendFrom = [&](std::int32_t top, std::int32_t below) {
+      run.clear();
+      std::int32_t l = top;
+      for (; l > below && l > 1; l = next(l)) run.push_back(l);
+      if (below < 0) run.push_back(l);
+      chain.insert(chain.end(), run.rbegin(), run.rend());
+    };
+    chain.clear();
+    if (n <= 1) {
+      chain.push_back(n);
+    } else {
+      std::int32_t t = 1;
+      while (!landmark(t)) ++t;
+      appendFrom(t, -1);
+    }
+    // Makes chain[k] exist when the sequence is that long.
+    const auto reach = [&](std::size_t k) {
+      while (chain.size() <= k && chain.back() < n) {
+        std::int32_t t = chain.back() + 1;
+        while (!landmark(t)) ++t;
+        appendFrom(t, chain.back());
+      }
+      return chain.size() > k;
+    };
+    auto accepts = [&](std::size_t k) {
+      return chain[k] <= 1 || MeasureText(start + o, chain[k]).Width < maxWidth;
+    };
+    // chain[0] is accepted; find the longest accepted candidate below the
+    // first one that is not.
+    std::size_t hi = 0;
+    std::size_t lo = 0;  // the shortest candidate known not to fit; 0: none yet
+    for (std::size_t step = 1;; step *= 2) {
+      const std::size_t k = hi + step;
+      if (!reach(k)) {
+        lo = chain.size();
+        break;
+      }
+      if (!accepts(k)) {
         lo = k;
         break;
       }
       hi = k;
     }
-    while (hi - lo > 1) {
-      const std::ptrdiff_t mid = lo + (hi - lo) / 2;
-      if (accepts(static_cast<std::size_t>(mid)))
+    while (lo - hi > 1) {
+      const std::size_t mid = lo - (lo - hi) / 2;
+      if (accepts(mid))
         hi = mid;
       else
         lo = mid;
     }
-    const std::int32_t taken = chain[static_cast<std::size_t>(hi)];
+    const std::int32_t taken = chain[hi];
 
     TdtpTextSpan* s = AddSpan();
-    s->CharPos = p;
+    s->CharPos = start + o;
     s->CharCount = taken;
     // Skip the blanks after the span; at least one character goes while
     // the line is not used up, so the loop always ends.
     std::int32_t used = taken;
     while (used < n && IsBlank(r[used])) ++used;
     if (used == 0 && n > 0) used = 1;
-    p += used;
+    o += used;
     n -= used;
   } while (n > 0);
 }

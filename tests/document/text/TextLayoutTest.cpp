@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <random>
+#include <stdexcept>
+#include <vector>
 
 #include "FakeDocument.h"
 #include "QtApplication.h"
@@ -123,6 +125,146 @@ TEST(TextWrap, RandomTextsKeepTheInvariantsAndMatchThePlainScan) {
       next = pos + count;
     }
     for (int i = next; i <= length; ++i) ASSERT_TRUE(test::Blank(text[i - 1])) << round;
+  }
+}
+
+// ---- The wrap against the search it replaced ------------------------------------------
+
+// Word wrap as it was written first: for every span the whole candidate
+// sequence of the rest of the line, from the rest itself down, then the
+// galloping search from its short end. Kept to prove that the layout built
+// from the short end gives the same spans, whatever the widths do.
+template <class Measure>
+SpanList GallopingWrap(const std::u16string& text, double maxWidth, Measure measure) {
+  SpanList spans;
+  std::int32_t pos = 1;
+  for (;;) {
+    const std::int32_t start = pos;
+    const int length = WideNextLine(text, pos);
+    if (length < 0) break;
+    std::int32_t p = start, n = length;
+    std::vector<std::int32_t> chain;
+    do {
+      const char16_t* r = text.data() + (p - 1);
+      chain.assign(1, n);
+      for (std::int32_t l = n; l > 1;) {
+        std::int32_t j = l - 1;
+        while (j >= 0 && r[j] != u' ' && r[j] != u'-') --j;
+        std::int32_t c = std::max(j <= 0 ? l - 1 : j, 1);
+        while (c > 0 && test::Blank(r[c - 1])) --c;
+        l = c;
+        chain.push_back(l);
+      }
+      auto accepts = [&](std::ptrdiff_t k) {
+        return chain[static_cast<std::size_t>(k)] <= 1 || measure(p, chain[static_cast<std::size_t>(k)]) < maxWidth;
+      };
+      std::ptrdiff_t hi = static_cast<std::ptrdiff_t>(chain.size()) - 1, lo = -1;
+      for (std::ptrdiff_t step = 1;; step *= 2) {
+        const std::ptrdiff_t k = hi - step;
+        if (k < 0) break;
+        if (!accepts(k)) {
+          lo = k;
+          break;
+        }
+        hi = k;
+      }
+      while (hi - lo > 1) {
+        const std::ptrdiff_t mid = lo + (hi - lo) / 2;
+        (accepts(mid) ? hi : lo) = mid;
+      }
+      const std::int32_t taken = chain[static_cast<std::size_t>(hi)];
+      spans.emplace_back(p, taken);
+      std::int32_t used = taken;
+      while (used < n && test::Blank(r[used])) ++used;
+      if (used == 0 && n > 0) used = 1;
+      p += used;
+      n -= used;
+    } while (n > 0);
+  }
+  return spans;
+}
+
+// Widths by character index, set by the test: with negative ones a longer
+// prefix can be narrower, where the probes the search makes decide the
+// spans, so matching spans means matching probes too.
+class TableText : public GridText {
+ public:
+  TableText() : GridText(true) {}
+  std::vector<double> Widths;
+  double Width(std::int32_t pos, std::int32_t count) const {
+    double w = 0;
+    for (std::int32_t i = pos - 1; i < pos - 1 + count; ++i) w += Widths[static_cast<std::size_t>(i)];
+    return w;
+  }
+  TdtpTextSize MeasureText(std::int32_t pos, std::int32_t count) override {
+    return {static_cast<float>(Width(pos, count)), 1};
+  }
+};
+
+TEST(TextWrap, RandomTextsWrapAsTheWholeSequenceSearchDid) {
+  std::mt19937 rng(37);
+  const std::u16string alphabet = u"aaaaabbbmiW   --\t\t\x01\r\n";
+  for (int round = 0; round < 1500; ++round) {
+    std::u16string text;
+    const int length = static_cast<int>(rng() % (round % 20 == 0 ? 3000 : 120));
+    while (static_cast<int>(text.size()) < length) {
+      switch (rng() % 12) {
+        case 0: text += std::u16string(rng() % 40 + 1, u'x'); break;             // a long word
+        case 1: text += std::u16string(rng() % 12 + 1, u' '); break;             // a run of spaces
+        case 2: text += std::u16string(rng() % 6 + 1, u'\t'); break;             // tabs
+        case 3: text += u" \t \t"; break;
+        default: text += alphabet[rng() % alphabet.size()];
+      }
+    }
+    const bool negative = round % 3 == 0;
+    TableText shape;
+    shape.SetAutoSize(false);
+    shape.Widths.resize(text.size());
+    for (double& w : shape.Widths) w = static_cast<int>(rng() % 8) * 0.5 - (negative ? 1.25 : 0);
+    // Narrow frames, down to less than any character, and wide ones.
+    const double frame = (static_cast<int>(rng() % 60) + 0.25) / (round % 4 == 0 ? 8 : 1);
+    shape.SetDocBounds(0, 0, static_cast<float>(frame), 50);
+    shape.SetWordWrap(true);
+    shape.SetText(text);
+    const SpanList expect = GallopingWrap(
+        text, static_cast<float>(frame), [&](int p, int l) { return static_cast<float>(shape.Width(p, l)); });
+    ASSERT_EQ(SpansOf(shape), expect) << "round " << round << ", " << text.size() << " characters in " << frame;
+  }
+}
+
+// Blanks other than spaces (tabs, control characters) in a frame narrower
+// than any character: the trimmed span is empty and the blanks must still
+// be passed, each line ending after finitely many spans. A stalled wrap
+// would add empty spans for ever; the cap turns that into a failure.
+TEST(TextWrap, BlanksInAFrameNarrowerThanAnyCharacterAreSkipped) {
+  class CappedGrid : public GridText {
+   public:
+    CappedGrid() : GridText(true) {}
+    TdtpTextSpan* AddSpan() override {
+      if (GetSpanCount() > 64) throw std::runtime_error("word wrap does not advance");
+      return GridText::AddSpan();
+    }
+  };
+  struct Case {
+    std::u16string text;
+    SpanList spans;
+  };
+  const Case cases[] = {
+      {u"\t\t\t", {{1, 0}}},
+      {u"\x01\x02", {{1, 0}}},
+      {u"\t\tab", {{1, 0}, {3, 1}, {4, 1}}},
+      {u"a\tb", {{1, 1}, {3, 1}}},
+      {u"\t \ta\x01\x01-b", {{1, 0}, {4, 1}, {7, 1}, {8, 1}}},
+      {u"ab\t\t\r\n\t\t", {{1, 1}, {2, 1}, {7, 0}}},
+  };
+  for (const Case& c : cases) {
+    CappedGrid shape;
+    shape.SetAutoSize(false);
+    shape.SetFontHeight(4);
+    shape.SetDocBounds(0, 0, 0.125f, 50);
+    shape.SetWordWrap(true);
+    EXPECT_NO_THROW(shape.SetText(c.text)) << c.spans.size();
+    EXPECT_EQ(SpansOf(shape), c.spans) << c.spans.size();
   }
 }
 
