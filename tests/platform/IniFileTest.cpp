@@ -80,6 +80,51 @@ TEST(MemIniFile, ReadsWindows1252WhenNotUtf8) {
   EXPECT_EQ(Value(mixed, "S", "B"), "\xC3\xBC");
 }
 
+// A byte-order mark does not vouch for the bytes after it: they are judged
+// as in a file without one, and Python's strict decoder says which of these
+// are UTF-8. A value may itself begin with U+FEFF, which stays.
+TEST(MemIniFile, AByteOrderMarkIsFollowedByTheSameCheck) {
+  struct Case {
+    std::string value;  // the bytes after "K="
+    std::string utf8;   // what the value reads as
+  };
+  const Case cases[] = {
+      {"Gr\xC3\xBC\xC3\x9F\x65", "Gr\xC3\xBC\xC3\x9F\x65"},
+      {"Gr\xFC\xDF\x65 \x80", "Gr\xC3\xBC\xC3\x9F\x65 \xE2\x82\xAC"},  // Windows-1252
+      {"\xC0\xAF", "\xC3\x80\xC2\xAF"},                                  // overlong "/"
+      {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xE2\x82\xAC"},                  // a surrogate
+      {"\xF4\x90\x80\x80", "\xC3\xB4\xC2\x90\xE2\x82\xAC\xE2\x82\xAC"},  // past U+10FFFF
+      {"\xE2\x82", "\xC3\xA2\xE2\x80\x9A"},                              // cut short
+      {"\xEF\xBB\xBFx", "\xEF\xBB\xBFx"},                                  // U+FEFF first
+  };
+  test::ScratchDir dir;
+  std::string files;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    test::WriteFile(dir / (std::to_string(i) + ".lng"), "[S]\nK=" + cases[i].value + "\n");
+    files += " " + (dir / (std::to_string(i) + ".lng")).string();
+  }
+  // One digit per file: 1 where Python's strict decoder takes it.
+  const std::string verdicts = test::RunCommand(
+      "python3 -c \"import sys\n"
+      "def ok(f):\n"
+      "  try: open(f, 'rb').read().decode('utf-8'); return '1'\n"
+      "  except UnicodeDecodeError: return '0'\n"
+      "print(''.join(ok(f) for f in sys.argv[1:]), end='')\"" + files);
+  ASSERT_EQ(verdicts.size(), std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    const std::string body = "[S]\nK=" + c.value + "\n";
+    const bool valid = c.utf8 == c.value;
+    EXPECT_EQ(verdicts[i] == '1', valid) << c.utf8;
+    for (const std::string& bytes : {body, "\xEF\xBB\xBF" + body, "\xEF\xBB\xBF" + body + "; \xFC\n"}) {
+      // A stray Windows-1252 byte in a comment turns a valid value too.
+      const bool turned = valid && bytes.find('\xFC') != std::string::npos;
+      const std::string value = Value(TMemIniFile::FromBytes(bytes), "S", "K");
+      EXPECT_EQ(value == c.utf8, !turned) << c.utf8;
+    }
+  }
+}
+
 TEST(MemIniFile, FilesAreReadWholeAndCapped) {
   test::ScratchDir dir;
   test::WriteFile(dir / "a.lng", "[S]\nK=V\n");

@@ -30,11 +30,34 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-// Qt replaces every invalid sequence by U+FFFD, so only valid UTF-8 comes
-// back byte for byte.
+// Strict UTF-8: no overlong forms, surrogates, values past U+10FFFF or cut
+// sequences. A U+FEFF at the start is a character like any other; the
+// caller has already taken the file's own byte-order mark away.
 bool IsValidUtf8(std::string_view bytes) {
-  const QByteArrayView view(bytes.data(), static_cast<qsizetype>(bytes.size()));
-  return QString::fromUtf8(view).toUtf8() == view;
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* const end = p + bytes.size();
+  while (p < end) {
+    const unsigned lead = *p++;
+    if (lead < 0x80) continue;
+    int more = 0;
+    char32_t c = 0, least = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      more = 1, c = lead & 0x1F, least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      more = 2, c = lead & 0x0F, least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      more = 3, c = lead & 0x07, least = 0x10000;
+    } else {
+      return false;
+    }
+    if (end - p < more) return false;
+    for (int i = 0; i < more; ++i, ++p) {
+      if ((*p & 0xC0) != 0x80) return false;
+      c = c << 6 | (*p & 0x3F);
+    }
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+  }
+  return true;
 }
 
 std::string Cp1252ToUtf8(std::string_view bytes) {
@@ -64,10 +87,10 @@ TMemIniFile::TMemIniFile(const std::filesystem::path& fileName) {
 TMemIniFile TMemIniFile::FromBytes(std::string_view bytes) {
   if (bytes.size() > kMaxFileSize) throw EIniFileError("The text is larger than 1 MiB");
   TMemIniFile ini;
-  if (bytes.starts_with(kUtf8Bom)) {
-    bytes.remove_prefix(kUtf8Bom.size());
-    ini.Parse(bytes);
-  } else if (IsValidUtf8(bytes)) {
+  // A byte-order mark promises UTF-8 but proves nothing: the rest is
+  // checked like a file without one.
+  if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
+  if (IsValidUtf8(bytes)) {
     ini.Parse(bytes);
   } else {
     ini.Parse(Cp1252ToUtf8(bytes));

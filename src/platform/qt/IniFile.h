@@ -26,8 +26,8 @@ class TMemIniFile {
   TMemIniFile() = default;
   // Reads the whole file; raises EIniFileError when it cannot.
   explicit TMemIniFile(const std::filesystem::path& fileName);
-  // Parses bytes in UTF-8 (a BOM is skipped) or, when they are not valid
-  // UTF-8, in Windows-1252.
+  // Parses bytes in UTF-8 or, when they are not valid UTF-8, in
+  // Windows-1252; a leading UTF-8 BOM is skipped first either way.
   static TMemIniFile FromBytes(std::string_view bytes);
 
   // Names compare without ASCII case; values are UTF-8.
