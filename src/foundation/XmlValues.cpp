@@ -218,17 +218,29 @@ std::string Pad(int value, int width) {
 
 }  // namespace
 
-TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int ms) {
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
-      hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || ms < 0 ||
-      ms > 999)
-    throw EConvertError("Invalid argument to date encode");
+namespace {
+
+bool ValidDateTime(int year, int month, int day, int hour, int minute, int second, int ms) {
+  return year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 &&
+         day <= DaysInMonth(year, month) && hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 &&
+         second >= 0 && second <= 59 && ms >= 0 && ms <= 999;
+}
+
+TDateTime EncodeValidDateTime(int year, int month, int day, int hour, int minute, int second, int ms) {
   const double date = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month),
                                                         static_cast<unsigned>(day)) -
                                           kEpochDays);
   const double time = (((hour * 60.0 + minute) * 60.0 + second) * 1000.0 + ms) / kMsPerDay;
   // Before the epoch the time of day counts away from zero.
   return date < 0 ? date - time : date + time;
+}
+
+}  // namespace
+
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int ms) {
+  if (!ValidDateTime(year, month, day, hour, minute, second, ms))
+    throw EConvertError("Invalid argument to date encode");
+  return EncodeValidDateTime(year, month, day, hour, minute, second, ms);
 }
 
 void DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour, int& minute,
@@ -272,14 +284,24 @@ std::string DateTimeToText(TDateTime value) {
   return out;
 }
 
-TDateTime TextToDateTime(std::string_view text) {
+namespace {
+
+enum class TDateParse { Ok, BadText, BadValue };
+
+// The parse without exceptions, so that a caller with a default pays
+// nothing for texts that are not dates.
+TDateParse ParseDateTime(std::string_view text, TDateTime& out) {
   auto field = [&](std::size_t pos, std::size_t len) -> std::optional<std::int64_t> {
     if (pos >= text.size()) return std::nullopt;
     return TextToInt64(text.substr(pos, len));
   };
+  bool ok = true;
   auto required = [&](std::size_t pos, std::size_t len) {
     const auto v = field(pos, len);
-    if (!v || *v < -100000 || *v > 100000) throw EConvertError("'" + std::string(text) + "' is not a valid date");
+    if (!v || *v < -100000 || *v > 100000) {
+      ok = false;
+      return 0;
+    }
     return static_cast<int>(*v);
   };
   auto optional = [&](std::size_t pos, std::size_t len) {
@@ -288,21 +310,33 @@ TDateTime TextToDateTime(std::string_view text) {
   };
   const int year = required(0, 4), month = required(5, 2), day = required(8, 2);
   int hour = 0, minute = 0, second = 0, ms = 0;
-  if (text.size() > 16) {
+  if (ok && text.size() > 16) {
     hour = required(11, 2);
     minute = required(14, 2);
     second = optional(17, 2);
     ms = optional(20, 3);
   }
-  return EncodeDateTime(year, month, day, hour, minute, second, ms);
+  if (!ok) return TDateParse::BadText;
+  if (!ValidDateTime(year, month, day, hour, minute, second, ms)) return TDateParse::BadValue;
+  out = EncodeValidDateTime(year, month, day, hour, minute, second, ms);
+  return TDateParse::Ok;
+}
+
+}  // namespace
+
+TDateTime TextToDateTime(std::string_view text) {
+  TDateTime value = 0;
+  switch (ParseDateTime(text, value)) {
+    case TDateParse::Ok: return value;
+    case TDateParse::BadText: throw EConvertError("'" + std::string(text) + "' is not a valid date");
+    case TDateParse::BadValue: break;
+  }
+  throw EConvertError("Invalid argument to date encode");
 }
 
 TDateTime TextToDateTimeDef(std::string_view text, TDateTime def) {
-  try {
-    return TextToDateTime(text);
-  } catch (const EConvertError&) {
-    return def;
-  }
+  TDateTime value = 0;
+  return ParseDateTime(text, value) == TDateParse::Ok ? value : def;
 }
 
 // ---- Escaping -------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -144,6 +145,45 @@ TEST(DateTimeText, DaysCountFromTheEpochOfTheFormat) {
   EXPECT_EQ(TextToDateTimeDef("garbage", -1), -1);
   EXPECT_EQ(DateTimeToText(EncodeDateTime(1899, 12, 30, 0, 0, 0, 0)), "1899-12-30");
   EXPECT_EQ(DateTimeToText(EncodeDateTime(1, 1, 1, 0, 0, 0, 0)), "0001-01-01");
+}
+
+// The default-taking reader answers without raising; it must still accept
+// exactly the texts the raising one accepts, with the same value, and the
+// raising one keeps its two messages. Which dates exist is asked of the
+// standard library's calendar.
+TEST(DateTimeText, TheDefaultReaderAgreesWithTheRaisingOne) {
+  std::mt19937 rng(37);
+  const auto two = [](int v) { return (v < 10 && v >= 0 ? "0" : "") + std::to_string(v); };
+  for (int round = 0; round < 4000; ++round) {
+    const int y = static_cast<int>(rng() % 10002), m = static_cast<int>(rng() % 14),
+              d = static_cast<int>(rng() % 33), h = static_cast<int>(rng() % 26), mi = static_cast<int>(rng() % 62);
+    std::string text = std::string(y < 1000 ? 4 - std::to_string(y).size() : 0, '0') + std::to_string(y) + "-" +
+                       two(m) + "-" + two(d);
+    const bool withTime = round % 2 == 1;
+    if (withTime) text += "T" + two(h) + ":" + two(mi) + ":07.5Z";
+    if (round % 7 == 0) text[static_cast<std::size_t>(rng() % text.size())] = 'x';
+    bool exists = std::chrono::year_month_day(std::chrono::year(y), std::chrono::month(static_cast<unsigned>(m)),
+                                              std::chrono::day(static_cast<unsigned>(d)))
+                      .ok() &&
+                  y >= 1 && (!withTime || (h < 24 && mi < 60));
+    std::string message;
+    TDateTime raised = 0;
+    try {
+      raised = TextToDateTime(text);
+    } catch (const EConvertError& e) {
+      message = e.what();
+    }
+    const TDateTime def = TextToDateTimeDef(text, -12345);
+    if (message.empty()) {
+      EXPECT_TRUE(exists || round % 7 == 0) << text;
+      EXPECT_EQ(def, raised) << text;
+    } else {
+      EXPECT_FALSE(exists && round % 7 != 0) << text << ": " << message;
+      EXPECT_EQ(def, -12345) << text;
+      EXPECT_TRUE(message == "Invalid argument to date encode" || message == "'" + text + "' is not a valid date")
+          << message;
+    }
+  }
 }
 
 TEST(Escaping, MarkupAndControlCharacters) {
