@@ -2,6 +2,7 @@
 // any input: names are found again without ASCII case, values come out as
 // valid UTF-8 without blanks around them.
 #include <QString>
+#include <QStringDecoder>
 
 #include <cstdint>
 #include <cstdlib>
@@ -35,7 +36,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::string name : {key, QString::fromStdString(key).toUpper().toStdString()}) {
       const std::string* value = ini.Find(section, name);
       if (!value) continue;
-      if (QString::fromUtf8(*value).toUtf8().toStdString() != *value) std::abort();
+      // A value may begin with U+FEFF, which QString::fromUtf8 would drop as
+      // a byte-order mark: decode it as a character instead. Invalid or cut
+      // sequences do not come back byte for byte.
+      QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+      const QString text = decoder.decode(QByteArrayView(value->data(), static_cast<qsizetype>(value->size())));
+      if (text.toUtf8().toStdString() != *value) std::abort();
       if (!value->empty() && (static_cast<unsigned char>(value->front()) <= ' ' ||
                               static_cast<unsigned char>(value->back()) <= ' '))
         std::abort();

@@ -16,7 +16,8 @@ run_one() {
   local corpus="$out/corpus/$name" findings="$out/findings/$name/"
   mkdir -p "$corpus" "$findings"
   cp -n "$src/fuzz/corpus/$name/"* "$corpus/" 2>/dev/null || true
-  "$bin" "$corpus" -max_total_time="$seconds" -rss_limit_mb=2048 -malloc_limit_mb=1024 \
+  UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}" \
+    "$bin" "$corpus" -max_total_time="$seconds" -rss_limit_mb=2048 -malloc_limit_mb=1024 \
     -artifact_prefix="$findings" -print_final_stats=1 >"$out/$name.log" 2>&1
   local rc=$?
   local rate
