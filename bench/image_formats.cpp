@@ -3,6 +3,8 @@
 // same settings), PNG encoding of 12 megapixels at level 9, GIF reduction
 // of a 1-megapixel photo, and ".hck" packing and unpacking against zlib
 // level 6 on the same planes (speed, and the packed size as a counter).
+// A 388-byte JPEG whose header claims 16375 x 8000 pixels is refused in
+// under 1 ms (beside libjpeg reading just its header).
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -126,6 +128,80 @@ void BM_JpegDecodeDjpegProgram(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 4000 * 3000);
 }
 BENCHMARK(BM_JpegDecodeDjpegProgram)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A 64 x 64 grey picture's header with the frame made 16375 x 8000 and the
+// file cut to 388 bytes.
+const std::vector<std::uint8_t>& HugeHeaderCut() {
+  static const std::vector<std::uint8_t> bytes = [] {
+    jpeg_compress_struct info;
+    jpeg_error_mgr err;
+    info.err = jpeg_std_error(&err);
+    jpeg_create_compress(&info);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &out, &size);
+    info.image_width = 64;
+    info.image_height = 64;
+    info.input_components = 1;
+    info.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&info);
+    jpeg_start_compress(&info, TRUE);
+    std::mt19937 rng(5);
+    std::vector<JSAMPLE> row(64);
+    while (info.next_scanline < 64) {
+      for (auto& v : row) v = static_cast<JSAMPLE>(rng());
+      JSAMPROW r = row.data();
+      jpeg_write_scanlines(&info, &r, 1);
+    }
+    jpeg_finish_compress(&info);
+    std::vector<std::uint8_t> b(out, out + size);
+    jpeg_destroy_compress(&info);
+    std::free(out);
+    for (std::size_t i = 0; i + 9 < b.size(); ++i)
+      if (b[i] == 0xFF && b[i + 1] == 0xC0) {
+        b[i + 5] = 8000 >> 8, b[i + 6] = 8000 & 0xFF, b[i + 7] = 16375 >> 8, b[i + 8] = 16375 & 0xFF;
+        break;
+      }
+    b.resize(388);
+    return b;
+  }();
+  return bytes;
+}
+
+void BM_JpegRefuseHugeHeaderCut(benchmark::State& state) {
+  kdl::RegisterRasterFormats();
+  const auto& bytes = HugeHeaderCut();
+  kdl::TMemoryStream s;
+  s.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  TBitmap32 b;
+  for (auto _ : state) {
+    s.Seek(0, kdl::soBeginning);
+    kdl::TdtpJpgFormat jpg;
+    try {
+      jpg.LoadFromStream(&s, &b, 0, 0, 0);
+      state.SkipWithError("the file was not refused");
+      break;
+    } catch (const kdl::Exception&) {
+    }
+  }
+}
+BENCHMARK(BM_JpegRefuseHugeHeaderCut)->Unit(benchmark::kMicrosecond);
+
+// The least any reader does: libjpeg reading the same header.
+void BM_JpegHeaderOnlyLibrary(benchmark::State& state) {
+  const auto& bytes = HugeHeaderCut();
+  for (auto _ : state) {
+    jpeg_decompress_struct info;
+    jpeg_error_mgr err;
+    info.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&info, TRUE);
+    benchmark::DoNotOptimize(info.image_width);
+    jpeg_destroy_decompress(&info);
+  }
+}
+BENCHMARK(BM_JpegHeaderOnlyLibrary)->Unit(benchmark::kMicrosecond);
 
 void BM_PngEncodeLevel9(benchmark::State& state) {
   TBitmap32 b;
