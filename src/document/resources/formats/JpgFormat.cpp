@@ -23,7 +23,8 @@ constexpr std::size_t kIoBufferSize = 64 * 1024;
 constexpr long kJpegMemoryLimit = 1L << 30;
 // Every 8 x 8 block of every component costs at least one bit of Huffman
 // code (its DC difference), so the bytes left after the header bound the
-// blocks a file can really describe.
+// blocks a file can really describe. Arithmetic coding can go below that on
+// a flat picture; such files are held to the same bound.
 constexpr std::int64_t kMinBitsPerBlock = 1;
 // Once the data runs out, the Huffman decoder still holds at most this many
 // bits of it, which finish at most as many MCUs (one bit each at best).
@@ -209,6 +210,7 @@ std::int64_t FirstRowPastData(const jpeg_decompress_struct& info, std::int64_t r
   if (info.arith_code || jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&info)) ||
       info.MCUs_per_row == 0)
     return -1;
+  // Rows of an MCU row at full size: when scaled down, a wider margin.
   const std::int64_t mcuRow = std::int64_t{info.max_v_samp_factor} * DCTSIZE;
   const std::int64_t buffered = (kBufferedBitsAtEnd + info.MCUs_per_row - 1) / info.MCUs_per_row;
   return (rowsAtEnd / mcuRow + buffered + 4) * mcuRow;
