@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstring>
 #include <limits>
+#include <map>
+#include <set>
 #include <system_error>
 #include <typeinfo>
 
@@ -193,7 +195,138 @@ class DirectoryReader {
   std::size_t next_ = 0;
 };
 
+// The gaps between consecutive working members that hold bytes, empty ones
+// included, keyed by where they start. A treap whose nodes know the largest
+// gap below them: the first gap of a given length at or after a given place
+// is found without visiting the others.
+class TGapTree {
+ public:
+  void Clear() {
+    nodes_.clear();
+    free_.clear();
+    root_ = -1;
+  }
+
+  void Insert(std::int64_t start, std::int64_t length) {
+    int node;
+    if (!free_.empty()) {
+      node = free_.back();
+      free_.pop_back();
+    } else {
+      node = static_cast<int>(nodes_.size());
+      nodes_.emplace_back();
+    }
+    // xorshift: the shape of the tree never shows in any result.
+    seed_ ^= seed_ << 13;
+    seed_ ^= seed_ >> 17;
+    seed_ ^= seed_ << 5;
+    nodes_[static_cast<std::size_t>(node)] = Node{start, length, length, seed_, -1, -1};
+    int less, rest;
+    Split(root_, start, less, rest);
+    root_ = Merge(Merge(less, node), rest);
+  }
+
+  void Erase(std::int64_t start) {
+    int less, rest, same, more;
+    Split(root_, start, less, rest);
+    Split(rest, start + 1, same, more);
+    if (same >= 0) free_.push_back(same);
+    root_ = Merge(less, more);
+  }
+
+  // Where the first gap at or after from that is at least size long starts;
+  // -1 when there is none.
+  std::int64_t FirstFit(std::int64_t from, std::int64_t size) const { return Find(root_, from, size); }
+
+ private:
+  struct Node {
+    std::int64_t start, length, largest;
+    std::uint32_t priority;
+    int left, right;
+  };
+
+  Node& At(int n) { return nodes_[static_cast<std::size_t>(n)]; }
+  const Node& At(int n) const { return nodes_[static_cast<std::size_t>(n)]; }
+
+  void Update(int n) {
+    Node& x = At(n);
+    x.largest = x.length;
+    if (x.left >= 0) x.largest = std::max(x.largest, At(x.left).largest);
+    if (x.right >= 0) x.largest = std::max(x.largest, At(x.right).largest);
+  }
+
+  // less: the gaps starting before key; rest: the others.
+  void Split(int n, std::int64_t key, int& less, int& rest) {
+    if (n < 0) {
+      less = rest = -1;
+      return;
+    }
+    if (At(n).start < key) {
+      Split(At(n).right, key, At(n).right, rest);
+      less = n;
+    } else {
+      Split(At(n).left, key, less, At(n).left);
+      rest = n;
+    }
+    Update(n);
+  }
+
+  int Merge(int a, int b) {
+    if (a < 0) return b;
+    if (b < 0) return a;
+    if (At(a).priority > At(b).priority) {
+      At(a).right = Merge(At(a).right, b);
+      Update(a);
+      return a;
+    }
+    At(b).left = Merge(a, At(b).left);
+    Update(b);
+    return b;
+  }
+
+  std::int64_t Find(int n, std::int64_t from, std::int64_t size) const {
+    if (n < 0 || At(n).largest < size) return -1;
+    const Node& x = At(n);
+    if (x.start < from) return Find(x.right, from, size);
+    const std::int64_t left = Find(x.left, from, size);
+    if (left >= 0) return left;
+    if (x.length >= size) return x.start;
+    return Find(x.right, from, size);
+  }
+
+  std::vector<Node> nodes_;
+  std::vector<int> free_;
+  int root_ = -1;
+  std::uint32_t seed_ = 2463534242u;
+};
+
+// Where each entry of the working directory starts: the header's 14 bytes
+// and the count come first.
+constexpr std::int64_t kFirstEntryAt = kStorageHeaderSize + 4;
+
 }  // namespace
+
+struct TqxStorage::TLayout {
+  // Per entry, rising in directory order: tells entries apart in the sets
+  // below while positions in items_ shift.
+  std::vector<std::uint64_t> order;
+  std::uint64_t nextOrder = 0;
+  // Every working member by offset, the first in directory order first.
+  std::set<std::pair<std::int64_t, std::uint64_t>> byOffset;
+  // Working members that hold bytes (they never share one): offset to end.
+  std::map<std::int64_t, std::int64_t> occupied;
+  TGapTree gaps;
+  std::int64_t directorySize = 12;
+  std::int32_t workingCount = 0;
+  // The working directory as last written: where each entry starts (one
+  // more for its end). Entries from dirtyFrom on are written again, those
+  // in patched before it only get their offset and size again.
+  std::vector<std::int64_t> entryAt{kFirstEntryAt};
+  std::size_t dirtyFrom = 0;
+  std::vector<std::size_t> patched;
+
+  void RewriteFrom(std::size_t index) { dirtyFrom = std::min(dirtyFrom, index); }
+};
 
 // Brackets every public operation: takes the lock, refuses a call that comes
 // back in on the same thread while an operation runs, and always lets go.
@@ -219,7 +352,7 @@ class TqxStorage::TOperation {
 };
 
 TqxStorage::TqxStorage()
-    : copyBuffer_(static_cast<std::size_t>(kStorageCopyBufferSize)) {
+    : layout_(std::make_unique<TLayout>()), copyBuffer_(static_cast<std::size_t>(kStorageCopyBufferSize)) {
   Reset();
 }
 
@@ -238,6 +371,7 @@ void TqxStorage::Reset() {
   source_.reset();
   sourceFileName_.clear();
   items_.clear();
+  RebuildLayout();
   nameIndexValid_ = false;
   work_ = std::make_unique<TMemoryStream>();
   workInMemory_ = true;
@@ -250,42 +384,138 @@ void TqxStorage::DeleteTempWorkFile() {
   tempWorkFile_.clear();
 }
 
-std::int64_t TqxStorage::DirectorySize() const {
-  std::int64_t size = 12;
-  for (const auto& item : items_)
-    size += kStorageEntryFixedSize + static_cast<std::int64_t>(item.Name.size());
-  return size;
-}
+std::int64_t TqxStorage::DirectorySize() const { return layout_->directorySize; }
 
 std::int64_t TqxStorage::UsedEnd() const {
+  // An empty member ends where it starts; one with bytes ends past its start.
   std::int64_t end = 6;
-  for (const auto& item : items_)
-    if (!item.InSource) end = std::max(end, item.Offset + item.Size);
+  if (!layout_->occupied.empty()) end = std::max(end, layout_->occupied.rbegin()->second);
+  if (!layout_->byOffset.empty()) end = std::max(end, layout_->byOffset.rbegin()->first);
   return end;
+}
+
+// ---- Layout -----------------------------------------------------------------
+
+void TqxStorage::RebuildLayout() {
+  TLayout& l = *layout_;
+  l.order.resize(items_.size());
+  for (std::size_t i = 0; i < items_.size(); ++i) l.order[i] = i;
+  l.nextOrder = items_.size();
+  l.byOffset.clear();
+  l.occupied.clear();
+  l.gaps.Clear();
+  l.directorySize = 12;
+  l.workingCount = 0;
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    l.directorySize += kStorageEntryFixedSize + static_cast<std::int64_t>(items_[i].Name.size());
+    if (!items_[i].InSource) {
+      ++l.workingCount;
+      Track(i);
+    }
+  }
+  // Nothing of the working directory is known to be in place.
+  l.entryAt.assign(items_.size() + 1, kFirstEntryAt);
+  l.dirtyFrom = 0;
+  l.patched.clear();
+}
+
+void TqxStorage::Track(std::size_t index) {
+  TLayout& l = *layout_;
+  const TqxIndexItem& item = items_[index];
+  l.byOffset.emplace(item.Offset, l.order[index]);
+  if (item.Size == 0) return;
+  const auto [at, added] = l.occupied.emplace(item.Offset, item.Offset + item.Size);
+  if (!added) throw Exception(kBlocksOverlap);
+  // The gap the member falls into splits in two.
+  const auto next = std::next(at);
+  if (at != l.occupied.begin()) {
+    const auto previous = std::prev(at);
+    if (next != l.occupied.end()) l.gaps.Erase(previous->second);
+    l.gaps.Insert(previous->second, item.Offset - previous->second);
+  }
+  if (next != l.occupied.end()) l.gaps.Insert(at->second, next->first - at->second);
+}
+
+void TqxStorage::Untrack(std::size_t index) {
+  TLayout& l = *layout_;
+  const TqxIndexItem& item = items_[index];
+  l.byOffset.erase({item.Offset, l.order[index]});
+  if (item.Size == 0) return;
+  const auto at = l.occupied.find(item.Offset);
+  if (at == l.occupied.end()) return;
+  // The gaps on both sides join.
+  const auto next = std::next(at);
+  if (next != l.occupied.end()) l.gaps.Erase(at->second);
+  if (at != l.occupied.begin()) {
+    const auto previous = std::prev(at);
+    l.gaps.Erase(previous->second);
+    if (next != l.occupied.end()) l.gaps.Insert(previous->second, next->first - previous->second);
+  }
+  l.occupied.erase(at);
+}
+
+void TqxStorage::MoveEntry(std::size_t index, std::int64_t offset, std::int64_t size) {
+  // A working member only: its entry keeps its place, two fields change.
+  Untrack(index);
+  items_[index].Offset = offset;
+  items_[index].Size = size;
+  Track(index);
+  if (index < layout_->dirtyFrom) layout_->patched.push_back(index);
+}
+
+std::size_t TqxStorage::IndexOfOrder(std::uint64_t order) const {
+  const auto& orders = layout_->order;
+  return static_cast<std::size_t>(std::lower_bound(orders.begin(), orders.end(), order) - orders.begin());
+}
+
+void TqxStorage::AppendEntry(TqxIndexItem entry) {
+  TLayout& l = *layout_;
+  items_.push_back(std::move(entry));
+  const std::size_t index = items_.size() - 1;
+  l.order.push_back(l.nextOrder++);
+  // The new entry starts where the directory ended.
+  l.entryAt.push_back(l.entryAt.back());
+  l.RewriteFrom(index);
+  l.directorySize += kStorageEntryFixedSize + static_cast<std::int64_t>(items_[index].Name.size());
+  if (!items_[index].InSource) {
+    ++l.workingCount;
+    Track(index);
+  }
+  if (nameIndexValid_) IndexName(index);
 }
 
 std::uint64_t StorageNameComparisons() { return tNameComparisons; }
 
 void TqxStorage::IndexName(std::size_t index) const {
-  nameIndex_.emplace(FoldedNameHash(items_[index].Name), index);
+  // Only the first entry of a name is indexed: a look-up then compares one
+  // name however often a file repeats it.
+  const std::uint64_t hash = FoldedNameHash(items_[index].Name);
+  const auto [first, last] = nameIndex_.equal_range(hash);
+  for (auto it = first; it != last; ++it) {
+    if (!SameName(items_[it->second].Name, items_[index].Name)) continue;
+    if (index < it->second) it->second = index;
+    ++nameRepeats_;
+    return;
+  }
+  nameIndex_.emplace(hash, index);
 }
 
 int TqxStorage::FindEntry(const std::string& name) const {
   if (!nameIndexValid_) {
     nameIndex_.clear();
     nameIndex_.reserve(items_.size());
+    nameRepeats_ = 0;
     for (std::size_t i = 0; i < items_.size(); ++i) IndexName(i);
     nameIndexValid_ = true;
   }
-  // A loaded file may hold one name twice; the first in the directory wins.
-  int found = -1;
+  // A loaded file may hold one name twice; the index holds the first in the
+  // directory, which wins.
   const auto [first, last] = nameIndex_.equal_range(FoldedNameHash(name));
   for (auto it = first; it != last; ++it) {
     ++tNameComparisons;
-    const auto index = static_cast<int>(it->second);
-    if ((found < 0 || index < found) && SameName(items_[it->second].Name, name)) found = index;
+    if (SameName(items_[it->second].Name, name)) return static_cast<int>(it->second);
   }
-  return found;
+  return -1;
 }
 
 // ---- Directory ------------------------------------------------------------
@@ -337,6 +567,7 @@ void TqxStorage::ReadDirectory(TStream& stream) {
     end = blockEnd;
   }
   items_ = std::move(items);
+  RebuildLayout();
   nameIndexValid_ = false;
 }
 
@@ -348,29 +579,54 @@ void TqxStorage::WriteHeader() {
 }
 
 void TqxStorage::WriteDirectory() {
-  // Make room: a longer directory must not run into the lowest members.
-  for (;;) {
-    const std::int64_t dataStart = DirectorySize() + kDirectoryHeadroom;
-    TqxIndexItem* lowest = nullptr;
-    for (auto& item : items_)
-      if (!item.InSource && (!lowest || item.Offset < lowest->Offset)) lowest = &item;
-    if (!lowest || lowest->Offset >= dataStart) break;
-    // FindFreeSpace never answers below dataStart, so each pass settles one member.
-    const std::int64_t place = FindFreeSpace(lowest->Size, 0);
-    if (UsedEnd() < place + lowest->Size) SetWorkSize(place + lowest->Size);
-    MoveBlock(lowest->Size, place, lowest->Offset);
-    lowest->Offset = place;
+  TLayout& l = *layout_;
+  // Make room: a longer directory must not run into the lowest members
+  // (the first in directory order among those of the lowest offset).
+  while (!l.byOffset.empty()) {
+    const auto [offset, order] = *l.byOffset.begin();
+    if (offset >= DirectorySize() + kDirectoryHeadroom) break;
+    const std::size_t index = IndexOfOrder(order);
+    const std::int64_t size = items_[index].Size;
+    // FindFreeSpace never answers below the directory's end, so each pass settles one member.
+    const std::int64_t place = FindFreeSpace(size, 0);
+    if (UsedEnd() < place + size) SetWorkSize(place + size);
+    MoveBlock(size, place, offset);
+    MoveEntry(index, place, size);
   }
 
+  // The same bytes as writing the whole directory: the header fields, the
+  // offsets and sizes that changed, and every entry from the first one whose
+  // place or name changed.
   std::string bytes;
   PutInt64(bytes, kStorageWorkDirectory);
-  std::int32_t count = 0;
-  for (const auto& item : items_) count += item.InSource ? 0 : 1;
-  PutInt32(bytes, count);
-  for (const auto& item : items_)
-    if (!item.InSource) PutEntry(bytes, item.Offset, item.Size, item.Name);
+  PutInt32(bytes, l.workingCount);
   work_->Seek(6, soBeginning);
   work_->WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  for (const std::size_t index : l.patched) {
+    if (index >= l.dirtyFrom) continue;
+    bytes.clear();
+    PutInt64(bytes, items_[index].Offset);
+    PutInt64(bytes, items_[index].Size);
+    work_->Seek(l.entryAt[index], soBeginning);
+    work_->WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  }
+  l.patched.clear();
+  if (l.dirtyFrom < items_.size()) {
+    bytes.clear();
+    const std::int64_t start = l.entryAt[l.dirtyFrom];
+    std::int64_t at = start;
+    for (std::size_t i = l.dirtyFrom; i < items_.size(); ++i) {
+      l.entryAt[i] = at;
+      const TqxIndexItem& item = items_[i];
+      if (item.InSource) continue;
+      PutEntry(bytes, item.Offset, item.Size, item.Name);
+      at += kStorageEntryFixedSize + static_cast<std::int64_t>(item.Name.size());
+    }
+    l.entryAt[items_.size()] = at;
+    work_->Seek(start, soBeginning);
+    work_->WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  }
+  l.dirtyFrom = items_.size();
 }
 
 void TqxStorage::WriteArchive(TStream& target) {
@@ -400,25 +656,24 @@ std::int64_t TqxStorage::FindFreeSpace(std::int64_t size, std::int64_t extraDire
   // the directory (extraDirectory: bytes the directory is about to grow by).
   // Empty members occupy nothing and are left out.
   const std::int64_t dataStart = DirectorySize() + extraDirectory + kDirectoryHeadroom;
-  std::vector<const TqxIndexItem*> members;
-  for (const auto& item : items_)
-    if (!item.InSource && item.Size > 0) members.push_back(&item);
-  if (members.empty()) return std::max(DirectorySize() + kFirstMemberGap, dataStart);
-  std::sort(members.begin(), members.end(),
-            [](const TqxIndexItem* a, const TqxIndexItem* b) { return a->Offset < b->Offset; });
-  for (std::size_t i = 0; i + 1 < members.size(); ++i) {
-    const std::int64_t gapStart = std::max(members[i]->Offset + members[i]->Size, dataStart);
-    if (members[i + 1]->Offset >= gapStart && members[i + 1]->Offset - gapStart >= size)
-      return gapStart;
-  }
-  std::int64_t end = 0;
-  for (const auto* m : members) end = std::max(end, m->Offset + m->Size);
-  return std::max(end, dataStart);
+  const auto& occupied = layout_->occupied;
+  if (occupied.empty()) return std::max(DirectorySize() + kFirstMemberGap, dataStart);
+  // The gap that dataStart falls into counts from dataStart and comes first.
+  const auto above = occupied.lower_bound(dataStart);
+  if (above != occupied.begin() && above != occupied.end() && std::prev(above)->second < dataStart &&
+      above->first - dataStart >= size)
+    return dataStart;
+  // Then the whole gaps behind it, in address order.
+  const std::int64_t gap = layout_->gaps.FirstFit(dataStart, size);
+  if (gap >= 0) return gap;
+  return std::max(occupied.rbegin()->second, dataStart);
 }
 
 void TqxStorage::SetWorkSize(std::int64_t newSize) {
   const std::int64_t current = work_->Size();
   if (current == newSize) return;
+  // A cut into the working directory as written means writing it all again.
+  if (newSize < current && newSize < layout_->entryAt[layout_->dirtyFrom]) layout_->RewriteFrom(0);
   if (newSize > current && workInMemory_ && newSize > memoryCache_) SpillToTempFile();
   work_->SetSize(newSize);
 }
@@ -500,7 +755,18 @@ void TqxStorage::CopyBetween(TStream& from, std::int64_t fromPos, TStream& to, s
 }
 
 void TqxStorage::RemoveEntry(int index) {
+  TLayout& l = *layout_;
+  const auto at = static_cast<std::size_t>(index);
+  if (!items_[at].InSource) {
+    Untrack(at);
+    --l.workingCount;
+  }
+  l.directorySize -= kStorageEntryFixedSize + static_cast<std::int64_t>(items_[at].Name.size());
   items_.erase(items_.begin() + index);
+  l.order.erase(l.order.begin() + index);
+  // The next entry now starts where the removed one did.
+  l.entryAt.erase(l.entryAt.begin() + index + 1);
+  l.RewriteFrom(at);
   // Every later position moves down by one: build the index again when next needed.
   nameIndexValid_ = false;
 }
@@ -594,13 +860,17 @@ void TqxStorage::DetachSource() {
 }
 
 void TqxStorage::DoDetachSource() {
-  for (auto& item : items_) {
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    TqxIndexItem& item = items_[i];
     if (!item.InSource) continue;
     const std::int64_t place = FindFreeSpace(item.Size, 0);
     if (UsedEnd() < place + item.Size) SetWorkSize(place + item.Size);
     CopyBetween(*source_, item.Offset, *work_, place, item.Size);
     item.InSource = false;
     item.Offset = place;
+    ++layout_->workingCount;
+    Track(i);
+    layout_->RewriteFrom(i);
   }
   WriteDirectory();
   source_.reset();
@@ -635,23 +905,26 @@ void TqxStorage::WriteStream(const std::string& name, TStream& stream) {
     CopyBetween(stream, 0, *work_, place, size);
     TqxIndexItem entry{name, false, place, size};
     if (index < 0) {
-      items_.push_back(std::move(entry));
-      if (nameIndexValid_) IndexName(items_.size() - 1);
+      AppendEntry(std::move(entry));
     } else {
       // The new spelling folds to the same hash: the index stays as it is.
-      items_[static_cast<std::size_t>(index)] = std::move(entry);
+      const auto at = static_cast<std::size_t>(index);
+      layout_->directorySize += static_cast<std::int64_t>(name.size()) - oldNameLength;
+      items_[at] = std::move(entry);
+      ++layout_->workingCount;
+      Track(at);
+      layout_->RewriteFrom(at);
     }
   } else {
     // A working member keeps its spelling; it moves only when it grows.
-    TqxIndexItem& item = items_[static_cast<std::size_t>(index)];
-    std::int64_t place = item.Offset;
-    if (size > item.Size) {
+    const auto at = static_cast<std::size_t>(index);
+    std::int64_t place = items_[at].Offset;
+    if (size > items_[at].Size) {
       place = FindFreeSpace(size, 0);
       if (UsedEnd() < place + size) SetWorkSize(place + size);
     }
     CopyBetween(stream, 0, *work_, place, size);
-    item.Offset = place;
-    item.Size = size;
+    MoveEntry(at, place, size);
   }
   WriteDirectory();
 }
@@ -677,6 +950,9 @@ void TqxStorage::RenameStream(const std::string& oldName, const std::string& new
     SetWorkSize(UsedEnd());
   }
   auto& item = items_[static_cast<std::size_t>(index)];
+  // With repeated names, which entry of a name comes first may change:
+  // build the index again when next needed.
+  if (nameRepeats_ > 0) nameIndexValid_ = false;
   if (nameIndexValid_) {
     const auto [first, last] = nameIndex_.equal_range(FoldedNameHash(item.Name));
     for (auto it = first; it != last; ++it)
@@ -685,7 +961,9 @@ void TqxStorage::RenameStream(const std::string& oldName, const std::string& new
         break;
       }
   }
+  layout_->directorySize += static_cast<std::int64_t>(newName.size()) - static_cast<std::int64_t>(item.Name.size());
   item.Name = newName;
+  layout_->RewriteFrom(static_cast<std::size_t>(index));
   if (nameIndexValid_) IndexName(static_cast<std::size_t>(index));
   WriteDirectory();
 }

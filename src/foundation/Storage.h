@@ -101,6 +101,7 @@ class TqxStorage {
 
  private:
   class TOperation;
+  struct TLayout;
 
   void Reset();
   void DeleteTempWorkFile();
@@ -118,7 +119,13 @@ class TqxStorage {
   void MoveBlock(std::int64_t count, std::int64_t dest, std::int64_t source);
   void CopyBetween(TStream& from, std::int64_t fromPos, TStream& to, std::int64_t toPos,
                    std::int64_t count);
+  void AppendEntry(TqxIndexItem entry);
   void RemoveEntry(int index);
+  void RebuildLayout();
+  void Track(std::size_t index);
+  void Untrack(std::size_t index);
+  void MoveEntry(std::size_t index, std::int64_t offset, std::int64_t size);
+  std::size_t IndexOfOrder(std::uint64_t order) const;
   int FindEntry(const std::string& name) const;
   void IndexName(std::size_t index) const;
 
@@ -135,9 +142,15 @@ class TqxStorage {
   std::unique_ptr<TFileStream> source_;
   std::filesystem::path sourceFileName_;
   std::vector<TqxIndexItem> items_;
-  // Folded-name hash to position in items_, built by the first look-up and
-  // kept in step by every change of items_ (or dropped, to be built again).
+  // Where the working members lie and what the working directory holds,
+  // kept in step with items_ so that no write walks the whole directory.
+  std::unique_ptr<TLayout> layout_;
+  // Folded-name hash to the first position in items_ of each distinct name,
+  // built by the first look-up and kept in step by every change of items_
+  // (or dropped, to be built again). Later entries of a name a loaded file
+  // repeats are only counted.
   mutable std::unordered_multimap<std::uint64_t, std::size_t> nameIndex_;
+  mutable std::size_t nameRepeats_ = 0;
   mutable bool nameIndexValid_ = false;
   std::vector<unsigned char> copyBuffer_;
   std::mt19937 random_;

@@ -485,5 +485,37 @@ TEST(StorageNames, ReadingEveryMemberByNameTakesLinearComparisons) {
   EXPECT_LT(StorageNameComparisons() - before, std::uint64_t{2} * kCount);
 }
 
+TEST(StorageNames, RepeatedNamesCostOneComparisonAndTheFirstWins) {
+  // A file written elsewhere may repeat one name many times; the first entry
+  // answers, and deleting or renaming it hands the name to the next one.
+  constexpr int kRepeats = 3000;
+  std::vector<std::pair<std::string, std::string>> members;
+  for (int i = 0; i < kRepeats; ++i) members.emplace_back(i % 2 ? "Same" : "SAME", std::to_string(i));
+  members.emplace_back("Other", "o");
+  TMemoryStream s;
+  Fill(s, DirectoryLast(members));
+  TqxStorage storage;
+  storage.LoadFromStream(s);
+
+  const std::uint64_t before = StorageNameComparisons();
+  for (int i = 0; i < kRepeats; ++i) ASSERT_EQ(storage.IndexOfStream("same"), 0);
+  EXPECT_LT(StorageNameComparisons() - before, std::uint64_t{2} * kRepeats);
+  EXPECT_EQ(Get(storage, "Same"), "0");
+  EXPECT_EQ(storage.IndexOfStream("OTHER"), kRepeats);
+
+  storage.DeleteStream("same");
+  EXPECT_EQ(Get(storage, "Same"), "1");
+  storage.RenameStream("same", "Renamed");
+  EXPECT_EQ(Get(storage, "renamed"), "1");
+  EXPECT_EQ(Get(storage, "Same"), "2");
+  EXPECT_EQ(storage.IndexOfStream("same"), 1);
+  Put(storage, "same", "new");  // the entry that answers is the one written
+  EXPECT_EQ(Get(storage, "SAME"), "new");
+  EXPECT_EQ(storage.StreamCount(), kRepeats);
+  const std::uint64_t after = StorageNameComparisons();
+  for (int i = 0; i < kRepeats; ++i) ASSERT_EQ(storage.IndexOfStream("Renamed"), 0);
+  EXPECT_LT(StorageNameComparisons() - after, std::uint64_t{2} * kRepeats);
+}
+
 }  // namespace
 }  // namespace kdl

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "document/resources/ArchiveMembers.h"
 #include "document/shapes/DocumentServices.h"
 #include "document/shapes/Shape.h"
 #include "document/shapes/ShapeString.h"
@@ -100,18 +101,6 @@ std::string Lower(std::string_view s) {
   for (char& c : out)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return out;
-}
-
-bool StartsWith(const std::string& s, std::string_view prefix) { return s.rfind(prefix, 0) == 0; }
-bool EndsWith(const std::string& s, std::string_view suffix) {
-  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-// Members the document itself keeps: never taken over by a shape.
-bool IsStructuralName(const std::string& name) {
-  const std::string n = Lower(name);
-  return n == "index.xml" || n == "fonts.dat" || StartsWith(n, "thumb") ||
-         (StartsWith(n, "page") && EndsWith(n, ".xml"));
 }
 
 std::string ExtensionOf(const std::string& name) {
@@ -239,7 +228,8 @@ void ReadStoredString(std::string_view data, TqxStorage* storage, const char* ro
           continue;
         const bool exists = storage->StreamExists(entry.Name);
         std::string target = entry.Name;
-        if (IsStructuralName(entry.Name) ||
+        // Names the document keeps for itself are never taken over by a shape.
+        if (IsStructuralMemberName(entry.Name) ||
             (exists && (TqxStorage::IsTempStreamName(entry.Name) ||
                         !MemberEquals(*storage, entry.Name, entry.Bytes)))) {
           target = storage->MakeUniqueTempName(ExtensionOf(entry.Name));

@@ -8,7 +8,11 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
 
+#include "document/resources/ArchiveMembers.h"
 #include "document/resources/BitmapResource.h"
 #include "document/resources/StreamAdapter.h"
 #include "document/text/FontManager.h"
@@ -60,17 +64,6 @@ class TDocumentLoading {
 namespace {
 
 constexpr double kDpmReadDefault = 5.905511811023622;
-
-// The page number of a member "PageNNNN...": the four characters after
-// "Page" as a whole number; 0 when they are none.
-int PageNumberOf(const std::string& name) {
-  if (name.compare(0, 4, "Page") != 0) return 0;
-  const std::string digits = name.substr(4, 4);
-  int value = 0;
-  const auto r = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (r.ec != std::errc() || r.ptr != digits.data() + digits.size()) return 0;
-  return value;
-}
 
 bool PositiveFinite(double value) { return std::isfinite(value) && value > 0; }
 
@@ -150,6 +143,54 @@ void WriteThumbnail(const QImage& image, TStream& stream) {
   if (!out) throw EWriteError("Stream write error");
 }
 
+void CollectArchiveNames(const TXmlNode& node, std::vector<std::string>& names) {
+  for (int i = 0; i < node.GetChildCount(); ++i) {
+    const TXmlNode& child = *node.GetChild(i);
+    if (child.Kind() != ntElement) continue;
+    if (child.Name() == "ArchiveName") names.push_back(child.GetValueText());
+    CollectArchiveNames(child, names);
+  }
+}
+
+// Adds the member names that a stored XML member names, read as a page is
+// read; false when the member cannot be read, so nobody knows what it needs.
+bool CollectMemberArchiveNames(TqxStorage& storage, const std::string& member, std::vector<std::string>& names) {
+  try {
+    if (!storage.StreamExists(member)) return true;
+    TMemoryStream stream;
+    storage.ReadStream(member, stream);
+    if (stream.Size() == 0) return true;
+    TBrenlowXml xml;
+    xml.SetUtf8Strings(false);
+    xml.LoadFromStream(stream);
+    xml.SetUtf8Strings(true);
+    if (xml.Root()) CollectArchiveNames(*xml.Root(), names);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// Deletes every member that no name in used refers to, except the
+// document's own. Names resolve as the archive resolves them, so a member
+// hidden behind an earlier one of the same name is never mistaken for it.
+void DeleteUnusedMembers(TqxStorage& storage, const std::vector<std::string>& used) {
+  std::set<std::string> kept;
+  for (const std::string& name : used) {
+    const int index = storage.IndexOfStream(name);
+    if (index >= 0) kept.insert(storage.GetStreamName(index));
+  }
+  std::vector<std::string> unused;
+  for (int i = 0; i < storage.StreamCount(); ++i) {
+    std::string name = storage.GetStreamName(i);
+    if (!IsDocumentMemberName(name) && kept.count(name) == 0) unused.push_back(std::move(name));
+  }
+  for (const std::string& name : unused) {
+    const int index = storage.IndexOfStream(name);
+    if (index >= 0 && kept.count(storage.GetStreamName(index)) == 0) storage.DeleteStream(name);
+  }
+}
+
 std::string FormatName(const char* format, const std::string& name) {
   std::string text = format;
   const auto at = text.find("%s");
@@ -202,10 +243,11 @@ void TdtpDocument::LoadFromStorage() {
     }
 
     // The highest page member number is the page count; a crafted number
-    // must not make thousands of pages.
+    // must not make thousands of pages. Only names of the page members'
+    // own form count: a picture named "Page9999.png" is no page.
     int count = 0;
     for (int i = 0; i < storage_->StreamCount(); ++i) {
-      count = std::max(count, PageNumberOf(storage_->GetStreamName(i)));
+      count = std::max(count, PageMemberNumber(storage_->GetStreamName(i)));
     }
     if (count > kMaxPageCount) throw EDocumentError(kInvalidPageCount);
 
@@ -428,14 +470,25 @@ void TdtpDocument::SaveToStorage() {
   SaveIndex();
   const int count = PageCount();
   const float total = static_cast<float>(count);
+  // The members anything refers to: the live resources of every page read
+  // so far and the names in every page's XML as stored, read or not.
+  std::vector<std::string> used;
+  bool usedKnown = CollectMemberArchiveNames(*storage_, kIndexMember, used);
+  defaultBackground_->GetArchiveNames(used);
   for (int i = 0; i < count; ++i) {
     const std::string member = PageMemberName(i);
     TdtpPage* page = GetPage(i);
-    if (PageNeedsWrite(i, member)) {
+    if (!PageNeedsWrite(i, member)) {
+      if (page->IsLoaded()) page->GetResourceNames(used);
+      usedKnown = CollectMemberArchiveNames(*storage_, member, used) && usedKnown;
+    } else {
       TBrenlowXml xml("Page");
       xml.SetLayout(xlCompact);
       xml.Root()->WriteAttributeInteger("Index", i + 1, 0);
       page->SaveToXml(xml.Root());
+      // Writing names the members of resources changed since the last save.
+      CollectArchiveNames(*xml.Root(), used);
+      page->GetResourceNames(used);
       DoProgress(ptSave, i + 1, count, (static_cast<float>(i) + 0.2f) / total);
       TMemoryStream stream;
       xml.SaveToStream(stream);
@@ -455,6 +508,9 @@ void TdtpDocument::SaveToStorage() {
     }
     PurgeResources();
   }
+  // Pictures replaced or deleted leave the file: a project keeps no bytes
+  // the user no longer has in it.
+  if (usedKnown) DeleteUnusedMembers(*storage_, used);
   DoProgress(ptSave, count, count, 1.0f);
 }
 
