@@ -2,6 +2,7 @@
 // the keys and the mouse make and remove, what the window offers before a
 // project exists, and the printer the preview names.
 #include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -187,6 +188,9 @@ TEST_F(MainFormEditingTest, WithoutAProjectTheDataPanelAndProjectCommandsAreOff)
       EXPECT_TRUE(form->findChild<QAction*>(QString::fromStdString(name))->isEnabled()) << name;
   };
   expectEnabled(false);
+  const QString artefacts = QStringLiteral(KDL_BINARY_DIR "/artefacts");
+  QDir().mkpath(artefacts);
+  form->grab().save(artefacts + "/main-window-no-project.png");
 
   // Clicks, shortcuts and a paste reach nothing: no dialog, no shape.
   {
