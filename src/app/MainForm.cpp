@@ -714,15 +714,17 @@ void TMainForm::UpdateControlsFromDocument() {
 void TMainForm::EnableProjectControls() {
   const bool project = HasPage(*document_);
   // Printer set-up and the printing steps' help need no project.
-  std::vector<QWidget*> controls{btnLoadImage_,        btnCropImage_,        btnImagePosition_,
+  std::vector<QWidget*> controls{btnLoadImage_,        btnCropImage_,    btnImagePosition_,
                                  btnRestoreImagePosition_, cbDoNotUseImage_, memContentsText_,
-                                 btnContentsPosition_, btnContentsFont_,     btnContentsEdit_,
-                                 cbPrintCutLines_,     cbPrintFoldLines_,    btnPrint_};
-  for (int i = 0; i < 4; ++i) controls.insert(controls.end(), {edtTitleText_[i], btnTitleFont_[i], btnTitlePosition_[i]});
+                                 btnContentsPosition_, btnContentsFont_, btnContentsEdit_,
+                                 cbPrintCutLines_,     cbPrintFoldLines_, btnPrint_};
+  for (int i = 0; i < 4; ++i)
+    controls.insert(controls.end(), {edtTitleText_[i], btnTitleFont_[i], btnTitlePosition_[i]});
   controls.insert(controls.end(), btnContentsAlign_.begin(), btnContentsAlign_.end());
   for (QWidget* control : controls) control->setEnabled(project);
-  for (const char* name : {"miFileSaveProject", "miFileSaveProjectAs", "miFileExportToPdf", "miFilePrintPreview",
-                           "miFilePrint", "miZoomZoomIn", "miZoomZoomOut", "miZoomZoomToWindow"})
+  for (const char* name : {"miFileSaveProject", "miFileSaveProjectAs", "miFileExportToPdf",
+                           "miFilePrintPreview", "miFilePrint", "miZoomZoomIn", "miZoomZoomOut",
+                           "miZoomZoomToWindow"})
     if (auto* action = findChild<QAction*>(QString::fromLatin1(name))) action->setEnabled(project);
   miZoomZoom_->menuAction()->setEnabled(project);
   // An empty page takes no paste: a shape there would pass for a project.
