@@ -55,12 +55,17 @@ TCropBitmapDialog::TCropBitmapDialog(QWidget* parent) : QDialog(parent) {
 }
 
 void TCropBitmapDialog::LayoutControls() {
-  setFixedSize(kWidth, kHeight);
-  pnlImage_->setGeometry(0, 0, kWidth, kHeight - kButtonRowHeight);
-  // The view is wider than the panel; the panel clips the overhang.
-  pnlDummy_->setGeometry(0, 0, kWidth, kHeight - kButtonRowHeight);
-  pnlButtons_->setGeometry(0, kHeight - kButtonRowHeight, kWidth, kButtonRowHeight);
+  const QSize client = ClientSize(kWidth, kHeight);
+  setFixedSize(client);
+  const QRect image(0, 0, client.width(), client.height() - kButtonRowHeight);
+  pnlImage_->setGeometry(image);
+  pnlDummy_->setGeometry(image);
+  pnlButtons_->setGeometry(0, image.height(), client.width(), kButtonRowHeight);
+  // The view's record is larger than the panel, which would cut off its
+  // bars: it starts where the record puts it and ends at the panel's edges.
   PlaceControlAt(*view_, kCropDialog);
+  view_->setGeometry(view_->geometry() & pnlDummy_->rect());
+  view_->ScrollBars().SetVisibility(svAuto);
   PlaceControlAt(*btnOK_, kEditorOkButton);
   PlaceControlAt(*btnCancel_, kEditorCancelButton);
 }
@@ -85,7 +90,8 @@ void TCropBitmapDialog::SetBitmap(const TBitmap32& bitmap, const TRect& crop) {
   band_ = nullptr;
   view_->SetBitmap(bitmap);
   view_->Bitmap().SetDrawMode(dmBlend);
-  const TRect viewport = view_->ViewRect();
+  // A fitted bitmap has nothing to scroll: it fits the view without bars.
+  const TRect viewport{0, 0, view_->width(), view_->height()};
   if (!bitmap.Empty() && viewport.Width() > 0 && viewport.Height() > 0)
     view_->SetScale(static_cast<float>(std::min(static_cast<double>(viewport.Height()) / bitmap.Height(),
                                                  static_cast<double>(viewport.Width()) / bitmap.Width())));

@@ -10,6 +10,10 @@
 
 namespace kdl {
 
+QSize ClientSize(int windowWidth, int windowHeight) {
+  return {windowWidth - kWindowFrameWidth, windowHeight - kWindowFrameHeight};
+}
+
 void Fill(QWidget& w, const QColor& colour) {
   QPalette p = w.palette();
   p.setColor(QPalette::Window, colour);
@@ -20,7 +24,7 @@ void Fill(QWidget& w, const QColor& colour) {
 QPixmap ProgramIcon() { return QPixmap(QStringLiteral(":/pictures/icon48.png")); }
 
 TDialogFrame CreateDialogFrame(QDialog& dialog) {
-  dialog.setFixedSize(320, 208);
+  dialog.setFixedSize(ClientSize(320, 208));
   TDialogFrame f;
   f.imgIcon = new QLabel(&dialog);
   f.imgIcon->setObjectName("imgIcon");

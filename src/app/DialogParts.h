@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QPixmap>
+#include <QSize>
 
 class QColor;
 class QDialog;
@@ -14,6 +15,15 @@ class QWidget;
 
 namespace kdl {
 
+// The dialogs' sizes are given for the whole window, a 3-pixel frame round
+// it and a 22-pixel caption over it; Qt sizes the client area inside, which
+// is smaller by this much. Sized as the window, the client area would leave
+// empty bands under the controls the records place.
+inline constexpr int kWindowFrameWidth = 6;
+inline constexpr int kWindowFrameHeight = 28;
+// The client area of a window of the given size.
+QSize ClientSize(int windowWidth, int windowHeight);
+
 // Paints w's background in colour.
 void Fill(QWidget& w, const QColor& colour);
 
@@ -21,7 +31,7 @@ void Fill(QWidget& w, const QColor& colour);
 QPixmap ProgramIcon();
 
 // The icon, the white panel and the default OK button of the options and
-// about dialogs, with the dialog's client size fixed to 320 x 208.
+// about dialogs, in a window of 320 x 208.
 struct TDialogFrame {
   QLabel* imgIcon;
   QWidget* pnlDec;

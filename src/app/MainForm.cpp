@@ -27,6 +27,7 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <vector>
 
 #include "app/AboutDialog.h"
 #include "app/DialogParts.h"
@@ -201,6 +202,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   }
   RestoreWindowGeometry(*this, settings_);
   Guarded([this] { LoadLanguage(); });
+  EnableProjectControls();
 }
 
 TMainForm::~TMainForm() {
@@ -423,6 +425,9 @@ void TMainForm::CreatePreview() {
   doc.SetViewStyle(vsNormal);
   doc.SetBorderStyle(bsNone);
   doc.SetAutoWidth(false);
+  doc.OnShapePasted = [](TdtpDocument&, TdtpShape* shape) {
+    if (shape) FreePastedCopy(*shape);
+  };
   doc.SetParent(pnlDocument_);
   doc.viewport()->setMouseTracking(true);
   doc.viewport()->installEventFilter(this);
@@ -674,6 +679,7 @@ void TMainForm::CenterDocument() {
 
 void TMainForm::ProjectChanged() {
   UpdateControlsFromDocument();
+  EnableProjectControls();
   CenterDocument();
   UpdateStatusBar();
   document_->SetModified(false);
@@ -703,6 +709,26 @@ void TMainForm::UpdateControlsFromDocument() {
   const auto* info = dynamic_cast<const TDtpProjectInfoShape*>(doc.GetShape(kProjectInfoIndex));
   cbPrintFoldLines_->setChecked(info && info->PrintFoldLines());
   cbPrintCutLines_->setChecked(info && info->PrintCutLines());
+}
+
+void TMainForm::EnableProjectControls() {
+  const bool project = HasPage(*document_);
+  // Printer set-up and the printing steps' help need no project.
+  std::vector<QWidget*> controls{btnLoadImage_,        btnCropImage_,    btnImagePosition_,
+                                 btnRestoreImagePosition_, cbDoNotUseImage_, memContentsText_,
+                                 btnContentsPosition_, btnContentsFont_, btnContentsEdit_,
+                                 cbPrintCutLines_,     cbPrintFoldLines_, btnPrint_};
+  for (int i = 0; i < 4; ++i)
+    controls.insert(controls.end(), {edtTitleText_[i], btnTitleFont_[i], btnTitlePosition_[i]});
+  controls.insert(controls.end(), btnContentsAlign_.begin(), btnContentsAlign_.end());
+  for (QWidget* control : controls) control->setEnabled(project);
+  for (const char* name : {"miFileSaveProject", "miFileSaveProjectAs", "miFileExportToPdf",
+                           "miFilePrintPreview", "miFilePrint", "miZoomZoomIn", "miZoomZoomOut",
+                           "miZoomZoomToWindow"})
+    if (auto* action = findChild<QAction*>(QString::fromLatin1(name))) action->setEnabled(project);
+  miZoomZoom_->menuAction()->setEnabled(project);
+  // An empty page takes no paste: a shape there would pass for a project.
+  document_->SetAllowKeyInput(project);
 }
 
 std::string TMainForm::GetProjectTitle() {

@@ -83,6 +83,9 @@ class TMainForm : public QMainWindow {
   // ---- The project -----------------------------------------------------------------
   void ProjectChanged();
   void UpdateControlsFromDocument();
+  // The data panel's controls and the commands that work on a project are
+  // enabled only while there is one.
+  void EnableProjectControls();
   void UpdateStatusBar();
   std::string GetProjectTitle();
   // Yes, No or Cancel (QMessageBox::StandardButton).

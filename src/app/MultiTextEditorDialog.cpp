@@ -38,9 +38,10 @@ TMultiTextEditorDialog::TMultiTextEditorDialog(QWidget* parent) : QDialog(parent
 }
 
 void TMultiTextEditorDialog::LayoutControls() {
-  setFixedSize(kWidth, kHeight);
-  pnlText_->setGeometry(0, 0, kWidth, kHeight - kButtonRowHeight);
-  pnlButtons_->setGeometry(0, kHeight - kButtonRowHeight, kWidth, kButtonRowHeight);
+  const QSize client = ClientSize(kWidth, kHeight);
+  setFixedSize(client);
+  pnlText_->setGeometry(0, 0, client.width(), client.height() - kButtonRowHeight);
+  pnlButtons_->setGeometry(0, client.height() - kButtonRowHeight, client.width(), kButtonRowHeight);
   PlaceControlAt(*memo_, kEditorMemo);
   PlaceControlAt(*btnOK_, kEditorOkButton);
   PlaceControlAt(*btnCancel_, kEditorCancelButton);

@@ -92,7 +92,8 @@ TNewProjectDialog::TNewProjectDialog(QWidget* parent) : QDialog(parent) {
 }
 
 void TNewProjectDialog::LayoutControls() {
-  setFixedSize(kWidth, kHeight);
+  const QSize client = ClientSize(kWidth, kHeight);
+  setFixedSize(client);
   // Each category: its caption, the grey line under it as wide as its row of
   // pictures, the pictures 10 pixels apart and each button under its picture.
   int top = 10;
@@ -114,7 +115,7 @@ void TNewProjectDialog::LayoutControls() {
     }
     top = buttons.Bottom + 16;
   }
-  pnlButtons_->setGeometry(0, kHeight - kButtonRowHeight, kWidth, kButtonRowHeight);
+  pnlButtons_->setGeometry(0, client.height() - kButtonRowHeight, client.width(), kButtonRowHeight);
   PlaceControlAt(*btnOK_, kWizardOkButton);
   PlaceControlAt(*btnCancel_, kWizardCancelButton);
 }

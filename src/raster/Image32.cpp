@@ -561,6 +561,10 @@ std::int32_t TIVScrollProperties::Size() const { return view_.BarSizeSetting(); 
 
 void TIVScrollProperties::SetSize(std::int32_t value) { view_.SetBarSizeSetting(value); }
 
+TScrollBarVisibility TIVScrollProperties::Visibility() const { return view_.BarVisibility(); }
+
+void TIVScrollProperties::SetVisibility(TScrollBarVisibility value) { view_.SetBarVisibility(value); }
+
 // ---- TCustomImgView32 -----------------------------------------------------------
 
 TCustomImgView32::TCustomImgView32(QWidget* parent)
@@ -624,6 +628,40 @@ void TCustomImgView32::SetBarSizeSetting(std::int32_t value) {
   Invalidate();
 }
 
+void TCustomImgView32::SetBarVisibility(TScrollBarVisibility value) {
+  if (value == barVisibility_) return;
+  barVisibility_ = value;
+  LayoutScrollBars();
+  InvalidateMapping();
+  SetScrollRanges();
+  PlaceImage();
+  Invalidate();
+}
+
+void TCustomImgView32::BarsShown(bool& horz, bool& vert) const {
+  if (barVisibility_ != svAuto) {
+    horz = vert = barVisibility_ == svAlways;
+    return;
+  }
+  // The bars' ranges against the whole control, sized as PlacedBitmapSize
+  // and SetScrollRanges size them; a stretched or fitted bitmap never
+  // overflows the view.
+  std::int64_t w = 0, h = 0;
+  const TBitmap32& b = const_cast<TCustomImgView32*>(this)->Bitmap();
+  if (!b.Empty() && (Sizing() == szScale || Sizing() == szActual)) {
+    const double k = Sizing() == szScale ? static_cast<double>(Scale()) : 1.0;
+    const std::int64_t m = SaturateRound(2.0 * overSize_ * Scale());
+    w = std::max(0, SaturateRound(b.Width() * k)) + m;
+    h = std::max(0, SaturateRound(b.Height() * k)) + m;
+  }
+  // One bar takes room from the other direction, which may then need its own.
+  const std::int32_t t = BarThickness();
+  horz = w > width();
+  vert = h > height();
+  if (horz && !vert) vert = h > height() - t;
+  if (vert && !horz) horz = w > width() - t;
+}
+
 std::int32_t TCustomImgView32::BarThickness() const {
   if (barSizeSetting_ != 0) return barSizeSetting_;
   return style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
@@ -631,10 +669,16 @@ std::int32_t TCustomImgView32::BarThickness() const {
 
 TRect TCustomImgView32::ViewRect() const {
   const std::int32_t t = BarThickness();
-  return {0, 0, std::max(0, width() - t), std::max(0, height() - t)};
+  bool horz = true, vert = true;
+  BarsShown(horz, vert);
+  return {0, 0, std::max(0, width() - (vert ? t : 0)), std::max(0, height() - (horz ? t : 0))};
 }
 
 bool TCustomImgView32::GripShown() const {
+  // The grip sits in the corner between the two bars.
+  bool horz = true, vert = true;
+  BarsShown(horz, vert);
+  if (!horz || !vert) return false;
   if (sizeGrip_ == sgAlways) return true;
   if (sizeGrip_ == sgNone) return false;
   // Shown when the view fills its parents up to the window.
@@ -656,6 +700,10 @@ void TCustomImgView32::LayoutScrollBars() {
   const TRect v = ViewRect();
   horzBar_->setGeometry(v.Left, v.Bottom, v.Width(), height() - v.Bottom);
   vertBar_->setGeometry(v.Right, v.Top, width() - v.Right, v.Height());
+  bool horz = true, vert = true;
+  BarsShown(horz, vert);
+  horzBar_->setVisible(horz);
+  vertBar_->setVisible(vert);
   // A hidden bar hears of its new size only when shown: take it now.
   horzBar_->SyncSize();
   vertBar_->SyncSize();
@@ -719,6 +767,8 @@ void TCustomImgView32::BarScrolled(TArrowBar* sender) {
 }
 
 void TCustomImgView32::ScaleUpdated() {
+  // The bars that show may change with the scale.
+  LayoutScrollBars();
   InvalidateMapping();
   SetScrollRanges();
   PlaceImage();
@@ -727,6 +777,7 @@ void TCustomImgView32::ScaleUpdated() {
 
 void TCustomImgView32::BitmapSizeChanged() {
   TCustomImage32::BitmapSizeChanged();
+  LayoutScrollBars();
   SetScrollRanges();
   if (centered_) {
     CenterOn(Bitmap().Width() / 2, Bitmap().Height() / 2);
@@ -738,6 +789,10 @@ void TCustomImgView32::BitmapSizeChanged() {
 }
 
 void TCustomImgView32::PaintControl(QPainter& painter) {
+  bool horz = true, vert = true;
+  BarsShown(horz, vert);
+  // Without both bars there is no corner between them; the bitmap fills it.
+  if (!horz || !vert) return;
   const TRect g = GripRect();
   const QRect r(g.Left, g.Top, g.Width(), g.Height());
   painter.fillRect(r, QColor::fromRgb(Color32(clBtnFace)));

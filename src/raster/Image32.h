@@ -206,6 +206,10 @@ class TCustomImage32 : public TCustomPaintBox32 {
 
 class TCustomImgView32;
 
+// Which of the view's scroll bars show: both always, none, or each only
+// while the placed bitmap has something to scroll in its direction.
+enum TScrollBarVisibility : std::uint8_t { svAlways = 0, svHidden = 1, svAuto = 2 };
+
 // The view's bar settings: the look goes to both bars; Increment is read
 // from the horizontal bar and written to both.
 class TIVScrollProperties : public TArrowBarAccess {
@@ -216,6 +220,8 @@ class TIVScrollProperties : public TArrowBarAccess {
   // Bar thickness in pixels; 0 takes the style's.
   std::int32_t Size() const;
   void SetSize(std::int32_t value);
+  TScrollBarVisibility Visibility() const;
+  void SetVisibility(TScrollBarVisibility value);
 
  private:
   TCustomImgView32& view_;
@@ -239,6 +245,8 @@ class TCustomImgView32 : public TCustomImage32 {
   TCustomRangeBar* VertBar() const { return vertBar_.get(); }
   std::int32_t BarSizeSetting() const { return barSizeSetting_; }
   void SetBarSizeSetting(std::int32_t value);
+  TScrollBarVisibility BarVisibility() const { return barVisibility_; }
+  void SetBarVisibility(TScrollBarVisibility value);
 
   std::int32_t BarThickness() const;
   TRect ViewRect() const override;
@@ -265,12 +273,16 @@ class TCustomImgView32 : public TCustomImage32 {
   void mouseMoveEvent(QMouseEvent* event) override;
 
  private:
+  // Whether each bar shows at the view's size, bitmap and scale.
+  void BarsShown(bool& horz, bool& vert) const;
+
   std::unique_ptr<TRangeBar> horzBar_;
   std::unique_ptr<TRangeBar> vertBar_;
   std::unique_ptr<TIVScrollProperties> scrollBars_;
   bool centered_ = true;
   TSizeGripStyle sizeGrip_ = sgAuto;
   std::int32_t barSizeSetting_ = 0;
+  TScrollBarVisibility barVisibility_ = svAlways;
   bool recentering_ = false;
   std::int32_t overSize_ = 0;
 };

@@ -248,8 +248,10 @@ INSTANTIATE_TEST_SUITE_P(Shipped, DialogFit, ::testing::Values("English", "Germa
 TEST(DialogPlaces, ControlsWhereTheRecordsPutThem) {
   test::EnsureApplication();
   Localizer().LoadFromFile(test::SourceProgramFolder() / "Languages" / "English.lng");
+  // A window of 320 x 208 has a client area of 314 x 180 inside its
+  // frame: 15 pixels stay under the OK button, as many as right of it.
   TOptionsDialog options;
-  EXPECT_EQ(options.size(), QSize(320, 208));
+  EXPECT_EQ(options.size(), QSize(314, 180));
   EXPECT_EQ(Child<QWidget>(options, "imgIcon").geometry(), QRect(16, 20, 48, 48));
   EXPECT_EQ(Child<QWidget>(options, "pnlDec").geometry(), QRect(80, 10, 225, 120));
   EXPECT_EQ(Child<QWidget>(options, "btnOK").geometry(), QRect(219, 140, 86, 25));
@@ -265,16 +267,19 @@ TEST(DialogPlaces, ControlsWhereTheRecordsPutThem) {
   // Product at (15 + 28, 12); site caption 16 below it, its name 12 to the
   // right of the caption's box; copyright 16 below.
   TAboutDialog about;
-  EXPECT_EQ(about.size(), QSize(320, 208));
+  EXPECT_EQ(about.size(), QSize(314, 180));
   EXPECT_EQ(Child<QWidget>(about, "txtProductInfo").geometry(), QRect(43, 12, 160, 36));
   EXPECT_EQ(Child<QWidget>(about, "txtOfficialSite").geometry(), QRect(10, 64, 100, 13));
   EXPECT_EQ(Child<QWidget>(about, "txtOfficialSiteURL").geometry(), QRect(117, 64, 100, 13));
   EXPECT_EQ(Child<QWidget>(about, "txtCopyrights").geometry(), QRect(10, 93, 205, 13));
 
+  // 380 x 440 is a client area of 374 x 412: the memo's panel ends 10
+  // pixels under it, the buttons' row is the last 50.
   TMultiTextEditorDialog editor;
-  EXPECT_EQ(editor.size(), QSize(380, 440));
+  EXPECT_EQ(editor.size(), QSize(374, 412));
   EXPECT_EQ(Child<QWidget>(editor, "Memo").geometry(), QRect(5, 5, 363, 347));
-  EXPECT_EQ(Child<QWidget>(editor, "pnlButtons").geometry(), QRect(0, 390, 380, 50));
+  EXPECT_EQ(Child<QWidget>(editor, "pnlText").geometry(), QRect(0, 0, 374, 362));
+  EXPECT_EQ(Child<QWidget>(editor, "pnlButtons").geometry(), QRect(0, 362, 374, 50));
   EXPECT_EQ(Child<QWidget>(editor, "btnOK").geometry(), QRect(180, 11, 86, 25));
   EXPECT_EQ(Child<QWidget>(editor, "btnCancel").geometry(), QRect(276, 11, 86, 25));
 

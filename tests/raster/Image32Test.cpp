@@ -167,5 +167,53 @@ TEST_F(ImageViewTest, ABandDraggedOnAScaledViewEndsUnderThePointer) {
   EXPECT_FLOAT_EQ(band->Location().Top, 20);
 }
 
+// With bars only as needed, a bar shows exactly when the placed bitmap is
+// longer than the room its direction has; one bar's thickness can make the
+// other needed. Worked out for a 216 x 216 view with 16-pixel bars.
+TEST_F(ImageViewTest, AutomaticBarsShowOnlyWhatHasSomethingToScroll) {
+  TImgView32 view;
+  view.ScrollBars().SetSize(16);
+  view.ScrollBars().SetVisibility(svAuto);
+  view.resize(216, 216);
+  view.show();
+  struct Case {
+    int w, h;
+    float scale;
+    bool horz, vert;
+  };
+  const Case cases[] = {
+      {100, 100, 1, false, false}, {216, 216, 1, false, false}, {300, 100, 1, true, false},
+      {100, 300, 1, false, true},  {300, 200, 1, true, false},  {300, 201, 1, true, true},
+      {217, 216, 1, true, true},   {300, 210, 0.5f, false, false}, {100, 90, 2.5f, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h) + " at " + std::to_string(c.scale));
+    view.SetScale(c.scale);
+    test::FillRandom(view.Bitmap(), c.w, c.h, 3, true);
+    EXPECT_EQ(view.HorzBar()->isVisible(), c.horz);
+    EXPECT_EQ(view.VertBar()->isVisible(), c.vert);
+    const TRect r = view.ViewRect();
+    EXPECT_EQ(r.Width(), c.vert ? 200 : 216);
+    EXPECT_EQ(r.Height(), c.horz ? 200 : 216);
+    // Shown bars lie inside the view, along the edges the room was taken from.
+    for (const QWidget* bar : {static_cast<QWidget*>(view.HorzBar()), static_cast<QWidget*>(view.VertBar())})
+      if (bar->isVisible()) {
+        EXPECT_TRUE(view.rect().contains(bar->geometry()));
+      }
+  }
+  // A bitmap that fills the view shows to its last pixel: no bar, no corner.
+  view.SetScale(1);
+  test::FillRandom(view.Bitmap(), 216, 216, 4, true);
+  const QImage grab = view.grab().toImage();
+  for (const QPoint p : {QPoint(215, 215), QPoint(215, 100), QPoint(100, 215)})
+    EXPECT_EQ(grab.pixel(p), view.Bitmap().GetPixel(p.x(), p.y())) << p.x() << "," << p.y();
+  // Hidden bars never show.
+  view.ScrollBars().SetVisibility(svHidden);
+  test::FillRandom(view.Bitmap(), 600, 600, 5, true);
+  EXPECT_FALSE(view.HorzBar()->isVisible());
+  EXPECT_FALSE(view.VertBar()->isVisible());
+  EXPECT_EQ(view.ViewRect().Width(), 216);
+}
+
 }  // namespace
 }  // namespace kdl

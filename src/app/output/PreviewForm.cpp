@@ -197,6 +197,9 @@ void TPreviewForm::ApplyLanguage() {
 
 bool PreviewCommand(TdtpDocument& project, QWidget* parent) {
   if (!HasPage(project)) return false;
+  // A printer added while the program runs becomes the current one here,
+  // so that the preview is prepared for it and names it.
+  RefreshCurrentPrinter();
   if (PrinterNames().empty()) {
     ShowError(Localizer().GetString("Messages", "NoPrinter"));
     return false;

@@ -104,6 +104,14 @@ void InitTemplateShape(TdtpShape& shape, int flag) {
   shape.SetAllowDelete(false);
 }
 
+void FreePastedCopy(TdtpShape& shape) {
+  // Without an undo command in the window, a copy that kept a template
+  // shape's lock could never be removed again.
+  shape.SetAllowSelect(true);
+  shape.SetAllowDelete(true);
+  shape.SetTag(0);
+}
+
 void AddProjectInfo(TdtpDocument& document, const TProjectInfo& info) {
   auto shape = std::make_unique<TDtpProjectInfoShape>();
   shape->SetVisible(false);

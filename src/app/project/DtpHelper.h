@@ -69,6 +69,9 @@ bool SetupPage(TdtpDocument* document, const TPageRecord& page);
 void PlaceShape(TdtpDocument& document, TdtpShape& shape, const TShapeRect& rect);
 void ApplyTextStyle(TdtpDocument& document, TdtpTextBaseShape& shape, const TTextStyle& style);
 void InitTemplateShape(TdtpShape& shape, int flag);
+// A copy that a paste or a copy-drag made is the user's own shape: it can be
+// selected and deleted, and it has no role's tag (the original keeps both).
+void FreePastedCopy(TdtpShape& shape);
 void AddProjectInfo(TdtpDocument& document, const TProjectInfo& info);
 // Raises EFOpenError when the file does not exist.
 void AddImageShape(TdtpDocument& document, const std::string& fileName, const TShapeRect& rect, int tag);

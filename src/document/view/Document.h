@@ -284,6 +284,9 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
   TNotifyShapeEvent OnShapeEditClosed;
   TNotifyShapeEvent OnShapeInsertClosed;
   TNotifyEvent OnShapeListChanged;
+  // Each shape that a paste or a copy-drag put on the page, before it is
+  // selected; what the handler changes records no undo.
+  TNotifyShapeEvent OnShapePasted;
   TdtpFilingEvent OnLoadAdditionalInfo;
   TdtpFilingEvent OnSaveAdditionalInfo;
   TdtpShapeFilingEvent OnShapeLoadAdditionalInfo;

@@ -236,9 +236,10 @@ int TdtpDocument::PasteFromString(const std::string& text) {
     // Joining the page is the paste's one record per shape.
     if (AddShape(std::move(shape)) < 0) continue;
     ++pasted;
-    Bracket([this] { LockUndo(); }, [this] { UnlockUndo(); }, [added] {
+    Bracket([this] { LockUndo(); }, [this] { UnlockUndo(); }, [this, added] {
       added->AfterPaste();
       added->UpdateAll();
+      if (OnShapePasted) OnShapePasted(*this, added);
     });
     added->SetSelected(true);
   }

@@ -6,15 +6,27 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 
+#include <algorithm>
+
 #include "platform/Exception.h"
 #include "platform/qt/Printer.h"
 
 namespace kdl {
 namespace {
 
-std::optional<std::vector<std::string>>& NameOverride() {
-  static std::optional<std::vector<std::string>> names;
+// A printer list in place of the system's, and the name it made current.
+struct TNameOverride {
+  std::vector<std::string> Names;
+  std::string Current;
+};
+
+std::optional<TNameOverride>& NameOverride() {
+  static std::optional<TNameOverride> names;
   return names;
+}
+
+bool Listed(const std::vector<std::string>& names, const std::string& name) {
+  return !name.empty() && std::find(names.begin(), names.end(), name) != names.end();
 }
 
 }  // namespace
@@ -22,15 +34,41 @@ std::optional<std::vector<std::string>>& NameOverride() {
 QPrinter& CurrentPrinter() { return SystemPrinter().Printer(); }
 
 std::vector<std::string> PrinterNames() {
-  if (NameOverride()) return *NameOverride();
+  if (NameOverride()) return NameOverride()->Names;
   std::vector<std::string> names;
   for (const QString& name : QPrinterInfo::availablePrinterNames()) names.push_back(name.toStdString());
   return names;
 }
 
-void SetPrinterNames(std::optional<std::vector<std::string>> names) { NameOverride() = std::move(names); }
+void SetPrinterNames(std::optional<std::vector<std::string>> names) {
+  if (!names) {
+    NameOverride().reset();
+  } else if (NameOverride()) {
+    NameOverride()->Names = std::move(*names);
+  } else {
+    NameOverride() = TNameOverride{std::move(*names), {}};
+  }
+}
 
-std::string CurrentPrinterName() { return CurrentPrinter().printerName().toStdString(); }
+std::string CurrentPrinterName() {
+  if (NameOverride()) return NameOverride()->Current;
+  return CurrentPrinter().printerName().toStdString();
+}
+
+void RefreshCurrentPrinter() {
+  const std::vector<std::string> names = PrinterNames();
+  if (NameOverride()) {
+    std::string& current = NameOverride()->Current;
+    if (!Listed(names, current)) current = names.empty() ? std::string() : names.front();
+    return;
+  }
+  QPrinter& printer = CurrentPrinter();
+  if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty()) return;
+  if (names.empty() || Listed(names, printer.printerName().toStdString())) return;
+  std::string chosen = QPrinterInfo::defaultPrinterName().toStdString();
+  if (!Listed(names, chosen)) chosen = names.front();
+  printer.setPrinterName(QString::fromStdString(chosen));
+}
 
 TPrinterMetrics CurrentPrinterMetrics() {
   QPrinter& printer = CurrentPrinter();

@@ -27,10 +27,18 @@ QPrinter& CurrentPrinter();
 
 // Names of the installed printers; empty when none is installed.
 std::vector<std::string> PrinterNames();
-// Replaces the installed printers' list; nullopt restores the system's.
+// Replaces the installed printers' list, keeping the current name it
+// chose; nullopt restores the system's.
 void SetPrinterNames(std::optional<std::vector<std::string>> names);
 // The current printer's name; empty for a file printer.
 std::string CurrentPrinterName();
+// Reads the installed printers again. A current printer that is none of
+// them (none was installed when the program started, or it has gone) gives
+// way to the default printer, else to the first installed; a file the
+// user chose to print into stays. Under a replaced list the default is its
+// first name and the current name is the list's own, so that tests never
+// reach a real queue.
+void RefreshCurrentPrinter();
 
 // Raises Exception when the printer reports no usable sheet.
 TPrinterMetrics CurrentPrinterMetrics();
