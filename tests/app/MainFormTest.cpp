@@ -472,7 +472,7 @@ TEST_F(MainFormTest, PrintLineBoxesAndHelpItems) {
   // window goes on working.
   CurrentPrinter().setOutputFileName(QString::fromStdString((scratch / "no such folder" / "sheet.pdf").string()));
   {
-    ModalScript script({Accept()});
+    ModalScript script({PrintToFile()});
     QTest::mouseClick(&Child<QPushButton>(*form, "btnPrint"), Qt::LeftButton);
     EXPECT_EQ(script.Answered(), 1);
   }
