@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QPointer>
 #include <QTranslator>
 
 namespace kdl {
@@ -33,13 +34,22 @@ void SetApplicationFont() {
 }
 
 bool InstallQtTranslations(const QLocale& locale) {
-  // Owned by the application, which keeps it for the rest of the run.
+  // One set at a time: a new language takes the previous one's place, and
+  // a language Qt has none for leaves Qt's own English.
+  static QPointer<QTranslator> installed;
+  if (installed) {
+    QCoreApplication::removeTranslator(installed);
+    delete installed;
+  }
+  if (!QCoreApplication::instance()) return false;
+  // Owned by the application, which keeps it until the next language.
   auto* translator = new TQtTranslator(QCoreApplication::instance());
   if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
     delete translator;
     return false;
   }
+  installed = translator;
   return QCoreApplication::installTranslator(translator);
 }
 

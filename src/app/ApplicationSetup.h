@@ -11,7 +11,8 @@ namespace kdl {
 void SetApplicationFont();
 
 // Installs Qt's translations for locale (the standard dialogs' buttons and
-// captions); false when Qt ships none for it.
+// captions) in place of those installed before; false, leaving Qt's
+// English, when Qt ships none for it.
 bool InstallQtTranslations(const QLocale& locale);
 
 }  // namespace kdl

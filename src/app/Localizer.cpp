@@ -1,9 +1,11 @@
 #include "app/Localizer.h"
 
+#include <QLocale>
 #include <QMessageBox>
 
 #include <algorithm>
 
+#include "app/ApplicationSetup.h"
 #include "platform/ProgramFolder.h"
 
 namespace kdl {
@@ -104,8 +106,19 @@ std::filesystem::path ResolveLanguageFile(const std::filesystem::path& folder,
   return folder / (language + std::string(kLanguageExtension));
 }
 
+QLocale LanguageLocale(std::string_view language) {
+  const QString name = QString::fromUtf8(language.data(), static_cast<qsizetype>(language.size()));
+  for (int l = QLocale::AnyLanguage + 1; l <= QLocale::LastLanguage; ++l) {
+    const auto value = static_cast<QLocale::Language>(l);
+    if (QLocale::languageToString(value).compare(name, Qt::CaseInsensitive) == 0) return QLocale(value);
+  }
+  return QLocale::c();
+}
+
 void LoadLanguage(std::string& language) {
   Localizer().LoadFromFile(ResolveLanguageFile(LanguagesFolder(), language));
+  // Qt's own texts (standard buttons, file dialogs, key names) follow.
+  InstallQtTranslations(LanguageLocale(language));
 }
 
 }  // namespace kdl

@@ -4,6 +4,7 @@
 // it as an argument.
 #pragma once
 
+#include <QLocale>
 #include <QString>
 
 #include <cstddef>
@@ -69,7 +70,12 @@ std::vector<std::string> ListLanguages(const std::filesystem::path& folder);
 std::filesystem::path ResolveLanguageFile(const std::filesystem::path& folder,
                                           std::string& language);
 
-// Resolves language in LanguagesFolder() and loads it into Localizer().
+// The locale of a language file's name, as Qt names languages in English
+// ("German"); the C locale for a name Qt does not know.
+QLocale LanguageLocale(std::string_view language);
+
+// Resolves language in LanguagesFolder() and loads it into Localizer(),
+// and Qt's own translations for its locale.
 void LoadLanguage(std::string& language);
 
 }  // namespace kdl

@@ -656,6 +656,20 @@ void TMainForm::ZoomToWindow(bool limit) {
   if (!std::isfinite(c)) c = 1;
   if (limit && c > 1) c = 1;
   SetZoom(c * 100 * 0.99f);
+  // The panel's size leaves out the desk around the page and the scroll
+  // bars it brings: while the page reaches past the view that remains,
+  // fit again to that view.
+  for (int pass = 0; pass < 4; ++pass) {
+    const TdtpPage* page = doc.GetCurrentPage();
+    const TFloatPoint corner =
+        doc.DocToScreen({page->DocLeft() + page->DocWidth(), page->DocTop() + page->DocHeight()});
+    const QSize view = doc.viewport()->size();
+    if (view.width() <= 0 || view.height() <= 0) break;
+    const float over = std::max(corner.X / static_cast<float>(view.width()),
+                                corner.Y / static_cast<float>(view.height()));
+    if (!(over > 1)) break;
+    SetZoom(zoom_ / over * 0.99f);
+  }
 }
 
 void TMainForm::CenterDocument() {
@@ -872,7 +886,13 @@ void TMainForm::ZoomOutCommand() { SetZoom(zoom_ / kZoomStep); }
 
 void TMainForm::ZoomToWindowCommand() { ZoomToWindow(true); }
 
-void TMainForm::HelpContentsCommand() { OpenHelpContents(); }
+void TMainForm::HelpContentsCommand() {
+  // Our own window, not the desktop's browser: a desktop without one still
+  // shows the help.
+  if (!helpViewer_) helpViewer_ = std::make_unique<THtmlHelpViewer>(this);
+  if (!helpViewer_->ShowTableOfContents())
+    throw Exception("The help contents \"" + DefaultHelpFile().string() + "\" cannot be found.");
+}
 
 void TMainForm::HomepageCommand() { OpenHomepage(); }
 

@@ -185,7 +185,7 @@ TEST_F(MainFormStoryTest, ACDFrontFromTheWizardToThePrinter) {
 
   // Printed on the test printer: one A4 sheet.
   {
-    ModalScript script({Accept()});
+    ModalScript script({PrintToFile()});
     Trigger(*second, "miFilePrint");
     EXPECT_EQ(script.Answered(), 1);
   }

@@ -1,14 +1,18 @@
 // The main window's start, its guards around the project file, the zoom
 // and the data panel's print options, driven as a user drives them.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
 
 #include <cmath>
+#include <cstdlib>
 #include <map>
 
 #include "MainFormTesting.h"
@@ -261,6 +265,145 @@ TEST_F(MainFormTest, ZoomAndControlUpdates) {
   EXPECT_EQ(GetMemoShapeText(doc, kContentsIndex), "One\r\nTwo\r\nThree");
 }
 
+// F1 and the Help menu show the contents in the program's own help window,
+// whatever the desktop has for opening files; missing help is reported.
+TEST_F(MainFormTest, HelpContentsOpenInTheProgramsOwnWindow) {
+  auto form = FormWithProject(0);
+  UrlRecorder recorder({"file", "http", "https"});
+  const QUrl contents = QUrl::fromLocalFile(
+      QString::fromStdString((std::filesystem::path(KDL_SOURCE_DIR) / "resources/Helps/English/index.html").string()));
+
+  Shortcut(*form, Qt::Key_F1, {});
+  auto* help = form->findChild<THtmlHelpViewer*>();
+  ASSERT_NE(help, nullptr);
+  EXPECT_TRUE(help->isVisible());
+  EXPECT_EQ(help->Browser().source().adjusted(QUrl::NormalizePathSegments), contents);
+  EXPECT_FALSE(help->Browser().toPlainText().isEmpty());
+  help->close();
+  Trigger(*form, "miHelpHelpContents");
+  EXPECT_TRUE(help->isVisible());
+  EXPECT_EQ(help->Browser().source().adjusted(QUrl::NormalizePathSegments), contents);
+  help->close();
+  EXPECT_TRUE(recorder.urls.empty());
+  EXPECT_TRUE(Errors.empty());
+
+  // A program folder without its help: the error box says which file.
+  std::filesystem::create_directories(scratch / "bare");
+  SetProgramFolder(scratch / "bare");
+  Trigger(*form, "miHelpHelpContents");
+  ASSERT_EQ(Errors.size(), 1u);
+  EXPECT_NE(Errors[0].find("Helps/English/index.html"), std::string::npos) << Errors[0];
+  EXPECT_FALSE(help->isVisible());
+  EXPECT_TRUE(recorder.urls.empty());
+}
+
+// Qt's own texts follow the language the user chooses: the save question's
+// buttons read German under German and English again after switching back.
+TEST_F(MainFormTest, StandardButtonsFollowTheChosenLanguage) {
+  auto form = FormWithProject(0);
+  TypeText(&TitleEdit(*form, 1), "Changed");
+  auto choose = [&](const char* language) {
+    ModalScript script({[language](QWidget& w) {
+      Child<QComboBox>(w, "cmbLanguage").setCurrentText(QString::fromLatin1(language));
+      QTest::keyClick(&Child<QPushButton>(w, "btnOK"), Qt::Key_Space);
+    }});
+    Trigger(*form, "miFileShowOptions");
+    EXPECT_EQ(script.Answered(), 1);
+  };
+  auto buttons = [&](const char* shot) {
+    QStringList texts;
+    ModalScript script({[&](QWidget& w) {
+      auto* box = qobject_cast<QMessageBox*>(&w);
+      ASSERT_NE(box, nullptr) << w.metaObject()->className();
+      for (QMessageBox::StandardButton b : {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel})
+        texts << (box->button(b) ? box->button(b)->text().remove(QLatin1Char('&')) : QStringLiteral("(none)"));
+      const QImage image = box->grab().toImage();
+      if (HasFailure() || std::getenv("KDL_KEEP_SCREENSHOTS")) image.save(QString::fromLatin1(shot));
+      box->reject();
+    }});
+    Trigger(*form, "miFileNewProject");
+    EXPECT_EQ(script.Answered(), 1);
+    return texts;
+  };
+
+  choose("German");
+  EXPECT_EQ(buttons("save-question-german.png"), QStringList({"Ja", "Nein", "Abbrechen"}));
+  choose("English");
+  EXPECT_EQ(buttons("save-question-english.png"), QStringList({"Yes", "No", "Cancel"}));
+  EXPECT_TRUE(form->Document().Modified());
+  EXPECT_TRUE(Errors.empty());
+}
+
+// In every shipped language, the items of each menu (the menu bar's titles
+// among them) have mnemonics of their own, so that Alt+letter finds one.
+TEST_F(MainFormTest, EveryMenuOfEveryLanguageHasDistinctMnemonics) {
+  MakeTemplates();
+  const std::vector<std::string> languages = ListLanguages(LanguagesFolder());
+  ASSERT_GE(languages.size(), 2u);
+  for (const std::string& language : languages) {
+    TSettings settings;
+    settings.RunWizardOnStartup = false;
+    settings.Language = language;
+    SaveSettings(*OpenUserSettings(), settings);
+    auto form = StartForm();
+    std::vector<std::pair<QString, QList<QAction*>>> menus{{"menu bar", form->menuBar()->actions()}};
+    for (QMenu* menu : form->findChildren<QMenu*>()) menus.emplace_back(menu->objectName(), menu->actions());
+    int checked = 0;
+    for (const auto& [name, actions] : menus) {
+      std::map<QChar, QString> taken;
+      for (QAction* action : actions) {
+        const QString text = action->text();
+        for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+          if (text[i] != QLatin1Char('&')) continue;
+          if (text[i + 1] == QLatin1Char('&')) {
+            ++i;
+            continue;
+          }
+          const QChar letter = text[i + 1].toLower();
+          const auto [it, fresh] = taken.emplace(letter, text);
+          EXPECT_TRUE(fresh) << language << ", " << name.toStdString() << ": \"" << text.toStdString()
+                             << "\" and \"" << it->second.toStdString() << "\" share " << QString(letter).toStdString();
+          ++checked;
+          break;
+        }
+      }
+    }
+    // File, View and Help with their items, at the least.
+    EXPECT_GE(checked, 20) << language;
+    EXPECT_TRUE(Errors.empty()) << language;
+  }
+}
+
+// Zoom to window shows the whole page of every template inside the part of
+// the view that its scroll bars leave, at window sizes tall and wide.
+TEST_F(MainFormTest, ZoomToWindowShowsTheWholePageOfEveryTemplate) {
+  for (int type = 0; type < kTemplateCount; ++type) {
+    auto form = FormWithProject(type);
+    TdtpDocument& doc = form->Document();
+    for (const QSize size : {QSize(1000, 720), QSize(900, 800), QSize(1280, 640)}) {
+      form->resize(size);
+      QApplication::processEvents();
+      Trigger(*form, "miZoomZoomToWindow");
+      QApplication::processEvents();
+      const TdtpPage* page = doc.GetCurrentPage();
+      const TFloatPoint a = doc.DocToScreen({page->DocLeft(), page->DocTop()});
+      const TFloatPoint b = doc.DocToScreen({page->DocLeft() + page->DocWidth(), page->DocTop() + page->DocHeight()});
+      // What the user sees of the view: the viewport, clipped by the panel.
+      const QRect visible = doc.viewport()->rect();
+      const QRectF shown(QPointF(a.X, a.Y), QPointF(b.X, b.Y));
+      EXPECT_TRUE(QRectF(visible).contains(shown))
+          << "template " << type << " at " << size.width() << "x" << size.height() << ": page (" << a.X << ", "
+          << a.Y << ")-(" << b.X << ", " << b.Y << ") in a view of " << visible.width() << "x" << visible.height();
+      EXPECT_TRUE(doc.viewport()->isVisible());
+      // Fitted, not merely small: one side nearly fills the view, unless the
+      // page reached its full size first.
+      EXPECT_TRUE(form->Zoom() >= 98 || shown.width() >= 0.9 * visible.width() ||
+                  shown.height() >= 0.9 * visible.height())
+          << "template " << type << ", zoom " << form->Zoom();
+    }
+  }
+}
+
 TEST_F(MainFormTest, PrintLineBoxesAndHelpItems) {
   auto form = FormWithProject(1);
   TdtpDocument& doc = form->Document();
@@ -294,11 +437,10 @@ TEST_F(MainFormTest, PrintLineBoxesAndHelpItems) {
 
   // The help menu's items reach the desktop's handlers.
   UrlRecorder recorder({"mailto", "https", "file"});
-  for (const char* item : {"miHelpContactSupport", "miHelpSuggestFeature", "miHelpReportBug", "miHelpHomepage",
-                           "miHelpHelpContents"})
+  for (const char* item : {"miHelpContactSupport", "miHelpSuggestFeature", "miHelpReportBug", "miHelpHomepage"})
     Trigger(*form, item);
   for (QAction* search : form->findChild<QMenu*>("miHelpCoverSeach")->actions()) search->trigger();
-  ASSERT_EQ(recorder.urls.size(), 8);
+  ASSERT_EQ(recorder.urls.size(), 7);
   const std::array<const char*, 3> subjects{"ContactSupportSubject", "SuggestFeatureSubject", "ReportBugSubject"};
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(recorder.urls[i].scheme(), "mailto");
@@ -306,8 +448,7 @@ TEST_F(MainFormTest, PrintLineBoxesAndHelpItems) {
               -1);
   }
   EXPECT_EQ(recorder.urls[3].toString().toStdString(), version::HomepageUrl);
-  EXPECT_TRUE(recorder.urls[4].isLocalFile());
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(recorder.urls[5 + i].host(), kCoverSearchSites[i].Host);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(recorder.urls[4 + i].host(), kCoverSearchSites[i].Host);
 
   // The printing steps of the help, in the program's own help window.
   QTest::mouseClick(&Child<QPushButton>(*form, "btnShowProcessHelp"), Qt::LeftButton);
@@ -331,7 +472,7 @@ TEST_F(MainFormTest, PrintLineBoxesAndHelpItems) {
   // window goes on working.
   CurrentPrinter().setOutputFileName(QString::fromStdString((scratch / "no such folder" / "sheet.pdf").string()));
   {
-    ModalScript script({Accept()});
+    ModalScript script({PrintToFile()});
     QTest::mouseClick(&Child<QPushButton>(*form, "btnPrint"), Qt::LeftButton);
     EXPECT_EQ(script.Answered(), 1);
   }

@@ -7,11 +7,14 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPageLayout>
 #include <QPointer>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QSettings>
 #include <QTest>
@@ -96,6 +99,26 @@ inline ModalScript::Step Press(QMessageBox::StandardButton button) {
 }
 inline ModalScript::Step Reject() {
   return [](QWidget& w) { static_cast<QDialog&>(w).reject(); };
+}
+// Qt's print dialog answered as a user printing to a file would: the file
+// entry of its printer list and the test printer's file, whatever printer
+// the machine offers first, so that no job reaches a real queue.
+inline ModalScript::Step PrintToFile() {
+  return [](QWidget& w) {
+    auto* dialog = qobject_cast<QPrintDialog*>(&w);
+    ASSERT_NE(dialog, nullptr) << w.metaObject()->className();
+    const QString file = CurrentPrinter().outputFileName();
+    ASSERT_FALSE(file.isEmpty());
+    auto* printers = w.findChild<QComboBox*>(QStringLiteral("printers"));
+    auto* name = w.findChild<QLineEdit*>(QStringLiteral("filename"));
+    ASSERT_NE(printers, nullptr);
+    ASSERT_NE(name, nullptr);
+    const int entry = printers->findText(QPrintDialog::tr("Print to File (PDF)"));
+    ASSERT_GE(entry, 0);
+    printers->setCurrentIndex(entry);
+    name->setText(file);
+    dialog->accept();
+  };
 }
 inline ModalScript::Step Accept() {
   return [](QWidget& w) { static_cast<QDialog&>(w).accept(); };

@@ -692,7 +692,10 @@ void TdtpDocument::DoPageChanged(TdtpPage* page) {
   if (OnPageChanged) OnPageChanged(*this, page);
 }
 
-void TdtpDocument::Refresh() { viewport()->update(); }
+void TdtpDocument::Refresh() {
+  keptPage_ = QImage();
+  viewport()->update();
+}
 
 void TdtpDocument::DoPaintBackground(QPainter& painter, const TdtpPaintInfo& info,
                                      const TRect& pageRect) {

@@ -12,6 +12,7 @@
 // DocumentUndo.cpp (undo stack and clipboard).
 #pragma once
 
+#include <QImage>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -654,6 +655,21 @@ class TdtpDocument : public TVirtScrollBox, public TdtpDocumentServices {
   TPoint mousePoint_{};
   bool mouseAlt_ = false;
   TFloatPoint bandDelta_{};
+  // The delta the drag outlines stand at: the paint draws them there.
+  TFloatPoint outlineDelta_{};
+  // The page and its handles as the drag or band found them, drawn under
+  // the outlines on each move instead of rendering every shape again; the
+  // key says which view it shows.
+  struct TKeptPageKey {
+    QSize Size;
+    double Ratio = 0;
+    float ScrollX = 0, ScrollY = 0, Width = 0, Height = 0, Dpm = 0;
+    bool operator==(const TKeptPageKey&) const = default;
+  };
+  QImage keptPage_;
+  TKeptPageKey keptPageKey_;
+  void PaintKeptPage(QPainter& painter, const QRect& clip);
+  void ComputeDragOutlines();
   // Shapes taken off the page by their own handlers, freed afterwards.
   std::vector<std::unique_ptr<TdtpShape>> discarded_;
   bool hintShown_ = false;

@@ -240,14 +240,21 @@ void TdtpDocument::DrawDragOutlines(TFloatPoint delta) {
   if (!page) return;
   if (!outlinesShown_) dragAlt_ = mouseAlt_;
   outlinesShown_ = true;
+  outlineDelta_ = delta;
+  ComputeDragOutlines();
+  viewport()->update();
+}
+
+void TdtpDocument::ComputeDragOutlines() {
+  TdtpPage* page = GetCurrentPage();
+  if (!page) return;
   for (int i = 0; i < page->GetShapeCount(); ++i) {
     TdtpShape* s = page->GetShape(i);
     if (!s->Selected()) continue;
     TAffineMatrix matrix;
-    s->HandleDrag(delta, dragAlt_, hitCode_, matrix);
+    s->HandleDrag(outlineDelta_, dragAlt_, hitCode_, matrix);
     s->SetDragTransform(matrix);
   }
-  viewport()->update();
 }
 
 void TdtpDocument::EndDrag(bool apply) {
@@ -303,6 +310,9 @@ void TdtpDocument::PaintOverlays(QPainter& canvas) {
   TdtpPage* page = GetCurrentPage();
   if (!page) return;
   if (outlinesShown_ && dragState_ == dsDragging) {
+    // Painting the handles at rest rebuilt them, taking the dragged places
+    // with them: the outlines are placed again for the delta they show.
+    ComputeDragOutlines();
     for (int i = 0; i < page->GetShapeCount(); ++i) {
       TdtpShape* s = page->GetShape(i);
       if (s->Selected()) s->DrawDragOutline(canvas);

@@ -218,6 +218,7 @@ void TdtpDocument::resizeEvent(QResizeEvent* event) {
 
 void TdtpDocument::InvalidateShape(TdtpShape* shape) {
   if (!shape || !parentWidget()) return;
+  keptPage_ = QImage();
   const TRect r = shape->GetUpdateRect();
   if (r.Right > r.Left && r.Bottom > r.Top)
     viewport()->update(QRect(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top));
@@ -247,9 +248,35 @@ void TdtpDocument::UpdateRulers() {
 
 void TdtpDocument::Paint(QPainter& painter, const QRect& clip) {
   if (IsPrinting() || IsLoading()) return;
-  PaintDocument(painter, clip);
-  PaintHandles(painter);
+  if (dragState_ == dsDragging || dragState_ == dsRubberBand) {
+    PaintKeptPage(painter, clip);
+  } else {
+    keptPage_ = QImage();
+    PaintDocument(painter, clip);
+    PaintHandles(painter);
+  }
   PaintOverlays(painter);
+}
+
+void TdtpDocument::PaintKeptPage(QPainter& painter, const QRect& clip) {
+  // The whole client area is rendered once per view; a scroll or zoom
+  // during the gesture shows another view and renders it afresh.
+  const QPaintDevice* device = painter.device();
+  const double ratio = device && device->devicePixelRatio() > 0 ? device->devicePixelRatio() : 1;
+  const QSize size = viewport()->size();
+  const TKeptPageKey key{size,           ratio,          ScrollX(), ScrollY(),
+                         VirtualWidth(), VirtualHeight(), screenDpm_};
+  if (keptPage_.isNull() || !(key == keptPageKey_)) {
+    keptPage_ = QImage(size * ratio, QImage::Format_RGB32);
+    keptPage_.setDevicePixelRatio(ratio);
+    keptPageKey_ = key;
+    QPainter canvas(&keptPage_);
+    PaintDocument(canvas, QRect(QPoint(0, 0), size));
+    PaintHandles(canvas);
+  }
+  painter.drawImage(QRectF(clip), keptPage_,
+                    QRectF(clip.x() * ratio, clip.y() * ratio, clip.width() * ratio,
+                           clip.height() * ratio));
 }
 
 void TdtpDocument::PaintDocument(QPainter& canvas, const QRect& clip) {

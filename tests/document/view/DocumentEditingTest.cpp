@@ -3,6 +3,10 @@
 // (4 px per mm, so every pixel step is an exact quarter millimetre).
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <vector>
 
 #include "ViewTesting.h"
@@ -143,6 +147,119 @@ TEST_F(DocumentEditingTest, DraggingOutOfTheWindowEndsUnapplied) {
   Release({-5, from.y()});
   EXPECT_EQ(a.DocLeft(), 20.0f);
   EXPECT_EQ(doc_->UndoCount(), 0);
+}
+
+// The outline a drag shows, as the user sees it: the viewport grabbed
+// between mouse moves and compared with the view at rest. Where the outline
+// should stand follows from the mouse's pixel offsets alone.
+class DragOutlineTest : public DocumentEditingTest {
+ protected:
+  QImage Grab() { return View()->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+  // The share of pixels within `spread` px of the segment a-b (its ends
+  // left out, where handles at rest sit) that differ from the rest view.
+  static double Changed(const QImage& image, const QImage& rest, QPoint a, QPoint b,
+                        int spread = 0) {
+    const int steps = std::max(std::abs(b.x() - a.x()), std::abs(b.y() - a.y()));
+    const bool across = std::abs(b.x() - a.x()) >= std::abs(b.y() - a.y());
+    int changed = 0, total = 0;
+    for (int i = 8; i <= steps - 8; ++i) {
+      const double t = static_cast<double>(i) / steps;
+      const int x = static_cast<int>(std::lround(a.x() + t * (b.x() - a.x())));
+      const int y = static_cast<int>(std::lround(a.y() + t * (b.y() - a.y())));
+      bool differs = false;
+      for (int d = -spread; d <= spread; ++d) {
+        const QPoint p = across ? QPoint(x, y + d) : QPoint(x + d, y);
+        if (image.rect().contains(p) && image.pixel(p) != rest.pixel(p)) differs = true;
+      }
+      changed += differs ? 1 : 0;
+      ++total;
+    }
+    return total ? static_cast<double>(changed) / total : 0;
+  }
+  // Every side of the quadrilateral at least half marked (the pen is
+  // dotted), or none of it.
+  static void ExpectFrame(const QImage& image, const QImage& rest, const std::vector<QPoint>& c,
+                          bool shown, const char* what, int spread = 0) {
+    for (std::size_t i = 0; i < c.size(); ++i) {
+      const double share = Changed(image, rest, c[i], c[(i + 1) % c.size()], spread);
+      if (shown) {
+        EXPECT_GE(share, 0.4) << what << ", side " << i;
+      } else {
+        EXPECT_EQ(share, 0.0) << what << ", side " << i;
+      }
+    }
+  }
+  void SaveOnFailure(const QImage& image, const char* name) {
+    if (HasFailure() || std::getenv("KDL_KEEP_SCREENSHOTS"))
+      image.save(QString::fromLatin1(name) + QStringLiteral(".png"));
+  }
+  std::vector<QPoint> Frame(const TdtpShape& s, float l, float t, float r, float b, QPoint by = {}) {
+    return {At(s, l, t) + by, At(s, r, t) + by, At(s, r, b) + by, At(s, l, b) + by};
+  }
+};
+
+TEST_F(DragOutlineTest, MoveOutlineFollowsEveryMoveAndLeavesNothingBehind) {
+  TdtpRectangleShape& a = AddRect(20, 20, 40, 30);
+  const QPoint from = At(a, 10, 10);
+  Click(from);
+  const QImage rest = Grab();
+
+  Press(from);
+  Move(from + QPoint(20, 12));
+  ASSERT_EQ(doc_->DragState(), dsDragging);
+  const QImage first = Grab();
+  ExpectFrame(first, rest, Frame(a, 0, 0, 40, 30, {20, 12}), true, "first move");
+  Move(from + QPoint(48, 36));
+  const QImage second = Grab();
+  ExpectFrame(second, rest, Frame(a, 0, 0, 40, 30, {48, 36}), true, "second move");
+  ExpectFrame(second, rest, Frame(a, 0, 0, 40, 30, {20, 12}), false, "previous place");
+  SaveOnFailure(second, "drag-outline-move");
+
+  // Released: the shape stands where the outline was.
+  Release(from + QPoint(48, 36));
+  EXPECT_FLOAT_EQ(a.DocLeft(), 32);
+  EXPECT_FLOAT_EQ(a.DocTop(), 29);
+}
+
+TEST_F(DragOutlineTest, ResizeRotateAndCopyDragShowTheirOutlines) {
+  TdtpRectangleShape& a = AddRect(20, 20, 40, 30);
+  Click(At(a, 10, 10));
+  const QImage rest = Grab();
+
+  // The bottom-right handle by 16 px and 8 px: 4 mm wider, 2 mm taller.
+  const QPoint corner = At(a, 40, 30);
+  Press(corner);
+  Move(corner + QPoint(16, 8));
+  ASSERT_EQ(doc_->HitCode(), 6);
+  ExpectFrame(Grab(), rest, Frame(a, 0, 0, 44, 32), true, "resize");
+  QTest::keyClick(doc_, Qt::Key_Escape);
+  Release(corner + QPoint(16, 8));
+  ASSERT_FLOAT_EQ(a.DocWidth(), 40);
+
+  // The rotation handle 20 mm above the centre, taken a quarter turn round
+  // to its right: the outline is the frame turned about its centre, 30 mm
+  // wide and 40 mm tall.
+  const QPoint handle = At(a, 20, -5);
+  TdtpShape* hit = nullptr;
+  ASSERT_EQ(doc_->HitTest({handle.x(), handle.y()}, hit), 10);
+  Press(handle);
+  Move(At(a, 34, 1));
+  Move(At(a, 40, 15));
+  const QImage turned = Grab();
+  ExpectFrame(turned, rest, Frame(a, 5, -5, 35, 35), true, "rotate", 1);
+  SaveOnFailure(turned, "drag-outline-rotate");
+  QTest::keyClick(doc_, Qt::Key_Escape);
+  Release(At(a, 40, 15));
+  ASSERT_FLOAT_EQ(a.DocAngle(), 0);
+
+  // Ctrl over a body drag copies: the outline moves all the same.
+  const QPoint from = At(a, 10, 10);
+  Press(from);
+  Move(from + QPoint(24, 0), Qt::ControlModifier);
+  ASSERT_EQ(doc_->DragState(), dsDragging);
+  ExpectFrame(Grab(), rest, Frame(a, 0, 0, 40, 30, {24, 0}), true, "copy-drag");
+  QTest::keyClick(doc_, Qt::Key_Escape);
+  Release(from + QPoint(24, 0), Qt::ControlModifier);
 }
 
 TEST_F(DocumentEditingTest, RubberBandSelectsWhatItMeets) {
