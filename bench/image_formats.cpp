@@ -4,6 +4,7 @@
 // of a 1-megapixel photo, and ".hck" packing and unpacking against zlib
 // level 6 on the same planes (speed, and the packed size as a counter).
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <unistd.h>
 
@@ -232,4 +233,4 @@ BENCHMARK(BM_ZlibInflate)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return bench::Main(argc, argv); }

@@ -3,6 +3,7 @@
 // save flush to the device and rename, as every save does. The load target is
 // within 1.5x of BM_PlainPread. Last, reading 10k and 100k members by name.
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -269,4 +270,4 @@ BENCHMARK(BM_MembersByName_HashMap)->Arg(10000)->Arg(100000)->Unit(benchmark::kM
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return bench::Main(argc, argv); }
