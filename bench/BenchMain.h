@@ -87,7 +87,7 @@ class TProgram {
     qputenv("XDG_DATA_HOME", QByteArray::fromStdString((Scratch() / "data").string()));
     // Never destroyed: widgets a benchmark keeps for the whole run must not
     // outlive it, and Qt's own statics may go first.
-    app_ = new QApplication(argc, argv);
+    static QApplication* app = new QApplication(argc, argv);
     kdl::InitializeDocumentLibrary();
     kdl::RegisterApplicationShapeClasses();
     QApplication::setOrganizationName(kdl::version::CompanyName);
@@ -108,7 +108,7 @@ class TProgram {
     kdl::SaveSettings(*kdl::OpenUserSettings(), settings);
     // A modal box that nobody answers would stop the run: it is reported
     // and closed.
-    auto* watch = new QTimer(app_);
+    auto* watch = new QTimer(app);
     QObject::connect(watch, &QTimer::timeout, [] {
       if (QWidget* modal = QApplication::activeModalWidget()) {
         Report("modal window closed", modal->windowTitle().toStdString());
@@ -127,9 +127,6 @@ class TProgram {
 
   // The exit status: failure when anything was shown to the user.
   static int Status() { return ShownMessages() == 0 ? 0 : 1; }
-
- private:
-  QApplication* app_;
 };
 
 inline int RunBenchmarks(int& argc, char** argv) {

@@ -204,7 +204,11 @@ inline TLabelScene DescribeLabel(TdtpDocument& doc) {
   for (int i = 0; i < page.GetShapeCount(); ++i) {
     TdtpShape* shape = page.GetShape(i);
     if (!shape->Visible()) continue;
-    const QRectF frame(shape->DocLeft(), shape->DocTop(), shape->DocWidth(), shape->DocHeight());
+    // The unturned frame about the centre of the turned one's bounds.
+    const TFloatRect bounds = shape->GetDocBounds();
+    const QPointF centre((bounds.Left + bounds.Right) / 2, (bounds.Top + bounds.Bottom) / 2);
+    const QRectF frame(centre.x() - shape->DocWidth() / 2, centre.y() - shape->DocHeight() / 2, shape->DocWidth(),
+                       shape->DocHeight());
     if (auto* image = dynamic_cast<TdtpCropBitmapShape*>(shape)) {
       const TRect& c = image->CropRect();
       scene.PhotoFrame = frame;
@@ -218,14 +222,19 @@ inline TLabelScene DescribeLabel(TdtpDocument& doc) {
         flags |= Qt::TextWordWrap |
                  (text->VertAlign() == 1 ? Qt::AlignVCenter : text->VertAlign() == 2 ? Qt::AlignBottom : Qt::AlignTop);
       } else {
-        flags |= Qt::AlignVCenter;
+        flags |= Qt::AlignTop;
       }
       QString value = QString::fromStdU16String(text->Text());
       value.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
       scene.Texts.push_back({frame, shape->DocAngle(), QString::fromStdString(text->GetFontName()),
                              text->GetFontHeight(), (text->GetFontStyle() & fsBold) != 0, flags, value});
     } else if (auto* line = dynamic_cast<TDtpExLineShape*>(shape)) {
-      scene.Lines.push_back({frame.topLeft(), frame.bottomRight(), line->LineWidth()});
+      // A line's frame is one millimetre across; the line runs along its
+      // top or left edge.
+      const QPointF from(shape->DocLeft(), shape->DocTop());
+      const QPointF to = shape->DocWidth() >= shape->DocHeight() ? from + QPointF(shape->DocWidth(), 0)
+                                                                  : from + QPointF(0, shape->DocHeight());
+      scene.Lines.push_back({from, to, line->LineWidth()});
     }
   }
   return scene;
