@@ -5,7 +5,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_JOBS ?= 4
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps run build test bench fuzz clean
+.PHONY: all deps run build test bench bench-table fuzz clean
 
 all: build
 
@@ -41,6 +41,12 @@ bench: deps
 	cmake --build build/bench -j $(JOBS)
 	@set -e; for b in build/bench/bench/bench_*; do \
 	  [ -x "$$b" ] || continue; echo "== $$b"; "$$b" $(BENCH_ARGS); done
+
+# The user's label jobs beside their yardsticks, BENCH_RUNS runs, as one
+# table of medians and ranges.
+BENCH_RUNS ?= 3
+bench-table: deps
+	JOBS=$(JOBS) tools/bench-table.sh $(BENCH_RUNS)
 
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKDL_FUZZ=ON

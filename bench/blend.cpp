@@ -9,6 +9,7 @@
 // restore, so that all start from the same cache state. Target: each merge
 // kernel within 1.5x of TwoReadsOneWrite at its size.
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <cstdint>
 #include <cstring>
@@ -106,6 +107,7 @@ void TwoReadsOneWrite(benchmark::State& state, std::int32_t pixels) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  bench::TProgram program(argc, argv);
   benchmark::Initialize(&argc, argv);
   for (std::int32_t pixels : {kL2Pixels, kDramPixels}) {
     const std::string size = SizeName(pixels);
@@ -125,5 +127,5 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   kdl::SetupBlendFunctions();
-  return 0;
+  return bench::TProgram::Status();
 }

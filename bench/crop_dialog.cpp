@@ -84,8 +84,4 @@ BENCHMARK(BM_CropBandDrag)->ArgName("overlay")->Arg(1)->Arg(0)->Unit(benchmark::
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  bench::UseOffscreenPlatform();
-  QApplication app(argc, argv);
-  return bench::RunBenchmarks(argc, argv);
-}
+int main(int argc, char** argv) { return bench::Main(argc, argv); }

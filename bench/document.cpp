@@ -143,12 +143,4 @@ BENCHMARK(BM_SaveEveryPage)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  bench::UseOffscreenPlatform();
-  QApplication app(argc, argv);
-  kdl::InitializeDocumentLibrary();
-  const int status = bench::RunBenchmarks(argc, argv);
-  if (status != 0) return status;
-  kdl::FinalizeDocumentLibrary();
-  return 0;
-}
+int main(int argc, char** argv) { return bench::Main(argc, argv); }

@@ -5,6 +5,7 @@
 // same window, the cost a move would have if it repainted everything. A
 // move must fit a 60 Hz frame (16.7 ms) and should stay below 4 ms.
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <QApplication>
 #include <QRegion>
@@ -109,4 +110,4 @@ BENCHMARK(BM_FullRepaint)->ArgName("zoom")->Arg(100)->Arg(400)->Unit(benchmark::
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return bench::Main(argc, argv); }

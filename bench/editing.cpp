@@ -4,6 +4,7 @@
 // freehand stroke growing to 5,000 points, each point's update within a
 // 60 Hz frame (16.7 ms), reported per point.
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -105,4 +106,4 @@ BENCHMARK(BM_FreehandStroke5000Points)->Unit(benchmark::kMillisecond)->Iteration
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return bench::Main(argc, argv); }

@@ -6,6 +6,7 @@
 // pen position and fill it anti-aliased into one bitmap of the whole text
 // (ours 32-bit ARGB at 8x8 sub-samples, FreeType's 8-bit coverage, exact).
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -186,4 +187,4 @@ BENCHMARK(BM_FreeTypeCachedFill)->Arg(150)->Arg(600)->Unit(benchmark::kMilliseco
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return bench::Main(argc, argv); }

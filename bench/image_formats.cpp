@@ -6,6 +6,7 @@
 // A 388-byte JPEG whose header claims 16375 x 8000 pixels is refused in
 // under 1 ms (beside libjpeg reading just its header).
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <unistd.h>
 
@@ -308,4 +309,4 @@ BENCHMARK(BM_ZlibInflate)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return bench::Main(argc, argv); }

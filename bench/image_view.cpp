@@ -193,8 +193,4 @@ BENCHMARK(BM_PixmanScaledComposite)->Apply(PixmanArgs);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  bench::UseOffscreenPlatform();
-  QApplication app(argc, argv);
-  return bench::RunBenchmarks(argc, argv);
-}
+int main(int argc, char** argv) { return bench::Main(argc, argv); }

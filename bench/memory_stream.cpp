@@ -1,6 +1,7 @@
 // Sequential writes into a memory stream beside memcpy into a preallocated
 // block of the same size (the bandwidth limit).
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <cstring>
 #include <vector>
@@ -36,4 +37,4 @@ BENCHMARK(BM_MemcpyLimit)->Arg(16)->Arg(4096);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return bench::Main(argc, argv); }

@@ -1,249 +1,217 @@
-// Exporting a label as PDF at 600 dpi: a "CD Front" whose picture is a
-// 3000 x 3000 photo (a page picture of 3094 x 3070 pixels), and a "DVD"
-// label (6708 x 4582); beside them the CD front printed at 600 dpi to a
-// PDF-format printer. Each run reports the process's peak resident size,
-// reset through /proc/self/clear_refs just before the timed call. The floor
-// runs in the same binary: libjpeg-turbo encoding a picture of the CD
-// front's size at quality 100 from memory that is already filled.
+// Exporting and printing the user's label, as the commands do it: a "CD
+// Front" and a "DVD" opened from saved projects whose picture is a
+// 3000 x 3000 photo, shown once in a window as the user sees them.
+//   PdfExportJob  the export command's work (the page copy, the picture,
+//                 the file) at 600 and at 150 dpi, beside libjpeg-turbo
+//                 encoding a filled picture of the page's pixel size at
+//                 the preset's quality (q100 at 600 dpi); the peak resident
+//                 size of a fresh program that opens the project, shows it
+//                 and exports it.
+//   PrintJob      the CD Front printed on A4 at 600 dpi to a PDF-format
+//                 printer, beside QPainter drawing the same label at
+//                 600 dpi into a picture and that picture onto the same
+//                 printer; the peak as for the export.
 #include <benchmark/benchmark.h>
 #include "BenchMain.h"
-#include <unistd.h>
 
 #include <QApplication>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPrinter>
-#include <algorithm>
+#include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
-// After <cstdio>: libjpeg's header uses FILE.
-#include <jpeglib.h>
-
-#include "app/Localizer.h"
+#include "PageScene.h"
+#include "Rounds.h"
+#include "app/MainForm.h"
 #include "app/output/PdfExport.h"
 #include "app/output/PrintHelper.h"
-#include "app/project/DtpHelper.h"
-#include "app/project/Templates.h"
-#include "app/shapes/ProjectInfoShape.h"
-#include "document/Startup.h"
-#include "document/resources/formats/JpgFormat.h"
-#include "document/view/Document.h"
-#include "document/view/Page.h"
-#include "foundation/Stream.h"
-#include "platform/ProgramFolder.h"
 #include "platform/qt/PrinterService.h"
 #include "raster/Bitmap32.h"
 
 namespace {
 
-constexpr int kCDFront = 0, kDVD = 3;
-constexpr int kPhotoSide = 3000;
-constexpr int kFloorWidth = 3094, kFloorHeight = 3070;
+namespace kb = kdl::bench;
 
-std::filesystem::path Scratch() {
-  static const std::filesystem::path dir = [] {
-    auto d = std::filesystem::temp_directory_path() / ("kdl-bench-pdf-" + std::to_string(getpid()));
-    std::filesystem::create_directories(d);
-    return d;
-  }();
-  return dir;
-}
+constexpr int kPreset600 = 2, kPreset150 = 0;
 
-// VmHWM and VmRSS in MiB.
-double StatusMiB(const char* key) {
+// VmRSS of this process in MiB.
+double ResidentMiB() {
   std::ifstream status("/proc/self/status");
   std::string line;
-  const std::string prefix = std::string(key) + ":";
   while (std::getline(status, line))
-    if (line.rfind(prefix, 0) == 0) return std::stod(line.substr(prefix.size())) / 1024;  // kB
+    if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024;  // kB
   return 0;
 }
 
-// The peak resident size starts again from the current one.
-void ResetPeak() {
-  std::ofstream("/proc/self/clear_refs") << "5";
+// The current printer: a PDF file on A4 at 600 dpi.
+QPrinter& PdfPrinter(const std::string& file) {
+  kdl::SetPrinterNames(std::vector<std::string>{"Bench"});
+  QPrinter& printer = kdl::CurrentPrinter();
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(QString::fromStdString(file));
+  printer.setResolution(600);
+  printer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(5, 5, 5, 5),
+                                    QPageLayout::Millimeter));
+  return printer;
 }
 
-void StartCompress(jpeg_compress_struct& info, int width, int height, int components, J_COLOR_SPACE space,
-                   int quality) {
-  info.image_width = static_cast<JDIMENSION>(width);
-  info.image_height = static_cast<JDIMENSION>(height);
-  info.input_components = components;
-  info.in_color_space = space;
-  jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, quality, TRUE);
-  jpeg_start_compress(&info, TRUE);
+// A shown document holding the saved project, painted once.
+struct TShownLabel {
+  explicit TShownLabel(int type) {
+    doc.resize(920, 635);
+    doc.show();
+    kdl::OpenProject(doc, kb::PhotoProject(type));
+    doc.ZoomReset();
+    kb::UntilPainted(doc.viewport());
+  }
+  kdl::TdtpDocument doc;
+};
+
+// ---- Jobs in a fresh program: opened, shown, then the command ------------------------------
+
+// args: project file, then the output file and the preset for an export.
+void OpenInMainWindow(kdl::TMainForm& form, const std::string& project) {
+  form.Start();
+  form.show();
+  kb::UntilPainted(form.Document().viewport());
+  kdl::OpenProject(form.Document(), project);
+  form.ProjectChanged();
+  kb::UntilPainted(form.Document().viewport());
 }
 
-// A photo-like picture: smooth colour fields with fine grain, so that JPEG
-// has real detail to keep. Written a row at a time, so that making it
-// leaves no large block behind in the heap that the measured runs reuse.
-void MakePhoto(const std::filesystem::path& file) {
-  std::mt19937 rng(7);
-  std::uniform_int_distribution<int> grain(-12, 12);
-  std::FILE* out = std::fopen(file.c_str(), "wb");
-  if (!out) std::abort();
+void ExportJob(const std::vector<std::string>& args, bench::TJobValues& out) {
+  kdl::TMainForm form;
+  OpenInMainWindow(form, args.at(0));
+  out["open_MiB"] = ResidentMiB();
+  out["first_ms"] = 1e3 * bench::Seconds([&] { kdl::ExportToPdf(form.Document(), args.at(1), std::stoi(args.at(2))); });
+}
+
+void PrintJob(const std::vector<std::string>& args, bench::TJobValues& out) {
+  kdl::TMainForm form;
+  OpenInMainWindow(form, args.at(0));
+  PdfPrinter(args.at(1));
+  out["open_MiB"] = ResidentMiB();
+  out["first_ms"] = 1e3 * bench::Seconds([&] { kdl::PrintLabel(form.Document()); });
+}
+
+void ReportJob(benchmark::State& state, const bench::TJobResult& job) {
+  state.counters["peak_MiB"] = job.PeakMiB;
+  state.counters["open_MiB"] = job.Values.count("open_MiB") ? job.Values.at("open_MiB") : 0;
+  state.counters["first_ms"] = job.Values.count("first_ms") ? job.Values.at("first_ms") : 0;
+  if (!job.Ok) state.SkipWithError("the job in a fresh program failed");
+}
+
+// ---- The export ----------------------------------------------------------------------------
+
+// libjpeg-turbo alone: rows of a filled picture into memory.
+std::size_t EncodeJpeg(const kdl::TBitmap32& picture, int quality) {
   jpeg_compress_struct info{};
   jpeg_error_mgr err{};
   info.err = jpeg_std_error(&err);
   jpeg_create_compress(&info);
-  jpeg_stdio_dest(&info, out);
-  StartCompress(info, kPhotoSide, kPhotoSide, 3, JCS_RGB, 90);
-  std::vector<unsigned char> row(static_cast<std::size_t>(kPhotoSide) * 3);
-  for (int y = 0; y < kPhotoSide; ++y) {
-    for (int x = 0; x < kPhotoSide; ++x) {
-      unsigned char* p = &row[static_cast<std::size_t>(x) * 3];
-      p[0] = static_cast<unsigned char>(std::clamp(x * 255 / kPhotoSide + grain(rng), 0, 255));
-      p[1] = static_cast<unsigned char>(std::clamp(y * 255 / kPhotoSide + grain(rng), 0, 255));
-      p[2] = static_cast<unsigned char>(std::clamp(((x / 97 + y / 61) & 1 ? 200 : 60) + grain(rng), 0, 255));
-    }
-    JSAMPROW rows[] = {row.data()};
-    jpeg_write_scanlines(&info, rows, 1);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &out, &size);
+  info.image_width = static_cast<JDIMENSION>(picture.Width());
+  info.image_height = static_cast<JDIMENSION>(picture.Height());
+  info.input_components = 4;
+  info.in_color_space = JCS_EXT_BGRX;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, quality, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  while (info.next_scanline < info.image_height) {
+    auto* row = reinterpret_cast<JSAMPROW>(
+        const_cast<kdl::TColor32*>(picture.ScanLine(static_cast<std::int32_t>(info.next_scanline))));
+    jpeg_write_scanlines(&info, &row, 1);
   }
   jpeg_finish_compress(&info);
   jpeg_destroy_compress(&info);
-  std::fclose(out);
+  std::free(out);
+  return size;
 }
 
-void Setup() {
-  static const bool done = [] {
-    kdl::InitializeDocumentLibrary();
-    kdl::RegisterApplicationShapeClasses();
-    kdl::SetProgramFolder(std::filesystem::path(KDL_SOURCE_DIR) / "resources");
-    kdl::Localizer().LoadFromFile(kdl::ProgramFolder() / "Languages" / "English.lng");
-    MakePhoto(Scratch() / "photo.jpg");
-    return true;
-  }();
-  (void)done;
+// The page as the export draws it, at the preset's pixel size.
+std::unique_ptr<kdl::TBitmap32> PagePicture(kdl::TdtpDocument& project, int preset) {
+  std::unique_ptr<kdl::TdtpDocument> copy = kdl::CopyCurrentPage(project, false);
+  kdl::PrepareForOutput(*copy, false);
+  kdl::TdtpPage* page = copy->GetCurrentPage();
+  const kdl::TPixelSize pixels = kdl::PdfPixelSize({page->PageWidth(), page->PageHeight()}, preset);
+  return page->RenderThumbnail(pixels.Width, pixels.Height, kdl::dtPrinter, 0);
 }
 
-// A label of the type with the photo in its picture frame, drawn once as
-// the screen would have it, so that the photo is decoded before timing.
-std::unique_ptr<kdl::TdtpDocument> MakeLabel(int type) {
-  Setup();
-  auto doc = std::make_unique<kdl::TdtpDocument>();
-  doc->SetStoreThumbnails(false);
-  kdl::CreateTemplate(*doc, type);
-  kdl::LoadImageIntoShape(*doc, kdl::kImageIndex, (Scratch() / "photo.jpg").string());
-  kdl::PrepareForOutput(*doc, false);
-  benchmark::DoNotOptimize(doc->GetCurrentPage()->RenderThumbnail(200, 200, kdl::dtPrinter, 0));
-  return doc;
-}
+// Args: template type, preset.
+void BM_PdfExportJob(benchmark::State& state) {
+  const int type = static_cast<int>(state.range(0));
+  const int preset = static_cast<int>(state.range(1));
+  const std::string file = (bench::Scratch() / "label.pdf").string();
+  const bench::TJobResult job =
+      bench::RunJob("export", {kb::PhotoProject(type), (bench::Scratch() / "job.pdf").string(), std::to_string(preset)});
 
-// The resident size before the first timed call, and the peak during it:
-// later calls reuse what the allocator kept and would hide the first peak.
-class TPeakMeter {
- public:
-  void Start() {
-    if (done_) return;
-    base_ = StatusMiB("VmRSS");
-    ResetPeak();
-  }
-  void Stop() {
-    if (done_) return;
-    peak_ = StatusMiB("VmHWM");
-    done_ = true;
-  }
-  void Report(benchmark::State& state) const {
-    state.counters["base_MiB"] = base_;
-    state.counters["peak_MiB"] = peak_;
-  }
-
- private:
-  bool done_ = false;
-  double base_ = 0, peak_ = 0;
-};
-
-void ExportAt600(benchmark::State& state, int type) {
-  std::unique_ptr<kdl::TdtpDocument> doc = MakeLabel(type);
-  const std::string file = (Scratch() / "label.pdf").string();
-  TPeakMeter meter;
-  for (auto _ : state) {
-    meter.Start();
-    kdl::SaveDocumentToPdf(*doc, file, 2);
-    meter.Stop();
-  }
-  meter.Report(state);
+  TShownLabel label(type);
+  const std::unique_ptr<kdl::TBitmap32> picture = PagePicture(label.doc, preset);
+  const int quality = kdl::kPdfPresets[static_cast<std::size_t>(preset)].Quality;
+  std::size_t jpegBytes = 0;
+  bench::TRounds rounds(state, "jpeg");
+  rounds.Run([&] { kdl::ExportToPdf(label.doc, file, preset); },
+             [&] { jpegBytes = EncodeJpeg(*picture, quality); });
+  state.counters["jpeg_MiB"] = static_cast<double>(jpegBytes) / (1 << 20);
+  ReportJob(state, job);
+  state.counters["dpi"] = kdl::kPdfPresets[static_cast<std::size_t>(preset)].Resolution;
   state.counters["file_MiB"] = static_cast<double>(std::filesystem::file_size(file)) / (1 << 20);
 }
+BENCHMARK(BM_PdfExportJob)
+    ->ArgNames({"type", "preset"})
+    ->Args({kb::kCDFront, kPreset600})
+    ->Args({kb::kCDFront, kPreset150})
+    ->Args({kb::kDVD, kPreset600})
+    ->Iterations(5)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
-void BM_CDFrontPdf600(benchmark::State& state) { ExportAt600(state, kCDFront); }
-BENCHMARK(BM_CDFrontPdf600)->Unit(benchmark::kMillisecond)->Iterations(5);
+// ---- Printing ------------------------------------------------------------------------------
 
-void BM_DVDPdf600(benchmark::State& state) { ExportAt600(state, kDVD); }
-BENCHMARK(BM_DVDPdf600)->Unit(benchmark::kMillisecond)->Iterations(3);
-
-void BM_CDFrontPrint600(benchmark::State& state) {
-  std::unique_ptr<kdl::TdtpDocument> doc = MakeLabel(kCDFront);
-  kdl::SetPrinterNames(std::vector<std::string>{"Bench"});
-  QPrinter& printer = kdl::CurrentPrinter();
-  printer.setOutputFormat(QPrinter::PdfFormat);
-  printer.setOutputFileName(QString::fromStdString((Scratch() / "sheet.pdf").string()));
-  printer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(5, 5, 5, 5),
-                                    QPageLayout::Millimeter));
-  TPeakMeter meter;
-  for (auto _ : state) {
-    meter.Start();
-    kdl::PrintLabel(*doc);
-    meter.Stop();
+// The yardstick: the label drawn at the printer's resolution into a
+// picture, and the picture onto the printer.
+void PrintWithQPainter(QPrinter& printer, const kb::TLabelScene& scene) {
+  const double dpm = printer.resolution() / 25.4;
+  QImage picture(static_cast<int>(std::ceil(scene.Page.width() * dpm)),
+                 static_cast<int>(std::ceil(scene.Page.height() * dpm)), QImage::Format_RGB32);
+  {
+    QPainter p(&picture);
+    kb::PaintLabel(p, scene, dpm, QPointF(0, 0));
   }
-  meter.Report(state);
+  QPainter out(&printer);
+  out.drawImage(QPointF(0, 0), picture);
+}
+
+void BM_PrintJob(benchmark::State& state) {
+  const std::string file = (bench::Scratch() / "sheet.pdf").string();
+  const bench::TJobResult job =
+      bench::RunJob("print", {kb::PhotoProject(kb::kCDFront), (bench::Scratch() / "job-sheet.pdf").string()});
+  TShownLabel label(kb::kCDFront);
+  const kb::TLabelScene scene = kb::DescribeLabel(label.doc);
+  QPrinter& printer = PdfPrinter(file);
+  bench::TRounds rounds(state, "qpainter");
+  rounds.Run([&] { kdl::PrintLabel(label.doc); }, [&] { PrintWithQPainter(printer, scene); });
+  // The files both sides wrote, so that a reader sees they sent alike.
+  state.counters["qpainter_file_MiB"] = static_cast<double>(std::filesystem::file_size(file)) / (1 << 20);
+  kdl::PrintLabel(label.doc);
+  state.counters["file_MiB"] = static_cast<double>(std::filesystem::file_size(file)) / (1 << 20);
+  ReportJob(state, job);
   state.counters["dpi"] = printer.resolution();
   kdl::SetPrinterNames(std::nullopt);
 }
-BENCHMARK(BM_CDFrontPrint600)->Unit(benchmark::kMillisecond)->Iterations(3);
-
-// The floor: libjpeg-turbo alone, quality 100, rows from a filled picture
-// into memory.
-void BM_JpegFloor(benchmark::State& state) {
-  std::unique_ptr<kdl::TdtpDocument> doc = MakeLabel(kCDFront);
-  std::unique_ptr<kdl::TBitmap32> picture =
-      doc->GetCurrentPage()->RenderThumbnail(kFloorWidth, kFloorHeight, kdl::dtPrinter, 0);
-  doc.reset();
-  TPeakMeter meter;
-  std::size_t bytes = 0;
-  for (auto _ : state) {
-    meter.Start();
-    jpeg_compress_struct info{};
-    jpeg_error_mgr err{};
-    info.err = jpeg_std_error(&err);
-    jpeg_create_compress(&info);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &out, &size);
-    StartCompress(info, kFloorWidth, kFloorHeight, 4, JCS_EXT_BGRX, 100);
-    while (info.next_scanline < info.image_height) {
-      const auto y = static_cast<std::int32_t>(info.next_scanline);
-      auto* row = reinterpret_cast<JSAMPROW>(picture->ScanLine(y));
-      jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    bytes = size;
-    std::free(out);
-    meter.Stop();
-  }
-  meter.Report(state);
-  state.counters["jpeg_MiB"] = static_cast<double>(bytes) / (1 << 20);
-}
-BENCHMARK(BM_JpegFloor)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_PrintJob)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  bench::UseOffscreenPlatform();
-  QApplication app(argc, argv);
-  const int status = bench::RunBenchmarks(argc, argv);
-  if (status != 0) return status;
-  std::error_code ec;
-  std::filesystem::remove_all(Scratch(), ec);
-  return 0;
+  return bench::Main(argc, argv, {{"export", ExportJob}, {"print", PrintJob}});
 }

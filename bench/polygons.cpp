@@ -9,6 +9,7 @@
 // last argument: 0 best, 1 fast. Our 8x8 default has no Cairo match and
 // runs alone.
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <cmath>
 #include <cstdint>
@@ -173,4 +174,4 @@ BENCHMARK(BM_SamplerRotate30)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisec
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return bench::Main(argc, argv); }

@@ -6,6 +6,7 @@
 // one whole-page image surface (139 MB), run last so that its peak does
 // not hide ours.
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 #include <sys/resource.h>
 
 #include <array>
@@ -152,4 +153,4 @@ BENCHMARK(BM_CairoWholePage)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return bench::Main(argc, argv); }

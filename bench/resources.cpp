@@ -119,9 +119,4 @@ BENCHMARK(BM_PurgeThousandResources)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  const int status = bench::RunBenchmarks(argc, argv);
-  if (status != 0) return status;
-  kdl::FinalizeDocumentLibrary();
-  return 0;
-}
+int main(int argc, char** argv) { return bench::Main(argc, argv); }

@@ -5,6 +5,7 @@
 // and sampler doing the same fills and resamplings without the shape tree
 // around them.
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <array>
 #include <cmath>
@@ -244,4 +245,4 @@ BENCHMARK(BM_Upright600)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return bench::Main(argc, argv); }

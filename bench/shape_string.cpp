@@ -2,6 +2,7 @@
 // member, beside memcpy of the same bytes and the archive's own write of
 // them: both should stay within a few copies of the member.
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <cstring>
 #include <string>
@@ -88,4 +89,4 @@ BENCHMARK(BM_MemcpyMember)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return bench::Main(argc, argv); }

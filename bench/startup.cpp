@@ -4,73 +4,61 @@
 // paint: the floor that no start can go below.
 //   window/templates:1  templates present, wizard off
 //   window/templates:0  an empty templates folder: the seven files written
-//   open_photo          opening a saved CD Front holding a 3000 x 3000
-//                       photo, up to the preview's first paint
+//   OpenPhotoProject    opening a saved CD Front holding a 3000 x 3000
+//                       photo, up to the preview's first paint, beside
+//                       reading the project file and one libjpeg-turbo
+//                       decode of the photo, in the same rounds
 #include <benchmark/benchmark.h>
 #include "BenchMain.h"
 
 #include <QApplication>
-#include <QImage>
 #include <QMainWindow>
-#include <QSettings>
-#include <QStandardPaths>
 
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "app/ApplicationSetup.h"
+#include "PageScene.h"
+#include "Rounds.h"
 #include "app/MainForm.h"
-#include "app/Settings.h"
 #include "app/project/DtpHelper.h"
 #include "app/project/Templates.h"
-#include "app/shapes/ProjectInfoShape.h"
-#include "document/Startup.h"
 #include "document/view/Document.h"
 #include "document/view/Page.h"
-#include "platform/ProgramFolder.h"
-#include "platform/qt/ErrorDisplay.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using kdl::bench::UntilPainted;
 
-fs::path Scratch() {
-  static const fs::path folder = [] {
-    std::string name = (fs::temp_directory_path() / "kdl-bench-XXXXXX").string();
-    if (!mkdtemp(name.data())) std::abort();
-    return fs::path(name);
-  }();
-  return folder;
+std::vector<unsigned char> ReadFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Counts the paints of one widget.
-class TPaintWatch : public QObject {
- public:
-  explicit TPaintWatch(QWidget* widget) { widget->installEventFilter(this); }
-  bool painted = false;
-
- protected:
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) painted = true;
-    return false;
+// libjpeg-turbo alone: the JPEG in memory decoded into 32-bit rows, as
+// our bitmaps hold them.
+void DecodeJpeg(const std::vector<unsigned char>& jpeg, std::vector<unsigned char>& pixels) {
+  jpeg_decompress_struct info{};
+  jpeg_error_mgr err{};
+  info.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+  jpeg_read_header(&info, TRUE);
+  info.out_color_space = JCS_EXT_BGRX;
+  jpeg_start_decompress(&info);
+  const std::size_t stride = std::size_t{info.output_width} * 4;
+  pixels.resize(stride * info.output_height);
+  while (info.output_scanline < info.output_height) {
+    JSAMPROW row = pixels.data() + stride * info.output_scanline;
+    jpeg_read_scanlines(&info, &row, 1);
   }
-};
-
-// Runs the event loop until the widget has finished a paint: the filter
-// sees the event just before the widget paints, and the paint ends before
-// the loop returns.
-void UntilPainted(QWidget* widget) {
-  TPaintWatch watch(widget);
-  while (!watch.painted) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  QCoreApplication::processEvents();
-}
-
-void StoreSettings() {
-  kdl::TSettings s;
-  s.RunWizardOnStartup = false;
-  kdl::SaveSettings(*kdl::OpenUserSettings(), s);
+  jpeg_finish_decompress(&info);
+  jpeg_destroy_decompress(&info);
 }
 
 void BM_BareWindow(benchmark::State& state) {
@@ -85,7 +73,6 @@ BENCHMARK(BM_BareWindow)->Unit(benchmark::kMillisecond);
 
 // Arg: 1 with the templates written, 0 with an empty templates folder.
 void BM_MainWindow(benchmark::State& state) {
-  StoreSettings();
   for (auto _ : state) {
     if (state.range(0) == 0) {
       state.PauseTiming();
@@ -102,60 +89,35 @@ void BM_MainWindow(benchmark::State& state) {
 BENCHMARK(BM_MainWindow)->ArgName("templates")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
 void BM_OpenPhotoProject(benchmark::State& state) {
-  StoreSettings();
-  const fs::path photo = Scratch() / "photo.jpg";
-  const fs::path project = Scratch() / "photo.ovx";
-  {
-    QImage image(3000, 3000, QImage::Format_RGB32);
-    for (int y = 0; y < 3000; ++y)
-      for (int x = 0; x < 3000; ++x) image.setPixel(x, y, qRgb(x & 255, y & 255, (x ^ y) & 255));
-    image.save(QString::fromStdString(photo.string()), "JPG", 90);
-    kdl::TdtpDocument doc;
-    doc.SetStoreThumbnails(false);
-    kdl::OpenProject(doc, kdl::GetTemplateFileName(0));
-    kdl::LoadImageIntoShape(doc, kdl::kImageIndex, photo.string());
-    kdl::SaveProjectFile(doc, project.string());
-  }
+  const fs::path project = kdl::bench::PhotoProject(kdl::bench::kCDFront);
+  const std::vector<unsigned char> photo = ReadFile(kdl::bench::PhotoFile());
+  std::vector<unsigned char> pixels;
   kdl::TMainForm form;
   form.Start();
   form.show();
   UntilPainted(form.Document().viewport());
-  for (auto _ : state) {
-    kdl::OpenProject(form.Document(), project.string());
-    form.ProjectChanged();
-    UntilPainted(form.Document().viewport());
-    state.PauseTiming();
-    if (auto* page = form.Document().GetCurrentPage()) page->ClearShapes();
-    form.ProjectChanged();
-    state.ResumeTiming();
-  }
+  bench::TRounds rounds(state, "read_decode");
+  rounds.Run(
+      [&] {
+        kdl::OpenProject(form.Document(), project.string());
+        form.ProjectChanged();
+        UntilPainted(form.Document().viewport());
+      },
+      [&] {
+        benchmark::DoNotOptimize(ReadFile(project).size());
+        DecodeJpeg(photo, pixels);
+        benchmark::DoNotOptimize(pixels.data());
+      },
+      [&] {
+        // Each open starts from an empty window, as after the program's start.
+        if (auto* page = form.Document().GetCurrentPage()) page->ClearShapes();
+        form.ProjectChanged();
+        QCoreApplication::processEvents();
+      });
+  state.counters["project_MiB"] = static_cast<double>(fs::file_size(project)) / (1 << 20);
 }
-BENCHMARK(BM_OpenPhotoProject)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenPhotoProject)->Iterations(10)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  bench::UseOffscreenPlatform();
-  // Settings and templates in scratch folders, never the user's.
-  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((Scratch() / "config").string()));
-  qputenv("XDG_DATA_HOME", QByteArray::fromStdString((Scratch() / "data").string()));
-  QApplication app(argc, argv);
-  kdl::InitializeDocumentLibrary();
-  kdl::RegisterApplicationShapeClasses();
-  kdl::SetApplicationFont();
-  kdl::SetErrorDisplay([](const std::string&) {});
-  // The shipped assets of the source tree: languages, default picture.
-  kdl::SetProgramFolder(fs::path(__FILE__).parent_path().parent_path() / "resources");
-  // The first window also pays for the fonts and styles Qt loads once.
-  {
-    StoreSettings();
-    kdl::TMainForm form;
-    form.Start();
-  }
-  const int status = bench::RunBenchmarks(argc, argv);
-  if (status != 0) return status;
-  kdl::FinalizeDocumentLibrary();
-  std::error_code ec;
-  fs::remove_all(Scratch(), ec);
-  return 0;
-}
+int main(int argc, char** argv) { return bench::Main(argc, argv); }

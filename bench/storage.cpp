@@ -4,6 +4,7 @@
 // within 1.5x of BM_PlainPread. Then writing 800 and 8,000 members beside one
 // stream of the same total size, and reading 10k and 100k members by name.
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -336,4 +337,4 @@ BENCHMARK(BM_MembersByName_HashMap)->Arg(10000)->Arg(100000)->Unit(benchmark::kM
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return bench::Main(argc, argv); }

@@ -5,6 +5,7 @@
 // sampling), where its bilinear filter would read only four pixels of each
 // 2.7 x 2.7 block.
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -155,4 +156,4 @@ BENCHMARK(BM_PixmanTent)->ArgName("scale_x1000")->Arg(370)->Unit(benchmark::kMil
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return bench::Main(argc, argv); }

@@ -2,6 +2,7 @@
 // alpha map, each beside memcpy of the same bytes (the bandwidth limit);
 // pixman's box-filtered scaling beside the reduction when it is present.
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -104,4 +105,4 @@ BENCHMARK(BM_PixmanBoxBand)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return bench::Main(argc, argv); }

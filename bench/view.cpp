@@ -6,9 +6,14 @@
 // their render caches) and groups of two, over a stretched background
 // image; with warm caches and after ClearCaches. Peer in the same binary:
 // cairo drawing the same scene at the same scale and offset into a
-// 1920 x 1080 image surface; floor: memcpy of the 8.3 MB frame. Last, a
-// three-page job at 600 dpi to a PDF-format QPrinter.
+// 1920 x 1080 image surface; floor: memcpy of the 8.3 MB frame. Then the
+// user's labels, a CD Front and a DVD opened from saved projects holding a
+// 3000 x 3000 photo, repainted at fit width, 100 % and 400 % beside a
+// widget of the same size whose paint event draws the same label with
+// QPainter (the photo's crop over its frame, the texts, the lines), in the
+// same rounds. Last, a three-page job at 600 dpi to a PDF-format QPrinter.
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <QApplication>
 #include <cmath>
@@ -19,6 +24,7 @@
 #include <vector>
 
 #include "PageScene.h"
+#include "Rounds.h"
 #include "PdfPrinter.h"
 #include "QtApplication.h"
 #include "RenderTestShapes.h"
@@ -217,6 +223,74 @@ BENCHMARK(BM_Repaint)->Apply([](auto* b) { ViewArgs(b, true); })->Unit(benchmark
 BENCHMARK(BM_CairoScene)->Apply([](auto* b) { ViewArgs(b, false); })->Unit(benchmark::kMillisecond);
 #endif
 
+// A shown document holding a saved label project, its client area exactly
+// 1920 x 1080, at fit width or at a percentage of actual size, scrolled to
+// the middle of the page.
+struct LabelView {
+  LabelView(int type, int zoom) {
+    doc = std::make_unique<kdl::TdtpDocument>();
+    doc->resize(kClientW, kClientH);
+    doc->show();
+    QApplication::processEvents();
+    doc->resize(2 * kClientW - doc->ClientWidth(), 2 * kClientH - doc->ClientHeight());
+    kdl::OpenProject(*doc, kdl::bench::PhotoProject(type));
+    if (zoom == kFitWidth) {
+      doc->ZoomReset();
+    } else {
+      doc->SetAutoWidth(false);
+      doc->SetScreenDpm(static_cast<float>(kActualDpm * zoom / 100));
+      doc->PageSizeChanged();
+      std::int32_t dx = static_cast<std::int32_t>(doc->VirtualWidth() - kClientW) / 2;
+      std::int32_t dy = static_cast<std::int32_t>(doc->VirtualHeight() - kClientH) / 2;
+      doc->ScrollBy(dx, dy);
+    }
+    kdl::bench::UntilPainted(doc->viewport());
+  }
+  std::unique_ptr<kdl::TdtpDocument> doc;
+};
+
+// The yardstick's window: the desk, then the label with QPainter.
+class QPainterLabelView : public QWidget {
+ public:
+  QPainterLabelView(kdl::bench::TLabelScene scene, double dpm, QPointF origin)
+      : scene_(std::move(scene)), dpm_(dpm), origin_(origin) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    resize(kClientW, kClientH);
+    show();
+    kdl::bench::UntilPainted(this);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.fillRect(rect(), QColor(0x80, 0x80, 0x80));
+    kdl::bench::PaintLabel(p, scene_, dpm_, origin_);
+  }
+
+ private:
+  kdl::bench::TLabelScene scene_;
+  double dpm_;
+  QPointF origin_;
+};
+
+// Args: template type, zoom (0 fit width, else percent of actual size).
+void BM_PhotoLabelRepaint(benchmark::State& state) {
+  LabelView view(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  kdl::TdtpPage& page = *view.doc->GetCurrentPage();
+  const kdl::TFloatPoint origin = view.doc->DocToScreen({page.DocLeft(), page.DocTop()});
+  QPainterLabelView yardstick(kdl::bench::DescribeLabel(*view.doc), view.doc->ScreenDpm(),
+                              QPointF(origin.X, origin.Y));
+  bench::TRounds rounds(state, "qpainter");
+  rounds.Run([&] { view.doc->viewport()->repaint(); }, [&] { yardstick.repaint(); });
+  state.counters["px_per_mm"] = view.doc->ScreenDpm();
+}
+BENCHMARK(BM_PhotoLabelRepaint)
+    ->ArgNames({"type", "zoom"})
+    ->ArgsProduct({{kdl::bench::kCDFront, kdl::bench::kDVD}, {kFitWidth, 100, 400}})
+    ->Iterations(20)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
 // Three pages of the 30-shape scene at 600 dpi to a PDF file.
 void BM_PrintThreePagesToPdf(benchmark::State& state) {
   kdl::test::EnsureApplication();
@@ -243,4 +317,4 @@ BENCHMARK(BM_PrintThreePagesToPdf)->Unit(benchmark::kMillisecond)->Iterations(2)
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return bench::Main(argc, argv); }

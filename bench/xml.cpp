@@ -10,6 +10,7 @@
 // of three and measures the kernel, not the parser. Target: our parse at
 // least half of pugixml's throughput on every input.
 #include <benchmark/benchmark.h>
+#include "BenchMain.h"
 #include <malloc.h>
 
 #include <filesystem>
@@ -286,8 +287,9 @@ int main(int argc, char** argv) {
   // system and the next iteration fault them in again.
   mallopt(M_TRIM_THRESHOLD, 1 << 30);
   mallopt(M_MMAP_THRESHOLD, 1 << 28);
+  bench::TProgram program(argc, argv);
   RegisterRealFiles();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  return 0;
+  return bench::TProgram::Status();
 }
