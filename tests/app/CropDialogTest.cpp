@@ -226,6 +226,20 @@ TEST_F(CropDialog, ConstraintKeepsRandomBandsInsideWithTheirAspect) {
   }
 }
 
+TEST_F(CropDialog, ABandWithoutSizeGrowsFromTheMinimum) {
+  // A band that was never given a size has no aspect of its own: the first
+  // drag must start from the minimum square, not divide by zero.
+  const TFloatRect old = FloatRect(20, 20, 20, 20);
+  TFloatRect kept = FloatRect(20, 20, 80, 50);
+  TCropBitmapDialog::Constrain(old, kept, 300, 200, 10, 10, true);
+  EXPECT_FLOAT_EQ(kept.Right - kept.Left, 60);  // the larger pull of 6x the 10 x 10 minimum
+  EXPECT_FLOAT_EQ(kept.Bottom - kept.Top, 60);
+  TFloatRect free = FloatRect(20, 20, 80, 50);
+  TCropBitmapDialog::Constrain(old, free, 300, 200, 10, 10, false);
+  EXPECT_FLOAT_EQ(free.Right - free.Left, 60);
+  EXPECT_FLOAT_EQ(free.Bottom - free.Top, 30);
+}
+
 // Runs the shape's dialog and answers it with answer once it is up.
 bool RunCropDialog(TdtpCropBitmapShape& shape, const std::function<void(TCropBitmapDialog&)>& answer,
                    TRect* opened = nullptr) {

@@ -120,6 +120,11 @@ TEST_F(MainFormTest, AFailedOpenNeverSavesOverAFile) {
     ModalScript script;
     Shortcut(form, Qt::Key_S, Qt::ControlModifier);
     EXPECT_EQ(script.Unexpected(), 0);
+    // Nor do the menu's Save and Save As.
+    Trigger(form, "miFileSaveProject");
+    Trigger(form, "miFileSaveProjectAs");
+    QApplication::processEvents();
+    EXPECT_EQ(script.Unexpected(), 0);
     EXPECT_EQ(Files(scratch.Path()), before);
   };
   MakeTemplates();
@@ -247,7 +252,13 @@ TEST_F(MainFormTest, ZoomAndControlUpdates) {
     EXPECT_TRUE(std::isfinite(form->Zoom()));
     EXPECT_GE(form->Zoom(), 5);
     EXPECT_LE(form->Zoom(), 500);
+    // Nothing to fit: the page shows at about its own size, not the largest zoom.
+    EXPECT_NEAR(form->Zoom(), 100, 2) << limit;
   }
+  // The same through the menu, from another zoom.
+  form->SetZoom(300);
+  Trigger(*form, "miZoomZoomToWindow");
+  EXPECT_NEAR(form->Zoom(), 100, 2);
 
   // Reading the project into the controls writes nothing back.
   SetShapeText(doc, kFirstTitleIndex + 1, "From the shape");

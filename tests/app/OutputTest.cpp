@@ -16,6 +16,7 @@
 
 #include "ProjectTesting.h"
 #include "RasterTesting.h"
+#include "support/AllocationMeter.h"
 #include "app/output/PdfExport.h"
 #include "app/output/PrintHelper.h"
 #include "app/project/Templates.h"
@@ -412,6 +413,30 @@ TEST_F(PdfExportTest, FailuresKeepThePreviousFile) {
   doc->GetCurrentPage()->SetPageWidth(0.1f);
   EXPECT_EQ(ErrorOf([&] { SaveDocumentToPdf(*doc, pdf.string(), 0); }), message);
   EXPECT_EQ(ReadFile(pdf), "previous");
+}
+
+TEST_F(PdfExportTest, UnusablePageSizesFailBeforeAnyPicture) {
+  // A picture side beyond what JPEG carries, or none at all, is refused
+  // before the page is drawn at that size.
+  if (!AllocationMeter::Available()) GTEST_SKIP() << "needs the sanitizer's allocator hooks";
+  Make(kCDFront);
+  const auto pdf = scratch / "never.pdf";
+  const std::string message = Text("Messages", "PDFSavingError");
+  struct TCase {
+    float Width, Height;
+    int Preset;
+  };
+  // 3000 mm at 600 dpi is 70,866 pixels; 2800 mm at 600 dpi is 66,141.
+  for (const TCase& c : {TCase{3000, 2, 2}, TCase{2, 2800, 2}, TCase{-50, 100, 1}, TCase{100, 0.01f, 0},
+                         TCase{std::numeric_limits<float>::infinity(), 10, 0}}) {
+    SCOPED_TRACE(std::to_string(c.Width) + " x " + std::to_string(c.Height));
+    doc->GetCurrentPage()->SetPageWidth(c.Width);
+    doc->GetCurrentPage()->SetPageHeight(c.Height);
+    AllocationMeter meter;
+    EXPECT_EQ(ErrorOf([&] { SaveDocumentToPdf(*doc, pdf.string(), c.Preset); }), message);
+    EXPECT_LT(meter.Largest(), 256 * 1024);
+  }
+  EXPECT_FALSE(std::filesystem::exists(pdf));
 }
 
 TEST_F(PdfExportTest, FileNamePresetIsOneComponent) {

@@ -278,5 +278,22 @@ TEST_F(SavePdfDialogTest, CancelWritesNothing) {
   EXPECT_TRUE(Errors.empty());
 }
 
+TEST_F(SavePdfDialogTest, PercentSignsInTheLanguagesCaptionsStay) {
+  // The captions' own "%1" or "%" are text, not places for the numbers.
+  const auto language = scratch / "Percent.lng";
+  WriteFile(language, "[SavePDFDialog]\nQualityType0=Draft %1\nQualityType1=100% sure %2\n"
+                      "QualityType2=%3 best %\nQuality=Q %1\n");
+  Localizer().LoadFromFile(language);
+  {
+    TSavePDFDialog dialog;
+    ASSERT_EQ(dialog.cmbQuality->count(), 3);
+    EXPECT_EQ(dialog.cmbQuality->itemText(0).toStdString(), "Draft %1 (150 DPI; 60% JPEG)");
+    EXPECT_EQ(dialog.cmbQuality->itemText(1).toStdString(), "100% sure %2 (300 DPI; 80% JPEG)");
+    EXPECT_EQ(dialog.cmbQuality->itemText(2).toStdString(), "%3 best % (600 DPI; 100% JPEG)");
+    EXPECT_EQ(dialog.lblQuality->text().toStdString(), "Q %1:");
+  }
+  Localizer().LoadFromFile(ProgramFolder() / "Languages" / "English.lng");
+}
+
 }  // namespace
 }  // namespace kdl::test

@@ -91,7 +91,13 @@ TEST_F(ProjectShapesTest, DamagedGeometryDrawsNothingOrSolidButNeverHangs) {
   line = DashedLine({0, 0}, {1e9f, 0}, 1);
   EXPECT_EQ(Contours(*line).size(), 1u);
 
+  // A sound line with a broken width would put NaN corners into the fill.
   const float nan = std::numeric_limits<float>::quiet_NaN();
+  for (float width : {nan, std::numeric_limits<float>::infinity()}) {
+    line = DashedLine({0, 0}, {30, 0}, width);
+    EXPECT_TRUE(Contours(*line).empty()) << width;
+  }
+
   for (float width : {1.0f, nan}) {
     TBrenlowXml xml("shape");
     TXmlNode* points = xml.Root()->AddNewChild("Points");

@@ -205,6 +205,22 @@ TEST_F(EffectUndo, PropertyChangesRecordIndexDotName) {
   EXPECT_TRUE(doc_.UndoList().empty());
 }
 
+TEST_F(EffectUndo, EffectsReadFromXmlAreNoEdit) {
+  // Reading a stored shape is not an edit: its effects must neither mark the
+  // document changed nor leave records an undo would replay.
+  shape_->AddEffect(Alpha(1, 2));
+  shape_->AddEffect(Alpha(3, 4));
+  const std::string xml = Xml(*shape_);
+  doc_.ClearUndo();
+  doc_.SetModified(false);
+  doc_.Events.clear();
+  Load(*shape_, xml);
+  ASSERT_EQ(shape_->EffectCount(), 2);
+  EXPECT_TRUE(doc_.UndoList().empty());
+  EXPECT_FALSE(doc_.Modified());
+  for (const auto& e : doc_.Events) EXPECT_NE(e.Kind, "Changed");
+}
+
 TEST_F(Effects, EffectStringCarriesMembersOnlyWithAnArchive) {
   FakeDocument doc;
   TdtpEffectShape shape;

@@ -135,6 +135,35 @@ TEST_F(MaskPersistence, OneMaskOfEachKindWrittenByHand) {
   EXPECT_EQ(CreateMask("tdtpfeathermask")->ClassName(), "TdtpMask");
 }
 
+TEST_F(MaskPersistence, ByteFieldsPastTheirRangeNeverWrapOntoValidValues) {
+  // 256 would wrap to 0 and -255 to 1; each becomes 255, which no table knows.
+  for (const char* value : {"256", "257", "-255", "-1", "65536"}) {
+    SCOPED_TRACE(value);
+    const std::string v(value);
+    TdtpMaskEffect effect;
+    LoadEffectXml(effect, kHead + "<Mask><ClassName>TdtpBitmapMask</ClassName><Operation>" + v +
+                              "</Operation><Rotation>" + v + "</Rotation></Mask>"
+                              "<Mask><ClassName>TdtpPolygonMask</ClassName><Shape>" + v + "</Shape><Style>" + v +
+                              "</Style></Mask></Effect>");
+    ASSERT_EQ(effect.MaskCount(), 2);
+    auto* bitmap = dynamic_cast<TdtpBitmapMask*>(effect.GetMask(0));
+    auto* polygon = dynamic_cast<TdtpPolygonMask*>(effect.GetMask(1));
+    ASSERT_TRUE(bitmap && polygon);
+    EXPECT_EQ(bitmap->Operation(), 255);
+    EXPECT_EQ(bitmap->Rotation(), 255);
+    EXPECT_EQ(polygon->Shape(), 255);
+    EXPECT_EQ(polygon->Style(), 255);
+  }
+  // The ends of the range stay as they are.
+  TdtpMaskEffect effect;
+  LoadEffectXml(effect, kHead + "<Mask><ClassName>TdtpBitmapMask</ClassName><Operation>254</Operation>"
+                                "<Rotation>0</Rotation></Mask></Effect>");
+  auto* bitmap = dynamic_cast<TdtpBitmapMask*>(effect.GetMask(0));
+  ASSERT_TRUE(bitmap);
+  EXPECT_EQ(bitmap->Operation(), 254);
+  EXPECT_EQ(bitmap->Rotation(), 0);
+}
+
 // ---- The mask image in a document --------------------------------------------------
 
 class MaskImage : public MaskPersistence {
@@ -245,6 +274,35 @@ TEST_F(MaskImage, UndoingTheEffectsRemovalBringsTheImageBack) {
   ASSERT_EQ(shape.EffectCount(), 1);
   EXPECT_EQ(PixelsOf(shape), test::Pixels(*picture_));
   EXPECT_TRUE(doc.Storage()->StreamExists(MaskOf(shape).Image().ArchiveName()));
+}
+
+TEST_F(MaskImage, ReadingTheShapeReadsTheImageFromTheDocumentsArchive) {
+  // The image knows its document before it reads its XML: its member is read
+  // at once, and a member the archive lacks is forgotten rather than named
+  // again by the next save.
+  FakeDocument doc;
+  auto shape = NewShape(doc);
+  const std::string name = MaskOf(*shape).Image().ArchiveName();
+  const std::string xml = testing::ShapeXml(*shape);
+  const auto file = scratch_ / "doc.stor";
+  doc.Storage()->SaveToFile(file);
+
+  FakeDocument reopened;
+  reopened.Storage()->LoadFromFile(file);
+  RectShape again;
+  again.SetDocument(&reopened);
+  testing::LoadShapeXml(again, xml);
+  EXPECT_EQ(MaskOf(again).Image().Document(), &reopened);
+  EXPECT_TRUE(MaskOf(again).Image().DataLoaded());
+  EXPECT_EQ(MaskOf(again).Image().GetLoadState(), 1);
+  EXPECT_EQ(MaskOf(again).Image().ArchiveName(), name);
+
+  FakeDocument empty;
+  RectShape lost;
+  lost.SetDocument(&empty);
+  testing::LoadShapeXml(lost, xml);
+  EXPECT_TRUE(MaskOf(lost).Image().ArchiveName().empty());
+  EXPECT_EQ(PixelsOf(lost), std::vector<TColor32>{});
 }
 
 }  // namespace

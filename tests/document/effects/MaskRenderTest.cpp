@@ -140,6 +140,19 @@ TEST_F(Masks, FeatherIsTheDoubledContrastOfTheBoxBlur) {
   }
 }
 
+TEST_F(Masks, ANanFeatherBlursNothing) {
+  // A feather read from a damaged file: only the contrast step is left.
+  auto alpha = Map(30, 20);
+  for (int y = 4; y < 16; ++y)
+    for (int x = 5; x < 25; ++x) alpha->SetValue(x, y, static_cast<std::uint8_t>(x * 10));
+  const auto before = Bytes(*alpha);
+  TdtpMaskEffect effect;
+  auto& mask = Add(effect, std::make_unique<TdtpFeatherMask>());
+  mask.SetFeather(std::numeric_limits<float>::quiet_NaN());
+  effect.ApplyMasks(*alpha, {5, 4, 25, 16});
+  EXPECT_EQ(Bytes(*alpha), NaiveFeather(before, 30, 20, 0));
+}
+
 TEST_F(Masks, FeatherContrastStepAndFlip) {
   // Without blur the step alone shows: 255 stays, 200 -> 145, 128 -> 1,
   // 127 and below -> 0.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "ResourceTestUtil.h"
+#include "support/AllocationMeter.h"
 
 namespace kdl {
 namespace {
@@ -215,6 +216,54 @@ TEST_F(ResourceXml, ExternalFilesMustBeRegular) {
   auto r = NewBitmapResource(&doc_);
   EXPECT_EQ(test::ErrorOf([&] { r->LoadFromFile(scratch_ / "absent.png"); }),
             "File does not exist: " + (scratch_ / "absent.png").string());
+}
+
+TEST_F(ResourceXml, HugeStatedSizesAllocateNothing) {
+  // A size far beyond the text is refused before a buffer of that size is made.
+  if (!test::AllocationMeter::Available()) GTEST_SKIP() << "needs the sanitizer's allocator hooks";
+  auto r = NewBitmapResource(&doc_);
+  for (const auto& [filter, buffer] : {std::pair{"Base64", kBmpBase64}, std::pair{"BinHex", kBmpHex}}) {
+    test::AllocationMeter meter;
+    EXPECT_EQ(test::ErrorOf([&] { test::LoadXml(*r, Embedded(filter, buffer, "2000000000")); }),
+              "Missing data in binary stream")
+        << filter;
+    EXPECT_LT(meter.Largest(), 1 << 24) << filter;
+  }
+}
+
+TEST_F(ResourceXml, AFailedEncodeKeepsTheOldBytesAndTheChangedPicture) {
+  auto r = NewBitmapResource(&doc_);
+  test::LoadXml(*r, Embedded("Base64", kBmpBase64));
+  ASSERT_EQ(test::ResourcePixels(*r), kBmpPixels);
+  // The writer fails half-way, after some bytes.
+  r->OnStoreObject = [](TdtpResource&, TStream& target, TBitmap32&) {
+    target.WriteBuffer("BMxx", 4);
+    throw Exception("Disk full");
+  };
+  std::unique_ptr<TBitmap32> changed = test::OpaqueBitmap(3, 3, 7);
+  const std::vector<TColor32> changedPixels = test::Pixels(*changed);
+  EXPECT_EQ(test::ErrorOf([&] { r->SetObject(std::move(changed)); }), "Disk full");
+  EXPECT_EQ(test::DataBytes(*r), BmpBytes());
+  EXPECT_TRUE(r->ObjectModified());
+  EXPECT_EQ(test::ResourcePixels(*r), changedPixels);
+  // A writer that works then replaces the bytes.
+  r->OnStoreObject = nullptr;
+  r->Flush();
+  EXPECT_FALSE(r->ObjectModified());
+  EXPECT_NE(test::DataBytes(*r), BmpBytes());
+}
+
+TEST_F(ResourceXml, ExternalFilesAboveTheCapAreRefusedUnread) {
+  // Sparse: the size costs no disk and, refused, no memory.
+  const auto big = scratch_ / "big.bmp";
+  test::WriteFile(big, BmpBytes());
+  std::filesystem::resize_file(big, kMaxExternalFileSize + 1);
+  auto r = NewBitmapResource(&doc_);
+  test::LoadXml(*r, "<Resource><FileName>" + big.string() + "</FileName><Storage>External</Storage></Resource>");
+  EXPECT_EQ(r->GetLoadState(), 0);
+  EXPECT_EQ(r->ErrorMessage(), "File is too large: " + big.string());
+  EXPECT_EQ(test::ErrorOf([&] { r->LoadFromFile(big); }), "File is too large: " + big.string());
+  EXPECT_EQ(r->GetLoadState(), 0);
 }
 
 }  // namespace
