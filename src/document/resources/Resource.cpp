@@ -141,6 +141,11 @@ void TdtpResource::ReplaceObject(std::unique_ptr<TBitmap32> object) { object_ = 
 
 void TdtpResource::Touch() { ResourceThread().Touch(this); }
 
+void TdtpResource::NewContentVersion() {
+  static std::atomic<std::uint64_t> next{0};
+  contentVersion_.store(next.fetch_add(1, std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+
 // ---- Access -----------------------------------------------------------------------
 
 void TdtpResource::BeginAccess() {
@@ -202,6 +207,7 @@ void TdtpResource::SetObject(std::unique_ptr<TBitmap32> object) {
     }
     object_ = std::move(object);
     objectModified_ = true;
+    NewContentVersion();
     Touch();
   }
   DoChange();
@@ -481,6 +487,7 @@ bool TdtpResource::ClearContent() {
   archiveName_.clear();
   fileName_.clear();
   objectModified_ = dataModified_ = dataLoaded_ = false;
+  NewContentVersion();
   ForgetError();
   const bool hadObject = object_ != nullptr;
   object_.reset();

@@ -111,6 +111,10 @@ class TdtpResource {
   void SetObject(std::unique_ptr<TBitmap32> object);
   // The message of the remembered failure; empty when there is none.
   std::string ErrorMessage() const;
+  // Changes whenever the bytes or the object are replaced, never twice to
+  // the same value in a process; decoding the same bytes again after a trim
+  // keeps it. Pixels derived from the object stay valid while it holds.
+  std::uint64_t ContentVersion() const { return contentVersion_.load(std::memory_order_relaxed); }
 
   // Reads a file the user picked: "File does not exist: %s" for a missing
   // one; an unreadable one raises its message and leaves the resource empty.
@@ -177,7 +181,11 @@ class TdtpResource {
   void Touch();
   // Empties bytes, names, flags and the object; true when an object went.
   bool ClearContent();
-  void MarkObjectModified() { objectModified_ = true; }
+  void MarkObjectModified() {
+    objectModified_ = true;
+    NewContentVersion();
+  }
+  void NewContentVersion();
 
   void LoadData();
   void DropData();
@@ -212,6 +220,7 @@ class TdtpResource {
   TdtpDocumentServices* document_;
   std::unique_ptr<TBitmap32> object_;
   std::exception_ptr error_;
+  std::atomic<std::uint64_t> contentVersion_{0};
 };
 
 // An access bracket: BeginAccess now, EndAccess at the end of the scope.
