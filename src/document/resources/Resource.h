@@ -105,7 +105,10 @@ class TdtpResource {
 
   // Decodes when needed; null without bytes. After a failed decode (or a
   // failed read of an external file) it raises the remembered error again,
-  // without decoding, until the bytes change.
+  // without decoding, until the bytes change. Resources of one class that
+  // hold the same bytes under the same extension share one decoded bitmap,
+  // so it is read only: a new picture goes in through SetObject or the
+  // class's own setter.
   TBitmap32* GetBitmap();
   // Takes ownership; nothing when it is the current object.
   void SetObject(std::unique_ptr<TBitmap32> object);
@@ -183,8 +186,11 @@ class TdtpResource {
   bool ClearContent();
   void MarkObjectModified() {
     objectModified_ = true;
+    objectDecoded_ = false;
     NewContentVersion();
   }
+  // Whether another resource holds the object too.
+  bool ObjectShared() const { return object_.use_count() > 1; }
   void NewContentVersion();
 
   void LoadData();
@@ -207,6 +213,9 @@ class TdtpResource {
   void Remember(std::exception_ptr error);
   void ForgetError();
   void ReadEmbedded(TXmlNode& data);
+  // A decoded object of another listed resource for the same bytes; null
+  // for none.
+  std::shared_ptr<TBitmap32> FindSharedObject();
 
   std::atomic<int> accessCount_{0};
   bool overwriteExternal_ = false;
@@ -218,7 +227,10 @@ class TdtpResource {
   bool dataLoaded_ = false;
   TdtpResourceStorage storage_ = rsEmbedded;
   TdtpDocumentServices* document_;
-  std::unique_ptr<TBitmap32> object_;
+  std::shared_ptr<TBitmap32> object_;
+  // The object is what the bytes decode to, so others with the same bytes
+  // may share it (not one set from outside and encoded since).
+  bool objectDecoded_ = false;
   std::exception_ptr error_;
   std::atomic<std::uint64_t> contentVersion_{0};
 };
