@@ -9,6 +9,7 @@
 #include <cstring>
 #include <mutex>
 #include <set>
+#include <typeinfo>
 #include <vector>
 
 #include "document/resources/ArchiveMembers.h"
@@ -361,11 +362,10 @@ std::shared_ptr<TBitmap32> TdtpResource::FindSharedObject() {
   // A decoder of the owner's own decides alone what its bytes become.
   if (OnLoadObject) return nullptr;
   const std::int64_t size = data_->Size();
-  const std::string className = ClassName();
   const std::string extension = GetFileExt();
   TdtpResource* holder = ResourceThread().Find([&](TdtpResource& other) {
     return &other != this && other.object_ && other.objectDecoded_ && !other.objectModified_ &&
-           !other.OnLoadObject && other.data_->Size() == size && other.ClassName() == className &&
+           !other.OnLoadObject && other.data_->Size() == size && typeid(other) == typeid(*this) &&
            other.GetFileExt() == extension && SameBytes(*other.data_, *data_);
   });
   return holder ? holder->object_ : nullptr;

@@ -105,7 +105,7 @@ class TdtpResource {
 
   // Decodes when needed; null without bytes. After a failed decode (or a
   // failed read of an external file) it raises the remembered error again,
-  // without decoding, until the bytes change. Resources of one class that
+  // without decoding, until the bytes change. Resources of one type that
   // hold the same bytes under the same extension share one decoded bitmap,
   // so it is read only: a new picture goes in through SetObject or the
   // class's own setter.
