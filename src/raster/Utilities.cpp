@@ -225,18 +225,21 @@ void BoxBlur(TBitmap32* b, float radius) {
   const std::int32_t w = b->Width(), h = b->Height();
   const std::int64_t n = PixelCount(*b);
   // The scratch is kept per thread: a fresh block this large costs a page
-  // fault per 4 KB on every blur.
-  thread_local std::vector<std::int32_t> temp;
-  if (temp.size() < static_cast<std::size_t>(n)) {
-    temp.clear();
-    temp.shrink_to_fit();
-    temp.resize(static_cast<std::size_t>(n));
+  // fault per 4 KB on every blur. It is never cleared, not even when first
+  // made: the passes overwrite it.
+  thread_local std::unique_ptr<std::int32_t[]> temp;
+  thread_local std::int64_t tempSize = 0;
+  if (tempSize < n) {
+    temp.reset();
+    tempSize = 0;
+    temp.reset(new std::int32_t[static_cast<std::size_t>(n)]);
+    tempSize = n;
   }
   auto* map = reinterpret_cast<std::int32_t*>(b->Bits());
-  auto* scratch = reinterpret_cast<TColor32*>(temp.data());
-  BlurRun(map, temp.data(), n, half, size);
+  auto* scratch = reinterpret_cast<TColor32*>(temp.get());
+  BlurRun(map, temp.get(), n, half, size);
   TransposeRun(scratch, b->Bits(), w, h);
-  BlurRun(map, temp.data(), n, half, size);
+  BlurRun(map, temp.get(), n, half, size);
   TransposeRun(scratch, b->Bits(), h, w);
 }
 

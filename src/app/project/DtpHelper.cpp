@@ -216,12 +216,13 @@ bool LoadImageIntoShape(TdtpDocument& document, int index, const std::string& fi
   bool taken = false;
   try {
     // Decoded once here, so that bytes the resource could not show never
-    // replace the user's picture.
-    TBitmap32 probe;
-    TdtpImageFiler filer;
-    filer.SetFileName(fileName);
-    filer.LoadBitmap(&probe);
-    if (probe.Empty()) throw ERasterError("The image \"" + fileName + "\" is empty");
+    // replace the user's picture; the shape's resource, reading the same
+    // bytes, shares this decode instead of making its own.
+    auto probe = TdtpResource::Create<TdtpBitmapResource>(nullptr);
+    TResourceAccess access(*probe);
+    probe->LoadFromFile(fileName);
+    const TBitmap32* bitmap = probe->GetBitmap();
+    if (!bitmap || bitmap->Empty()) throw ERasterError("The image \"" + fileName + "\" is empty");
     shape->Image().LoadFromFile(fileName);
     taken = true;
   } catch (const std::exception& e) {

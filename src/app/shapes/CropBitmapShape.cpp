@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 #include "app/CropBitmapDialog.h"
 #include "document/effects/MaskEffect.h"
@@ -13,6 +14,7 @@
 #include "foundation/XmlNode.h"
 #include "raster/Bitmap32.h"
 #include "raster/Transforms.h"
+#include "raster/UninitializedSize.h"
 
 namespace kdl {
 
@@ -164,9 +166,86 @@ bool TdtpCropBitmapShape::ExecuteCropDialog(QWidget* parent) {
 }
 
 void TdtpCropBitmapShape::ImageChanged() {
+  intermediate_.reset();
   TdtpSnapBitmap::ImageChanged();
   TResourceAccess access(Image());
   if (TBitmap32* bitmap = CurrentBitmap()) cropRect_ = bitmap->BoundsRect();
+}
+
+// The first resampling of the general path at one paint scale. Its bitmap
+// has the intermediate's whole size but holds pixels only inside Filled:
+// the rest is never cleared, written or read.
+struct TdtpCropBitmapShape::TIntermediate {
+  TBitmap32 Bitmap;
+  std::uint64_t Version = 0;
+  TRect Crop;
+  TRect Filled;
+};
+
+namespace {
+
+// Intermediate positions beyond a filter's reach that a transfer may still
+// read with zero weight (kernel windows are widened to 4 taps and moved in
+// from the bitmap's edge); filled too, so that no unfilled pixel is read.
+constexpr std::int32_t kIntermediateSlack = 8;
+
+// The intermediate positions [first, last) that target positions
+// [lo, hi) of a frame [dstLo, dstHi) read from an intermediate of n
+// positions: each pixel's filter centre, widened by the filter's support
+// scaled to the reduction, with rounding and slack to spare.
+std::pair<std::int32_t, std::int32_t> IntermediateSpan(std::int32_t dstLo, std::int32_t dstHi,
+                                                       std::int32_t lo, std::int32_t hi, std::int32_t n,
+                                                       TStretchFilter filter) {
+  const double scale = static_cast<double>(n) / (static_cast<double>(dstHi) - dstLo);
+  const double reach = FilterWidth(filter) * std::max(1.0, scale) + 2 + kIntermediateSlack;
+  const double first = (static_cast<double>(lo) - dstLo + 0.5) * scale - 0.5 - reach;
+  const double last = (static_cast<double>(hi) - 1 - dstLo + 0.5) * scale - 0.5 + reach;
+  const auto clampTo = [n](double v) {
+    return static_cast<std::int32_t>(std::clamp(v, 0.0, static_cast<double>(n)));
+  };
+  return {clampTo(std::floor(first)), clampTo(std::ceil(last) + 1)};
+}
+
+// Rows and columns of a band, taken from the intermediate one to one.
+void PaintBands(TBitmap32& bitmap, TBitmap32& image, const TRect& crop, const TRect& dst, const TRect& shown,
+                std::int32_t iw, bool rowsOneToOne, TStretchFilter filter) {
+  // Where the second resampling is one to one, only the part that lands
+  // inside the target (for frames too large to resample twice it is made
+  // so); where each target row comes from one intermediate row, the rows
+  // the target shows. Each row's weights depend on its distance from the
+  // frame's edge alone, so the pixels are the whole intermediate's, in
+  // memory bounded by a band instead of a copy of a page-sized picture.
+  const std::int32_t bandWidth = rowsOneToOne ? iw : shown.Width();
+  const std::int32_t bandRows =
+      static_cast<std::int32_t>(std::max<std::int64_t>(1, kCropBandPixels / bandWidth));
+  TBitmap32 temp;
+  for (std::int32_t top = shown.Top; top < shown.Bottom; top += bandRows) {
+    const std::int32_t bottom = std::min(shown.Bottom, top + bandRows);
+    // The frame covers the whole band, which the opaque transfer writes.
+    SetSizeUninitialized(temp, bandWidth, bottom - top);
+    if (temp.Empty()) return;
+    const TRect frame = rowsOneToOne ? TRect{0, dst.Top - top, iw, dst.Bottom - top}
+                                     : TRect{dst.Left - shown.Left, dst.Top - top, dst.Right - shown.Left,
+                                             dst.Bottom - top};
+    StretchTransfer(&temp, frame, temp.BoundsRect(), &image, crop, sfLinear, dmOpaque, nullptr);
+    const TRect rows =
+        rowsOneToOne ? TRect{dst.Left, top, dst.Right, bottom} : TRect{shown.Left, top, shown.Right, bottom};
+    StretchTransfer(&bitmap, rows, bitmap.BoundsRect(), &temp, temp.BoundsRect(), filter, dmBlend, nullptr);
+  }
+}
+
+}  // namespace
+
+TdtpCropBitmapShape::~TdtpCropBitmapShape() = default;
+
+void TdtpCropBitmapShape::ImageInvalidated() {
+  intermediate_.reset();
+  TdtpSnapBitmap::ImageInvalidated();
+}
+
+void TdtpCropBitmapShape::ClearCaches() {
+  intermediate_.reset();
+  TdtpSnapBitmap::ClearCaches();
 }
 
 void TdtpCropBitmapShape::Paint32(TBitmap32& bitmap, const TdtpPaintInfo& info) {
@@ -194,42 +273,64 @@ void TdtpCropBitmapShape::Paint32(TBitmap32& bitmap, const TdtpPaintInfo& info) 
   TRect shown;
   if (!IntersectRect(shown, dst, bitmap.BoundsRect())) return;
 
-  TBitmap32 temp;
   const bool sameSize = dst.Width() == iw && dst.Height() == ih;
   const bool rowsOneToOne = !sameSize && RowsOneToOne(dst, shown, ih, info.StretchFilter);
-  if (!sameSize && !rowsOneToOne && static_cast<std::int64_t>(iw) * ih <= kWholeIntermediatePixels) {
-    // Two resamplings: linearly to the view size, then with the view's filter.
-    StretchCropped(*image, temp, crop, ih, iw);
-    StretchTransfer(&bitmap, dst, bitmap.BoundsRect(), &temp, temp.BoundsRect(), info.StretchFilter, dmBlend,
-                    nullptr);
+  if (sameSize || rowsOneToOne || static_cast<std::int64_t>(iw) * ih > kWholeIntermediatePixels) {
+    intermediate_.reset();
+    PaintBands(bitmap, *image, crop, dst, shown, iw, rowsOneToOne, info.StretchFilter);
     return;
   }
-  // Otherwise the intermediate is made a band of rows at a time: where the
-  // second resampling is one to one, only the part that lands inside the
-  // target (for frames too large to resample twice it is made so); where
-  // each target row comes from one intermediate row, the rows the target
-  // shows. Each row's weights depend on its distance from the frame's edge
-  // alone, so the pixels are the whole intermediate's, in memory bounded by
-  // a band instead of a copy of a page-sized picture.
-  const std::int32_t bandWidth = rowsOneToOne ? iw : shown.Width();
-  const std::int32_t bandRows =
-      static_cast<std::int32_t>(std::max<std::int64_t>(1, kCropBandPixels / bandWidth));
-  for (std::int32_t top = shown.Top; top < shown.Bottom; top += bandRows) {
-    const std::int32_t bottom = std::min(shown.Bottom, top + bandRows);
-    temp.SetSize(bandWidth, bottom - top);
-    if (temp.Empty()) return;
-    const TRect frame = rowsOneToOne ? TRect{0, dst.Top - top, iw, dst.Bottom - top}
-                                     : TRect{dst.Left - shown.Left, dst.Top - top, dst.Right - shown.Left,
-                                             dst.Bottom - top};
-    StretchTransfer(&temp, frame, temp.BoundsRect(), image, crop, sfLinear, dmOpaque, nullptr);
-    const TRect rows =
-        rowsOneToOne ? TRect{dst.Left, top, dst.Right, bottom} : TRect{shown.Left, top, shown.Right, bottom};
-    StretchTransfer(&bitmap, rows, bitmap.BoundsRect(), &temp, temp.BoundsRect(), info.StretchFilter, dmBlend,
-                    nullptr);
+
+  // Two resamplings: linearly to the view size, then with the view's
+  // filter. The intermediate is filled only where the shown part of the
+  // frame reads it, and kept for the next band or repaint at this scale.
+  const std::uint64_t version = Image().ContentVersion();
+  TIntermediate* cached = intermediate_.get();
+  if (!cached || cached->Version != version || cached->Bitmap.Width() != iw || cached->Bitmap.Height() != ih ||
+      cached->Crop.Left != crop.Left || cached->Crop.Top != crop.Top || cached->Crop.Right != crop.Right ||
+      cached->Crop.Bottom != crop.Bottom) {
+    intermediate_.reset();
+    auto fresh = std::make_unique<TIntermediate>();
+    SetSizeUninitialized(fresh->Bitmap, iw, ih);
+    if (fresh->Bitmap.Empty()) return;
+    fresh->Version = version;
+    fresh->Crop = crop;
+    intermediate_ = std::move(fresh);
+    cached = intermediate_.get();
   }
+  TBitmap32& temp = cached->Bitmap;
+  const auto [left, right] = IntermediateSpan(dst.Left, dst.Right, shown.Left, shown.Right, iw, info.StretchFilter);
+  const auto [top, bottom] = IntermediateSpan(dst.Top, dst.Bottom, shown.Top, shown.Bottom, ih, info.StretchFilter);
+  const TRect needed{left, top, right, bottom};
+  TRect& filled = cached->Filled;
+  // The filled rectangle grows to hold the needed one; only the strips
+  // around what is filled already are resampled. Each pixel depends on its
+  // place in the whole intermediate alone, not on the strip it is made in.
+  TRect grown = needed;
+  if (!IsRectEmpty(filled))
+    grown = {std::min(filled.Left, needed.Left), std::min(filled.Top, needed.Top),
+             std::max(filled.Right, needed.Right), std::max(filled.Bottom, needed.Bottom)};
+  const TRect whole = temp.BoundsRect();
+  const auto fill = [&](const TRect& strip) {
+    if (!IsRectEmpty(strip))
+      StretchTransfer(&temp, whole, strip, image, crop, sfLinear, dmOpaque, nullptr);
+  };
+  if (IsRectEmpty(filled)) {
+    fill(grown);
+  } else {
+    fill({grown.Left, grown.Top, grown.Right, filled.Top});
+    fill({grown.Left, filled.Bottom, grown.Right, grown.Bottom});
+    fill({grown.Left, filled.Top, filled.Left, filled.Bottom});
+    fill({filled.Right, filled.Top, grown.Right, filled.Bottom});
+  }
+  filled = grown;
+  StretchTransfer(&bitmap, dst, bitmap.BoundsRect(), &temp, whole, info.StretchFilter, dmBlend, nullptr);
+  // A one-off picture keeps nothing at its resolution.
+  if (info.FreeCache) intermediate_.reset();
 }
 
 void TdtpCropBitmapShape::LoadFromXml(TXmlNode* node) {
+  intermediate_.reset();
   TdtpSnapBitmap::LoadFromXml(node);
   if (!node) return;
   // An image that was kept in a temporary member must be written out whole

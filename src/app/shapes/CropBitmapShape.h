@@ -3,6 +3,8 @@
 // frame to return to. The image bytes live in the project's archive.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 
 class QWidget;
@@ -15,6 +17,7 @@ namespace kdl {
 class TdtpCropBitmapShape : public TdtpSnapBitmap {
  public:
   TdtpCropBitmapShape();
+  ~TdtpCropBitmapShape() override;
 
   std::string ClassName() const override { return "TdtpCropBitmapShape"; }
 
@@ -51,11 +54,18 @@ class TdtpCropBitmapShape : public TdtpSnapBitmap {
   bool ExecuteCropDialog(QWidget* parent = nullptr);
 
   void ImageChanged() override;
+  void ImageInvalidated() override;
   void Paint32(TBitmap32& bitmap, const TdtpPaintInfo& info) override;
   void LoadFromXml(TXmlNode* node) override;
   void SaveToXml(TXmlNode* node) override;
+  // Also lets the kept intermediate go.
+  void ClearCaches() override;
 
  private:
+  struct TIntermediate;
+  // The crop resampled to the paint scale, kept across bands and repaints
+  // of the same image, crop and scale; null until a paint needs one.
+  std::unique_ptr<TIntermediate> intermediate_;
   TRect cropRect_;
   float pinnedHeight_ = 0;
   float pinnedLeft_ = 0;

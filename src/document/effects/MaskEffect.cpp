@@ -34,7 +34,9 @@ void TdtpMaskEffect::Apply(TBitmap32& bitmap, const TdtpPaintInfo& /*info*/) {
   const double w = shape->DocWidth(), h = shape->DocHeight();
   const TRect frame{RoundCorner(m.E), RoundCorner(m.F), RoundCorner(m.A * w + m.C * h + m.E),
                     RoundCorner(m.B * w + m.D * h + m.F)};
-  TByteMap alpha;
+  // Kept per thread like the masks' scratch: a fresh map is zeroed and
+  // faulted in, then overwritten whole by ReadFrom.
+  thread_local TByteMap alpha;
   alpha.ReadFrom(bitmap, bcAlpha);
   ApplyMasks(alpha, frame);
   alpha.WriteTo(bitmap, bcAlpha);

@@ -12,6 +12,7 @@
 #include "document/resources/BitmapResource.h"
 #include "foundation/XmlNode.h"
 #include "raster/Transforms.h"
+#include "raster/UninitializedSize.h"
 #include "raster/Utilities.h"
 
 namespace kdl {
@@ -127,6 +128,9 @@ void TdtpFeatherMask::Render(TByteMap& mask, const TByteMap& alpha, const TRect&
   // 1. The alpha as an integer map, blurred, back to alpha. The map's other
   // bytes are left from earlier use; AlphaToIntMap replaces them.
   TBitmap32& scratch = MaskScratch();
+  // Sized without clearing first, so that WriteTo keeps the size and only
+  // writes the alpha bytes.
+  SetSizeUninitialized(scratch, alpha.Width(), alpha.Height());
   alpha.WriteTo(scratch, bcAlpha);
   AlphaToIntMap(&scratch, 1);
   const double side = std::max(static_cast<double>(frame.Right) - frame.Left,

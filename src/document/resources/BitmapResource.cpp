@@ -39,10 +39,9 @@ void TdtpBitmapResource::SetBitmap(const TBitmap32* bitmap) {
       }
       Touch();
       std::unique_ptr<TBitmap32> object;
-      if (!Object()) {
-        object = std::make_unique<TBitmap32>();
-        if (GetFileExt().empty()) ChangeFileExt(kHckExtension);
-      }
+      if (!Object() && GetFileExt().empty()) ChangeFileExt(kHckExtension);
+      // A bitmap shared with another resource of the same bytes stays theirs.
+      if (!Object() || ObjectShared()) object = std::make_unique<TBitmap32>();
       TBitmap32* target = object ? object.get() : Object();
       target->Assign(bitmap);
       if (object) ReplaceObject(std::move(object));

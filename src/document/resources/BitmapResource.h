@@ -20,7 +20,8 @@ class TdtpBitmapResource : public TdtpResource {
   // A resource without a name of its own gets the extension ".hck". Fires
   // OnChange, which flushes.
   void SetBitmap(const TBitmap32* bitmap);
-  // Owners call it after drawing into the bitmap directly.
+  // Owners call it after drawing into the bitmap directly; a bitmap that
+  // GetBitmap shares with another resource is not theirs to draw into.
   virtual void BitmapChanged();
 
  protected:

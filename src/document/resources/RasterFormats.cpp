@@ -1,5 +1,6 @@
 #include "document/resources/RasterFormats.h"
 
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -238,10 +239,17 @@ void TdtpImageFiler::ChooseReader() {
   }
 }
 
+namespace {
+std::atomic<TRasterDecodeHook> g_decodeHook{nullptr};
+}  // namespace
+
+void SetRasterDecodeHook(TRasterDecodeHook hook) { g_decodeHook.store(hook); }
+
 void TdtpImageFiler::LoadBitmap(TBitmap32* bitmap) {
   if (!bitmap) RaiseRasterError(kRasterInputNotAssigned);
   if (!raster_) ChooseReader();
   if (!raster_) RaiseRasterError(kRasterUnknownFormat, format_);
+  if (const TRasterDecodeHook hook = g_decodeHook.load()) hook(raster_->ClassType());
   if (stream_) {
     const std::int64_t start = stream_->Position();
     raster_->LoadFromStream(stream_, bitmap, page_, requestedWidth_, requestedHeight_);

@@ -116,6 +116,12 @@ const TRasterClass* RasterFormat(int index);
 // once at start-up; calling again changes nothing.
 void RegisterRasterFormats();
 
+// Called with the chosen format before every decode a filer makes (each
+// picture the program reads from bytes or files); null for none. Lets a
+// test count decodes.
+using TRasterDecodeHook = void (*)(const TRasterClass& cls);
+void SetRasterDecodeHook(TRasterDecodeHook hook);
+
 // Picks a format for a file or stream and loads or saves through it.
 class TdtpImageFiler {
  public:

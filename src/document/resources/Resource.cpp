@@ -9,6 +9,8 @@
 #include <cstring>
 #include <mutex>
 #include <set>
+#include <typeinfo>
+#include <vector>
 
 #include "document/resources/ArchiveMembers.h"
 #include "document/resources/ResourceThread.h"
@@ -25,6 +27,29 @@ std::string Format(const char* message, const std::string& arg) {
   const auto at = text.find("%s");
   if (at != std::string::npos) text.replace(at, 2, arg);
   return text;
+}
+
+// Whether two streams hold the same bytes, compared a block at a time; both
+// are left at position 0.
+bool SameBytes(TStream& a, TStream& b) {
+  const std::int64_t size = a.Size();
+  if (b.Size() != size) return false;
+  std::vector<unsigned char> x(65536), y(65536);
+  a.SetPosition(0);
+  b.SetPosition(0);
+  bool same = true;
+  for (std::int64_t at = 0; same && at < size;) {
+    const std::int64_t n = a.Read(x.data(), static_cast<std::int64_t>(x.size()));
+    if (n <= 0 || b.Read(y.data(), n) != n) {
+      same = false;
+      break;
+    }
+    same = std::memcmp(x.data(), y.data(), static_cast<std::size_t>(n)) == 0;
+    at += n;
+  }
+  a.SetPosition(0);
+  b.SetPosition(0);
+  return same;
 }
 
 // Takes the global lock for the internal steps that do not count as an
@@ -137,9 +162,17 @@ TdtpResource::~TdtpResource() = default;
 void TdtpResource::List() { ResourceThread().Add(this); }
 void TdtpResource::Unlist() { ResourceThread().Remove(this); }
 
-void TdtpResource::ReplaceObject(std::unique_ptr<TBitmap32> object) { object_ = std::move(object); }
+void TdtpResource::ReplaceObject(std::unique_ptr<TBitmap32> object) {
+  object_ = std::move(object);
+  objectDecoded_ = false;
+}
 
 void TdtpResource::Touch() { ResourceThread().Touch(this); }
+
+void TdtpResource::NewContentVersion() {
+  static std::atomic<std::uint64_t> next{0};
+  contentVersion_.store(next.fetch_add(1, std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
 
 // ---- Access -----------------------------------------------------------------------
 
@@ -202,6 +235,8 @@ void TdtpResource::SetObject(std::unique_ptr<TBitmap32> object) {
     }
     object_ = std::move(object);
     objectModified_ = true;
+    objectDecoded_ = false;
+    NewContentVersion();
     Touch();
   }
   DoChange();
@@ -298,6 +333,14 @@ void TdtpResource::DecodeObject() {
   // until the bytes change.
   if (error_) std::rethrow_exception(error_);
   if (data_->Size() > 0) {
+    // A page copied for output or a pasted shape finds the picture its
+    // source decoded already.
+    if (std::shared_ptr<TBitmap32> shared = FindSharedObject()) {
+      object_ = std::move(shared);
+      objectDecoded_ = true;
+      objectModified_ = false;
+      return;
+    }
     data_->SetPosition(0);
     std::unique_ptr<TBitmap32> object;
     try {
@@ -310,8 +353,22 @@ void TdtpResource::DecodeObject() {
       throw;
     }
     object_ = std::move(object);
+    objectDecoded_ = object_ != nullptr;
   }
   objectModified_ = false;
+}
+
+std::shared_ptr<TBitmap32> TdtpResource::FindSharedObject() {
+  // A decoder of the owner's own decides alone what its bytes become.
+  if (OnLoadObject) return nullptr;
+  const std::int64_t size = data_->Size();
+  const std::string extension = GetFileExt();
+  TdtpResource* holder = ResourceThread().Find([&](TdtpResource& other) {
+    return &other != this && other.object_ && other.objectDecoded_ && !other.objectModified_ &&
+           !other.OnLoadObject && other.data_->Size() == size && typeid(other) == typeid(*this) &&
+           other.GetFileExt() == extension && SameBytes(*other.data_, *data_);
+  });
+  return holder ? holder->object_ : nullptr;
 }
 
 void TdtpResource::EncodeObject() {
@@ -481,9 +538,11 @@ bool TdtpResource::ClearContent() {
   archiveName_.clear();
   fileName_.clear();
   objectModified_ = dataModified_ = dataLoaded_ = false;
+  NewContentVersion();
   ForgetError();
   const bool hadObject = object_ != nullptr;
   object_.reset();
+  objectDecoded_ = false;
   return hadObject;
 }
 

@@ -105,12 +105,19 @@ class TdtpResource {
 
   // Decodes when needed; null without bytes. After a failed decode (or a
   // failed read of an external file) it raises the remembered error again,
-  // without decoding, until the bytes change.
+  // without decoding, until the bytes change. Resources of one type that
+  // hold the same bytes under the same extension share one decoded bitmap,
+  // so it is read only: a new picture goes in through SetObject or the
+  // class's own setter.
   TBitmap32* GetBitmap();
   // Takes ownership; nothing when it is the current object.
   void SetObject(std::unique_ptr<TBitmap32> object);
   // The message of the remembered failure; empty when there is none.
   std::string ErrorMessage() const;
+  // Changes whenever the bytes or the object are replaced, never twice to
+  // the same value in a process; decoding the same bytes again after a trim
+  // keeps it. Pixels derived from the object stay valid while it holds.
+  std::uint64_t ContentVersion() const { return contentVersion_.load(std::memory_order_relaxed); }
 
   // Reads a file the user picked: "File does not exist: %s" for a missing
   // one; an unreadable one raises its message and leaves the resource empty.
@@ -177,7 +184,14 @@ class TdtpResource {
   void Touch();
   // Empties bytes, names, flags and the object; true when an object went.
   bool ClearContent();
-  void MarkObjectModified() { objectModified_ = true; }
+  void MarkObjectModified() {
+    objectModified_ = true;
+    objectDecoded_ = false;
+    NewContentVersion();
+  }
+  // Whether another resource holds the object too.
+  bool ObjectShared() const { return object_.use_count() > 1; }
+  void NewContentVersion();
 
   void LoadData();
   void DropData();
@@ -199,6 +213,9 @@ class TdtpResource {
   void Remember(std::exception_ptr error);
   void ForgetError();
   void ReadEmbedded(TXmlNode& data);
+  // A decoded object of another listed resource for the same bytes; null
+  // for none.
+  std::shared_ptr<TBitmap32> FindSharedObject();
 
   std::atomic<int> accessCount_{0};
   bool overwriteExternal_ = false;
@@ -210,8 +227,12 @@ class TdtpResource {
   bool dataLoaded_ = false;
   TdtpResourceStorage storage_ = rsEmbedded;
   TdtpDocumentServices* document_;
-  std::unique_ptr<TBitmap32> object_;
+  std::shared_ptr<TBitmap32> object_;
+  // The object is what the bytes decode to, so others with the same bytes
+  // may share it (not one set from outside and encoded since).
+  bool objectDecoded_ = false;
   std::exception_ptr error_;
+  std::atomic<std::uint64_t> contentVersion_{0};
 };
 
 // An access bracket: BeginAccess now, EndAccess at the end of the scope.

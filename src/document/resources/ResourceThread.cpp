@@ -44,6 +44,13 @@ void TdtpResourceThread::Touch(TdtpResource* resource) {
   touches_.fetch_add(1, std::memory_order_relaxed);
 }
 
+TdtpResource* TdtpResourceThread::Find(const std::function<bool(TdtpResource&)>& match) {
+  TCriticalSectionGuard guard(lock_);
+  for (TdtpResource* r : list_)
+    if (match(*r)) return r;
+  return nullptr;
+}
+
 void TdtpResourceThread::Purge(bool background) {
   TCriticalSectionGuard guard(lock_);
   if (list_.size() <= static_cast<std::size_t>(kResourceKeepCount)) return;

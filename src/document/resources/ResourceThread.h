@@ -11,6 +11,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -41,6 +42,9 @@ class TdtpResourceThread {
   void Add(TdtpResource* resource);
   void Remove(TdtpResource* resource);
   void Touch(TdtpResource* resource);
+  // The most recently used listed resource that match accepts, or null;
+  // match runs under the lock.
+  TdtpResource* Find(const std::function<bool(TdtpResource&)>& match);
 
   // Releases (under the lock), beyond the 10 most recently used or once
   // those before hold more than 100 MiB, every resource not being accessed.

@@ -10,6 +10,7 @@
 #include "document/shapes/Rendering.h"
 #include "document/shapes/Shape.h"
 #include "raster/MapSampler.h"
+#include "raster/UninitializedSize.h"
 #include "raster/Utilities.h"
 
 namespace kdl {
@@ -183,7 +184,8 @@ bool TdtpShape::PrepareCache(const TdtpPaintInfo& info) {
     return false;
   }
   if (!cache_) cache_ = std::make_unique<TBitmap32>();
-  cache_->SetSize(l.Width(), l.Height());
+  // Clear writes every pixel: the new storage need not be zeroed first.
+  SetSizeUninitialized(*cache_, l.Width(), l.Height());
   cache_->Clear(info.BackColor);
   cache_->SetOuterColor(info.BackColor);
   cache_->SetCombineMode(cmMerge);
