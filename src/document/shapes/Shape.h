@@ -330,6 +330,8 @@ class TdtpShape {
   // Puts a fixed "Place image here" placeholder beneath the other children
   // and fits the frame to the children.
   void AddPlaceHolder();
+  // Shows or hides the first child when it is a placeholder.
+  void SetPlaceHolderVisible(bool value);
 
   // ---- Editing hooks ----------------------------------------------------------------
   virtual void BeginEdit();

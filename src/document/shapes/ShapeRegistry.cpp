@@ -1,10 +1,10 @@
 #include "document/shapes/ShapeRegistry.h"
 
-#include "document/shapes/BitmapShape.h"
-#include "document/shapes/GroupShape.h"
-#include "document/shapes/FreehandShape.h"
-#include "document/shapes/LineShape.h"
-#include "document/shapes/PolygonShape.h"
+#include "document/kinds/BitmapShape.h"
+#include "document/kinds/FreehandShape.h"
+#include "document/kinds/GroupShape.h"
+#include "document/kinds/LineShape.h"
+#include "document/kinds/PolygonShape.h"
 #include "document/view/Page.h"
 
 namespace kdl {

@@ -1,4 +1,4 @@
-#include "document/shapes/LineShape.h"
+#include "document/kinds/LineShape.h"
 #include "document/shapes/ShapeUndoGroup.h"
 
 #include <QPoint>
