@@ -9,8 +9,8 @@
 #include <numbers>
 
 #include "document/shapes/Command.h"
+#include "document/shapes/HandlePainter.h"
 #include "document/shapes/ShapeValues.h"
-#include "document/view/HandlePainter.h"
 #include "foundation/XmlNode.h"
 #include "platform/qt/GdiDrawing.h"
 

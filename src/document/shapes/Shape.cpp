@@ -10,7 +10,7 @@
 
 #include "document/shapes/Command.h"
 #include "document/shapes/DocumentServices.h"
-#include "document/view/HandlePainter.h"
+#include "document/shapes/HandlePainter.h"
 #include "foundation/Storage.h"
 #include "platform/Exception.h"
 #include "raster/Bitmap32.h"

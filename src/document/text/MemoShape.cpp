@@ -4,7 +4,6 @@
 
 #include "document/shapes/DocumentServices.h"
 #include "document/shapes/Rendering.h"
-#include "document/shapes/ShapeRegistry.h"
 #include "document/text/FontManager.h"
 #include "document/text/FontRenderer.h"
 #include "raster/Bitmap32.h"
@@ -146,14 +145,6 @@ void TdtpPolygonMemo::Paint32(TBitmap32& bitmap, const TdtpPaintInfo& /*info*/) 
     polygon.SetFillRule(frNonZero);
     polygon.Fill(bitmap, color);
   }
-}
-
-// ---- Registration -------------------------------------------------------------------
-
-void RegisterTextClasses() {
-  RegisterShapeClass<TdtpTextShape>();
-  RegisterShapeClass<TdtpMemoShape>();
-  RegisterShapeClass<TdtpPolygonMemo>();
 }
 
 }  // namespace kdl

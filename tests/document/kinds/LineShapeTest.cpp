@@ -18,7 +18,7 @@
 #include "document/kinds/BitmapShape.h"
 #include "document/kinds/LineShape.h"
 #include "document/shapes/Command.h"
-#include "document/view/HandlePainter.h"
+#include "document/shapes/HandlePainter.h"
 
 namespace kdl {
 namespace {
