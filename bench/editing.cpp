@@ -13,8 +13,8 @@
 
 #include "QtApplication.h"
 #include "document/Startup.h"
-#include "document/shapes/FreehandShape.h"
-#include "document/shapes/PolygonShape.h"
+#include "document/kinds/FreehandShape.h"
+#include "document/kinds/PolygonShape.h"
 #include "document/view/Document.h"
 #include "document/view/Page.h"
 

@@ -15,7 +15,7 @@
 
 #include "RenderTestShapes.h"
 #include "document/Startup.h"
-#include "document/shapes/GroupShape.h"
+#include "document/kinds/GroupShape.h"
 #include "document/shapes/Rendering.h"
 #include "raster/MapSampler.h"
 #include "raster/PolygonRasterizer.h"

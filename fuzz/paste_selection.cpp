@@ -17,8 +17,8 @@
 
 #include "TestShapes.h"
 #include "document/Startup.h"
+#include "document/kinds/BitmapShape.h"
 #include "document/resources/BitmapResource.h"
-#include "document/shapes/BitmapShape.h"
 #include "document/view/Document.h"
 #include "document/view/Page.h"
 #include "foundation/Storage.h"

@@ -13,7 +13,7 @@
 #include "FakeDocument.h"
 #include "FuzzApplication.h"
 #include "document/Startup.h"
-#include "document/shapes/LineShape.h"
+#include "document/kinds/LineShape.h"
 #include "document/shapes/Rendering.h"
 #include "document/shapes/ShapeRegistry.h"
 #include "foundation/BrenlowXml.h"

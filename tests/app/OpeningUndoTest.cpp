@@ -12,10 +12,10 @@
 #include "TestShapes.h"
 #include "app/project/Templates.h"
 #include "app/shapes/ExLineShape.h"
+#include "document/kinds/FreehandShape.h"
+#include "document/kinds/LineShape.h"
+#include "document/kinds/PolygonShape.h"
 #include "document/shapes/Command.h"
-#include "document/shapes/FreehandShape.h"
-#include "document/shapes/LineShape.h"
-#include "document/shapes/PolygonShape.h"
 #include "document/text/TextBaseShape.h"
 #include "document/view/Page.h"
 

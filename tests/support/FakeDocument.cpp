@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "document/resources/BitmapResource.h"
+#include "document/shapes/HandlePainter.h"
 #include "document/shapes/Shape.h"
-#include "document/view/HandlePainter.h"
 #include "document/view/Page.h"
 #include "foundation/BrenlowXml.h"
 #include "platform/Exception.h"

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "document/shapes/PolygonShape.h"
+#include "document/kinds/PolygonShape.h"
 #include "document/shapes/Shape.h"
 #include "document/shapes/ShapeRegistry.h"
 #include "foundation/BrenlowXml.h"

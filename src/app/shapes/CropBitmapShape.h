@@ -9,7 +9,7 @@
 
 class QWidget;
 
-#include "document/shapes/BitmapShape.h"
+#include "document/kinds/BitmapShape.h"
 #include "raster/Types.h"
 
 namespace kdl {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "document/shapes/LineShape.h"
+#include "document/kinds/LineShape.h"
 
 namespace kdl {
 

@@ -30,10 +30,9 @@ void TdtpMaskEffect::Apply(TBitmap32& bitmap, const TdtpPaintInfo& /*info*/) {
   const TdtpEffectShape* shape = Shape();
   if (!shape || bitmap.Empty()) return;
   // The frame in cache pixels: the local corners under the paint transform.
-  const TAffineMatrix& m = shape->PaintTransform();
-  const double w = shape->DocWidth(), h = shape->DocHeight();
-  const TRect frame{RoundCorner(m.E), RoundCorner(m.F), RoundCorner(m.A * w + m.C * h + m.E),
-                    RoundCorner(m.B * w + m.D * h + m.F)};
+  const TDoublePoint p0 = shape->LocalToBitmap(0, 0);
+  const TDoublePoint p1 = shape->LocalToBitmap(shape->DocWidth(), shape->DocHeight());
+  const TRect frame{RoundCorner(p0.X), RoundCorner(p0.Y), RoundCorner(p1.X), RoundCorner(p1.Y)};
   // Kept per thread like the masks' scratch: a fresh map is zeroed and
   // faulted in, then overwritten whole by ReadFrom.
   thread_local TByteMap alpha;

@@ -1,7 +1,7 @@
 #include "document/shapes/DocumentServices.h"
 
+#include "document/shapes/HandlePainter.h"
 #include "document/shapes/HitPoints.h"
-#include "document/view/HandlePainter.h"
 
 namespace kdl {
 

@@ -10,7 +10,7 @@
 
 #include "document/shapes/Command.h"
 #include "document/shapes/DocumentServices.h"
-#include "document/view/HandlePainter.h"
+#include "document/shapes/HandlePainter.h"
 #include "foundation/Storage.h"
 #include "platform/Exception.h"
 #include "raster/Bitmap32.h"
@@ -22,6 +22,14 @@ namespace {
 constexpr float kFullTurn = 360.0f;
 
 bool IsUsableRatio(float ratio) { return std::isfinite(ratio) && ratio > 0; }
+
+// Round (halves to even) of a target pixel position; far outside any bitmap
+// either way it stops, so that the cast stays defined.
+std::int32_t RoundBitmapPixel(double v) {
+  if (!(v > -1e9)) return -1000000000;
+  if (v > 1e9) return 1000000000;
+  return static_cast<std::int32_t>(std::nearbyint(v));
+}
 
 // A child's new position and size on one axis after its group's size
 // changed from oldSize to newSize. All steps in single precision.
@@ -280,6 +288,34 @@ TFloatRect TdtpShape::GetDocBounds(bool withMargins) const {
 
 TFloatRect TdtpShape::GetDocRect() const {
   return {docLeft_, docTop_, docLeft_ + docWidth_, docTop_ + docHeight_};
+}
+
+TDoublePoint TdtpShape::LocalToBitmap(double x, double y) const {
+  const TAffineMatrix& m = paintTransform_;
+  return {m.A * x + m.C * y + m.E, m.B * x + m.D * y + m.F};
+}
+
+TPoint TdtpShape::LocalToBitmapPoint(double x, double y) const {
+  const TDoublePoint p = LocalToBitmap(x, y);
+  return {RoundBitmapPixel(p.X), RoundBitmapPixel(p.Y)};
+}
+
+std::int32_t TdtpShape::GetPixelLeft() const { return RoundBitmapPixel(paintTransform_.E); }
+
+std::int32_t TdtpShape::GetPixelRight() const {
+  return RoundBitmapPixel(paintTransform_.A * docWidth_ + paintTransform_.E);
+}
+
+std::int32_t TdtpShape::GetPixelTop() const { return RoundBitmapPixel(paintTransform_.F); }
+
+std::int32_t TdtpShape::GetPixelBottom() const {
+  return RoundBitmapPixel(paintTransform_.D * docHeight_ + paintTransform_.F);
+}
+
+TRect TdtpShape::GetPixelRect() const {
+  const TPoint p0 = LocalToBitmapPoint(0, 0);
+  const TPoint p1 = LocalToBitmapPoint(docWidth_, docHeight_);
+  return {p0.X, p0.Y, p1.X, p1.Y};
 }
 
 TFloatRect TdtpShape::GetChildrenRect() const {

@@ -71,6 +71,12 @@ enum TdtpHitCode : std::uint8_t {
   hcCustom = 12,
 };
 
+// A point in target pixels before rounding.
+struct TDoublePoint {
+  double X = 0;
+  double Y = 0;
+};
+
 // Size limits in mm; 0 means no limit.
 struct TFloatSizeConstraint {
   float MinHeight = 0;
@@ -87,6 +93,17 @@ class TdtpShape {
   virtual ~TdtpShape();
   TdtpShape(const TdtpShape&) = delete;
   TdtpShape& operator=(const TdtpShape&) = delete;
+  // A new shape of kind T, read from node.
+  template <class T = TdtpShape>
+  static std::unique_ptr<T> CreateFromXml(TXmlNode* node) {
+    auto shape = std::make_unique<T>();
+    shape->LoadFromXml(node);
+    return shape;
+  }
+
+  // -1, 0 or 1; 0 for NaN too.
+  static int SignOf(std::int64_t value) { return (value > 0) - (value < 0); }
+  static int FloatSignOf(float value) { return (value > 0) - (value < 0); }
 
   // The name stored in XML and looked up in the shape class registry; every
   // registered kind overrides it.
@@ -280,6 +297,18 @@ class TdtpShape {
   // Local mm to target pixels, set before each Paint32.
   const TAffineMatrix& PaintTransform() const { return paintTransform_; }
   virtual void SetPaintTransform(const TAffineMatrix& value) { paintTransform_ = value; }
+  // A local point under the paint transform, and rounded to a pixel (halves
+  // to even, held within a billion pixels either way, NaN at the low end).
+  TDoublePoint LocalToBitmap(double x, double y) const;
+  TPoint LocalToBitmapPoint(double x, double y) const;
+  // The frame's sides in pixels: x of 0 and DocWidth, y of 0 and DocHeight,
+  // each through the transform's own axis alone.
+  std::int32_t GetPixelLeft() const;
+  std::int32_t GetPixelRight() const;
+  std::int32_t GetPixelTop() const;
+  std::int32_t GetPixelBottom() const;
+  // The pixels of the frame's corners (0, 0) and (DocWidth, DocHeight).
+  TRect GetPixelRect() const;
   virtual void Paint32(TBitmap32& /*bitmap*/, const TdtpPaintInfo& /*info*/) {}
   virtual bool NeedsCanvas() const { return false; }
   virtual void PaintCanvas(TCanvas& /*canvas*/, const TdtpPaintInfo& /*info*/) {}
@@ -330,6 +359,8 @@ class TdtpShape {
   // Puts a fixed "Place image here" placeholder beneath the other children
   // and fits the frame to the children.
   void AddPlaceHolder();
+  // Shows or hides the first child when it is a placeholder.
+  void SetPlaceHolderVisible(bool value);
 
   // ---- Editing hooks ----------------------------------------------------------------
   virtual void BeginEdit();

@@ -7,8 +7,8 @@
 #include <numbers>
 
 #include "document/shapes/DocumentServices.h"
+#include "document/shapes/HandlePainter.h"
 #include "document/shapes/Shape.h"
-#include "document/view/HandlePainter.h"
 #include "platform/qt/GdiDrawing.h"
 #include "raster/Bitmap32.h"
 

@@ -1,12 +1,5 @@
 #include "document/shapes/ShapeRegistry.h"
 
-#include "document/shapes/BitmapShape.h"
-#include "document/shapes/GroupShape.h"
-#include "document/shapes/FreehandShape.h"
-#include "document/shapes/LineShape.h"
-#include "document/shapes/PolygonShape.h"
-#include "document/view/Page.h"
-
 namespace kdl {
 
 namespace {
@@ -17,13 +10,6 @@ std::vector<TShapeClassHolder>& Holders() {
 }
 
 std::unique_ptr<TdtpShape> CreateBaseShape() { return std::make_unique<TdtpShape>(); }
-
-// For kinds whose construction lays out text, which needs the platform's
-// fonts: registered without making one.
-template <class T>
-void RegisterNamed(const char* name) {
-  RegisterShapeClass(name, [] { return std::unique_ptr<TdtpShape>(new T()); });
-}
 
 }  // namespace
 
@@ -43,22 +29,5 @@ TdtpShapeFactory GetShapeClass(const std::string& name) {
 std::unique_ptr<TdtpShape> CreateShape(const std::string& name) { return GetShapeClass(name)(); }
 
 const std::vector<TShapeClassHolder>& ShapeClasses() { return Holders(); }
-
-void RegisterShapeClasses() {
-  RegisterShapeClass<TdtpShape>();
-  RegisterShapeClass<TdtpEffectShape>();
-  RegisterShapeClass<TdtpGroupShape>();
-  // Stored placeholders read back as one, so that text shapes find them.
-  RegisterNamed<TdtpPlaceHolder>("TdtpPlaceHolder");
-  RegisterShapeClass<TdtpPage>();
-  RegisterShapeClass<TdtpPolygonShape>();
-  RegisterShapeClass<TdtpEllipseShape>();
-  RegisterShapeClass<TdtpRectangleShape>();
-  RegisterShapeClass<TdtpRoundRectShape>();
-  RegisterShapeClass<TdtpFreehandShape>();
-  RegisterShapeClass<TdtpLineShape>();
-  RegisterShapeClass<TdtpBitmapShape>();
-  RegisterNamed<TdtpSnapBitmap>("TdtpSnapBitmap");
-}
 
 }  // namespace kdl

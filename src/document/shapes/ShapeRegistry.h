@@ -30,7 +30,4 @@ TdtpShapeFactory GetShapeClass(const std::string& name);
 std::unique_ptr<TdtpShape> CreateShape(const std::string& name);
 const std::vector<TShapeClassHolder>& ShapeClasses();
 
-// The library's own kinds; run once by InitializeDocumentLibrary.
-void RegisterShapeClasses();
-
 }  // namespace kdl

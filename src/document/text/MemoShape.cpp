@@ -4,7 +4,6 @@
 
 #include "document/shapes/DocumentServices.h"
 #include "document/shapes/Rendering.h"
-#include "document/shapes/ShapeRegistry.h"
 #include "document/text/FontManager.h"
 #include "document/text/FontRenderer.h"
 #include "raster/Bitmap32.h"
@@ -139,21 +138,12 @@ void TdtpPolygonMemo::Paint32(TBitmap32& bitmap, const TdtpPaintInfo& /*info*/) 
     const std::u16string text = span->Text();
     if (text.empty()) continue;
     const double x = span->Left, y = span->Top + r.Ascent();
-    const double px = m.A * x + m.C * y + m.E;
-    const double py = m.B * x + m.D * y + m.F;
+    const TDoublePoint origin = LocalToBitmap(x, y);
     polygon.Clear();
-    r.TextToPolygon(text, polygon, m.A, px, py);
+    r.TextToPolygon(text, polygon, m.A, origin.X, origin.Y);
     polygon.SetFillRule(frNonZero);
     polygon.Fill(bitmap, color);
   }
-}
-
-// ---- Registration -------------------------------------------------------------------
-
-void RegisterTextClasses() {
-  RegisterShapeClass<TdtpTextShape>();
-  RegisterShapeClass<TdtpMemoShape>();
-  RegisterShapeClass<TdtpPolygonMemo>();
 }
 
 }  // namespace kdl

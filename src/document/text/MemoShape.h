@@ -67,7 +67,4 @@ class TdtpPolygonMemo : public TdtpMemoShape {
   std::string refusedFont_;
 };
 
-// Registers the text, memo and glyph memo kinds.
-void RegisterTextClasses();
-
 }  // namespace kdl

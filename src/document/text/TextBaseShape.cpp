@@ -6,7 +6,6 @@
 #include <cmath>
 
 #include "document/shapes/Command.h"
-#include "document/shapes/GroupShape.h"
 #include "document/shapes/ShapeValues.h"
 #include "document/text/LineEdit.h"
 #include "foundation/Encoding.h"
@@ -205,10 +204,6 @@ void TdtpTextBaseShape::SetSelLength(std::int32_t value) {
   if (value == selLength_) return;
   selLength_ = value;
   Invalidate();
-}
-
-void TdtpTextBaseShape::SetPlaceHolderVisible(bool value) {
-  if (auto* placeHolder = dynamic_cast<TdtpPlaceHolder*>(GetShape(0))) placeHolder->SetVisible(value);
 }
 
 TFloatPoint TdtpTextBaseShape::GetPasteOffset() const {

@@ -170,7 +170,6 @@ class TdtpTextBaseShape : public TdtpEffectShape {
   void BuildSpans();
   void DoLayout();
   void PositionSpans();
-  void SetPlaceHolderVisible(bool value);
   const std::vector<std::unique_ptr<TdtpTextSpan>>& Spans() const { return spans_; }
 
   std::vector<TFloatPoint> charPositions_;

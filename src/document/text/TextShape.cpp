@@ -138,10 +138,9 @@ void TdtpTextShape::DrawSpans(TBitmap32& bitmap, double scale) {
   font.SetColor(0xFFFFFF);
   font.SetStyle(GetFontStyle());
   font.SetHeight(FontPixels(GetFontHeight() * scale));
-  const TAffineMatrix& m = PaintTransform();
   auto pixel = [&](double x, double y) {
-    return QPoint(static_cast<int>(std::nearbyint(std::clamp(m.A * x + m.C * y + m.E, -1e9, 1e9))),
-                  static_cast<int>(std::nearbyint(std::clamp(m.B * x + m.D * y + m.F, -1e9, 1e9))));
+    const TPoint p = LocalToBitmapPoint(x, y);
+    return QPoint(p.X, p.Y);
   };
   for (const auto& span : Spans()) {
     const std::u16string text = span->Text();

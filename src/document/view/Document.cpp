@@ -1,5 +1,4 @@
 #include "document/view/Document.h"
-#include "document/view/HandlePainter.h"
 
 #include <QAction>
 #include <QEvent>
@@ -13,6 +12,7 @@
 
 #include "document/resources/BitmapResource.h"
 #include "document/shapes/Command.h"
+#include "document/shapes/HandlePainter.h"
 #include "document/shapes/HitPoints.h"
 #include "document/text/FontManager.h"
 #include "document/view/Page.h"

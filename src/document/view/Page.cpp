@@ -319,21 +319,10 @@ void TdtpPage::SaveToXml(TXmlNode* node) {
 
 // ---- Painting ---------------------------------------------------------------------------
 
-TPoint TdtpPage::MapPoint(float x, float y) const {
-  const TAffineMatrix& m = PaintTransform();
-  return {RoundPixel(m.A * x + m.C * y + m.E), RoundPixel(m.B * x + m.D * y + m.F)};
-}
-
-TRect TdtpPage::PageRectPixels() const {
-  const TPoint p0 = MapPoint(0, 0);
-  const TPoint p1 = MapPoint(PageWidth(), PageHeight());
-  return {p0.X, p0.Y, p1.X, p1.Y};
-}
-
 void TdtpPage::Paint32(TBitmap32& bitmap, const TdtpPaintInfo& info) {
   TdtpShape::Paint32(bitmap, info);
   EnsureLoaded();
-  const TRect r = PageRectPixels();
+  const TRect r = GetPixelRect();
   PaintPaper(bitmap, info, r);
 
   if (Document() && Document()->HasPaintBackground()) {
@@ -450,15 +439,15 @@ void TdtpPage::PaintHelpers(TBitmap32& bitmap, const TRect& r) {
   }
 
   if (ShowMargins()) {
-    const TPoint m0 = MapPoint(MarginLeft(), MarginTop());
-    const TPoint m1 = MapPoint(PageWidth() - MarginRight(), PageHeight() - MarginBottom());
+    const TPoint m0 = LocalToBitmapPoint(MarginLeft(), MarginTop());
+    const TPoint m1 = LocalToBitmapPoint(PageWidth() - MarginRight(), PageHeight() - MarginBottom());
     bitmap.SetStippleArray({kWhite32, kBlack32});
     bitmap.SetStippleStep(0.5f);
     bitmap.FrameRectTSP(m0.X, m0.Y, m1.X + 1, m1.Y + 1);
   }
 
   if (ViewStyle() == vsPrintLayout && !Parent()) {
-    const TPoint ps = MapPoint(PageWidth() + 1, PageHeight() + 1);
+    const TPoint ps = LocalToBitmapPoint(PageWidth() + 1, PageHeight() + 1);
     bitmap.FrameRectS(r.Left, r.Top, r.Right, r.Bottom, kBlack32);
     const std::int32_t offset = ps.X - r.Right;
     bitmap.FillRectS(r.Left + offset, r.Bottom, ps.X, ps.Y, kBlack32);
@@ -469,7 +458,7 @@ void TdtpPage::PaintHelpers(TBitmap32& bitmap, const TRect& r) {
 void TdtpPage::PaintForeground(TBitmap32& bitmap, const TdtpPaintInfo& info, int layer) {
   TdtpDocumentServices* doc = Document();
   if (!doc || !doc->HasPaintForeground()) return;
-  const TRect r = PageRectPixels();
+  const TRect r = GetPixelRect();
   bitmap.Canvas().Paint(
       [&](QPainter& painter) { doc->DoPaintForeground(painter, info, r, layer); });
 }

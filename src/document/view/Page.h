@@ -121,14 +121,11 @@ class TdtpPage : public TdtpShape {
 
   // Width and height positive and finite: anything else has no pixels.
   bool HasArea() const;
-  // The page rectangle in the target's pixels under the paint transform.
-  TRect PageRectPixels() const;
 
  private:
   // Leaves the default state without taking the document's background.
   void LeaveDefault(bool copyBackground);
   void SetOwnFloat(float& field, float value, float effective);
-  TPoint MapPoint(float x, float y) const;
   void PaintPaper(TBitmap32& bitmap, const TdtpPaintInfo& info, const TRect& r);
   void PaintBackgroundImage(TBitmap32& bitmap, const TdtpPaintInfo& info, const TRect& r);
   void PaintHelpers(TBitmap32& bitmap, const TRect& r);

@@ -10,10 +10,10 @@
 
 #include "FakeDocument.h"
 #include "RenderTestShapes.h"
+#include "document/shapes/HandlePainter.h"
 #include "document/shapes/HitPoints.h"
 #include "document/shapes/Rendering.h"
 #include "document/shapes/Shape.h"
-#include "document/view/HandlePainter.h"
 #include "raster/Bitmap32.h"
 
 namespace kdl {

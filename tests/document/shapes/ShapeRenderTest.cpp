@@ -16,7 +16,7 @@
 #include "FakeDocument.h"
 #include "RenderTestShapes.h"
 #include "document/Startup.h"
-#include "document/shapes/GroupShape.h"
+#include "document/kinds/GroupShape.h"
 #include "document/shapes/Rendering.h"
 #include "raster/Bitmap32.h"
 

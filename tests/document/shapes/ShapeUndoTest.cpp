@@ -7,10 +7,10 @@
 #include "RenderTestShapes.h"
 #include "TestShapes.h"
 #include "document/Startup.h"
+#include "document/kinds/BitmapShape.h"
+#include "document/kinds/GroupShape.h"
+#include "document/kinds/PolygonShape.h"
 #include "document/shapes/Command.h"
-#include "document/shapes/BitmapShape.h"
-#include "document/shapes/GroupShape.h"
-#include "document/shapes/PolygonShape.h"
 #include "foundation/BrenlowXml.h"
 
 namespace kdl {

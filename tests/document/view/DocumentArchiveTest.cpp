@@ -12,8 +12,8 @@
 #include "ViewTesting.h"
 #include "document/effects/Effect.h"
 #include "document/effects/EffectShape.h"
+#include "document/kinds/GroupShape.h"
 #include "document/resources/BitmapResource.h"
-#include "document/shapes/GroupShape.h"
 #include "raster/Bitmap32.h"
 
 namespace kdl {

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "ViewTesting.h"
-#include "support/ManualTimers.h"
-#include "document/shapes/FreehandShape.h"
+#include "document/kinds/FreehandShape.h"
+#include "document/kinds/PolygonShape.h"
 #include "document/shapes/PolygonPoints.h"
-#include "document/shapes/PolygonShape.h"
+#include "support/ManualTimers.h"
 
 namespace kdl {
 namespace {

@@ -21,7 +21,7 @@
 #include "TestFiles.h"
 #include "ViewTesting.h"
 #include "document/resources/BitmapResource.h"
-#include "document/shapes/BitmapShape.h"
+#include "document/kinds/BitmapShape.h"
 
 namespace kdl {
 namespace {

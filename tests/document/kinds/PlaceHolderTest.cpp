@@ -10,10 +10,10 @@
 #include "QtApplication.h"
 #include "TestShapes.h"
 #include "document/Startup.h"
+#include "document/kinds/BitmapShape.h"
+#include "document/kinds/GroupShape.h"
+#include "document/kinds/PolygonShape.h"
 #include "document/resources/BitmapResource.h"
-#include "document/shapes/BitmapShape.h"
-#include "document/shapes/GroupShape.h"
-#include "document/shapes/PolygonShape.h"
 #include "document/shapes/ShapeRegistry.h"
 #include "document/text/MemoShape.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "document/shapes/PolygonShape.h"
+#include "document/kinds/PolygonShape.h"
 
 namespace kdl {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "document/shapes/PolygonShape.h"
+#include "document/kinds/PolygonShape.h"
 
 namespace kdl {
 

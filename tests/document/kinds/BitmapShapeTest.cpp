@@ -8,9 +8,9 @@
 
 #include "QtApplication.h"
 #include "TestShapes.h"
+#include "document/kinds/BitmapShape.h"
+#include "document/kinds/PolygonShape.h"
 #include "document/resources/ResourceTestUtil.h"
-#include "document/shapes/BitmapShape.h"
-#include "document/shapes/PolygonShape.h"
 #include "document/shapes/Rendering.h"
 
 namespace kdl {

@@ -1,4 +1,4 @@
-#include "document/shapes/FreehandShape.h"
+#include "document/kinds/FreehandShape.h"
 
 #include "document/shapes/DocumentServices.h"
 #include "document/shapes/PolygonPoints.h"

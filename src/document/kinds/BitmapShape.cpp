@@ -1,11 +1,11 @@
-#include "document/shapes/BitmapShape.h"
+#include "document/kinds/BitmapShape.h"
 
 #include <cmath>
 #include <limits>
 
+#include "document/kinds/GroupShape.h"
+#include "document/kinds/PolygonShape.h"
 #include "document/resources/BitmapResource.h"
-#include "document/shapes/GroupShape.h"
-#include "document/shapes/PolygonShape.h"
 #include "document/shapes/Rendering.h"
 #include "document/text/MemoShape.h"
 #include "foundation/XmlNode.h"

@@ -1,6 +1,6 @@
-#include "document/shapes/GroupShape.h"
+#include "document/kinds/GroupShape.h"
 
-#include "document/shapes/PolygonShape.h"
+#include "document/kinds/PolygonShape.h"
 #include "document/text/MemoShape.h"
 
 namespace kdl {
@@ -55,6 +55,10 @@ void TdtpShape::AddPlaceHolder() {
   placeHolder.SetAnchors(kPlaceHolderAnchors);
   placeHolder.SetFixed(true);
   FitToShapes();
+}
+
+void TdtpShape::SetPlaceHolderVisible(bool value) {
+  if (auto* placeHolder = dynamic_cast<TdtpPlaceHolder*>(GetShape(0))) placeHolder->SetVisible(value);
 }
 
 }  // namespace kdl

@@ -15,10 +15,10 @@
 #include "QtApplication.h"
 #include "TestShapes.h"
 #include "document/Startup.h"
+#include "document/kinds/BitmapShape.h"
+#include "document/kinds/LineShape.h"
 #include "document/shapes/Command.h"
-#include "document/shapes/BitmapShape.h"
-#include "document/shapes/LineShape.h"
-#include "document/view/HandlePainter.h"
+#include "document/shapes/HandlePainter.h"
 
 namespace kdl {
 namespace {

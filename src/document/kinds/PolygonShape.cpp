@@ -1,4 +1,4 @@
-#include "document/shapes/PolygonShape.h"
+#include "document/kinds/PolygonShape.h"
 
 #include <strings.h>
 

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "FakeDocument.h"
+#include "document/shapes/HandlePainter.h"
 #include "document/shapes/Shape.h"
-#include "document/view/HandlePainter.h"
 #include "platform/qt/ErrorDisplay.h"
 #include "support/QtApplication.h"
 

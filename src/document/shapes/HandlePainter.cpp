@@ -1,4 +1,4 @@
-#include "document/view/HandlePainter.h"
+#include "document/shapes/HandlePainter.h"
 
 #include <QPoint>
 #include <QRect>

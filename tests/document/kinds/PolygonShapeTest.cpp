@@ -12,8 +12,8 @@
 #include "RasterTesting.h"
 #include "TestShapes.h"
 #include "document/Startup.h"
+#include "document/kinds/PolygonShape.h"
 #include "document/shapes/Command.h"
-#include "document/shapes/PolygonShape.h"
 #include "document/shapes/Rendering.h"
 #include "raster/Bitmap32.h"
 

@@ -1,4 +1,4 @@
-#include "document/shapes/LineShape.h"
+#include "document/kinds/LineShape.h"
 #include "document/shapes/ShapeUndoGroup.h"
 
 #include <QPoint>
@@ -9,8 +9,8 @@
 #include <numbers>
 
 #include "document/shapes/Command.h"
+#include "document/shapes/HandlePainter.h"
 #include "document/shapes/ShapeValues.h"
-#include "document/view/HandlePainter.h"
 #include "foundation/XmlNode.h"
 #include "platform/qt/GdiDrawing.h"
 
