@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "document/Startup.h"
-#include "document/resources/ArchiveMembers.h"
 #include "document/resources/BitmapResource.h"
+#include "document/shapes/MemberNames.h"
 #include "document/view/Document.h"
 #include "document/view/Page.h"
 #include "foundation/Storage.h"

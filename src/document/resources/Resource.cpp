@@ -15,6 +15,7 @@
 #include "document/resources/ArchiveMembers.h"
 #include "document/resources/ResourceThread.h"
 #include "document/shapes/DocumentServices.h"
+#include "document/shapes/MemberNames.h"
 #include "foundation/Storage.h"
 #include "raster/Bitmap32.h"
 

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <utility>
 
-#include "document/resources/ArchiveMembers.h"
 #include "document/shapes/DocumentServices.h"
+#include "document/shapes/MemberNames.h"
 #include "document/shapes/Shape.h"
 #include "document/shapes/ShapeString.h"
 #include "document/shapes/ShapeValues.h"

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "document/resources/ArchiveMembers.h"
 #include "document/resources/BitmapResource.h"
 #include "document/resources/StreamAdapter.h"
+#include "document/shapes/MemberNames.h"
 #include "document/text/FontManager.h"
 #include "document/view/Document.h"
 #include "document/view/Page.h"
