@@ -1,7 +1,6 @@
 #include "app/project/DtpHelper.h"
 
 #include <QFont>
-#include <QFontDialog>
 #include <QFontInfo>
 
 #include <cmath>
@@ -22,6 +21,7 @@
 #include "foundation/Encoding.h"
 #include "platform/ProgramFolder.h"
 #include "platform/qt/ErrorDisplay.h"
+#include "platform/qt/FontDialog.h"
 #include "raster/Bitmap32.h"
 
 namespace kdl {
@@ -246,31 +246,27 @@ bool CropImage(TdtpDocument& document, int index, QWidget* parent) {
 bool EditShapeFont(TdtpDocument& document, int index, QWidget* parent) {
   auto* shape = ShapeAs<TdtpTextBaseShape>(document, index);
   if (!shape) return false;
-  const QString stored = QString::fromStdString(shape->GetFontName());
+  const QString storedName = QString::fromStdString(shape->GetFontName());
   // The dialog lists only installed faces: it opens on the face that
   // fontconfig shows for the stored family, and choosing that face again
   // keeps the stored name, so that the file still names the font it was
   // made with.
-  const QString shown = QFontInfo(QFont(stored)).family();
-  QFont font(shown);
-  font.setPointSize(std::max(1, static_cast<int>(std::nearbyint(shape->GetFontSizePt()))));
-  const TFontStyles styles = shape->GetFontStyle();
-  font.setBold((styles & fsBold) != 0);
-  font.setItalic((styles & fsItalic) != 0);
-  font.setUnderline((styles & fsUnderline) != 0);
-  font.setStrikeOut((styles & fsStrikeOut) != 0);
-  bool ok = false;
-  const QFont chosen = QFontDialog::getFont(&ok, font, parent);
-  if (!ok) return false;
-  TFontStyles newStyles = 0;
-  if (chosen.bold()) newStyles |= fsBold;
-  if (chosen.italic()) newStyles |= fsItalic;
-  if (chosen.underline()) newStyles |= fsUnderline;
-  if (chosen.strikeOut()) newStyles |= fsStrikeOut;
-  shape->SetFontColor(shape->GetFontColor());
-  if (chosen.family() != shown && chosen.family() != stored) shape->SetFontName(chosen.family().toStdString());
-  if (chosen.pointSize() > 0) shape->SetFontHeight(PointsToMM(chosen.pointSize()));
-  shape->SetFontStyle(newStyles);
+  const QString shown = QFontInfo(QFont(storedName)).family();
+  TFontChoice choice;
+  choice.Family = shown;
+  choice.PointSize = std::max(1, static_cast<int>(std::nearbyint(shape->GetFontSizePt())));
+  choice.Style = shape->GetFontStyle();
+  // A system colour shows as its colour and stays itself when not changed.
+  const TColor stored = shape->GetFontColor();
+  const TColor32 argb = Color32(stored);
+  const TColor shownColor = static_cast<TColor>(RedComponent(argb) | (GreenComponent(argb) << 8) |
+                                                (BlueComponent(argb) << 16));
+  choice.Color = shownColor;
+  if (!TFontDialog::Execute(choice, parent)) return false;
+  shape->SetFontColor(choice.Color == shownColor ? stored : choice.Color);
+  if (choice.Family != shown && choice.Family != storedName) shape->SetFontName(choice.Family.toStdString());
+  if (choice.PointSize > 0) shape->SetFontHeight(PointsToMM(choice.PointSize));
+  shape->SetFontStyle(choice.Style);
   return true;
 }
 

@@ -1,5 +1,6 @@
 #include "document/text/MemoShape.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "document/shapes/DocumentServices.h"
@@ -124,6 +125,34 @@ void TdtpPolygonMemo::LayoutSpanChars(TdtpTextSpan& span, double /*scale*/) {
   std::vector<double> x(text.size() + 1);
   r.GetCharPositions(text, x);
   for (std::size_t i = 0; i < x.size(); ++i) charPositions_[first + i].X = static_cast<float>(x[i]);
+}
+
+TFloatRect TdtpPolygonMemo::MeasureInk(const TdtpTextSpan& span) {
+  if (!HasFont()) return {};
+  const std::u16string text = span.Text();
+  if (text.empty()) return {};
+  TdtpFontRenderer r;
+  SetupRenderer(r);
+  std::vector<double> x(text.size() + 1);
+  r.GetCharPositions(text, x);
+  const double unit = GetFontHeight() / 1000.0;  // mm per font unit
+  const double baseline = r.Ascent();
+  bool any = false;
+  double left = 0, top = 0, right = 0, bottom = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const TdtpGlyph* g = font_->GetGlyph(text[i]);
+    if (!g->Outline || g->BlackBoxX <= 0 || g->BlackBoxY <= 0) continue;
+    const double l = x[i] + g->OriginX * unit, t = baseline - g->OriginY * unit;
+    const double rr = l + g->BlackBoxX * unit, b = t + g->BlackBoxY * unit;
+    left = any ? std::min(left, l) : l;
+    top = any ? std::min(top, t) : t;
+    right = any ? std::max(right, rr) : rr;
+    bottom = any ? std::max(bottom, b) : b;
+    any = true;
+  }
+  if (!any) return {};
+  return {static_cast<float>(left), static_cast<float>(top), static_cast<float>(right),
+          static_cast<float>(bottom)};
 }
 
 void TdtpPolygonMemo::Paint32(TBitmap32& bitmap, const TdtpPaintInfo& /*info*/) {

@@ -58,6 +58,10 @@ class TdtpPolygonMemo : public TdtpMemoShape {
   void Relayout() override;
   void LayoutSpanChars(TdtpTextSpan& span, double scale) override;
 
+ protected:
+  // The glyphs' own ink boxes, laid out as drawing lays them out.
+  TFloatRect MeasureInk(const TdtpTextSpan& span) override;
+
  private:
   void SetupRenderer(TdtpFontRenderer& renderer) const;
 

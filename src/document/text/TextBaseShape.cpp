@@ -427,7 +427,46 @@ void TdtpTextBaseShape::PositionSpans() {
     s->Top = y;
     y += step;
   }
+  UpdateInk();
   if (IsEditing()) BuildCharPositions();
+}
+
+TFloatRect TdtpTextBaseShape::MeasureInk(const TdtpTextSpan& span) {
+  return {0, 0, span.Width, span.Height};
+}
+
+void TdtpTextBaseShape::UpdateInk() {
+  TFloatRect ink;
+  bool any = false;
+  for (const auto& s : spans_) {
+    if (s->CharCount <= 0) continue;
+    const TFloatRect r = MeasureInk(*s);
+    if (!(r.Right > r.Left && r.Bottom > r.Top)) continue;
+    const TFloatRect placed{s->Left + r.Left, s->Top + r.Top, s->Left + r.Right, s->Top + r.Bottom};
+    if (!(std::isfinite(placed.Left) && std::isfinite(placed.Top) && std::isfinite(placed.Right) &&
+          std::isfinite(placed.Bottom)))
+      continue;
+    if (!any) {
+      ink = placed;
+      any = true;
+    } else {
+      ink = {std::min(ink.Left, placed.Left), std::min(ink.Top, placed.Top),
+             std::max(ink.Right, placed.Right), std::max(ink.Bottom, placed.Bottom)};
+    }
+  }
+  ink_ = ink;
+  UpdateMargins();
+}
+
+void TdtpTextBaseShape::AdjustMargins(float& left, float& top, float& right,
+                                      float& bottom) const {
+  if (ink_.Right > ink_.Left) {
+    left = std::max(left, -ink_.Left);
+    top = std::max(top, -ink_.Top);
+    right = std::max(right, ink_.Right - DocWidth());
+    bottom = std::max(bottom, ink_.Bottom - DocHeight());
+  }
+  TdtpEffectShape::AdjustMargins(left, top, right, bottom);
 }
 
 void TdtpTextBaseShape::SetDocSize(float width, float height) {

@@ -158,6 +158,12 @@ class TdtpTextBaseShape : public TdtpEffectShape {
   // A pasted copy lands one line lower.
   TFloatPoint GetPasteOffset() const override;
   void SetDocSize(float width, float height) override;
+  // The margins reach as far as the text's ink, which may overhang the
+  // advances and the descent, so that caches and repaints hold it whole.
+  void AdjustMargins(float& left, float& top, float& right, float& bottom) const override;
+  // The ink of the laid-out text, mm in frame space; empty (Right <= Left)
+  // without ink.
+  const TFloatRect& InkBounds() const { return ink_; }
   void SetPropertyText(const std::string& propName, const std::string& value) override;
   void SaveToXml(TXmlNode* node) override;
   void LoadFromXml(TXmlNode* node) override;
@@ -170,6 +176,9 @@ class TdtpTextBaseShape : public TdtpEffectShape {
   void BuildSpans();
   void DoLayout();
   void PositionSpans();
+  // The box the span's glyphs ink, mm from the span's top-left corner;
+  // empty without ink. The base takes the measured box.
+  virtual TFloatRect MeasureInk(const TdtpTextSpan& span);
   const std::vector<std::unique_ptr<TdtpTextSpan>>& Spans() const { return spans_; }
 
   std::vector<TFloatPoint> charPositions_;
@@ -180,8 +189,11 @@ class TdtpTextBaseShape : public TdtpEffectShape {
   void WrapLine(std::int32_t start, std::int32_t length);
   // Stored spans that do not fit the text or carry no usable size.
   bool ClampStoredSpans();
+  // Takes the ink of the placed spans and the margins that follow it.
+  void UpdateInk();
 
   std::vector<std::unique_ptr<TdtpTextSpan>> spans_;
+  TFloatRect ink_;
   bool autoSize_ = true;
   bool inLayout_ = false;
   std::string fontName_ = "Arial";

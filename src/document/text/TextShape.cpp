@@ -48,6 +48,11 @@ std::int32_t FirstTrue(std::int32_t n, Pred pred) {
   return hi;
 }
 
+// Drawing fits the font to each span in whole pixels, places it on a whole
+// pixel and anti-aliases its edges: at the coarsest zoom (96 dpi) the ink
+// may lie up to two pixels further out than the measured ink says.
+constexpr float kInkSlack = 2 * 25.4f / 96;
+
 }  // namespace
 
 std::int32_t FontPixels(double value) {
@@ -78,6 +83,22 @@ TdtpTextSize TdtpTextShape::MeasureText(std::int32_t charPos, std::int32_t charC
   const int w = measure_->horizontalAdvance(s);
   const int h = measure_->ascent() + measure_->descent();
   return {static_cast<float>(w / kMeasureDpm), static_cast<float>(h / kMeasureDpm)};
+}
+
+TFloatRect TdtpTextShape::MeasureInk(const TdtpTextSpan& span) {
+  const QString s = SpanString(Text(), span.CharPos, span.CharCount);
+  if (s.isEmpty()) return {};
+  TFont font;
+  font.SetName(GetFontName());
+  font.SetStyle(GetFontStyle());
+  font.SetHeight(-FontPixels(GetFontHeight() * kMeasureDpm));
+  const QRect ink = TextInkBounds(font, s);
+  if (ink.isEmpty()) return {};
+  // Drawn from the span's top-left corner, the baseline lies an ascent down.
+  const double ascent = QFontMetrics(font.ToQFont()).ascent();
+  const auto mm = [](double px) { return static_cast<float>(px / kMeasureDpm); };
+  return {mm(ink.left()) - kInkSlack, mm(ink.top() + ascent) - kInkSlack,
+          mm(ink.right() + 1) + kInkSlack, mm(ink.bottom() + 1 + ascent) + kInkSlack};
 }
 
 void TdtpTextShape::PrepareRender(double scale) {
@@ -149,8 +170,13 @@ void TdtpTextShape::DrawSpans(TBitmap32& bitmap, double scale) {
     const QPoint a = pixel(span->Left + offset, span->Top);
     const QPoint b = pixel(span->Left + offset + span->Width, span->Top + span->Height);
     if (b.x() <= a.x() || b.y() <= a.y()) continue;
-    DrawText(view, QRect(a, QPoint(b.x() - 1, b.y() - 1)), DT_NOPREFIX,
-             QString::fromStdU16String(text), font);
+    const QString q = QString::fromStdU16String(text);
+    const QRect box(a, QPoint(b.x() - 1, b.y() - 1));
+    // The last glyph's ink may reach past the advances and a descender
+    // below the descent: the clip takes the ink too.
+    QRect ink = TextInkBounds(font, q);
+    ink.translate(a.x(), a.y() + QFontMetrics(font.ToQFont()).ascent());
+    DrawText(view, box, DT_NOPREFIX, q, font, box.united(ink));
   }
 }
 

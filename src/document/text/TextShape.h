@@ -43,6 +43,9 @@ class TdtpTextShape : public TdtpTextBaseShape {
                        const TdtpTextSpan& span) const;
   // The rendering font PrepareRender set.
   const TFont& RenderFont() const { return renderFont_; }
+  // The ink at the measuring resolution, grown by what drawing at another
+  // size may add (see kInkSlack).
+  TFloatRect MeasureInk(const TdtpTextSpan& span) override;
 
  private:
   std::unique_ptr<QFontMetrics> measure_;

@@ -111,17 +111,39 @@ int QtFlags(unsigned flags) {
   return q;
 }
 
-}  // namespace
-
-void DrawText(QImage& target, const QRect& rect, unsigned flags, const QString& text,
-              const TFont& font) {
+void DrawClipped(QImage& target, const QRect& rect, unsigned flags, const QString& text,
+                 const TFont& font, const QRect* clip) {
   if (text.isEmpty() || target.isNull()) return;
   QPainter p(&target);
   p.setFont(font.ToQFont());
   const std::uint32_t c = static_cast<std::uint32_t>(font.Color());
   p.setPen(QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
-  if (!(flags & DT_NOCLIP)) p.setClipRect(rect);
-  p.drawText(rect, QtFlags(flags), text);
+  // Qt would clip to the rectangle on its own; the clip is ours to set.
+  if (clip) p.setClipRect(*clip);
+  p.drawText(rect, QtFlags(flags) | Qt::TextDontClip, text);
+}
+
+}  // namespace
+
+void DrawText(QImage& target, const QRect& rect, unsigned flags, const QString& text,
+              const TFont& font) {
+  DrawClipped(target, rect, flags, text, font, (flags & DT_NOCLIP) ? nullptr : &rect);
+}
+
+void DrawText(QImage& target, const QRect& rect, unsigned flags, const QString& text,
+              const TFont& font, const QRect& clip) {
+  DrawClipped(target, rect, flags, text, font, &clip);
+}
+
+QRect TextInkBounds(const TFont& font, const QString& text) {
+  if (text.isEmpty()) return {};
+  const QRectF ink = QFontMetricsF(font.ToQFont()).tightBoundingRect(text);
+  if (ink.isEmpty()) return {};
+  // Anti-aliasing touches the pixels an outline merely grazes.
+  return QRect(QPoint(static_cast<int>(std::floor(ink.left())) - 1,
+                      static_cast<int>(std::floor(ink.top())) - 1),
+               QPoint(static_cast<int>(std::ceil(ink.right())),
+                      static_cast<int>(std::ceil(ink.bottom()))));
 }
 
 QString Windows1252ToQString(const std::string& text) {

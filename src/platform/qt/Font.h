@@ -83,6 +83,15 @@ TSize TextExtent(const TFont& font, const QString& text);
 // DT_ flags; the image's pixels change in place.
 void DrawText(QImage& target, const QRect& rect, unsigned flags, const QString& text,
               const TFont& font);
+// The same, clipped to clip rather than to rect: ink may overhang the
+// rectangle that places the text.
+void DrawText(QImage& target, const QRect& rect, unsigned flags, const QString& text,
+              const TFont& font, const QRect& clip);
+
+// The box the text's glyphs ink when drawn with its baseline origin at
+// (0, 0), y down, in whole pixels that hold every touched pixel; empty for
+// an empty text.
+QRect TextInkBounds(const TFont& font, const QString& text);
 
 // Windows-1252 bytes to a Qt string (the program's 8-bit code page).
 QString Windows1252ToQString(const std::string& text);

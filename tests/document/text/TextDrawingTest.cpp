@@ -1,12 +1,16 @@
-// Drawing text: the Qt path leaves grey coverage inside each span's box at
-// every zoom, its ink matches the glyph outlines' area, and the Qt memo and
-// the glyph memo put the same ink in the same place.
+// Drawing text: the Qt path leaves grey coverage inside each span's box (and
+// its glyphs' overhanging ink) at every zoom, its ink matches the glyph
+// outlines' area, and the Qt memo and the glyph memo put the same ink in
+// the same place.
 #include <gtest/gtest.h>
 
+#include <QFontMetrics>
+#include <QRect>
 #include <QString>
 
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "FakeDocument.h"
 #include "QtApplication.h"
@@ -56,6 +60,24 @@ TEST(TextDrawing, GreyCoverageStaysInsideTheSpansAtEveryScale) {
     memo.SetPaintTransform(ScaleMatrix(scale));
     memo.DrawSpans(*bitmap, scale);
 
+    // Where each span may ink: its box, and past it only where its glyphs
+    // reach (a descender below the descent, a hook past the advance).
+    std::vector<QRect> inkBoxes;
+    {
+      TFont fitted;
+      fitted.SetName("Liberation Sans");
+      fitted.SetHeight(FontPixels(memo.GetFontHeight() * scale));
+      for (int i = 0; i < memo.GetSpanCount(); ++i) {
+        const TdtpTextSpan& s = *memo.GetSpan(i);
+        if (s.CharCount == 0) continue;
+        memo.FitFontToSpan(fitted, s.Text(), scale, s);
+        QRect ink = TextInkBounds(fitted, QString::fromStdU16String(s.Text()));
+        ink.translate(static_cast<int>(std::nearbyint(s.Left * scale)),
+                      static_cast<int>(std::nearbyint(s.Top * scale)) +
+                          QFontMetrics(fitted.ToQFont()).ascent());
+        inkBoxes.push_back(ink);
+      }
+    }
     int partial = 0, outside = 0, coloured = 0;
     for (int y = 0; y < bitmap->Height(); ++y)
       for (int x = 0; x < bitmap->Width(); ++x) {
@@ -71,6 +93,7 @@ TEST(TextDrawing, GreyCoverageStaysInsideTheSpansAtEveryScale) {
               y >= std::nearbyint(s.Top * scale) && y < std::nearbyint((s.Top + s.Height) * scale))
             inside = true;
         }
+        for (const QRect& ink : inkBoxes) inside = inside || ink.contains(x, y);
         if (!inside) ++outside;
       }
     EXPECT_EQ(coloured, 0) << scale;
