@@ -88,13 +88,7 @@ class TProgram {
     // Never destroyed: widgets a benchmark keeps for the whole run must not
     // outlive it, and Qt's own statics may go first.
     static QApplication* app = new QApplication(argc, argv);
-    kdl::InitializeDocumentLibrary();
-    kdl::RegisterApplicationShapeClasses();
-    QApplication::setOrganizationName(kdl::version::CompanyName);
-    QApplication::setApplicationName(kdl::version::ProductName);
-    QApplication::setApplicationVersion(kdl::version::ProductVersion);
-    kdl::SetApplicationFont();
-    kdl::InstallQtTranslations(QLocale::system());
+    kdl::PrepareApplication();
     kdl::SetErrorDisplay([](const std::string& text) { Report("error", text); });
     kdl::SetMessageDisplay([](const std::string& text) { Report("message", text); });
     kdl::Localizer().OnLangError = [] { Report("error", "Lang error"); };

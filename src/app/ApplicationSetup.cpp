@@ -7,6 +7,10 @@
 #include <QPointer>
 #include <QTranslator>
 
+#include "app/shapes/ProjectInfoShape.h"
+#include "document/Startup.h"
+#include "kdl/Version.h"
+
 namespace kdl {
 namespace {
 
@@ -51,6 +55,16 @@ bool InstallQtTranslations(const QLocale& locale) {
   }
   installed = translator;
   return QCoreApplication::installTranslator(translator);
+}
+
+void PrepareApplication() {
+  InitializeDocumentLibrary();
+  RegisterApplicationShapeClasses();
+  QApplication::setOrganizationName(version::CompanyName);
+  QApplication::setApplicationName(version::ProductName);
+  QApplication::setApplicationVersion(version::ProductVersion);
+  SetApplicationFont();
+  InstallQtTranslations(QLocale::system());
 }
 
 }  // namespace kdl

@@ -15,4 +15,9 @@ void SetApplicationFont();
 // English, when Qt ships none for it.
 bool InstallQtTranslations(const QLocale& locale);
 
+// What the program does once its application object exists: the document
+// library's registrations, then the application's own shape classes, its
+// names, its font and Qt's translations for the system's language.
+void PrepareApplication();
+
 }  // namespace kdl

@@ -45,13 +45,6 @@ void SendMouse(QWidget& w, QEvent::Type type, QPoint at, Qt::MouseButton button,
 
 class MainFormEditingTest : public MainFormFixture {
  protected:
-  std::unique_ptr<TMainForm> FormWithProject(int type) {
-    MakeTemplates();
-    StoreSettings(true);
-    auto form = StartForm({PickTemplate(type)});
-    EXPECT_TRUE(HasPage(form->Document()));
-    return form;
-  }
   static void Key(TdtpDocument& doc, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QTest::keyClick(&doc, key, modifiers);
     QApplication::processEvents();

@@ -48,14 +48,6 @@ Snapshot Files(const std::filesystem::path& folder) {
 
 class MainFormTest : public MainFormFixture {
  protected:
-  // A window with a new project of type from the wizard.
-  std::unique_ptr<TMainForm> FormWithProject(int type) {
-    MakeTemplates();
-    StoreSettings(true);
-    auto form = StartForm({PickTemplate(type)});
-    EXPECT_TRUE(HasPage(form->Document()));
-    return form;
-  }
   static QLineEdit& TitleEdit(TMainForm& form, int n) {
     return Child<QLineEdit>(form, "edtTitle" + std::to_string(n) + "Text");
   }

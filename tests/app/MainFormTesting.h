@@ -36,6 +36,7 @@
 #include "app/MainForm.h"
 #include "app/Settings.h"
 #include "app/output/PdfExport.h"
+#include "app/project/DtpHelper.h"
 #include "app/project/Templates.h"
 #include "app/shapes/ProjectInfoShape.h"
 #include "document/Startup.h"
@@ -194,6 +195,14 @@ class MainFormFixture : public ::testing::Test {
     StoreSettings(false);
     TMainForm form;
     EXPECT_TRUE(form.Start());
+  }
+  // A window with a new project of type from the wizard.
+  std::unique_ptr<TMainForm> FormWithProject(int type) {
+    MakeTemplates();
+    StoreSettings(true);
+    auto form = StartForm({PickTemplate(type)});
+    EXPECT_TRUE(HasPage(form->Document()));
+    return form;
   }
   // A shortcut typed into the window, made active first as the user's
   // click would (a closed dialog leaves no window active offscreen).

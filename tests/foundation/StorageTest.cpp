@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <future>
 #include <string>
@@ -61,23 +59,6 @@ class StorageFiles : public ::testing::Test {
   ScratchDir dir_;
   bool madeTmp_ = fs::create_directory(dir_ / "tmp");
   ScopedEnv tmpdir_{"TMPDIR", dir_ / "tmp"};
-};
-
-// Caps the size of files this process writes, so that writes fail with EFBIG
-// the way they fail on a full disk.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    ::getrlimit(RLIMIT_FSIZE, &old_);
-    rlimit r = old_;
-    r.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &r);
-  }
-  ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &old_); }
-
- private:
-  rlimit old_{};
 };
 
 TEST(StorageFormat, WorkedExampleIsLaidOutAndLoads) {

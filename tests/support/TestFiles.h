@@ -3,8 +3,10 @@
 #pragma once
 
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <cctype>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -18,6 +20,25 @@
 #include "platform/Exception.h"
 
 namespace kdl::test {
+
+// Caps the size of files this process writes, so that writes fail with EFBIG
+// the way they fail on a full disk.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    rlimit r = old_;
+    r.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &r);
+  }
+  ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &old_); }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit old_{};
+};
 
 inline std::string ReadFile(const std::filesystem::path& p) {
   std::ifstream f(p, std::ios::binary);

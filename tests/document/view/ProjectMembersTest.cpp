@@ -6,11 +6,8 @@
 // reader of the archive format.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/resource.h>
 
 #include <QImage>
-#include <csignal>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -274,22 +271,7 @@ TEST_F(ProjectMembersTest, PagesNotReadYetKeepTheirPictures) {
   }
 }
 
-// Caps the size of files this process writes, so a save fails with EFBIG
-// as it fails on a full disk.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    ::getrlimit(RLIMIT_FSIZE, &old_);
-    rlimit r = old_;
-    r.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &r);
-  }
-  ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &old_); }
-
- private:
-  rlimit old_{};
-};
+using test::FileSizeLimit;
 
 TEST_F(ProjectMembersTest, FailedSaveLeavesTheFileAsItWas) {
   TdtpBitmapShape& shape = AddPicture(*doc_, aFile_, 10);
