@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <utility>
 
 #include "raster/Blend.h"
 #include "raster/Transforms.h"
@@ -18,6 +20,54 @@ constexpr double kPositionLimit = 536870912.0;  // 2^29
 bool Addressable(double v) { return std::fabs(v) <= kPositionLimit; }
 
 std::int32_t Near(double v) { return static_cast<std::int32_t>(std::nearbyint(v)); }
+
+// The bounding box of the pixels whose alpha is not zero; empty when there
+// is none. Eight pixels are tested at once: their alphas are zero exactly
+// when the alpha of their bitwise or is.
+TRect InkBounds(const TBitmap32& bitmap) {
+  const std::int32_t w = bitmap.Width(), h = bitmap.Height();
+  TRect ink{w, h, 0, 0};
+  for (std::int32_t y = 0; y < h; ++y) {
+    const TColor32* row = bitmap.ScanLine(y);
+    std::int32_t l = 0;
+    for (; l + 8 <= w; l += 8) {
+      const TColor32 any = row[l] | row[l + 1] | row[l + 2] | row[l + 3] | row[l + 4] | row[l + 5] |
+                           row[l + 6] | row[l + 7];
+      if (any >> 24) break;
+    }
+    while (l < w && (row[l] >> 24) == 0) ++l;
+    if (l == w) continue;
+    std::int32_t r = w;
+    while ((row[r - 1] >> 24) == 0) --r;
+    ink = {std::min(ink.Left, l), std::min(ink.Top, y), std::max(ink.Right, r), y + 1};
+  }
+  return ink.Right > ink.Left ? ink : TRect{};
+}
+
+// The x extent of a convex quadrilateral within the strip y0 <= y <= y1;
+// false when they do not meet.
+bool StripExtent(const TFloatPoint (&q)[4], double y0, double y1, double& lo, double& hi) {
+  lo = std::numeric_limits<double>::infinity();
+  hi = -lo;
+  for (int k = 0; k < 4; ++k) {
+    const TFloatPoint& a = q[k];
+    const TFloatPoint& b = q[(k + 1) % 4];
+    const double dx = static_cast<double>(b.X) - a.X, dy = static_cast<double>(b.Y) - a.Y;
+    double t0 = 0, t1 = 1;
+    if (dy == 0) {
+      if (a.Y < y0 || a.Y > y1) continue;
+    } else {
+      double u0 = (y0 - a.Y) / dy, u1 = (y1 - a.Y) / dy;
+      if (u0 > u1) std::swap(u0, u1);
+      t0 = std::max(t0, u0);
+      t1 = std::min(t1, u1);
+      if (t0 > t1) continue;
+    }
+    lo = std::min({lo, a.X + t0 * dx, a.X + t1 * dx});
+    hi = std::max({hi, a.X + t0 * dx, a.X + t1 * dx});
+  }
+  return lo <= hi;
+}
 
 }  // namespace
 
@@ -100,7 +150,7 @@ void TdtpMapSampler::SetOversampling(std::int32_t n) {
 const TColor32* TdtpMapSampler::GetSpan(std::int32_t x, std::int32_t y, std::int32_t count) {
   const std::size_t need = static_cast<std::size_t>(std::max(count, 0)) * static_cast<std::size_t>(bytesPerPixel_);
   if (spanBuffer_.size() < need) spanBuffer_.resize(need);
-  if (count > 0) (this->*spanRoutine_)(x, y, count);
+  if (count > 0) (this->*spanRoutine_)(x, y, count, 0, count);
   return spanBuffer_.data();
 }
 
@@ -140,7 +190,8 @@ bool TdtpMapSampler::BuildSteps(std::int32_t x, std::int32_t y, std::int32_t cou
   return true;
 }
 
-void TdtpMapSampler::SampleSpan(std::int32_t x, std::int32_t y, std::int32_t count) {
+void TdtpMapSampler::SampleSpan(std::int32_t x, std::int32_t y, std::int32_t count, std::int32_t from,
+                                std::int32_t to) {
   const TdtpTransform& inverse = *InverseTransform();
   TColor32* out = spanBuffer_.data();
   // An affine span is walked linearly in 24.8: two inverse mappings per row,
@@ -148,10 +199,11 @@ void TdtpMapSampler::SampleSpan(std::int32_t x, std::int32_t y, std::int32_t cou
   TFloatPoint p0;
   if (inverse.IsAffine() && count > 1 && BuildSteps(x, y, count, p0)) {
     BilinearRun(source_->Bits(), source_->Width(), source_->Height(), source_->OuterColor(),
-                Near(p0.X * 256.0), Near(p0.Y * 256.0), xSteps_.data(), ySteps_.data(), count, out);
+                Near(p0.X * 256.0), Near(p0.Y * 256.0), xSteps_.data() + from, ySteps_.data() + from, to - from,
+                out + from);
     return;
   }
-  for (std::int32_t i = 0; i < count; ++i) {
+  for (std::int32_t i = from; i < to; ++i) {
     const TFloatPoint p =
         inverse.Transform({static_cast<float>(x + 0.5 + i), static_cast<float>(y + 0.5)});
     out[i] = Read(p.X * 256.0, p.Y * 256.0);
@@ -159,12 +211,14 @@ void TdtpMapSampler::SampleSpan(std::int32_t x, std::int32_t y, std::int32_t cou
   EMMS();
 }
 
-void TdtpMapSampler::SampleSpanOversampled(std::int32_t x, std::int32_t y, std::int32_t count) {
+void TdtpMapSampler::SampleSpanOversampled(std::int32_t x, std::int32_t y, std::int32_t count,
+                                           std::int32_t from, std::int32_t to) {
   const TdtpTransform& inverse = *InverseTransform();
   const auto s = static_cast<std::size_t>(sampleCount_);
   const auto n = static_cast<std::size_t>(count);
   if (sampleBuffer_.size() < n * s) sampleBuffer_.resize(n * s);
   TColor32* samples = sampleBuffer_.data();
+  const auto first = static_cast<std::size_t>(from), last = static_cast<std::size_t>(to);
 
   // Sub-sample k of pixel i lives at k·count + i: one run per sub-sample.
   TFloatPoint p0;
@@ -174,15 +228,16 @@ void TdtpMapSampler::SampleSpanOversampled(std::int32_t x, std::int32_t y, std::
       const TFloatPoint p = inverse.Transform({static_cast<float>(x + 0.5 + sampleOffsets_[k].X),
                                                static_cast<float>(y + 0.5 + sampleOffsets_[k].Y)});
       if (!Addressable(p.X * 256.0) || !Addressable(p.Y * 256.0)) {
-        std::fill_n(plane, n, source_->OuterColor());
+        std::fill(plane + first, plane + last, source_->OuterColor());
         continue;
       }
       BilinearRun(source_->Bits(), source_->Width(), source_->Height(), source_->OuterColor(),
-                  Near(p.X * 256.0), Near(p.Y * 256.0), xSteps_.data(), ySteps_.data(), count, plane);
+                  Near(p.X * 256.0), Near(p.Y * 256.0), xSteps_.data() + from, ySteps_.data() + from, to - from,
+                  plane + from);
     }
   } else {
     for (std::size_t k = 0; k < s; ++k)
-      for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t i = first; i < last; ++i) {
         const TFloatPoint p = inverse.Transform({static_cast<float>(x + 0.5 + sampleOffsets_[k].X + static_cast<double>(i)),
                                                  static_cast<float>(y + 0.5 + sampleOffsets_[k].Y)});
         samples[k * n + i] = Read(p.X * 256.0, p.Y * 256.0);
@@ -196,7 +251,7 @@ void TdtpMapSampler::SampleSpanOversampled(std::int32_t x, std::int32_t y, std::
     // The common 2 x 2 grid: two channels summed per 32-bit word (at most
     // 4 x 255 each, so no channel spills) and divided by a shift.
     const TColor32 *a = samples, *b = samples + n, *c = samples + 2 * n, *d = samples + 3 * n;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = first; i < last; ++i) {
       const std::uint32_t lo = (a[i] & 0x00FF00FFu) + (b[i] & 0x00FF00FFu) + (c[i] & 0x00FF00FFu) +
                                (d[i] & 0x00FF00FFu);
       const std::uint32_t hi = ((a[i] >> 8) & 0x00FF00FFu) + ((b[i] >> 8) & 0x00FF00FFu) +
@@ -205,7 +260,7 @@ void TdtpMapSampler::SampleSpanOversampled(std::int32_t x, std::int32_t y, std::
     }
     return;
   }
-  for (std::size_t i = 0; i < n; ++i) {
+  for (std::size_t i = first; i < last; ++i) {
     std::uint32_t sum[4] = {0, 0, 0, 0};
     for (std::size_t k = 0; k < s; ++k)
       for (int c = 0; c < 4; ++c) sum[c] += (samples[k * n + i] >> (8 * c)) & 0xFF;
@@ -247,14 +302,48 @@ void TdtpMapSampler::Render(const TFloatRect& srcRect) {
   const auto Y0 = static_cast<std::int32_t>(y0), Y1 = static_cast<std::int32_t>(y1);
   const std::int32_t w = X1 - X0 + 1;
 
-  // 3. Every row of the box merged whole.
+  // 3. Where the source and its outside are transparent, a sample that
+  // reads only transparent pixels merges as nothing. A position p reads
+  // pixels floor(p) and floor(p) + 1, so only positions within a pixel of
+  // the ink (and a pixel more for the 24.8 rounding) can give colour; each
+  // row is drawn where its pixels' squares meet that area mapped into the
+  // target, with a pixel to spare. The steps stay those of the whole row,
+  // so every pixel drawn is the one the whole row would give.
+  TFloatPoint reach[4];
+  bool cull = false;
+  if ((source_->OuterColor() >> 24) == 0 && Transform()->IsAffine() && InverseTransform()->IsAffine()) {
+    const TRect ink = InkBounds(*source_);
+    if (ink.Right <= ink.Left) return;
+    const auto l = static_cast<float>(ink.Left - 2), t = static_cast<float>(ink.Top - 2);
+    const auto r = static_cast<float>(ink.Right + 1), b = static_cast<float>(ink.Bottom + 1);
+    reach[0] = {l, t};
+    reach[1] = {r, t};
+    reach[2] = {r, b};
+    reach[3] = {l, b};
+    Transform()->TransformPoints(reach, 4);
+    cull = true;
+    for (const TFloatPoint& p : reach) cull = cull && std::isfinite(p.X) && std::isfinite(p.Y);
+  }
+
+  // 4. Every row of the box merged, whole or in the part the ink reaches.
   const std::uint32_t masterAlpha = source_->MasterAlpha();
   for (std::int32_t y = Y0; y <= Y1; ++y) {
-    const TColor32* span = GetSpan(X0, y, w);
+    std::int32_t from = 0, to = w;
+    if (cull) {
+      double lo = 0, hi = 0;
+      if (!StripExtent(reach, y, y + 1.0, lo, hi)) continue;
+      from = static_cast<std::int32_t>(std::clamp(std::floor(lo) - 1 - x0, 0.0, static_cast<double>(w)));
+      to = static_cast<std::int32_t>(std::clamp(std::ceil(hi) + 2 - x0, 0.0, static_cast<double>(w)));
+      if (from >= to) continue;
+    }
+    const std::size_t need = static_cast<std::size_t>(w) * static_cast<std::size_t>(bytesPerPixel_);
+    if (spanBuffer_.size() < need) spanBuffer_.resize(need);
+    (this->*spanRoutine_)(X0, y, w, from, to);
+    const TColor32* span = spanBuffer_.data() + from;
     if (masterAlpha == 255)
-      MergeLine(span, target->PixelPtr(X0, y), w);
+      MergeLine(span, target->PixelPtr(X0 + from, y), to - from);
     else
-      MergeLineEx(span, target->PixelPtr(X0, y), w, masterAlpha);
+      MergeLineEx(span, target->PixelPtr(X0 + from, y), to - from, masterAlpha);
     EMMS();
   }
 }

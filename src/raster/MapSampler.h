@@ -76,10 +76,14 @@ class TdtpMapSampler : public TdtpSampler {
   void Render(const TFloatRect& srcRect) override;
 
  private:
-  using TSpanRoutine = void (TdtpMapSampler::*)(std::int32_t x, std::int32_t y, std::int32_t count);
+  using TSpanRoutine = void (TdtpMapSampler::*)(std::int32_t x, std::int32_t y, std::int32_t count,
+                                                std::int32_t from, std::int32_t to);
 
-  void SampleSpan(std::int32_t x, std::int32_t y, std::int32_t count);
-  void SampleSpanOversampled(std::int32_t x, std::int32_t y, std::int32_t count);
+  // Pixels from .. to − 1 of the span of count pixels at (x, y); the walk's
+  // steps are those of the whole span, so a part reads what the whole does.
+  void SampleSpan(std::int32_t x, std::int32_t y, std::int32_t count, std::int32_t from, std::int32_t to);
+  void SampleSpanOversampled(std::int32_t x, std::int32_t y, std::int32_t count, std::int32_t from,
+                             std::int32_t to);
   // Fills the step tables for a linear walk over the centres of count
   // pixels of row y and gives the first centre's source position; false
   // when the span is too far out for 24.8 integers and must be mapped pixel

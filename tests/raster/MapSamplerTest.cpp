@@ -3,9 +3,12 @@
 // inverse mapping.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <random>
+
+#include "raster/Blend.h"
 
 #include "raster/AffineTransform.h"
 #include "raster/Bitmap32.h"
@@ -301,6 +304,82 @@ TEST(MapSampler, SourceReadIsExactAndLinear) {
   src.SetOuterColor(0x12345678u);
   EXPECT_EQ(SampleBilinear256(src, 0, 300), 0x12345678u);
   EXPECT_EQ(SampleBilinear256(src, 3 * 256, 300), 0x12345678u);
+}
+
+// Render skips the parts of a mostly transparent source that can only give
+// alpha 0; the pixels must be those of every row of the box sampled whole
+// and merged, as the test does here through GetSpan.
+TEST(MapSampler, SparseInkRendersAsWholeRows) {
+  struct Case {
+    double angle, sx, sy, dx, dy;
+    int oversampling;
+    TColor32 outer;
+    std::uint32_t masterAlpha;
+  };
+  const Case cases[] = {
+      {0, 2.5, 2.5, 13.25, 7.75, 2, 0x00FFFFFFu, 255},   {0, 0.4, 0.45, 3.5, 2.2, 2, 0x00FFFFFFu, 255},
+      {90, 1, 1, 80, 4, 2, 0x00FFFFFFu, 255},            {270, 1.7, 1.7, 3, 120, 1, 0x00000000u, 255},
+      {33, 1.3, 0.9, 40.4, -10.6, 3, 0x00FFFFFFu, 140},  {-15, 3.1, 3.1, -20, -30, 2, 0x00102030u, 255},
+      {180, 1.1, 1.1, 130, 110, 2, 0x00FFFFFFu, 255},    {12, 2, 2, 10, 5, 2, 0x80FFFFFFu, 255},
+      {0, 1, 1, 0.5, 0.5, 1, 0x00FFFFFFu, 255},
+  };
+  std::mt19937 rng(3);
+  for (int sparse = 0; sparse < 3; ++sparse)
+    for (const Case& c : cases) {
+      SamplerRig s;
+      s.src.SetSize(61, 47);
+      s.src.Clear(c.outer & 0x00FFFFFFu);
+      // A few blobs of ink (none at all in the last source), one of them
+      // touching the edge, translucent and opaque.
+      if (sparse < 2) {
+        std::uniform_int_distribution<int> px(0, 60), py(0, 46), colour(0, 0xFFFFFF);
+        for (int k = 0; k < 3 + 6 * sparse; ++k) {
+          const std::int32_t x = px(rng), y = py(rng);
+          const TColor32 alpha = k % 2 ? 0xFF000000u : 0x5A000000u;
+          s.src.FillRectS(x, y, std::min(61, x + 1 + k), std::min(47, y + 2), alpha | static_cast<TColor32>(colour(rng)));
+        }
+        s.src.SetPixel(60, 20, 0xFF00FF00u);
+      }
+      s.src.SetOuterColor(c.outer);
+      s.src.SetMasterAlpha(c.masterAlpha);
+      test::FillRandom(s.dst, 160, 130, 5, false);
+      TBitmap32 want;
+      want.Assign(&s.dst);
+      s.t.Scale(c.sx, c.sy);
+      s.t.Rotate(c.angle, 0, 0);
+      s.t.Translate(c.dx, c.dy);
+      s.sampler.SetOversampling(c.oversampling);
+      s.Render();
+
+      // The box of the mapped corners, clipped to the target, every row whole.
+      TdtpMapSampler whole;
+      whole.SetOversampling(c.oversampling);
+      whole.SetSource(&s.src);
+      whole.SetTarget(&want);
+      whole.SetTransform(&s.t);
+      TFloatPoint corners[4] = {{0, 0}, {61, 0}, {61, 47}, {0, 47}};
+      s.t.TransformPoints(corners, 4);
+      double minX = corners[0].X, maxX = minX, minY = corners[0].Y, maxY = minY;
+      for (const TFloatPoint& p : corners) {
+        minX = std::min<double>(minX, p.X), maxX = std::max<double>(maxX, p.X);
+        minY = std::min<double>(minY, p.Y), maxY = std::max<double>(maxY, p.Y);
+      }
+      const auto x0 = static_cast<std::int32_t>(std::max(std::floor(minX), 0.0));
+      const auto x1 = static_cast<std::int32_t>(std::min(std::ceil(maxX), 159.0));
+      const auto y0 = static_cast<std::int32_t>(std::max(std::floor(minY), 0.0));
+      const auto y1 = static_cast<std::int32_t>(std::min(std::ceil(maxY), 129.0));
+      for (std::int32_t y = y0; y <= y1 && x1 >= x0; ++y) {
+        const TColor32* span = whole.GetSpan(x0, y, x1 - x0 + 1);
+        for (std::int32_t x = x0; x <= x1; ++x) {
+          TColor32& d = want.ScanLine(y)[x];
+          d = c.masterAlpha == 255 ? MergeReg(span[x - x0], d) : MergeRegEx(span[x - x0], d, c.masterAlpha);
+        }
+      }
+      for (std::int32_t y = 0; y < 130; ++y)
+        for (std::int32_t x = 0; x < 160; ++x)
+          ASSERT_EQ(s.dst.ScanLine(y)[x], want.ScanLine(y)[x])
+              << "sparse " << sparse << " angle " << c.angle << " at " << x << "," << y;
+    }
 }
 
 }  // namespace
