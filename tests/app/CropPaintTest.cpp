@@ -76,9 +76,10 @@ void ReferencePaint(TBitmap32& image, const TRect& cropRect, double w, double h,
 }
 
 void ShapePaint(TdtpCropBitmapShape& shape, TBitmap32& target, const TView& v, TStretchFilter filter,
-                bool freeCache = false) {
+                bool freeCache = false, TDeviceType device = dtScreen) {
   shape.SetPaintTransform(Matrix(v));
   TdtpPaintInfo info;
+  info.Device = device;
   info.Scale = info.RenderScale = v.Scale;
   info.StretchFilter = filter;
   info.FreeCache = freeCache;
@@ -95,14 +96,15 @@ void Paper(TBitmap32& b, std::int32_t w, std::int32_t h) {
 // Paints a w x h window of the view at (left, top) with the shape and with
 // the reference and compares every pixel.
 void ExpectWindow(TdtpCropBitmapShape& shape, TBitmap32& image, const TView& view, TStretchFilter filter,
-                  std::int32_t left, std::int32_t top, std::int32_t w, std::int32_t h, const std::string& what) {
+                  std::int32_t left, std::int32_t top, std::int32_t w, std::int32_t h, const std::string& what,
+                  TDeviceType device = dtScreen) {
   TView moved = view;
   moved.E -= left;
   moved.F -= top;
   TBitmap32 got, want;
   Paper(got, w, h);
   Paper(want, w, h);
-  ShapePaint(shape, got, moved, filter);
+  ShapePaint(shape, got, moved, filter, false, device);
   ReferencePaint(image, shape.CropRect(), shape.DocWidth(), shape.DocHeight(), want, moved, filter);
   for (std::int32_t y = 0; y < h; ++y)
     for (std::int32_t x = 0; x < w; ++x)
@@ -123,10 +125,12 @@ TEST_F(CropPaintTest, EveryZoomClipAndFilterGivesTheReferencePixels) {
   TBitmap32 image;
   Photo(image, 300, 200, 1);
   // One shape keeps its intermediate from window to window; another lets
-  // it go before each window, so that it has nothing to reuse.
-  TdtpCropBitmapShape kept, fresh;
+  // it go before each window, so that it has nothing to reuse; a third
+  // paints for the printer, which keeps no resampled frame.
+  TdtpCropBitmapShape kept, fresh, printed;
   SetUpShape(kept, image);
   SetUpShape(fresh, image);
+  SetUpShape(printed, image);
   // Views where the frame's pixel size is and is not the intermediate's:
   // reductions and enlargements of the second resampling, fractional
   // frame corners, and frames reaching past the target's edges.
@@ -146,6 +150,7 @@ TEST_F(CropPaintTest, EveryZoomClipAndFilterGivesTheReferencePixels) {
         fresh.ClearCaches();
         ExpectWindow(fresh, image, v, f, r.Left, r.Top, r.Width(), r.Height(), what + " fresh");
         ExpectWindow(kept, image, v, f, r.Left, r.Top, r.Width(), r.Height(), what + " kept");
+        ExpectWindow(printed, image, v, f, r.Left, r.Top, r.Width(), r.Height(), what + " printed", dtPrinter);
         if (HasFatalFailure()) return;
       }
     }
@@ -159,11 +164,18 @@ TEST_F(CropPaintTest, PrintBandsTopToBottomAndBackGiveTheReferencePixels) {
   shape.SetDocBounds(0, 0, 33, 47);
   shape.SetCropRect({-5, 9, 240, 400});  // clipped to the bitmap
   const TView view{6.1, 6.1, 3.3, 2.7, 5.9};
-  for (const TStretchFilter f : {sfLinear, sfLanczos, sfDraft}) {
-    for (std::int32_t top = 0; top < 300; top += 37) ExpectWindow(shape, image, view, f, 0, top, 210, 37, "down");
-    for (std::int32_t top = 263; top >= 0; top -= 29) ExpectWindow(shape, image, view, f, 0, top, 210, 29, "up");
-    if (HasFatalFailure()) return;
-  }
+  // A page printed at the paint scale draws the frame at the
+  // intermediate's own size; the screen, zoomed, does not.
+  const TView printed{5.9, 5.9, 3.3, 2.7, 5.9};
+  for (const TDeviceType device : {dtPrinter, dtScreen})
+    for (const TView& v : {view, printed})
+      for (const TStretchFilter f : {sfLinear, sfLanczos, sfDraft}) {
+        for (std::int32_t top = 0; top < 300; top += 37)
+          ExpectWindow(shape, image, v, f, 0, top, 210, 37, "down", device);
+        for (std::int32_t top = 263; top >= 0; top -= 29)
+          ExpectWindow(shape, image, v, f, 0, top, 210, 29, "up", device);
+        if (HasFatalFailure()) return;
+      }
 }
 
 TEST_F(CropPaintTest, ANewCropImageOrScaleIsNeverShownFromAnOldIntermediate) {
@@ -185,6 +197,14 @@ TEST_F(CropPaintTest, ANewCropImageOrScaleIsNeverShownFromAnOldIntermediate) {
   // A scale that rounds to another intermediate size, then back.
   ExpectWindow(shape, second, {5.3, 5.3, 0.4, 0.6, 5.0}, sfLinear, 0, 0, 230, 170, "scale");
   ExpectWindow(shape, second, view, sfLinear, 0, 0, 230, 170, "scale back");
+  // At one scale, a frame that rounds a pixel narrower when it moves by a
+  // fifth of a pixel (213 then 212 pixels wide), and back; then another
+  // filter over the same frame, and back.
+  ExpectWindow(shape, second, {5.3075, 5.3075, 0.4, 0.6, 4.9}, sfLinear, 0, 0, 230, 170, "frame 213 wide");
+  ExpectWindow(shape, second, {5.3075, 5.3075, 0.6, 0.6, 4.9}, sfLinear, 0, 0, 230, 170, "frame 212 wide");
+  ExpectWindow(shape, second, {5.3075, 5.3075, 0.4, 0.6, 4.9}, sfLinear, 0, 0, 230, 170, "frame 213 again");
+  ExpectWindow(shape, second, view, sfLanczos, 0, 0, 230, 170, "other filter");
+  ExpectWindow(shape, second, view, sfLinear, 0, 0, 230, 170, "filter back");
   // The first picture back in the same resource.
   shape.Image().SetBitmap(&first);
   ExpectWindow(shape, first, view, sfLinear, 20, 20, 100, 100, "first again");

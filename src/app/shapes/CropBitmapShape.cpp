@@ -13,6 +13,7 @@
 #include "document/view/Document.h"
 #include "foundation/XmlNode.h"
 #include "raster/Bitmap32.h"
+#include "raster/Blend.h"
 #include "raster/Transforms.h"
 #include "raster/UninitializedSize.h"
 
@@ -23,6 +24,8 @@ namespace {
 // An intermediate of the whole frame is made only up to this size; larger
 // frames (deep zoom, damaged files) resample just the part that shows.
 constexpr std::int64_t kWholeIntermediatePixels = 16LL * 1024 * 1024;
+// The second resampling of a frame is kept for the screen up to this size.
+constexpr std::int64_t kKeptFramePixels = 8LL * 1024 * 1024;
 // Pixels of one band of an intermediate that is drawn one to one.
 constexpr std::int64_t kCropBandPixels = 256LL * 1024;
 
@@ -180,6 +183,12 @@ struct TdtpCropBitmapShape::TIntermediate {
   std::uint64_t Version = 0;
   TRect Crop;
   TRect Filled;
+  // On screen, the second resampling too, in frame pixels before it is
+  // blended, for one frame size and filter; filled where shown, like the
+  // intermediate. A repaint then only blends it.
+  TBitmap32 Frame;
+  TStretchFilter FrameFilter = sfNearest;
+  TRect FrameFilled;
 };
 
 namespace {
@@ -204,6 +213,24 @@ std::pair<std::int32_t, std::int32_t> IntermediateSpan(std::int32_t dstLo, std::
     return static_cast<std::int32_t>(std::clamp(v, 0.0, static_cast<double>(n)));
   };
   return {clampTo(std::floor(first)), clampTo(std::ceil(last) + 1)};
+}
+
+// Calls make for each strip of grown outside filled (grown holds filled):
+// above, below, left and right of it; the whole of grown when nothing is
+// filled yet.
+template <class F>
+void ForEachNewStrip(const TRect& filled, const TRect& grown, F&& make) {
+  const auto each = [&](const TRect& strip) {
+    if (!IsRectEmpty(strip)) make(strip);
+  };
+  if (IsRectEmpty(filled)) {
+    each(grown);
+    return;
+  }
+  each({grown.Left, grown.Top, grown.Right, filled.Top});
+  each({grown.Left, filled.Bottom, grown.Right, grown.Bottom});
+  each({grown.Left, filled.Top, filled.Left, filled.Bottom});
+  each({filled.Right, filled.Top, grown.Right, filled.Bottom});
 }
 
 // Rows and columns of a band, taken from the intermediate one to one.
@@ -275,7 +302,9 @@ void TdtpCropBitmapShape::Paint32(TBitmap32& bitmap, const TdtpPaintInfo& info) 
 
   const bool sameSize = dst.Width() == iw && dst.Height() == ih;
   const bool rowsOneToOne = !sameSize && RowsOneToOne(dst, shown, ih, info.StretchFilter);
-  if (sameSize || rowsOneToOne || static_cast<std::int64_t>(iw) * ih > kWholeIntermediatePixels) {
+  // The screen keeps what it resamples, so that a repaint only blends.
+  const bool keep = info.Device == dtScreen && !info.FreeCache;
+  if (((sameSize || rowsOneToOne) && !keep) || static_cast<std::int64_t>(iw) * ih > kWholeIntermediatePixels) {
     intermediate_.reset();
     PaintBands(bitmap, *image, crop, dst, shown, iw, rowsOneToOne, info.StretchFilter);
     return;
@@ -299,34 +328,86 @@ void TdtpCropBitmapShape::Paint32(TBitmap32& bitmap, const TdtpPaintInfo& info) 
     cached = intermediate_.get();
   }
   TBitmap32& temp = cached->Bitmap;
-  const auto [left, right] = IntermediateSpan(dst.Left, dst.Right, shown.Left, shown.Right, iw, info.StretchFilter);
-  const auto [top, bottom] = IntermediateSpan(dst.Top, dst.Bottom, shown.Top, shown.Bottom, ih, info.StretchFilter);
-  const TRect needed{left, top, right, bottom};
-  TRect& filled = cached->Filled;
+  const TRect whole = temp.BoundsRect();
   // The filled rectangle grows to hold the needed one; only the strips
   // around what is filled already are resampled. Each pixel depends on its
   // place in the whole intermediate alone, not on the strip it is made in.
-  TRect grown = needed;
-  if (!IsRectEmpty(filled))
-    grown = {std::min(filled.Left, needed.Left), std::min(filled.Top, needed.Top),
-             std::max(filled.Right, needed.Right), std::max(filled.Bottom, needed.Bottom)};
-  const TRect whole = temp.BoundsRect();
-  const auto fill = [&](const TRect& strip) {
-    if (!IsRectEmpty(strip))
+  const auto ensureIntermediate = [&](const TRect& needed) {
+    TRect& filled = cached->Filled;
+    TRect grown = needed;
+    if (!IsRectEmpty(filled))
+      grown = {std::min(filled.Left, needed.Left), std::min(filled.Top, needed.Top),
+               std::max(filled.Right, needed.Right), std::max(filled.Bottom, needed.Bottom)};
+    ForEachNewStrip(filled, grown, [&](const TRect& strip) {
       StretchTransfer(&temp, whole, strip, image, crop, sfLinear, dmOpaque, nullptr);
+    });
+    filled = grown;
   };
-  if (IsRectEmpty(filled)) {
-    fill(grown);
-  } else {
-    fill({grown.Left, grown.Top, grown.Right, filled.Top});
-    fill({grown.Left, filled.Bottom, grown.Right, grown.Bottom});
-    fill({grown.Left, filled.Top, filled.Left, filled.Bottom});
-    fill({filled.Right, filled.Top, grown.Right, filled.Bottom});
+  // The intermediate positions that frame pixels in local (frame-relative)
+  // rectangle r read.
+  const std::int32_t fw = dst.Width(), fh = dst.Height();
+  const auto reads = [&](const TRect& r) {
+    const auto [left, right] = IntermediateSpan(0, fw, r.Left, r.Right, iw, info.StretchFilter);
+    const auto [top, bottom] = IntermediateSpan(0, fh, r.Top, r.Bottom, ih, info.StretchFilter);
+    return TRect{left, top, right, bottom};
+  };
+  const TRect local{shown.Left - dst.Left, shown.Top - dst.Top, shown.Right - dst.Left, shown.Bottom - dst.Top};
+
+  const std::uint32_t alpha = temp.MasterAlpha();
+  const int mode = temp.CombineMode();
+  if (alpha == 0) return;
+  // Rows blended as the transfer blends them: a copy of equal size or a
+  // stretch to the nearest pixel without a master alpha at full strength,
+  // the filters always weighing by it.
+  const auto blendRows = [&](const TBitmap32& from, std::int32_t left, std::int32_t top) {
+    const bool plain = alpha == 255 && (sameSize || info.StretchFilter == sfNearest);
+    for (std::int32_t y = shown.Top; y < shown.Bottom; ++y) {
+      const TColor32* s = from.PixelPtr(left, top + y - shown.Top);
+      TColor32* d = bitmap.PixelPtr(shown.Left, y);
+      if (plain)
+        BLEND_LINE[mode](s, d, shown.Width());
+      else
+        BLEND_LINE_EX[mode](s, d, shown.Width(), alpha);
+    }
+    EMMS();
+  };
+  if (keep && sameSize) {
+    cached->Frame.SetSize(0, 0);
+    ensureIntermediate(local);
+    blendRows(temp, local.Left, local.Top);
+    return;
   }
+
+  if (!keep || static_cast<std::int64_t>(fw) * fh > kKeptFramePixels) {
+    cached->Frame.SetSize(0, 0);
+    ensureIntermediate(reads(local));
+    StretchTransfer(&bitmap, dst, bitmap.BoundsRect(), &temp, whole, info.StretchFilter, dmBlend, nullptr);
+    // A one-off picture keeps nothing at its resolution.
+    if (info.FreeCache) intermediate_.reset();
+    return;
+  }
+
+  // The frame's resampled pixels, made where they show for the first time
+  // (each depends on its place in the frame alone), then blended as the
+  // transfer itself would blend them.
+  TBitmap32& frame = cached->Frame;
+  if (frame.Width() != fw || frame.Height() != fh || cached->FrameFilter != info.StretchFilter) {
+    SetSizeUninitialized(frame, fw, fh);
+    if (frame.Empty()) return;
+    cached->FrameFilter = info.StretchFilter;
+    cached->FrameFilled = {};
+  }
+  TRect& filled = cached->FrameFilled;
+  TRect grown = local;
+  if (!IsRectEmpty(filled))
+    grown = {std::min(filled.Left, local.Left), std::min(filled.Top, local.Top), std::max(filled.Right, local.Right),
+             std::max(filled.Bottom, local.Bottom)};
+  ForEachNewStrip(filled, grown, [&](const TRect& strip) {
+    ensureIntermediate(reads(strip));
+    StretchTransfer(&frame, frame.BoundsRect(), strip, &temp, whole, info.StretchFilter, dmOpaque, nullptr);
+  });
   filled = grown;
-  StretchTransfer(&bitmap, dst, bitmap.BoundsRect(), &temp, whole, info.StretchFilter, dmBlend, nullptr);
-  // A one-off picture keeps nothing at its resolution.
-  if (info.FreeCache) intermediate_.reset();
+  blendRows(frame, local.Left, local.Top);
 }
 
 void TdtpCropBitmapShape::LoadFromXml(TXmlNode* node) {
