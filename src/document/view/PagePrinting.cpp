@@ -9,6 +9,7 @@
 #include "platform/Exception.h"
 #include "platform/PrintSurface.h"
 #include "raster/Bitmap32.h"
+#include "raster/UninitializedSize.h"
 #include "raster/Utilities.h"
 
 namespace kdl {
@@ -60,6 +61,9 @@ class TBandPrinter {
   // destination. Resampling every band on its own would shift it by up to
   // half a pixel against its neighbours: a seam along every border.
   const bool onDeviceGrid_;
+  // One band's memory for all bands: their sizes repeat, and the paper
+  // fill writes every pixel.
+  TBitmap32 band_;
 };
 
 void TBandPrinter::PrintBands(TRect d, TRect s, double lo, double hi) {
@@ -96,23 +100,24 @@ void TBandPrinter::RenderBand(TRect d, const TRect& s) {
 
   // 1. The band's area in the page's own millimetres: S / Dpm, or on the
   // device grid the part of the page that D covers of the whole.
-  TBitmap32 band;
+  TBitmap32& band = band_;
   TFloatRect area;
   TdtpPaintInfo info = info_;
   if (onDeviceGrid_) {
     const double sx = d_.Width() / static_cast<double>(page_.PageWidth());
     const double sy = d_.Height() / static_cast<double>(page_.PageHeight());
-    band.SetSize(d.Width(), d.Height());
+    SetSizeUninitialized(band, d.Width(), d.Height());
     area = {static_cast<float>((d.Left - d_.Left) / sx), static_cast<float>((d.Top - d_.Top) / sy),
             static_cast<float>((d.Right - d_.Left) / sx), static_cast<float>((d.Bottom - d_.Top) / sy)};
     info.Scale = static_cast<float>(sx);
   } else {
-    band.SetSize(s.Width(), s.Height());
+    SetSizeUninitialized(band, s.Width(), s.Height());
     area = {static_cast<float>(s.Left / static_cast<double>(dpm_)),
             static_cast<float>(s.Top / static_cast<double>(dpm_)),
             static_cast<float>(s.Right / static_cast<double>(dpm_)),
             static_cast<float>(s.Bottom / static_cast<double>(dpm_))};
   }
+  band.ResetClipRect();
   band.Clear(paper_);
   page_.Paint(band, area, true, info);
 
