@@ -25,7 +25,9 @@ namespace {
 // frames (deep zoom, damaged files) resample just the part that shows.
 constexpr std::int64_t kWholeIntermediatePixels = 16LL * 1024 * 1024;
 // The second resampling of a frame is kept for the screen up to this size.
-constexpr std::int64_t kKeptFramePixels = 8LL * 1024 * 1024;
+// Like the intermediate, it is allocated without clearing, so only the
+// pages of the parts that were shown become resident.
+constexpr std::int64_t kKeptFramePixels = kWholeIntermediatePixels;
 // Pixels of one band of an intermediate that is drawn one to one.
 constexpr std::int64_t kCropBandPixels = 256LL * 1024;
 
