@@ -21,23 +21,22 @@ bool Addressable(double v) { return std::fabs(v) <= kPositionLimit; }
 
 std::int32_t Near(double v) { return static_cast<std::int32_t>(std::nearbyint(v)); }
 
-// The bounding box of the pixels whose alpha is not zero; empty when there
-// is none. Eight pixels are tested at once: their alphas are zero exactly
-// when the alpha of their bitwise or is.
-TRect InkBounds(const TBitmap32& bitmap) {
-  const std::int32_t w = bitmap.Width(), h = bitmap.Height();
-  TRect ink{w, h, 0, 0};
-  for (std::int32_t y = 0; y < h; ++y) {
+// The bounding box of the pixels of region whose alpha is not zero; empty
+// when there is none. Eight pixels are tested at once: their alphas are
+// zero exactly when the alpha of their bitwise or is.
+TRect InkBounds(const TBitmap32& bitmap, const TRect& region) {
+  TRect ink{region.Right, region.Bottom, region.Left, region.Top};
+  for (std::int32_t y = region.Top; y < region.Bottom; ++y) {
     const TColor32* row = bitmap.ScanLine(y);
-    std::int32_t l = 0;
-    for (; l + 8 <= w; l += 8) {
+    std::int32_t l = region.Left;
+    for (; l + 8 <= region.Right; l += 8) {
       const TColor32 any = row[l] | row[l + 1] | row[l + 2] | row[l + 3] | row[l + 4] | row[l + 5] |
                            row[l + 6] | row[l + 7];
       if (any >> 24) break;
     }
-    while (l < w && (row[l] >> 24) == 0) ++l;
-    if (l == w) continue;
-    std::int32_t r = w;
+    while (l < region.Right && (row[l] >> 24) == 0) ++l;
+    if (l == region.Right) continue;
+    std::int32_t r = region.Right;
     while ((row[r - 1] >> 24) == 0) --r;
     ink = {std::min(ink.Left, l), std::min(ink.Top, y), std::max(ink.Right, r), y + 1};
   }
@@ -312,7 +311,31 @@ void TdtpMapSampler::Render(const TFloatRect& srcRect) {
   TFloatPoint reach[4];
   bool cull = false;
   if ((source_->OuterColor() >> 24) == 0 && Transform()->IsAffine() && InverseTransform()->IsAffine()) {
-    const TRect ink = InkBounds(*source_);
+    // Only the source under the box (its pixels' squares mapped back, and
+    // the second tap and rounding beyond) can be read: the ink is looked
+    // for there, so a band of a large cache scans its own part.
+    TFloatPoint box[4] = {{static_cast<float>(x0), static_cast<float>(y0)},
+                          {static_cast<float>(x1 + 1), static_cast<float>(y0)},
+                          {static_cast<float>(x1 + 1), static_cast<float>(y1 + 1)},
+                          {static_cast<float>(x0), static_cast<float>(y1 + 1)}};
+    InverseTransform()->TransformPoints(box, 4);
+    double sx0 = box[0].X, sx1 = box[0].X, sy0 = box[0].Y, sy1 = box[0].Y;
+    for (const TFloatPoint& p : box) {
+      sx0 = std::min(sx0, static_cast<double>(p.X));
+      sx1 = std::max(sx1, static_cast<double>(p.X));
+      sy0 = std::min(sy0, static_cast<double>(p.Y));
+      sy1 = std::max(sy1, static_cast<double>(p.Y));
+    }
+    const auto clampTo = [](double v, std::int32_t n) {
+      return static_cast<std::int32_t>(std::clamp(v, 0.0, static_cast<double>(n)));
+    };
+    TRect region{};
+    if (std::isfinite(sx0) && std::isfinite(sx1) && std::isfinite(sy0) && std::isfinite(sy1))
+      region = {clampTo(std::floor(sx0) - 2, source_->Width()), clampTo(std::floor(sy0) - 2, source_->Height()),
+                clampTo(std::ceil(sx1) + 2, source_->Width()), clampTo(std::ceil(sy1) + 2, source_->Height())};
+    else
+      region = source_->BoundsRect();
+    const TRect ink = InkBounds(*source_, region);
     if (ink.Right <= ink.Left) return;
     const auto l = static_cast<float>(ink.Left - 2), t = static_cast<float>(ink.Top - 2);
     const auto r = static_cast<float>(ink.Right + 1), b = static_cast<float>(ink.Bottom + 1);

@@ -321,10 +321,13 @@ TEST(MapSampler, SparseInkRendersAsWholeRows) {
       {90, 1, 1, 80, 4, 2, 0x00FFFFFFu, 255},            {270, 1.7, 1.7, 3, 120, 1, 0x00000000u, 255},
       {33, 1.3, 0.9, 40.4, -10.6, 3, 0x00FFFFFFu, 140},  {-15, 3.1, 3.1, -20, -30, 2, 0x00102030u, 255},
       {180, 1.1, 1.1, 130, 110, 2, 0x00FFFFFFu, 255},    {12, 2, 2, 10, 5, 2, 0x80FFFFFFu, 255},
-      {0, 1, 1, 0.5, 0.5, 1, 0x00FFFFFFu, 255},
+      {0, 1, 1, 0.5, 0.5, 1, 0x00FFFFFFu, 255},         {0, 4.3, 4.3, -97.6, -61.2, 2, 0x00FFFFFFu, 255},
+      {27, 5.2, 5.2, -40.5, -90.25, 2, 0x00FFFFFFu, 255},
   };
   std::mt19937 rng(3);
-  for (int sparse = 0; sparse < 3; ++sparse)
+  // Sources: a few blobs, more blobs, no ink at all, and ink everywhere
+  // (where only the part of the source under a clipped box may be read).
+  for (int sparse = 0; sparse < 4; ++sparse)
     for (const Case& c : cases) {
       SamplerRig s;
       s.src.SetSize(61, 47);
@@ -339,6 +342,9 @@ TEST(MapSampler, SparseInkRendersAsWholeRows) {
           s.src.FillRectS(x, y, std::min(61, x + 1 + k), std::min(47, y + 2), alpha | static_cast<TColor32>(colour(rng)));
         }
         s.src.SetPixel(60, 20, 0xFF00FF00u);
+      } else if (sparse == 3) {
+        for (std::int32_t y = 0; y < 47; ++y)
+          for (std::int32_t x = 0; x < 61; ++x) s.src.SetPixel(x, y, static_cast<TColor32>(rng()) | 0x01000000u);
       }
       s.src.SetOuterColor(c.outer);
       s.src.SetMasterAlpha(c.masterAlpha);
