@@ -47,6 +47,42 @@ void CopyJpeg(TStream& file, TStream& jpeg, std::int64_t size) {
   }
 }
 
+// The encoder's bytes in blocks of a fixed size: no block is ever copied
+// into a larger one, and no spare capacity is held beyond the last block.
+class TBlockSink : public TStream {
+ public:
+  std::int64_t Read(void*, std::int64_t) override { return 0; }
+  std::int64_t Write(const void* buffer, std::int64_t count) override {
+    const auto* bytes = static_cast<const char*>(buffer);
+    for (std::int64_t left = count; left > 0;) {
+      if (blocks_.empty() || used_ == kBlockSize) {
+        blocks_.push_back(std::make_unique<char[]>(kBlockSize));
+        used_ = 0;
+      }
+      const std::int64_t n = std::min(left, kBlockSize - used_);
+      std::copy_n(bytes, n, blocks_.back().get() + used_);
+      used_ += n, bytes += n, left -= n, size_ += n;
+    }
+    return count;
+  }
+  // Only the position that writing reached is known.
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
+    if (offset != 0 || origin == soBeginning) throw EStreamError("Invalid stream operation");
+    return size_;
+  }
+  std::int64_t Size() override { return size_; }
+  void WriteTo(TStream& file) const {
+    for (std::size_t i = 0; i < blocks_.size(); ++i)
+      file.WriteBuffer(blocks_[i].get(), i + 1 < blocks_.size() ? kBlockSize : used_);
+  }
+
+ private:
+  static constexpr std::int64_t kBlockSize = std::int64_t{1} << 20;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::int64_t used_ = 0;
+  std::int64_t size_ = 0;
+};
+
 }  // namespace
 
 void WritePdfXref(TStream& file, const std::vector<std::uint32_t>& offsets, int count) {
@@ -162,17 +198,14 @@ void SaveDocumentToPdf(TdtpDocument& document, const std::string& fileName, int 
   if (page == nullptr) FailExport();
   const TPageSizeMM pageSize{page->PageWidth(), page->PageHeight()};
   const TPixelSize pixels = PdfPixelSize(pageSize, preset);
-  TMemoryStream stream;
+  TBlockSink stream;
   try {
     SavePageToJpgStream(document, &stream, pixels, kPdfPresets[static_cast<std::size_t>(preset)].Quality);
   } catch (const std::exception&) {
     FailExport();
   }
-  // The bytes go from the stream's own block into the file.
-  const auto* bytes = static_cast<const char*>(stream.Memory());
-  if (WritePdf(stream.Size(), pixels, pageSize, fileName, [&](TStream& file) {
-        file.WriteBuffer(bytes, stream.Size());
-      }) != kPdfWritten)
+  if (WritePdf(stream.Size(), pixels, pageSize, fileName, [&](TStream& file) { stream.WriteTo(file); }) !=
+      kPdfWritten)
     FailExport();
 }
 

@@ -44,7 +44,7 @@ void WritePdfXref(TStream& file, const std::vector<std::uint32_t>& offsets, int 
 void WritePdfContentObject(TStream& file, int objectNumber, int ptWidth, int ptHeight);
 
 // Pixels of one band of the export's page picture.
-inline constexpr std::int64_t kPdfBandPixels = std::int64_t{1} << 20;
+inline constexpr std::int64_t kPdfBandPixels = std::int64_t{1} << 19;
 // Rows of a band of a picture width pixels wide: whole encoder MCU rows,
 // about kPdfBandPixels pixels.
 std::int32_t PdfBandRows(std::int32_t width);
