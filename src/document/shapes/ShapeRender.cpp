@@ -178,8 +178,10 @@ void TdtpShape::PaintCached(TBitmap32& target, const TFloatRect& viewRect, bool 
       // The layout the cache would be made with.
       TCacheLayout l;
       if (!ComputeLayout(docWidth_, docHeight_, marginLeft_, marginTop_, marginRight_, marginBottom_,
-                         info.RenderScale, l))
+                         info.RenderScale, l)) {
+        ClearCache();
         return;
+      }
       s = static_cast<float>(l.Scale);
       originX = mirrored_ ? l.RightPx - docWidth_ * l.Scale : l.LeftPx;
       originY = flipped_ ? l.BottomPx - docHeight_ * l.Scale : l.TopPx;
