@@ -294,8 +294,9 @@ void TdtpMapSampler::Render(const TFloatRect& srcRect) {
   // conversion to integers.
   const double x0 = std::max(std::floor(minX), 0.0);
   const double x1 = std::min(std::ceil(maxX), static_cast<double>(target->Width() - 1));
-  const double y0 = std::max(std::floor(minY), 0.0);
-  const double y1 = std::min(std::ceil(maxY), static_cast<double>(target->Height() - 1));
+  const double top = targetTop_;
+  const double y0 = std::max(std::floor(minY), top);
+  const double y1 = std::min(std::ceil(maxY), top + target->Height() - 1);
   if (y1 < y0 || x1 - x0 + 1 <= 0) return;
   const auto X0 = static_cast<std::int32_t>(x0), X1 = static_cast<std::int32_t>(x1);
   const auto Y0 = static_cast<std::int32_t>(y0), Y1 = static_cast<std::int32_t>(y1);
@@ -364,9 +365,9 @@ void TdtpMapSampler::Render(const TFloatRect& srcRect) {
     (this->*spanRoutine_)(X0, y, w, from, to);
     const TColor32* span = spanBuffer_.data() + from;
     if (masterAlpha == 255)
-      MergeLine(span, target->PixelPtr(X0 + from, y), to - from);
+      MergeLine(span, target->PixelPtr(X0 + from, y - targetTop_), to - from);
     else
-      MergeLineEx(span, target->PixelPtr(X0 + from, y), to - from, masterAlpha);
+      MergeLineEx(span, target->PixelPtr(X0 + from, y - targetTop_), to - from, masterAlpha);
     EMMS();
   }
 }

@@ -64,6 +64,10 @@ class TdtpMapSampler : public TdtpSampler {
 
   TBitmap32* Source() const { return source_; }
   void SetSource(TBitmap32* bitmap) { source_ = bitmap; }
+  // The target's first row is row top of the picture the transform maps
+  // into: a band of a taller picture, sampled exactly as the whole.
+  std::int32_t TargetTop() const { return targetTop_; }
+  void SetTargetTop(std::int32_t top) { targetTop_ = top; }
   // Samples per pixel and axis, 1..6 (2 at creation); raises Exception
   // "Illegal oversampling value" otherwise, keeping the previous setting.
   void SetOversampling(std::int32_t n);
@@ -92,6 +96,7 @@ class TdtpMapSampler : public TdtpSampler {
   TColor32 Read(double sx, double sy) const;
 
   TBitmap32* source_ = nullptr;
+  std::int32_t targetTop_ = 0;
   std::vector<TColor32> spanBuffer_;
   std::vector<TColor32> sampleBuffer_;
   TSpanRoutine spanRoutine_ = nullptr;

@@ -10,19 +10,26 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <iterator>
 #include <sstream>
 #include <string>
+
+#include <jpeglib.h>
 
 #include "ProjectTesting.h"
 #include "RasterTesting.h"
 #include "support/AllocationMeter.h"
 #include "app/output/PdfExport.h"
 #include "app/output/PrintHelper.h"
+#include "app/project/DtpHelper.h"
 #include "app/project/Templates.h"
 #include "app/shapes/CropBitmapShape.h"
 #include "app/shapes/ExLineShape.h"
+#include "document/effects/MaskEffect.h"
+#include "document/effects/Masks.h"
 #include "document/resources/BitmapResource.h"
+#include "document/text/TextBaseShape.h"
 #include "document/view/Page.h"
 #include "platform/qt/PrinterService.h"
 #include "raster/Bitmap32.h"
@@ -381,6 +388,132 @@ TEST_F(PdfExportTest, BandedPictureEqualsWholeIntermediate) {
   const std::unique_ptr<TBitmap32> kept = page->RenderThumbnail(1300, 1290, dtPrinter, 0);
   EXPECT_NE(doc->GetShape(kFirstTitleIndex)->Cache(), nullptr);
   EXPECT_TRUE(Pixels(*freed) == Pixels(*kept));
+}
+
+// The JPEG bytes that libjpeg makes of a whole picture at quality.
+std::string EncodeWhole(const TBitmap32& picture, int quality) {
+  jpeg_compress_struct info{};
+  jpeg_error_mgr err{};
+  info.err = jpeg_std_error(&err);
+  jpeg_create_compress(&info);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &out, &size);
+  info.image_width = static_cast<JDIMENSION>(picture.Width());
+  info.image_height = static_cast<JDIMENSION>(picture.Height());
+  info.input_components = 4;
+  info.in_color_space = JCS_EXT_BGRX;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, quality, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  for (std::int32_t y = 0; y < picture.Height(); ++y) {
+    auto* row = reinterpret_cast<JSAMPROW>(const_cast<TColor32*>(picture.ScanLine(y)));
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  std::string bytes(reinterpret_cast<const char*>(out), size);
+  std::free(out);
+  return bytes;
+}
+
+class PdfBandsTest : public OutputTest {
+ protected:
+  // A photo of smooth fields and grain in the picture frame.
+  void SetPhoto() {
+    auto* shape = dynamic_cast<TdtpCropBitmapShape*>(doc->GetShape(kImageIndex));
+    ASSERT_NE(shape, nullptr);
+    TBitmap32 photo;
+    FillRandom(photo, 900, 700, 11, true);
+    for (std::int32_t y = 0; y < photo.Height(); ++y)
+      for (std::int32_t x = 0; x < photo.Width(); ++x) {
+        TColor32& p = *photo.PixelPtr(x, y);
+        p = 0xFF000000u | ((p & 0x3F3F3Fu) + (static_cast<TColor32>(x * 190 / 900) << 16) +
+                           (static_cast<TColor32>(y * 190 / 700) << 8));
+      }
+    shape->Image().SetBitmap(&photo);
+  }
+  // The prepared copy of the page that the export draws.
+  std::unique_ptr<TdtpDocument> PreparedCopy() {
+    auto copy = CopyCurrentPage(*doc, false);
+    PrepareForOutput(*copy, false);
+    return copy;
+  }
+  // Exports with the command and with band heights that leave a short last
+  // band; every JPEG is libjpeg's encoding of the page picture drawn whole.
+  void ExpectWholePictureBytes(int preset, std::initializer_list<std::int32_t> bandRows) {
+    SCOPED_TRACE("preset " + std::to_string(preset));
+    const int quality = kPdfPresets[static_cast<std::size_t>(preset)].Quality;
+    // The reference: the page drawn whole, after a first picture of it, as
+    // the user's project has been on screen before it is exported.
+    TPixelSize pixels;
+    std::string whole;
+    for (int round = 0; round < 2; ++round) {
+      auto copy = PreparedCopy();
+      TdtpPage* page = copy->GetCurrentPage();
+      pixels = PdfPixelSize({page->PageWidth(), page->PageHeight()}, preset);
+      const std::unique_ptr<TBitmap32> picture =
+          page->RenderThumbnail(pixels.Width, pixels.Height, dtPrinter, 0, true);
+      ASSERT_TRUE(picture);
+      if (round == 1) whole = EncodeWhole(*picture, quality);
+    }
+
+    const auto pdf = scratch / "bands.pdf";
+    ExportToPdf(*doc, pdf.string(), preset);
+    int status = -1;
+    const std::string check = Tool("qpdf --check '" + pdf.string() + "'", &status);
+    EXPECT_EQ(status, 0) << check;
+    const std::string bytes = ReadFile(pdf);
+    const std::size_t length = bytes.find("/Length ");
+    const std::size_t stream = bytes.find(">>\nstream\n", length);
+    ASSERT_NE(stream, std::string::npos);
+    const std::size_t size = std::stoul(bytes.substr(length + 8, stream - length - 8));
+    EXPECT_TRUE(size == whole.size() && bytes.compare(stream + 10, size, whole) == 0)
+        << "the command's file, " << size << " bytes against " << whole.size();
+
+    for (const std::int32_t rows : bandRows) {
+      ASSERT_NE(pixels.Height % rows, 0) << "band heights must leave a short last band";
+      auto copy = PreparedCopy();
+      TMemoryStream jpeg;
+      SavePageToJpgStream(*copy, &jpeg, pixels, static_cast<std::uint8_t>(quality), rows);
+      const std::string banded(static_cast<const char*>(jpeg.Memory()), static_cast<std::size_t>(jpeg.Size()));
+      EXPECT_TRUE(banded == whole) << rows << " rows a band";
+    }
+  }
+};
+
+TEST_F(PdfBandsTest, CDFrontWithAPhoto) {
+  Make(kCDFront);
+  SetPhoto();
+  ExpectWholePictureBytes(0, {37, 100});
+  ExpectWholePictureBytes(2, {333});
+}
+
+TEST_F(PdfBandsTest, DVDWithAPhoto) {
+  Make(kDVD);
+  SetPhoto();
+  ExpectWholePictureBytes(0, {41});
+  ExpectWholePictureBytes(2, {500});
+}
+
+// Text, a turned title and a masked frame go through the shapes' caches:
+// each cache serves every band it reaches.
+TEST_F(PdfBandsTest, TextTurnedShapeAndMask) {
+  Make(kCDFront);
+  SetPhoto();
+  auto* shape = dynamic_cast<TdtpCropBitmapShape*>(doc->GetShape(kImageIndex));
+  ASSERT_NE(shape, nullptr);
+  auto effect = std::make_unique<TdtpMaskEffect>();
+  effect->AddMask(std::make_unique<TdtpFeatherMask>());
+  shape->AddEffect(std::move(effect));
+  auto* title = dynamic_cast<TdtpTextBaseShape*>(doc->GetShape(kFirstTitleIndex));
+  ASSERT_NE(title, nullptr);
+  title->SetText(u"Night Drive");
+  title->SetDocAngle(33.3f);
+  if (auto* second = dynamic_cast<TdtpTextBaseShape*>(doc->GetShape(kFirstTitleIndex + 1)))
+    second->SetText(u"Side B, 1987");
+  ExpectWholePictureBytes(0, {29, 250});
+  ExpectWholePictureBytes(2, {347});
 }
 
 TEST_F(PdfExportTest, FailuresKeepThePreviousFile) {

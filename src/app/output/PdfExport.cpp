@@ -1,7 +1,9 @@
 #include "app/output/PdfExport.h"
 
 #include <cmath>
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 #include <QApplication>
@@ -45,6 +47,42 @@ void CopyJpeg(TStream& file, TStream& jpeg, std::int64_t size) {
   }
 }
 
+// The encoder's bytes in blocks of a fixed size: no block is ever copied
+// into a larger one, and no spare capacity is held beyond the last block.
+class TBlockSink : public TStream {
+ public:
+  std::int64_t Read(void*, std::int64_t) override { return 0; }
+  std::int64_t Write(const void* buffer, std::int64_t count) override {
+    const auto* bytes = static_cast<const char*>(buffer);
+    for (std::int64_t left = count; left > 0;) {
+      if (blocks_.empty() || used_ == kBlockSize) {
+        blocks_.push_back(std::make_unique<char[]>(kBlockSize));
+        used_ = 0;
+      }
+      const std::int64_t n = std::min(left, kBlockSize - used_);
+      std::copy_n(bytes, n, blocks_.back().get() + used_);
+      used_ += n, bytes += n, left -= n, size_ += n;
+    }
+    return count;
+  }
+  // Only the position that writing reached is known.
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
+    if (offset != 0 || origin == soBeginning) throw EStreamError("Invalid stream operation");
+    return size_;
+  }
+  std::int64_t Size() override { return size_; }
+  void WriteTo(TStream& file) const {
+    for (std::size_t i = 0; i < blocks_.size(); ++i)
+      file.WriteBuffer(blocks_[i].get(), i + 1 < blocks_.size() ? kBlockSize : used_);
+  }
+
+ private:
+  static constexpr std::int64_t kBlockSize = std::int64_t{1} << 20;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::int64_t used_ = 0;
+  std::int64_t size_ = 0;
+};
+
 }  // namespace
 
 void WritePdfXref(TStream& file, const std::vector<std::uint32_t>& offsets, int count) {
@@ -68,12 +106,13 @@ void WritePdfContentObject(TStream& file, int objectNumber, int ptWidth, int ptH
   Put(file, "endobj\n");
 }
 
-int WriteJpegAsPdf(TStream* jpeg, TPixelSize pixels, TPageSizeMM page, const std::string& fileName) {
+namespace {
+
+// The one-page file around jpegSize bytes that writeJpeg puts in place.
+int WritePdf(std::int64_t jpegSize, TPixelSize pixels, TPageSizeMM page, const std::string& fileName,
+             const std::function<void(TStream& file)>& writeJpeg) {
   const std::int32_t ptW = MMToPixels(72, page.Width);
   const std::int32_t ptH = MMToPixels(72, page.Height);
-  if (jpeg == nullptr) return kPdfNoJpeg;
-  const std::int64_t start = jpeg->Position();
-  const std::int64_t jpegSize = jpeg->Size() - start;
   // A picture without bytes would give an image without data.
   if (jpegSize <= 0) return kPdfNoJpeg;
   try {
@@ -94,7 +133,7 @@ int WriteJpegAsPdf(TStream* jpeg, TPixelSize pixels, TPageSizeMM page, const std
                     "\n/Height " + Num(pixels.Height) +
                     "\n/BitsPerComponent 8\n/Filter [/DCTDecode]\n/ColorSpace /DeviceRGB\n/Length " +
                     Num(jpegSize) + " >>\nstream\n");
-      CopyJpeg(file, *jpeg, jpegSize);
+      writeJpeg(file);
       Put(file, "endstream\nendobj\n");
       offsets.push_back(Offset(file));
       WritePdfContentObject(file, 5, ptW, ptH);
@@ -110,16 +149,37 @@ int WriteJpegAsPdf(TStream* jpeg, TPixelSize pixels, TPageSizeMM page, const std
   return kPdfWritten;
 }
 
-void SavePageToJpgStream(TdtpDocument& document, TStream* stream, TPixelSize pixels, std::uint8_t quality) {
+}  // namespace
+
+int WriteJpegAsPdf(TStream* jpeg, TPixelSize pixels, TPageSizeMM page, const std::string& fileName) {
+  if (jpeg == nullptr) return kPdfNoJpeg;
+  const std::int64_t jpegSize = jpeg->Size() - jpeg->Position();
+  return WritePdf(jpegSize, pixels, page, fileName, [&](TStream& file) { CopyJpeg(file, *jpeg, jpegSize); });
+}
+
+void SavePageToJpgStream(TdtpDocument& document, TStream* stream, TPixelSize pixels, std::uint8_t quality,
+                         std::int32_t bandRows) {
   if (stream == nullptr) throw Exception("Error in SavePageToJpgStream");
   TdtpPage* page = document.GetCurrentPage();
   if (page == nullptr) throw Exception("Error in SavePageToJpgStream");
-  // Shapes' caches at the picture's resolution go as soon as they are drawn.
-  std::unique_ptr<TBitmap32> bitmap = page->RenderThumbnail(pixels.Width, pixels.Height, dtPrinter, 0, true);
-  if (!bitmap) throw Exception("Error in SavePageToJpgStream");
-  TdtpJpgFormat format;
-  format.SetQuality(quality);
-  format.SaveToStream(stream, bitmap.get());
+  if (bandRows <= 0) bandRows = PdfBandRows(pixels.Width);
+  // The page goes into the encoder a band at a time; shapes' caches at the
+  // picture's resolution go once their last band is drawn.
+  std::unique_ptr<TdtpJpgRowWriter> writer;
+  const bool drawn = page->RenderThumbnailRows(
+      pixels.Width, pixels.Height, dtPrinter, bandRows, true, [&](const TBitmap32& band, std::int32_t) {
+        if (!writer) writer = std::make_unique<TdtpJpgRowWriter>(stream, pixels.Width, pixels.Height, quality);
+        writer->WriteRows(band);
+      });
+  if (!drawn || !writer) throw Exception("Error in SavePageToJpgStream");
+  writer->Finish();
+}
+
+std::int32_t PdfBandRows(std::int32_t width) {
+  // Whole MCU rows of the encoder's 2 x 2 subsampled chroma.
+  constexpr std::int32_t kMcuRows = 16;
+  const std::int64_t rows = kPdfBandPixels / std::max<std::int64_t>(width, 1);
+  return static_cast<std::int32_t>(std::max<std::int64_t>(kMcuRows, rows / kMcuRows * kMcuRows));
 }
 
 TPixelSize PdfPixelSize(TPageSizeMM page, int preset) {
@@ -138,14 +198,15 @@ void SaveDocumentToPdf(TdtpDocument& document, const std::string& fileName, int 
   if (page == nullptr) FailExport();
   const TPageSizeMM pageSize{page->PageWidth(), page->PageHeight()};
   const TPixelSize pixels = PdfPixelSize(pageSize, preset);
-  TMemoryStream stream;
+  TBlockSink stream;
   try {
     SavePageToJpgStream(document, &stream, pixels, kPdfPresets[static_cast<std::size_t>(preset)].Quality);
   } catch (const std::exception&) {
     FailExport();
   }
-  stream.SetPosition(0);
-  if (WriteJpegAsPdf(&stream, pixels, pageSize, fileName) != kPdfWritten) FailExport();
+  if (WritePdf(stream.Size(), pixels, pageSize, fileName, [&](TStream& file) { stream.WriteTo(file); }) !=
+      kPdfWritten)
+    FailExport();
 }
 
 void ExportToPdf(TdtpDocument& project, const std::string& fileName, int preset) {

@@ -43,9 +43,18 @@ void WritePdfXref(TStream& file, const std::vector<std::uint32_t>& offsets, int 
 // The page's content object drawing the picture over ptWidth x ptHeight.
 void WritePdfContentObject(TStream& file, int objectNumber, int ptWidth, int ptHeight);
 
+// Pixels of one band of the export's page picture.
+inline constexpr std::int64_t kPdfBandPixels = std::int64_t{1} << 19;
+// Rows of a band of a picture width pixels wide: whole encoder MCU rows,
+// about kPdfBandPixels pixels.
+std::int32_t PdfBandRows(std::int32_t width);
+
 // Renders the current page for the printer at exactly pixels and writes it
-// as JPEG. Raises for a missing stream and for a picture that cannot be made.
-void SavePageToJpgStream(TdtpDocument& document, TStream* stream, TPixelSize pixels, std::uint8_t quality);
+// as JPEG, bandRows rows at a time (0: PdfBandRows), so that the page's
+// picture is never whole. Raises for a missing stream and for a picture that
+// cannot be made.
+void SavePageToJpgStream(TdtpDocument& document, TStream* stream, TPixelSize pixels, std::uint8_t quality,
+                         std::int32_t bandRows = 0);
 // The picture size of a page at a preset; raises EOutputError with the
 // export's message when no such picture can be made.
 TPixelSize PdfPixelSize(TPageSizeMM page, int preset);

@@ -26,6 +26,12 @@ struct TdtpPaintInfo {
   bool FreeCache = false;
   // Re-render a cache whose scale is above RenderScale too.
   bool ExactScale = false;
+  // A band of a taller picture: the target holds rows BandTop onwards of a
+  // picture PictureHeight rows high. Every shape is placed as in the whole
+  // picture and moved up by whole rows, so that a band's pixels are the
+  // whole picture's. 0 draws the target as the whole picture.
+  std::int32_t PictureHeight = 0;
+  std::int32_t BandTop = 0;
 };
 
 // The most pixels one render cache may have. A larger request is rendered

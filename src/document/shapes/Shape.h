@@ -332,6 +332,13 @@ class TdtpShape {
   std::unique_ptr<TBitmap32> RenderThumbnail(std::int32_t width, std::int32_t height,
                                              TDeviceType device, std::int32_t border,
                                              bool freeCaches = false);
+  // RenderThumbnail's picture without border, made bandRows rows at a time
+  // top to bottom, each band handed to onBand with its first row: the whole
+  // picture never exists. Every pixel is RenderThumbnail's. False, with no
+  // band drawn, where RenderThumbnail gives nil.
+  bool RenderThumbnailRows(std::int32_t width, std::int32_t height, TDeviceType device,
+                           std::int32_t bandRows, bool freeCaches,
+                           const std::function<void(const TBitmap32& band, std::int32_t top)>& onBand);
 
   // ---- Children -------------------------------------------------------------------
   virtual int GetShapeCount() const { return static_cast<int>(children_.size()); }

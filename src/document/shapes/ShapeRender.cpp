@@ -69,6 +69,12 @@ bool IsUsableView(const TFloatRect& r) {
          r.Right > r.Left && r.Bottom > r.Top;
 }
 
+// Rows of the picture a paint maps into: the target's, or those of the
+// picture a band belongs to.
+double PictureHeight(const TBitmap32& target, const TdtpPaintInfo& info) {
+  return info.PictureHeight > 0 ? info.PictureHeight : target.Height();
+}
+
 bool Intersect(const TFloatRect& a, const TFloatRect& b) {
   return a.Left <= b.Right && b.Left <= a.Right && a.Top <= b.Bottom && b.Top <= a.Bottom;
 }
@@ -120,7 +126,9 @@ void TdtpShape::RenderContent(TBitmap32& target, const TFloatRect& localView,
   TdtpAffineTransform m;
   m.Translate(-static_cast<double>(localView.Left), -static_cast<double>(localView.Top));
   m.Scale(target.Width() / (static_cast<double>(localView.Right) - localView.Left),
-          target.Height() / (static_cast<double>(localView.Bottom) - localView.Top));
+          PictureHeight(target, info) / (static_cast<double>(localView.Bottom) - localView.Top));
+  // A band lies whole rows up from its place in the picture.
+  if (info.PictureHeight > 0) m.Translate(0, -static_cast<double>(info.BandTop));
   SetPaintTransform(m.Matrix());
   Paint32(target, info);
 
@@ -144,24 +152,67 @@ void TdtpShape::PaintCached(TBitmap32& target, const TFloatRect& viewRect, bool 
   // 1-2. A capped cache counts as built at the scale it was asked for.
   const bool usable = IsCacheValid() && !(info.RenderScale > cacheAskedScale_) &&
                       !(info.RenderScale < cacheAskedScale_ && info.ExactScale);
+
+  // 4. The sampler reads cache pixel i at position i, its centre, which
+  // lies half a pixel past the pixel's corner.
+  const auto mapping = [&](TdtpAffineTransform& t, double s, double originX, double originY) {
+    t.Translate(0.5 - originX, 0.5 - originY);
+    t.Scale(1 / s, 1 / s);
+    if (!localOnly) {
+      t.Rotate(-static_cast<double>(docAngle_), 0, 0);
+      t.Translate(docLeft_, docTop_);
+    }
+    t.Translate(-static_cast<double>(viewRect.Left), -static_cast<double>(viewRect.Top));
+    t.Scale(target.Width() / (static_cast<double>(viewRect.Right) - viewRect.Left),
+            PictureHeight(target, info) / (static_cast<double>(viewRect.Bottom) - viewRect.Top));
+  };
+
+  // A band draws only the shapes whose rows it holds, and a shape's cache
+  // goes after the last band it reaches rather than after every band.
+  bool lastBand = true;
+  if (info.PictureHeight > 0) {
+    double s = cacheScale_, originX = cacheOriginX_, originY = cacheOriginY_, w = 0, h = 0;
+    if (usable) {
+      w = cache_->Width(), h = cache_->Height();
+    } else {
+      // The layout the cache would be made with.
+      TCacheLayout l;
+      if (!ComputeLayout(docWidth_, docHeight_, marginLeft_, marginTop_, marginRight_, marginBottom_,
+                         info.RenderScale, l)) {
+        ClearCache();
+        return;
+      }
+      s = static_cast<float>(l.Scale);
+      originX = mirrored_ ? l.RightPx - docWidth_ * l.Scale : l.LeftPx;
+      originY = flipped_ ? l.BottomPx - docHeight_ * l.Scale : l.TopPx;
+      w = l.Width(), h = l.Height();
+    }
+    TdtpAffineTransform t;
+    mapping(t, s, originX, originY);
+    TFloatPoint corners[4] = {{0, 0}, {static_cast<float>(w), 0}, {static_cast<float>(w), static_cast<float>(h)},
+                              {0, static_cast<float>(h)}};
+    t.TransformPoints(corners, 4);
+    double minY = corners[0].Y, maxY = corners[0].Y;
+    for (const TFloatPoint& c : corners) {
+      minY = std::min(minY, static_cast<double>(c.Y));
+      maxY = std::max(maxY, static_cast<double>(c.Y));
+    }
+    // The sampler's own rows, floor to ceil, with a row to spare.
+    const double bandBottom = static_cast<double>(info.BandTop) + target.Height();
+    if (std::isfinite(minY) && std::isfinite(maxY)) {
+      if (std::ceil(maxY) + 1 < info.BandTop || std::floor(minY) - 1 >= bandBottom) return;
+      lastBand = std::ceil(maxY) + 1 < bandBottom;
+    } else {
+      lastBand = false;
+    }
+  }
   if (!usable && !PrepareCache(info)) return;
 
   // 3.
   cache_->SetMasterAlpha(static_cast<std::uint32_t>(std::clamp(masterAlpha_, 0, 255)));
 
-  // 4. The sampler reads cache pixel i at position i, its centre, which
-  // lies half a pixel past the pixel's corner.
-  const double s = cacheScale_;
   TdtpAffineTransform t;
-  t.Translate(0.5 - cacheOriginX_, 0.5 - cacheOriginY_);
-  t.Scale(1 / s, 1 / s);
-  if (!localOnly) {
-    t.Rotate(-static_cast<double>(docAngle_), 0, 0);
-    t.Translate(docLeft_, docTop_);
-  }
-  t.Translate(-static_cast<double>(viewRect.Left), -static_cast<double>(viewRect.Top));
-  t.Scale(target.Width() / (static_cast<double>(viewRect.Right) - viewRect.Left),
-          target.Height() / (static_cast<double>(viewRect.Bottom) - viewRect.Top));
+  mapping(t, cacheScale_, cacheOriginX_, cacheOriginY_);
 
   // 5.
   TdtpMapSampler sampler;
@@ -169,10 +220,11 @@ void TdtpShape::PaintCached(TBitmap32& target, const TFloatRect& viewRect, bool 
   sampler.SetClipRect(target.BoundsRect());
   sampler.SetSource(cache_.get());
   sampler.SetTransform(&t);
+  sampler.SetTargetTop(info.PictureHeight > 0 ? info.BandTop : 0);
   sampler.Render({0, 0, static_cast<float>(cache_->Width()), static_cast<float>(cache_->Height())});
 
   // 6.
-  if (info.FreeCache) ClearCache();
+  if (info.FreeCache && lastBand) ClearCache();
 }
 
 bool TdtpShape::PrepareCache(const TdtpPaintInfo& info) {
@@ -196,6 +248,8 @@ bool TdtpShape::PrepareCache(const TdtpPaintInfo& info) {
 
   TdtpPaintInfo copy = info;
   copy.Scale = cacheScale_;
+  copy.PictureHeight = 0;
+  copy.BandTop = 0;
   const TFloatRect local{static_cast<float>(-l.LeftPx / l.Scale), static_cast<float>(-l.TopPx / l.Scale),
                          static_cast<float>(l.RightPx / l.Scale),
                          static_cast<float>(l.BottomPx / l.Scale)};
@@ -234,37 +288,73 @@ void TdtpShape::ClearCaches() {
   for (const auto& child : children_) child->ClearCaches();
 }
 
-std::unique_ptr<TBitmap32> TdtpShape::RenderThumbnail(std::int32_t width, std::int32_t height,
-                                                      TDeviceType device, std::int32_t border,
-                                                      bool freeCaches) {
+namespace {
+
+// The sizes and paint information of a picture of the whole frame; false
+// when there is nothing to draw.
+bool ThumbnailInfo(std::int32_t width, std::int32_t height, std::int32_t border, float docWidth,
+                   float docHeight, TDeviceType device, bool freeCaches, TFloatRect& view,
+                   TdtpPaintInfo& info) {
   // 1. Sizes in 64 bits; a frame without area has no scale.
-  if (width <= 0 || height <= 0 || border < 0) return nullptr;
-  if (!(Finite(docWidth_) && Finite(docHeight_) && docWidth_ > 0 && docHeight_ > 0)) return nullptr;
+  if (width <= 0 || height <= 0 || border < 0) return false;
+  if (!(Finite(docWidth) && Finite(docHeight) && docWidth > 0 && docHeight > 0)) return false;
   const std::int64_t w = std::int64_t{width} + 2 * std::int64_t{border};
   const std::int64_t h = std::int64_t{height} + 2 * std::int64_t{border};
   if (w > std::numeric_limits<std::int32_t>::max() || h > std::numeric_limits<std::int32_t>::max() ||
       w * h > kMaxBitmapPixels)
-    return nullptr;
-
-  // 2. A new bitmap's storage starts transparent black, what Clear(0) writes.
-  auto bitmap = std::make_unique<TBitmap32>();
-  bitmap->SetSize(static_cast<std::int32_t>(w), static_cast<std::int32_t>(h));
+    return false;
 
   // 3-5.
-  const double d = std::min(static_cast<double>(height) / docHeight_,
-                            static_cast<double>(width) / docWidth_);
+  const double d = std::min(static_cast<double>(height) / docHeight,
+                            static_cast<double>(width) / docWidth);
   const double e = border / d;
-  const TFloatRect view{static_cast<float>(-e), static_cast<float>(-e),
-                        static_cast<float>(docWidth_ + e), static_cast<float>(docHeight_ + e)};
-  TdtpPaintInfo info;
+  view = {static_cast<float>(-e), static_cast<float>(-e), static_cast<float>(docWidth + e),
+          static_cast<float>(docHeight + e)};
   info.Device = device;
   info.BackColor = 0;
   info.Scale = static_cast<float>(d);
   info.RenderScale = static_cast<float>(d);
   info.StretchFilter = sfLinear;
   info.FreeCache = freeCaches;
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<TBitmap32> TdtpShape::RenderThumbnail(std::int32_t width, std::int32_t height,
+                                                      TDeviceType device, std::int32_t border,
+                                                      bool freeCaches) {
+  TFloatRect view;
+  TdtpPaintInfo info;
+  if (!ThumbnailInfo(width, height, border, docWidth_, docHeight_, device, freeCaches, view, info))
+    return nullptr;
+
+  // 2. A new bitmap's storage starts transparent black, what Clear(0) writes.
+  auto bitmap = std::make_unique<TBitmap32>();
+  bitmap->SetSize(width + 2 * border, height + 2 * border);
   Paint(*bitmap, view, true, info);
   return bitmap;
+}
+
+bool TdtpShape::RenderThumbnailRows(std::int32_t width, std::int32_t height, TDeviceType device,
+                                    std::int32_t bandRows, bool freeCaches,
+                                    const std::function<void(const TBitmap32& band, std::int32_t top)>& onBand) {
+  TFloatRect view;
+  TdtpPaintInfo info;
+  if (bandRows <= 0 || !ThumbnailInfo(width, height, 0, docWidth_, docHeight_, device, freeCaches, view, info))
+    return false;
+  info.PictureHeight = height;
+  TBitmap32 band;
+  for (std::int32_t top = 0; top < height; top += bandRows) {
+    const std::int32_t rows = std::min(bandRows, height - top);
+    // Each band starts as the whole picture does: transparent black.
+    if (band.Height() != rows) band.SetSize(width, rows);
+    else band.Clear(0);
+    info.BandTop = top;
+    Paint(band, view, true, info);
+    onBand(band, top);
+  }
+  return true;
 }
 
 }  // namespace kdl

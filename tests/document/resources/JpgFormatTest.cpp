@@ -294,5 +294,67 @@ TEST_F(JpgFormatTest, EncodesAtItsQualityAndDropsAlpha) {
   }
 }
 
+// Bands of any height make the whole picture's file, which djpeg reads
+// back; a band that does not fit the picture raises instead of letting the
+// encoder read outside it.
+TEST_F(JpgFormatTest, RowsWrittenInBandsMakeTheWholePicturesFile) {
+  TBitmap32 b;
+  b.SetSize(70, 45);
+  std::mt19937 rng(7);
+  for (std::int32_t y = 0; y < 45; ++y)
+    for (std::int32_t x = 0; x < 70; ++x) b.SetPixel(x, y, 0xFF000000u | ((x * 3 + y * 5) << 8) | (rng() & 0x3F));
+  TMemoryStream whole;
+  TdtpJpgFormat jpg;
+  jpg.SetQuality(85);
+  jpg.SaveToStream(&whole, &b);
+  for (const std::int32_t rows : {1, 7, 16, 45}) {
+    TMemoryStream banded;
+    TdtpJpgRowWriter writer(&banded, 70, 45, 85);
+    TBitmap32 band;
+    for (std::int32_t top = 0; top < 45; top += rows) {
+      const std::int32_t n = std::min(rows, 45 - top);
+      band.SetSize(70, n);
+      for (std::int32_t y = 0; y < n; ++y) std::copy_n(b.ScanLine(top + y), 70, band.ScanLine(y));
+      writer.WriteRows(band);
+    }
+    writer.Finish();
+    ASSERT_EQ(banded.Size(), whole.Size()) << rows;
+    EXPECT_TRUE(std::equal(static_cast<const char*>(banded.Memory()),
+                           static_cast<const char*>(banded.Memory()) + banded.Size(),
+                           static_cast<const char*>(whole.Memory())))
+        << rows << " rows a band";
+  }
+  const auto path = dir_ / "bands.jpg";
+  whole.SaveToFile(path);
+  const Pnm ref = ParsePnm(test::RunCommandBytes("djpeg " + path.string()));
+  EXPECT_EQ(ref.Width, 70);
+  EXPECT_EQ(ref.Height, 45);
+
+  TBitmap32 narrow, tall;
+  narrow.SetSize(69, 4);
+  tall.SetSize(70, 46);
+  TMemoryStream out;
+  EXPECT_EQ(test::RasterErrorText([&] {
+              TdtpJpgRowWriter w(&out, 70, 45, 85);
+              w.WriteRows(narrow);
+            }),
+            "Unable to compress");
+  EXPECT_EQ(test::RasterErrorText([&] {
+              TdtpJpgRowWriter w(&out, 70, 45, 85);
+              w.WriteRows(tall);
+            }),
+            "Unable to compress");
+  // Finished before its last row.
+  EXPECT_EQ(test::RasterErrorText([&] {
+              TdtpJpgRowWriter w(&out, 70, 45, 85);
+              TBitmap32 first;
+              first.SetSize(70, 10);
+              w.WriteRows(first);
+              w.Finish();
+            }),
+            "Unable to compress");
+  EXPECT_EQ(test::RasterErrorText([&] { TdtpJpgRowWriter w(&out, 0, 45, 85); }), "Unable to compress");
+}
+
 }  // namespace
 }  // namespace kdl

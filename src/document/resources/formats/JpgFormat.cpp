@@ -245,24 +245,35 @@ struct TJpegEncoder : TJpegSession<jpeg_compress_struct> {
   }
 };
 
-bool Encode(TJpegEncoder& e, const TBitmap32& bitmap, int quality) {
+// Each step that can fail sets its own jump target, as in decoding.
+bool StartEncode(TJpegEncoder& e, std::int32_t width, std::int32_t height, int quality) {
   if (setjmp(e.Error.Jump)) return false;
   jpeg_create_compress(&e.Info);
   e.Created = true;
   e.Info.dest = &e.Dest.Pub;
-  e.Info.image_width = static_cast<JDIMENSION>(bitmap.Width());
-  e.Info.image_height = static_cast<JDIMENSION>(bitmap.Height());
+  e.Info.image_width = static_cast<JDIMENSION>(width);
+  e.Info.image_height = static_cast<JDIMENSION>(height);
   // The pixels' memory order is B, G, R, A; the alpha byte is skipped.
   e.Info.input_components = 4;
   e.Info.in_color_space = JCS_EXT_BGRX;
   jpeg_set_defaults(&e.Info);
   jpeg_set_quality(&e.Info, quality, TRUE);
   jpeg_start_compress(&e.Info, TRUE);
-  while (e.Info.next_scanline < e.Info.image_height) {
-    auto* row = reinterpret_cast<JSAMPROW>(
-        const_cast<TColor32*>(bitmap.ScanLine(static_cast<std::int32_t>(e.Info.next_scanline))));
+  return true;
+}
+
+// Rows first .. first + count - 1 of bitmap, which is as wide as the picture.
+bool EncodeRows(TJpegEncoder& e, const TBitmap32& bitmap, std::int32_t first, std::int32_t count) {
+  if (setjmp(e.Error.Jump)) return false;
+  for (std::int32_t y = first; y < first + count; ++y) {
+    auto* row = reinterpret_cast<JSAMPROW>(const_cast<TColor32*>(bitmap.ScanLine(y)));
     jpeg_write_scanlines(&e.Info, &row, 1);
   }
+  return true;
+}
+
+bool FinishEncode(TJpegEncoder& e) {
+  if (setjmp(e.Error.Jump)) return false;
   jpeg_finish_compress(&e.Info);
   return true;
 }
@@ -355,8 +366,55 @@ void TdtpJpgFormat::SaveToStream(TStream* stream, TBitmap32* bitmap) {
   if (!stream) RaiseRasterError(kRasterStreamUnassigned);
   if (!bitmap) RaiseRasterError(kRasterInputNotAssigned);
   if (bitmap->Empty()) return;
-  auto encoder = std::make_unique<TJpegEncoder>(stream);
-  if (!Encode(*encoder, *bitmap, quality_)) RaiseRasterError(kRasterCompress);
+  TdtpJpgRowWriter writer(stream, bitmap->Width(), bitmap->Height(), quality_);
+  writer.WriteRows(*bitmap);
+  writer.Finish();
+}
+
+struct TdtpJpgRowWriter::TState {
+  explicit TState(TStream* stream) : Encoder(stream) {}
+  TJpegEncoder Encoder;
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;
+  std::int32_t Written = 0;
+  bool Failed = false;
+};
+
+TdtpJpgRowWriter::TdtpJpgRowWriter(TStream* stream, std::int32_t width, std::int32_t height, std::uint8_t quality) {
+  if (!stream) RaiseRasterError(kRasterStreamUnassigned);
+  if (width <= 0 || height <= 0) RaiseRasterError(kRasterCompress);
+  state_ = std::make_unique<TState>(stream);
+  state_->Width = width;
+  state_->Height = height;
+  if (!StartEncode(state_->Encoder, width, height, quality)) {
+    state_->Failed = true;
+    RaiseRasterError(kRasterCompress);
+  }
+}
+
+TdtpJpgRowWriter::~TdtpJpgRowWriter() = default;
+
+void TdtpJpgRowWriter::WriteRows(const TBitmap32& band) {
+  TState& s = *state_;
+  // A band of another width, or rows past the picture's last, would make
+  // libjpeg read outside the band.
+  if (s.Failed || band.Width() != s.Width || band.Height() > s.Height - s.Written) {
+    s.Failed = true;
+    RaiseRasterError(kRasterCompress);
+  }
+  if (!EncodeRows(s.Encoder, band, 0, band.Height())) {
+    s.Failed = true;
+    RaiseRasterError(kRasterCompress);
+  }
+  s.Written += band.Height();
+}
+
+void TdtpJpgRowWriter::Finish() {
+  TState& s = *state_;
+  if (s.Failed || s.Written != s.Height || !FinishEncode(s.Encoder)) {
+    s.Failed = true;
+    RaiseRasterError(kRasterCompress);
+  }
 }
 
 }  // namespace kdl

@@ -2,6 +2,9 @@
 // when a smaller picture is requested, encoding at a quality percentage.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+
 #include "document/resources/RasterFormats.h"
 
 namespace kdl {
@@ -28,6 +31,26 @@ class TdtpJpgFormat : public TdtpRaster {
 
  private:
   std::uint8_t quality_ = 90;
+};
+
+// A JPEG written a band of rows at a time, top to bottom: the bytes that
+// TdtpJpgFormat::SaveToStream writes for the whole picture, without the
+// picture ever being whole. Failures raise the raster errors.
+class TdtpJpgRowWriter {
+ public:
+  TdtpJpgRowWriter(TStream* stream, std::int32_t width, std::int32_t height, std::uint8_t quality);
+  ~TdtpJpgRowWriter();
+  TdtpJpgRowWriter(const TdtpJpgRowWriter&) = delete;
+  TdtpJpgRowWriter& operator=(const TdtpJpgRowWriter&) = delete;
+
+  // Every row of band, as wide as the picture, after the rows written so far.
+  void WriteRows(const TBitmap32& band);
+  // After the picture's last row.
+  void Finish();
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> state_;
 };
 
 }  // namespace kdl
