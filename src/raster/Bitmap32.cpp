@@ -120,8 +120,9 @@ void TBitmap32::ChangeSize(std::int32_t& width, std::int32_t& height, std::int32
       const std::int64_t pixels = static_cast<std::int64_t>(newWidth) * newHeight;
       if (pixels > kMaxBitmapPixels) throw Exception("Can't allocate the DIB handle");
       const auto count = static_cast<std::size_t>(pixels);
-      bits_.reset(clear ? new (std::nothrow) TColor32[count]() : new (std::nothrow) TColor32[count]);
+      bits_ = std::unique_ptr<TColor32, TPixelDeleter>(AllocatePixels(count), TPixelDeleter{count});
       if (!bits_) throw Exception("Can't allocate the DIB handle");
+      if (clear) std::memset(bits_.get(), 0, count * sizeof(TColor32));
       // The device views our memory; it never owns or copies it.
       dc_ = std::make_unique<QImage>(reinterpret_cast<uchar*>(bits_.get()), newWidth, newHeight,
                                      static_cast<qsizetype>(newWidth) * 4, QImage::Format_ARGB32);

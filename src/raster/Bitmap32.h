@@ -14,6 +14,7 @@
 #include "platform/qt/Canvas.h"
 #include "platform/qt/Font.h"
 #include "raster/Blend.h"
+#include "raster/PixelMemory.h"
 #include "raster/ThreadPersistent.h"
 #include "raster/Types.h"
 
@@ -228,7 +229,7 @@ class TBitmap32 : public TCustomMap {
   void UpdateClipRects();
   void FontChanged();
 
-  std::unique_ptr<TColor32[]> bits_;
+  std::unique_ptr<TColor32, TPixelDeleter> bits_;
   std::unique_ptr<TCanvas> canvas_;
   TRect clipRect_;
   TRect fixedClipRect_;

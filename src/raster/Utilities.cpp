@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -211,13 +212,25 @@ void Transpose(const TBitmap32& src, TBitmap32& dst, std::int32_t count, std::in
   TransposeRun(src.Bits(), dst.Bits(), count, step);
 }
 
-void BoxBlur(TBitmap32* b, float radius) {
-  if (b == nullptr || b->Empty()) return;
+namespace {
+
+// The blur's window for a radius: Round(radius) made odd; 1 (no blur)
+// below a window of 2.
+std::int32_t BoxWindow(float radius) {
   const double rounded = std::nearbyint(static_cast<double>(radius));
-  if (!(rounded >= 2)) return;
+  if (!(rounded >= 2)) return 1;
   // Held at 2^30 so that absurd radii still fit an integer.
   std::int32_t size = static_cast<std::int32_t>(std::min(rounded, 1073741824.0));
   if (size % 2 == 0) ++size;
+  return size;
+}
+
+}  // namespace
+
+void BoxBlur(TBitmap32* b, float radius) {
+  if (b == nullptr || b->Empty()) return;
+  const std::int32_t size = BoxWindow(radius);
+  if (size == 1) return;
   const std::int32_t half = size / 2;
   // Rows blurred into the scratch buffer, turned back into the map, its
   // columns (now run on) blurred, turned back: every pass writes all of
@@ -241,6 +254,86 @@ void BoxBlur(TBitmap32* b, float radius) {
   TransposeRun(scratch, b->Bits(), w, h);
   BlurRun(map, temp.get(), n, half, size);
   TransposeRun(scratch, b->Bits(), h, w);
+}
+
+bool BoxBlurAlphaRows(const TByteMap& alpha, float radius,
+                      const std::function<void(std::int32_t, const std::int32_t*)>& row) {
+  const std::int32_t w = alpha.Width(), h = alpha.Height();
+  const std::int32_t size = BoxWindow(radius);
+  const std::int32_t half = size / 2;
+  // The kept rows (the window, and the rows the columns wrap onto) come to
+  // about twice the window; a window near the map's height saves nothing.
+  if (alpha.Empty() || h < 2 * std::int64_t{size}) return false;
+
+  // The integer map's values, as AlphaToIntMap makes them at scale 1.
+  std::int32_t table[256];
+  for (int a = 0; a < 256; ++a) table[a] = static_cast<std::int32_t>(std::nearbyint(a * 256.0));
+  const std::uint8_t* in = alpha.Bits();
+  const std::int64_t n = std::int64_t{w} * h;
+  const TTruncatingDivider div(size);
+
+  // Row r of the horizontal pass: the rows run on into each other, as the
+  // whole-map pass sees them.
+  auto horizontal = [&](std::int32_t r, std::int32_t* out) {
+    const std::int64_t first = std::int64_t{r} * w;
+    std::int64_t sum = 0;
+    for (std::int64_t j = std::max<std::int64_t>(0, first - half); j <= std::min(n - 1, first + half); ++j)
+      sum += table[in[j]];
+    for (std::int64_t o = first; o < first + w; ++o) {
+      out[o - first] = div(sum);
+      if (o + half + 1 < n) sum += table[in[o + half + 1]];
+      if (o - half >= 0) sum -= table[in[o - half]];
+    }
+  };
+
+  const auto rowSize = static_cast<std::size_t>(w);
+  std::vector<std::int32_t> ring(static_cast<std::size_t>(size) * rowSize);
+  // The first and last half rows of the horizontal pass: the vertical pass
+  // runs each column on into the next, so the map's top and bottom rows
+  // read them one column over.
+  std::vector<std::int32_t> top(static_cast<std::size_t>(half) * rowSize);
+  std::vector<std::int32_t> bottom(static_cast<std::size_t>(half) * rowSize);
+  for (std::int32_t r = 0; r < half; ++r) horizontal(h - half + r, bottom.data() + r * rowSize);
+
+  // Row r of the vertical pass's input, r from -half to h + half - 1.
+  auto vertical = [&](std::int32_t r, std::int32_t* out) {
+    if (r < 0) {
+      const std::int32_t* from = bottom.data() + static_cast<std::size_t>(half + r) * rowSize;
+      out[0] = 0;
+      std::copy(from, from + w - 1, out + 1);
+    } else if (r >= h) {
+      const std::int32_t* from = top.data() + static_cast<std::size_t>(r - h) * rowSize;
+      std::copy(from + 1, from + w, out);
+      out[w - 1] = 0;
+    } else {
+      horizontal(r, out);
+      if (r < half) std::copy(out, out + w, top.data() + static_cast<std::size_t>(r) * rowSize);
+    }
+  };
+  auto slot = [&](std::int32_t r) {
+    return ring.data() + static_cast<std::size_t>(((r % size) + size) % size) * rowSize;
+  };
+
+  // Each column's window sum slides down one row at a time: the row that
+  // leaves and the row that enters share a slot of the ring.
+  std::vector<std::int64_t> sums(rowSize, 0);
+  std::vector<std::int32_t> out(rowSize);
+  for (std::int32_t r = -half; r <= half; ++r) {
+    std::int32_t* values = slot(r);
+    vertical(r, values);
+    for (std::int32_t k = 0; k < w; ++k) sums[static_cast<std::size_t>(k)] += values[k];
+  }
+  for (std::int32_t y = 0; y < h; ++y) {
+    if (y > 0) {
+      std::int32_t* values = slot(y + half);
+      for (std::int32_t k = 0; k < w; ++k) sums[static_cast<std::size_t>(k)] -= values[k];
+      vertical(y + half, values);
+      for (std::int32_t k = 0; k < w; ++k) sums[static_cast<std::size_t>(k)] += values[k];
+    }
+    for (std::int32_t k = 0; k < w; ++k) out[static_cast<std::size_t>(k)] = div(sums[static_cast<std::size_t>(k)]);
+    row(y, out.data());
+  }
+  return true;
 }
 
 // ---- Alpha and colour tests -----------------------------------------------------

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "raster/Bitmap32.h"
+#include "raster/ByteMap.h"
 #include "raster/Types.h"
 
 namespace kdl {
@@ -43,6 +45,13 @@ void Transpose(const TBitmap32& src, TBitmap32& dst, std::int32_t count, std::in
 // A separable box blur of the integer map, horizontal then vertical, with a
 // window of Round(radius) pixels made odd; nothing below a window of 2.
 void BoxBlur(TBitmap32* b, float radius);
+// BoxBlur of AlphaToIntMap(bitmap of alpha, 1) without a map of its size:
+// the blurred rows go to row(y, values) from the top down. Once row y is
+// handed over, rows of alpha up to y are not read again, so that row may
+// overwrite them. False, and nothing done, for an empty map or one less
+// than twice the window tall.
+bool BoxBlurAlphaRows(const TByteMap& alpha, float radius,
+                      const std::function<void(std::int32_t, const std::int32_t*)>& row);
 
 // ---- Alpha and colour tests -----------------------------------------------
 

@@ -3,10 +3,13 @@
 #include <QFont>
 #include <QFontInfo>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "app/Localizer.h"
 #include "app/shapes/CropBitmapShape.h"
@@ -361,11 +364,45 @@ void ApplyTemplateTexts(TdtpDocument& document, int templateType) {
 
 // ---- Files --------------------------------------------------------------------------------
 
+namespace {
+
+// Collects what the shapes report while a project is read (a photo whose
+// bytes no longer decode, a shape of a damaged element), each message once,
+// so that the user hears it once the project is open rather than not at
+// all or on every repaint. The document's own handler still sees each.
+class TLoadErrorCollector {
+ public:
+  explicit TLoadErrorCollector(TdtpDocument& document) : document_(document), previous_(document.OnLoadError) {
+    document.OnLoadError = [this](TdtpDocument& sender, TdtpShape* shape, const std::string& error) {
+      if (std::find(messages_.begin(), messages_.end(), error) == messages_.end()) messages_.push_back(error);
+      if (previous_) previous_(sender, shape, error);
+    };
+  }
+  ~TLoadErrorCollector() { document_.OnLoadError = previous_; }
+  TLoadErrorCollector(const TLoadErrorCollector&) = delete;
+  TLoadErrorCollector& operator=(const TLoadErrorCollector&) = delete;
+
+  std::string Text() const {
+    std::string text;
+    for (const std::string& m : messages_) text += (text.empty() ? "" : "\r\n") + m;
+    return text;
+  }
+
+ private:
+  TdtpDocument& document_;
+  TdtpDocument::TdtpLoadErrorEvent previous_;
+  std::vector<std::string> messages_;
+};
+
+}  // namespace
+
 bool OpenProject(TdtpDocument& document, const std::string& fileName, const TProjectHooks& hooks) {
   TLocalizer& texts = Localizer();
   bool opened = false;
   std::string failure;
+  std::string loadErrors;
   {
+    TLoadErrorCollector collector(document);
     TDocumentUpdate update(document);
     TUndoLock lock(document);
     try {
@@ -392,6 +429,7 @@ bool OpenProject(TdtpDocument& document, const std::string& fileName, const TPro
         document.SetPageCount(0);
       }
     }
+    loadErrors = collector.Text();
   }
   // After the bracket, whose end reports the changes made inside it. The
   // history of what was there before went with it.
@@ -401,6 +439,7 @@ bool OpenProject(TdtpDocument& document, const std::string& fileName, const TPro
     ShowError(failure);
     return false;
   }
+  if (!loadErrors.empty()) ShowError(loadErrors);
   if (hooks.CheckPrinterOrientation) hooks.CheckPrinterOrientation();
   if (hooks.ZoomToWindow) hooks.ZoomToWindow();
   return true;

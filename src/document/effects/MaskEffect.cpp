@@ -45,9 +45,11 @@ void TdtpMaskEffect::ApplyMasks(TByteMap& alpha, const TRect& frame) {
   // Kept per thread: a fresh map of the cache's size is zeroed and faulted
   // in page by page, and it is cleared before each mask anyway.
   thread_local TByteMap scratch;
-  scratch.SetSize(alpha.Width(), alpha.Height());
   for (const auto& mask : masks_) {
     if (!mask->Enabled()) continue;
+    // A kind that folds itself in row by row needs no map of the size.
+    if (mask->RenderInto(alpha, frame)) continue;
+    scratch.SetSize(alpha.Width(), alpha.Height());
     scratch.Clear(0);
     mask->Render(scratch, alpha, frame);
     CombineByteMaps(&alpha, &scratch, &alpha, mask->Operation());

@@ -6,7 +6,9 @@
 #include <iterator>
 #include <limits>
 #include <numbers>
+#include <vector>
 
+#include "document/effects/CombineMaps.h"
 #include "document/effects/EffectShape.h"
 #include "document/effects/MaskEffect.h"
 #include "document/resources/BitmapResource.h"
@@ -133,11 +135,7 @@ void TdtpFeatherMask::Render(TByteMap& mask, const TByteMap& alpha, const TRect&
   SetSizeUninitialized(scratch, alpha.Width(), alpha.Height());
   alpha.WriteTo(scratch, bcAlpha);
   AlphaToIntMap(&scratch, 1);
-  const double side = std::max(static_cast<double>(frame.Right) - frame.Left,
-                               static_cast<double>(frame.Bottom) - frame.Top);
-  const double radius = static_cast<double>(feather_) * side;
-  // The blur holds huge radii itself; NaN blurs nothing.
-  BoxBlur(&scratch, radius == radius ? ToSingle(radius) : 0.0f);
+  BoxBlur(&scratch, Radius(frame));
   IntMapToAlpha(&scratch, 0);
   mask.ReadFrom(scratch, bcAlpha);
 
@@ -148,6 +146,37 @@ void TdtpFeatherMask::Render(TByteMap& mask, const TByteMap& alpha, const TRect&
 
   // 3.
   FinishRender(mask);
+}
+
+float TdtpFeatherMask::Radius(const TRect& frame) const {
+  const double side = std::max(static_cast<double>(frame.Right) - frame.Left,
+                               static_cast<double>(frame.Bottom) - frame.Top);
+  const double radius = static_cast<double>(feather_) * side;
+  // The blur holds huge radii itself; NaN blurs nothing.
+  return radius == radius ? ToSingle(radius) : 0.0f;
+}
+
+bool TdtpFeatherMask::RenderInto(TByteMap& alpha, const TRect& frame) {
+  // Render's steps on each blurred row as it comes: the integer back to
+  // alpha (values up to 255 have none), the doubled contrast, the flip,
+  // then the fold into the alpha row, which the blur reads no more.
+  std::uint8_t values[256];
+  for (int a = 0; a < 256; ++a) {
+    const int b = std::max(0, 2 * a - 255);
+    values[a] = static_cast<std::uint8_t>(FlipAlphaChannel() ? 255 - b : b);
+  }
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(std::max(0, alpha.Width())));
+  const std::uint8_t operation = Operation();
+  const bool done = BoxBlurAlphaRows(alpha, Radius(frame), [&](std::int32_t y, const std::int32_t* blurred) {
+    for (std::size_t k = 0; k < row.size(); ++k) {
+      const std::int32_t v = blurred[k];
+      row[k] = values[v > 255 ? std::min(v, 65280) >> 8 : 0];
+    }
+    std::uint8_t* target = alpha.ValPtr(0, y);
+    CombineByteRows(target, row.data(), target, static_cast<std::int64_t>(row.size()), operation);
+  });
+  if (done) alpha.Changed();
+  return done;
 }
 
 void TdtpFeatherMask::AdjustMargins(float& left, float& top, float& right, float& bottom) const {

@@ -35,6 +35,11 @@ class TdtpMask {
   // rectangle in map pixels. The base inverts the result when
   // FlipAlphaChannel is set; every kind ends with it.
   virtual void Render(TByteMap& mask, const TByteMap& alpha, const TRect& frame);
+  // Folds the mask into alpha with its operation, as Render into a cleared
+  // map and CombineByteMaps would, but row by row without a map of alpha's
+  // size. False, with alpha untouched, where a kind does not do this (the
+  // base) or cannot for this size; the effect then renders.
+  virtual bool RenderInto(TByteMap& /*alpha*/, const TRect& /*frame*/) { return false; }
   // The owner effect's Changed.
   virtual void Changed();
   // Grows the owning shape's render margins, in mm.
@@ -87,6 +92,7 @@ class TdtpFeatherMask : public TdtpMask {
   std::string ClassName() const override { return "TdtpFeatherMask"; }
 
   void Render(TByteMap& mask, const TByteMap& alpha, const TRect& frame) override;
+  bool RenderInto(TByteMap& alpha, const TRect& frame) override;
   void AdjustMargins(float& left, float& top, float& right, float& bottom) const override;
   void LoadFromXml(TXmlNode* node) override;
   void SaveToXml(TXmlNode* node) const override;
@@ -96,6 +102,9 @@ class TdtpFeatherMask : public TdtpMask {
   void SetFeather(float value);
 
  private:
+  // The blur's radius in map pixels for the frame.
+  float Radius(const TRect& frame) const;
+
   float feather_ = 0.01f;
 };
 

@@ -170,6 +170,81 @@ TEST_F(Masks, FeatherContrastStepAndFlip) {
   }
 }
 
+// The feather folds itself into the alpha a row at a time; rows the blur
+// still reads must not be overwritten, and the columns that run on into
+// the next (the top rows read the bottom ones a column over) must see the
+// alpha as it was. Grainy alpha up to the edges, narrow maps whose rows
+// run on over several rows, every operation and the flip, and a feather
+// that follows another mask, all against the blur summed by definition.
+TEST_F(Masks, FeatherFoldedRowByRowMatchesTheWholeMapBlur) {
+  // The operations by their formulas.
+  auto fold = [](int x, int y, int op) {
+    switch (op) {
+      case 0: return x * y / 255;
+      case 1: return std::min(255, x + y);
+      case 2: return std::max(0, x - y);
+      case 3: return y;
+      case 4: return std::max(x, y);
+      case 5: return std::min(x, y);
+      case 6: return std::abs(x - y);
+      default: return 255 - (255 - x) * (255 - y) / 255;
+    }
+  };
+  struct Case {
+    int W, H;
+    float Feather;
+  };
+  std::uint32_t seed = 12345;
+  auto next = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<int>((seed >> 16) & 0xFF);
+  };
+  for (const Case& c : {Case{64, 80, 0.1f}, Case{3, 90, 0.1f}, Case{1, 40, 0.2f}, Case{97, 41, 0.05f},
+                        Case{50, 200, 0.02f}}) {
+    for (int op = 0; op < 8; ++op) {
+      for (bool flip : {false, true}) {
+        auto alpha = Map(c.W, c.H);
+        // Opaque in the middle, grain everywhere, edge rows and columns set.
+        for (int y = 0; y < c.H; ++y)
+          for (int x = 0; x < c.W; ++x) {
+            const bool middle = y > c.H / 4 && y < 3 * c.H / 4 && x >= c.W / 4 && x <= 3 * c.W / 4;
+            alpha->SetValue(x, y, static_cast<std::uint8_t>(middle ? 255 - next() / 8 : next()));
+          }
+        const auto before = Bytes(*alpha);
+        const TRect frame{0, 0, c.W, c.H};
+        TdtpMaskEffect effect;
+        auto& mask = Add(effect, std::make_unique<TdtpFeatherMask>());
+        mask.SetFeather(c.Feather);
+        mask.SetOperation(static_cast<std::uint8_t>(op));
+        mask.SetFlipAlphaChannel(flip);
+        effect.ApplyMasks(*alpha, frame);
+        const float radius = c.Feather * static_cast<float>(std::max(c.W, c.H));
+        auto want = NaiveFeather(before, c.W, c.H, radius);
+        for (std::size_t i = 0; i < want.size(); ++i) {
+          const int m = flip ? 255 - want[i] : want[i];
+          want[i] = static_cast<std::uint8_t>(fold(before[i], m, op));
+        }
+        ASSERT_EQ(Bytes(*alpha), want) << c.W << " x " << c.H << " op " << op << " flip " << flip;
+      }
+    }
+  }
+
+  // A feather after a polygon blurs what the polygon left.
+  auto alpha = Map(60, 60, 255);
+  TdtpMaskEffect effect;
+  auto& polygon = Add(effect, std::make_unique<TdtpPolygonMask>());
+  polygon.SetOperation(0);
+  auto& feather = Add(effect, std::make_unique<TdtpFeatherMask>());
+  feather.SetFeather(0.1f);
+  feather.SetEnabled(false);
+  effect.ApplyMasks(*alpha, {0, 0, 60, 60});
+  const auto polygonOnly = Bytes(*alpha);
+  auto again = Map(60, 60, 255);
+  feather.SetEnabled(true);
+  effect.ApplyMasks(*again, {0, 0, 60, 60});
+  EXPECT_EQ(Bytes(*again), NaiveFeather(polygonOnly, 60, 60, 6));
+}
+
 // Through a shape's cache: the margins the feather asks for hold the blur,
 // and the result is the blur of the alpha the shape drew.
 TEST_F(Masks, FeatherInTheCacheOfAShape) {
