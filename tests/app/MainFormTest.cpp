@@ -152,6 +152,21 @@ TEST_F(MainFormTest, AFailedOpenNeverSavesOverAFile) {
     EXPECT_EQ(script.Answered(), 2);
   }
   EXPECT_EQ(form->FileName(), saved.string());
+  // An open that fails forgets the saved project's name with the project.
+  before = Files(scratch.Path());
+  {
+    ModalScript script({ChooseFile(later)});
+    Trigger(*form, "miFileOpenProject");
+    EXPECT_EQ(script.Answered(), 1);
+  }
+  EXPECT_EQ(Errors.size(), 2u);
+  SavingWritesNothing(*form, before);
+  {
+    ModalScript script({ChooseFile(saved)});
+    Trigger(*form, "miFileOpenProject");
+    EXPECT_EQ(script.Answered(), 1);
+  }
+  EXPECT_EQ(form->FileName(), saved.string());
   std::filesystem::remove(GetTemplateFileName(4));
   before = Files(scratch.Path());
   {
@@ -159,7 +174,7 @@ TEST_F(MainFormTest, AFailedOpenNeverSavesOverAFile) {
     Trigger(*form, "miFileNewProject");
     EXPECT_EQ(script.Answered(), 1);
   }
-  EXPECT_EQ(Errors.size(), 2u);
+  EXPECT_EQ(Errors.size(), 3u);
   SavingWritesNothing(*form, before);
 }
 
