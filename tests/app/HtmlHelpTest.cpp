@@ -271,16 +271,17 @@ TEST_F(HelpViewer, AMissingFolderOrLinkedFileDoesNothing) {
   EXPECT_EQ(Shown(), "(hidden)");
   EXPECT_TRUE(recorder.urls.empty());
 
-  // A folder of its own: help.ini maps to a link that leaves it, and to a
-  // page that is missing.
-  fs::create_directories(dir / "Helps/English");
+  // A folder of its own: help.ini maps to a link that leaves it, to a
+  // page that is missing and to a folder named like a page.
+  fs::create_directories(dir / "Helps/English/folder.html");
   fs::create_directories(dir / "Other");
   test::WriteFile(dir / "Other/secret.html", "<title>secret</title>");
   fs::create_symlink(dir / "Other/secret.html", dir / "Helps/English/link.html");
   test::WriteFile(dir / "Helps/English/index.html", "<title>Index</title>");
   test::WriteFile(dir / "Helps/English/help.ini",
-                  "[Contexts]\n1=link.html\n2=gone.html\n3=../../Other/secret.html\n");
-  for (std::uint32_t context : {1u, 2u, 3u, 4u}) EXPECT_FALSE(viewer_->DisplayHelpContext(context));
+                  "[Contexts]\n1=link.html\n2=gone.html\n3=../../Other/secret.html\n5=folder.html\n");
+  for (std::uint32_t context : {1u, 2u, 3u, 4u, 5u})
+    EXPECT_FALSE(viewer_->DisplayHelpContext(context)) << context;
   EXPECT_EQ(Shown(), "(hidden)");
 
   // The contents open in the desktop's browser.

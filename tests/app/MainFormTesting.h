@@ -94,7 +94,12 @@ inline ModalScript::Step ChooseFile(const std::filesystem::path& file) {
 inline ModalScript::Step Press(QMessageBox::StandardButton button) {
   return [button](QWidget& w) {
     auto* box = qobject_cast<QMessageBox*>(&w);
-    ASSERT_NE(box, nullptr) << w.metaObject()->className();
+    if (box == nullptr) {
+      // Another dialog fails the test instead of waiting for a user.
+      ADD_FAILURE() << "a message box was expected, not a " << w.metaObject()->className();
+      if (auto* dialog = qobject_cast<QDialog*>(&w)) dialog->reject();
+      return;
+    }
     box->button(button)->click();
   };
 }

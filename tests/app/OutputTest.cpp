@@ -148,6 +148,22 @@ TEST_F(OutputTest, PaperFitAgainstPrintableArea) {
   EXPECT_EQ(defaults.MarginRight, 5);
   EXPECT_EQ(CheckPaperFit(*doc), pfTooSmall);
   EXPECT_TRUE(Errors.empty());
+
+  // A printer whose sheet rounds to no pixels at its resolution: the A4
+  // defaults and one message, rather than a page without size.
+  SetPrinterNames(std::vector<std::string>{"Test printer"});
+  QPrinter& printer = CurrentPrinter();
+  const int dpi = printer.resolution();
+  printer.setResolution(1);
+  const bool tiny = printer.setPageLayout(QPageLayout(QPageSize(QSizeF(1, 1), QPageSize::Point),
+                                                      QPageLayout::Portrait, QMarginsF(), QPageLayout::Point));
+  const TPrinterPageInfo none = GetPrinterPageInfo();
+  printer.setResolution(dpi);
+  UsePdfPrinter(5, 5, 5, 5);
+  ASSERT_TRUE(tiny);
+  EXPECT_EQ(none.PaperWidth, 210);
+  EXPECT_EQ(none.PaperHeight, 297);
+  EXPECT_EQ(Errors.size(), 1u);
 }
 
 TEST_F(OutputTest, CentredLabelMovesIntoPrintableArea) {

@@ -176,6 +176,7 @@ TEST_F(PreviewFormTest, PaperWarningAndThePreviewCommand) {
     // Shown again after being hidden, the copy is not prepared twice.
     const float left = form.PreviewDocument().GetShape(kFirstLineIndex)->DocLeft();
     form.hide();
+    AnswerMessageBoxes();  // a second warning is answered, and counted
     form.show();
     EXPECT_EQ(form.PreviewDocument().GetShape(kFirstLineIndex)->DocLeft(), left);
     EXPECT_EQ(Boxes.size(), 1u);

@@ -135,7 +135,12 @@ TEST_F(ImageViewTest, ScalesThatPlaceNothingStillPaint) {
   EXPECT_EQ(view.PlacedBitmapSize().cx, 0);
   view.grab();
   view.RefreshMapping();
-  EXPECT_EQ(view.Mapping().ZoomX, 0);
+  // No room maps nothing at all, rather than a height over no width.
+  const TImageMapping m = view.Mapping();
+  EXPECT_EQ(m.ZoomX, 0);
+  EXPECT_EQ(m.ZoomY, 0);
+  EXPECT_EQ(m.UnzoomX, 0);
+  EXPECT_EQ(m.UnzoomY, 0);
 }
 
 TEST_F(ImageViewTest, ABandDraggedOnAScaledViewEndsUnderThePointer) {

@@ -124,8 +124,12 @@ TEST_F(RangeBarTest, SmallestThumbAndItsTravel) {
   EXPECT_EQ(t.Left - 16, 83);
   EXPECT_EQ(t.Right, 116);
 
-  // Position clamps; a window as long as the range shows no thumb.
+  // Position clamps, a NaN included; a window as long as the range shows no
+  // thumb.
   bar.SetPosition(-5);
+  EXPECT_EQ(bar.Position(), 0);
+  bar.SetPosition(500);
+  bar.SetPosition(std::nanf(""));
   EXPECT_EQ(bar.Position(), 0);
   bar.SetRangeAndWindow(100, 100);
   EXPECT_FALSE(bar.ActiveLook());
@@ -171,6 +175,16 @@ TEST_F(RangeBarTest, AShortBorderedTrackDoesNotDrag) {
   EXPECT_EQ(bar.Position(), 0);
   EXPECT_FALSE(std::isnan(bar.Position()));
   QTest::mouseRelease(&bar, Qt::LeftButton, {}, QPoint(12, 8));
+  // Nor from the middle, either way: the thumb stays where it was.
+  for (int dx : {-3, 3}) {
+    bar.SetPosition(5000);
+    const TRect t = bar.ThumbRect();
+    const QPoint grab((t.Left + t.Right) / 2, 8);
+    QTest::mousePress(&bar, Qt::LeftButton, {}, grab);
+    QTest::mouseMove(&bar, grab + QPoint(dx, 0));
+    EXPECT_EQ(bar.Position(), 5000) << dx;
+    QTest::mouseRelease(&bar, Qt::LeftButton, {}, grab + QPoint(dx, 0));
+  }
 }
 
 TEST_F(RangeBarTest, RandomOperationsKeepThePositionInRange) {
