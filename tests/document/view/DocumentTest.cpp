@@ -129,6 +129,18 @@ TEST_F(DocumentTest, PageCountOutsideItsRangeRaisesAndLeavesThePages) {
 }
 
 TEST_F(DocumentTest, DeletingTheCurrentPageSelectsThePageNowAtItsPlace) {
+  {
+    // The view takes the new current page's size at once: a wider page
+    // gets a wider area without any change of its own.
+    TdtpDocument doc;
+    doc.SetPageCount(3);
+    for (int i = 0; i < 3; ++i) doc.GetPage(i)->SetPageWidth(100.0f * static_cast<float>(i + 1));
+    doc.SetCurrentPageIndex(1);
+    const float narrow = doc.VirtualWidth() / doc.ScreenDpm();
+    doc.DeletePage(1);
+    ASSERT_EQ(doc.CurrentPage(), doc.GetPage(1));
+    EXPECT_NEAR(doc.VirtualWidth() / doc.ScreenDpm() - narrow, 100.0f, 0.5f);
+  }
   TdtpDocument doc;
   doc.SetPageCount(3);
   for (int i = 0; i < 3; ++i) doc.GetPage(i)->SetName("p" + std::to_string(i));
@@ -176,6 +188,18 @@ TEST_F(DocumentTest, ClearPagesRecordsNoUndoAndReportsEveryShape) {
   EXPECT_EQ(doc.UndoCount(), 0);
   EXPECT_EQ(doc.PageCount(), 0);
   EXPECT_EQ(doc.CurrentPageIndex(), -1);
+
+  // Nor does deleting one page: its shapes cannot come back without it.
+  TdtpDocument pages;
+  pages.SetPageCount(2);
+  pages.SetCurrentPageIndex(1);
+  pages.AddShape(NamedShape("c"));
+  pages.AddShape(NamedShape("d"));
+  pages.ClearUndo();
+  pages.DeletePage(1);
+  EXPECT_EQ(pages.UndoCount(), 0);
+  EXPECT_EQ(pages.PageCount(), 1);
+  EXPECT_EQ(pages.GetPage(0)->GetShapeCount(), 0);
 }
 
 TEST_F(DocumentTest, DefaultPageSizeFollowsOnlyDefaultPages) {
