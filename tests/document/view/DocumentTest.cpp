@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <set>
@@ -15,6 +16,7 @@
 #include "ManualTimers.h"
 #include "TestFiles.h"
 #include "ViewTesting.h"
+#include "platform/qt/ErrorDisplay.h"
 
 namespace kdl {
 namespace {
@@ -270,6 +272,9 @@ TEST_F(DocumentAnimationTest, RefreshesOnePageATickAfterTheDocumentRested) {
   Prepare(doc, 3);
   int ticks = 0;
   doc.OnAnimate = [&](TdtpDocument&) { ++ticks; };
+  // A tick never pumps events: what waits in the queue still waits after it.
+  bool pumped = false;
+  QMetaObject::invokeMethod(qApp, [&] { pumped = true; }, Qt::QueuedConnection);
   timers.Advance(1950);
   EXPECT_GT(ticks, 30);
   EXPECT_TRUE(refreshed_.empty());
@@ -282,6 +287,9 @@ TEST_F(DocumentAnimationTest, RefreshesOnePageATickAfterTheDocumentRested) {
   EXPECT_EQ(refreshed_[2], doc.GetPage(2));
   timers.Advance(500);
   EXPECT_EQ(refreshed_.size(), 3u);
+  EXPECT_FALSE(pumped);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(pumped);
 }
 
 TEST_F(DocumentAnimationTest, NothingIsRefreshedWhileDraggingOrBusy) {
@@ -305,6 +313,33 @@ TEST_F(DocumentAnimationTest, NothingIsRefreshedWhileDraggingOrBusy) {
   doc.EndPrinting();
   timers.Advance(50);
   EXPECT_EQ(refreshed_.size(), 1u);
+}
+
+// A shape that cannot be drawn, so that its page's thumbnail fails.
+class FailingShape : public TdtpShape {
+ public:
+  void Paint32(TBitmap32& /*bitmap*/, const TdtpPaintInfo& /*info*/) override {
+    throw EDocumentError("cannot draw");
+  }
+};
+
+TEST_F(DocumentAnimationTest, AThumbnailThatFailsIsReportedOnceNotEveryTick) {
+  test::ManualTimers timers;
+  std::vector<std::string> errors;
+  SetErrorDisplay([&](const std::string& message) { errors.push_back(message); });
+  TdtpDocument doc;
+  Prepare(doc, 2);
+  auto shape = std::make_unique<FailingShape>();
+  shape->SetDocBounds(10, 10, 20, 20);
+  doc.AddShape(std::move(shape));
+  // Two seconds of rest, then many ticks: one report, and the other page
+  // still gets its thumbnail.
+  timers.Advance(2000);
+  timers.Advance(3000);
+  SetErrorDisplay(nullptr);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("cannot draw"), std::string::npos);
+  EXPECT_EQ(std::count(refreshed_.begin(), refreshed_.end(), doc.GetPage(1)), 1);
 }
 
 TEST_F(DocumentAnimationTest, HandlerDeletingPagesDuringATickIsSafe) {
