@@ -11,7 +11,9 @@
 
 #include "ViewTesting.h"
 #include "document/kinds/FreehandShape.h"
+#include "document/kinds/LineShape.h"
 #include "document/kinds/PolygonShape.h"
+#include "document/shapes/HandlePainter.h"
 #include "document/shapes/PolygonPoints.h"
 #include "support/ManualTimers.h"
 
@@ -288,6 +290,37 @@ TEST_F(DocumentEditingTest, CopyDragLeavesTheOriginalsAndOneUndoTakesTheCopiesBa
   EXPECT_EQ(doc_->GetShape(0), &a);
   EXPECT_EQ(doc_->GetShape(1), &b);
   EXPECT_EQ(doc_->UndoCount(), 0);
+}
+
+TEST_F(DocumentEditingTest, OnlyTheGrabbedShapeFollowsAHandle) {
+  const auto addLine = [&](float y) -> TdtpLineShape& {
+    auto line = std::make_unique<TdtpLineShape>();
+    line->SetPoint(0, {20, y});
+    line->SetPoint(1, {60, y + 10});
+    return test::AddUnrecorded(*doc_, std::move(line));
+  };
+  TdtpLineShape& a = addLine(20);
+  TdtpLineShape& b = addLine(60);
+  const auto pointAt = [](TdtpLineShape& line, int i) {
+    line.UpdateHandles();
+    const TFloatPoint p = line.HandlePainter()->GetHandle(i)->Position;
+    return At(line, p.X, p.Y);
+  };
+  Click(At(a, 20, 5));
+  Click(At(b, 20, 5), Qt::ShiftModifier);
+  // Shift on a's first point takes a out of the selection, Shift on its
+  // body puts it back: a still remembers the point it was last asked for.
+  Click(pointAt(a, 0), Qt::ShiftModifier);
+  ASSERT_FALSE(a.Selected());
+  Click(At(a, 20, 5), Qt::ShiftModifier);
+  ASSERT_TRUE(a.Selected() && b.Selected());
+  // Shift on b's last point takes b out and drags: a's points stay, for
+  // nobody grabbed a handle of a.
+  const QPoint end = pointAt(b, 1);
+  Drag(end, end + QPoint(8, 4), Qt::ShiftModifier);
+  EXPECT_EQ(a.GetPoint(0), (TFloatPoint{20, 20}));
+  EXPECT_EQ(a.GetPoint(1), (TFloatPoint{60, 30}));
+  EXPECT_EQ(b.GetPoint(1), (TFloatPoint{60, 70}));
 }
 
 TEST_F(DocumentEditingTest, RubberBandSelectsWhatItMeets) {
