@@ -460,8 +460,16 @@ TEST_F(DocumentUndo, PasteFromStringCountsOnlyWhatItAdded) {
   EXPECT_EQ(doc.UndoCount(), 2);
   doc.OnShapePasted = nullptr;
 
+  // Without a page nothing joins, and nothing is left in the archive.
   doc.SetPageCount(0);
-  EXPECT_EQ(doc.PasteFromString(SelectionText({{"TdtpShape", good}})), 0);
+  const auto membersWithoutPage = Members(*doc.Storage());
+  const std::string withPicture =
+      ShapeString({{"a.png", "picture"}}, "<shape><ArchiveName>a.png</ArchiveName></shape>");
+  EXPECT_EQ(doc.PasteFromString(SelectionText(
+                {{"TdtpShape", good},
+                 {"TdtpTestMemberShape", EncodeBase64(withPicture.data(), withPicture.size())}})),
+            0);
+  EXPECT_EQ(Members(*doc.Storage()), membersWithoutPage);
 }
 
 TEST_F(DocumentUndo, PastedImagesNeverShareTheOriginalsMember) {
