@@ -15,6 +15,7 @@
 
 #include "ManualTimers.h"
 #include "TestFiles.h"
+#include "TestShapes.h"
 #include "ViewTesting.h"
 #include "platform/qt/ErrorDisplay.h"
 
@@ -340,6 +341,38 @@ TEST_F(DocumentAnimationTest, AThumbnailThatFailsIsReportedOnceNotEveryTick) {
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_NE(errors[0].find("cannot draw"), std::string::npos);
   EXPECT_EQ(std::count(refreshed_.begin(), refreshed_.end(), doc.GetPage(1)), 1);
+}
+
+TEST_F(DocumentAnimationTest, NoTickWhileAPageIsBeingRead) {
+  // A load-error handler that shows a message box lets the timers run: a
+  // tick then must not take thumbnails of half-read pages.
+  testing::RegisterTestShapes();
+  test::ManualTimers timers;
+  TdtpDocument doc;
+  test::LoadBytes(doc, test::ArchiveBytes(
+                           {{kIndexMember, "<Document/>"},
+                            {PageMemberName(0), "<Page Index=\"1\"><ClassName>TdtpPage</ClassName></Page>"},
+                            {PageMemberName(1), "<Page Index=\"2\"><ClassName>TdtpPage</ClassName>"
+                                                "<Shape Index=\"1\"><ClassName>TdtpTestFailingShape</ClassName>"
+                                                "</Shape></Page>"}}));
+  doc.SetAutoPageUpdate(true);
+  doc.SetThumbnailWidth(40);  // every thumbnail is stale
+  doc.OnPageChanged = [this](TdtpDocument&, TdtpPage* p) { refreshed_.push_back(p); };
+  std::size_t refreshedInHandler = 0;
+  int errors = 0;
+  doc.OnLoadError = [&](TdtpDocument&, TdtpShape*, const std::string&) {
+    ++errors;
+    refreshed_.clear();
+    timers.Advance(5000);
+    refreshedInHandler = refreshed_.size();
+  };
+  doc.SetCurrentPageIndex(1);
+  EXPECT_EQ(errors, 1);
+  EXPECT_EQ(refreshedInHandler, 0u);
+  // Once the page is read, the ticks take their thumbnails again.
+  refreshed_.clear();
+  timers.Advance(5000);
+  EXPECT_FALSE(refreshed_.empty());
 }
 
 TEST_F(DocumentAnimationTest, HandlerDeletingPagesDuringATickIsSafe) {
