@@ -4,6 +4,7 @@
 // fail, and files checked and written by an independent Python reader.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 #include <sstream>
 
@@ -329,6 +330,16 @@ TEST_F(DocumentArchiveTest, SettingsThatWouldBreakTheViewReadAsDefaults) {
   EXPECT_TRUE(doc.ShowMargins());
   // Read defaults, not the new document's: a missing element is False.
   EXPECT_FALSE(doc.SnapToGrid());
+
+  // The setters refuse the same values.
+  for (std::int32_t side : {0, -5, 100000}) {
+    doc.SetThumbnailWidth(side);
+    doc.SetThumbnailHeight(side);
+  }
+  EXPECT_EQ(doc.ThumbnailWidth(), 80);
+  EXPECT_EQ(doc.ThumbnailHeight(), 60);
+  for (float dpm : {0.0f, -3.0f, NAN, INFINITY}) doc.SetRenderDpm(dpm);
+  EXPECT_FLOAT_EQ(doc.RenderDpm(), 5.905512f);
 }
 
 // ---- Saving ------------------------------------------------------------------------------------------

@@ -11,7 +11,9 @@
 
 #include "ViewTesting.h"
 #include "document/kinds/FreehandShape.h"
+#include "document/kinds/LineShape.h"
 #include "document/kinds/PolygonShape.h"
+#include "document/shapes/HandlePainter.h"
 #include "document/shapes/PolygonPoints.h"
 #include "support/ManualTimers.h"
 
@@ -262,6 +264,65 @@ TEST_F(DragOutlineTest, ResizeRotateAndCopyDragShowTheirOutlines) {
   Release(from + QPoint(24, 0), Qt::ControlModifier);
 }
 
+TEST_F(DocumentEditingTest, CopyDragLeavesTheOriginalsAndOneUndoTakesTheCopiesBack) {
+  TdtpRectangleShape& a = AddRect(20, 20, 40, 30);
+  TdtpRectangleShape& b = AddRect(80, 20, 20, 20);
+  Click(At(a, 10, 10));
+  Click(At(b, 10, 10), Qt::ShiftModifier);
+  ASSERT_TRUE(a.Selected() && b.Selected());
+  doc_->ClearUndo();
+  // 12 px right and 8 down with Ctrl: copies 3 mm right and 2 mm down.
+  const QPoint from = At(a, 10, 10);
+  Press(from);
+  Move(from + QPoint(6, 4), Qt::ControlModifier);
+  Move(from + QPoint(12, 8), Qt::ControlModifier);
+  Release(from + QPoint(12, 8), Qt::ControlModifier);
+  ASSERT_EQ(doc_->ShapeCount(), 4);
+  EXPECT_FLOAT_EQ(a.DocLeft(), 20);
+  EXPECT_FLOAT_EQ(b.DocLeft(), 80);
+  std::vector<std::pair<float, float>> copies;
+  for (int i = 2; i < 4; ++i) copies.emplace_back(doc_->GetShape(i)->DocLeft(), doc_->GetShape(i)->DocTop());
+  std::sort(copies.begin(), copies.end());
+  EXPECT_EQ(copies, (std::vector<std::pair<float, float>>{{23, 22}, {83, 22}}));
+  EXPECT_EQ(UndoGroups(), 1);
+  doc_->Undo();
+  ASSERT_EQ(doc_->ShapeCount(), 2);
+  EXPECT_EQ(doc_->GetShape(0), &a);
+  EXPECT_EQ(doc_->GetShape(1), &b);
+  EXPECT_EQ(doc_->UndoCount(), 0);
+}
+
+TEST_F(DocumentEditingTest, OnlyTheGrabbedShapeFollowsAHandle) {
+  const auto addLine = [&](float y) -> TdtpLineShape& {
+    auto line = std::make_unique<TdtpLineShape>();
+    line->SetPoint(0, {20, y});
+    line->SetPoint(1, {60, y + 10});
+    return test::AddUnrecorded(*doc_, std::move(line));
+  };
+  TdtpLineShape& a = addLine(20);
+  TdtpLineShape& b = addLine(60);
+  const auto pointAt = [](TdtpLineShape& line, int i) {
+    line.UpdateHandles();
+    const TFloatPoint p = line.HandlePainter()->GetHandle(i)->Position;
+    return At(line, p.X, p.Y);
+  };
+  Click(At(a, 20, 5));
+  Click(At(b, 20, 5), Qt::ShiftModifier);
+  // Shift on a's first point takes a out of the selection, Shift on its
+  // body puts it back: a still remembers the point it was last asked for.
+  Click(pointAt(a, 0), Qt::ShiftModifier);
+  ASSERT_FALSE(a.Selected());
+  Click(At(a, 20, 5), Qt::ShiftModifier);
+  ASSERT_TRUE(a.Selected() && b.Selected());
+  // Shift on b's last point takes b out and drags: a's points stay, for
+  // nobody grabbed a handle of a.
+  const QPoint end = pointAt(b, 1);
+  Drag(end, end + QPoint(8, 4), Qt::ShiftModifier);
+  EXPECT_EQ(a.GetPoint(0), (TFloatPoint{20, 20}));
+  EXPECT_EQ(a.GetPoint(1), (TFloatPoint{60, 30}));
+  EXPECT_EQ(b.GetPoint(1), (TFloatPoint{60, 70}));
+}
+
 TEST_F(DocumentEditingTest, RubberBandSelectsWhatItMeets) {
   TdtpRectangleShape& a = AddRect(20, 20, 10, 10);
   TdtpRectangleShape& b = AddRect(50, 20, 10, 10);
@@ -413,8 +474,11 @@ TEST_F(FreehandTest, CancelledDrawingGoesAndClosesItsGroup) {
   const QPoint a = At(f, 2, 2);
   Stroke(a, QPoint(10, 10));
   const int before = doc_->ShapeCount();
+  const int records = doc_->UndoCount();
   QTest::keyClick(doc_, Qt::Key_Escape);
   EXPECT_EQ(doc_->ShapeCount(), before - 1);
+  // Taking the drawing away is no step an Undo could bring back.
+  EXPECT_EQ(doc_->UndoCount(), records);
   EXPECT_EQ(doc_->DragState(), dsIdle);
   QCoreApplication::processEvents();  // frees the discarded shape
   // The group is closed: a later change starts a group of its own.

@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <set>
@@ -14,7 +15,9 @@
 
 #include "ManualTimers.h"
 #include "TestFiles.h"
+#include "TestShapes.h"
 #include "ViewTesting.h"
+#include "platform/qt/ErrorDisplay.h"
 
 namespace kdl {
 namespace {
@@ -129,6 +132,18 @@ TEST_F(DocumentTest, PageCountOutsideItsRangeRaisesAndLeavesThePages) {
 }
 
 TEST_F(DocumentTest, DeletingTheCurrentPageSelectsThePageNowAtItsPlace) {
+  {
+    // The view takes the new current page's size at once: a wider page
+    // gets a wider area without any change of its own.
+    TdtpDocument doc;
+    doc.SetPageCount(3);
+    for (int i = 0; i < 3; ++i) doc.GetPage(i)->SetPageWidth(100.0f * static_cast<float>(i + 1));
+    doc.SetCurrentPageIndex(1);
+    const float narrow = doc.VirtualWidth() / doc.ScreenDpm();
+    doc.DeletePage(1);
+    ASSERT_EQ(doc.CurrentPage(), doc.GetPage(1));
+    EXPECT_NEAR(doc.VirtualWidth() / doc.ScreenDpm() - narrow, 100.0f, 0.5f);
+  }
   TdtpDocument doc;
   doc.SetPageCount(3);
   for (int i = 0; i < 3; ++i) doc.GetPage(i)->SetName("p" + std::to_string(i));
@@ -176,6 +191,18 @@ TEST_F(DocumentTest, ClearPagesRecordsNoUndoAndReportsEveryShape) {
   EXPECT_EQ(doc.UndoCount(), 0);
   EXPECT_EQ(doc.PageCount(), 0);
   EXPECT_EQ(doc.CurrentPageIndex(), -1);
+
+  // Nor does deleting one page: its shapes cannot come back without it.
+  TdtpDocument pages;
+  pages.SetPageCount(2);
+  pages.SetCurrentPageIndex(1);
+  pages.AddShape(NamedShape("c"));
+  pages.AddShape(NamedShape("d"));
+  pages.ClearUndo();
+  pages.DeletePage(1);
+  EXPECT_EQ(pages.UndoCount(), 0);
+  EXPECT_EQ(pages.PageCount(), 1);
+  EXPECT_EQ(pages.GetPage(0)->GetShapeCount(), 0);
 }
 
 TEST_F(DocumentTest, DefaultPageSizeFollowsOnlyDefaultPages) {
@@ -246,6 +273,9 @@ TEST_F(DocumentAnimationTest, RefreshesOnePageATickAfterTheDocumentRested) {
   Prepare(doc, 3);
   int ticks = 0;
   doc.OnAnimate = [&](TdtpDocument&) { ++ticks; };
+  // A tick never pumps events: what waits in the queue still waits after it.
+  bool pumped = false;
+  QMetaObject::invokeMethod(qApp, [&] { pumped = true; }, Qt::QueuedConnection);
   timers.Advance(1950);
   EXPECT_GT(ticks, 30);
   EXPECT_TRUE(refreshed_.empty());
@@ -258,6 +288,9 @@ TEST_F(DocumentAnimationTest, RefreshesOnePageATickAfterTheDocumentRested) {
   EXPECT_EQ(refreshed_[2], doc.GetPage(2));
   timers.Advance(500);
   EXPECT_EQ(refreshed_.size(), 3u);
+  EXPECT_FALSE(pumped);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(pumped);
 }
 
 TEST_F(DocumentAnimationTest, NothingIsRefreshedWhileDraggingOrBusy) {
@@ -281,6 +314,65 @@ TEST_F(DocumentAnimationTest, NothingIsRefreshedWhileDraggingOrBusy) {
   doc.EndPrinting();
   timers.Advance(50);
   EXPECT_EQ(refreshed_.size(), 1u);
+}
+
+// A shape that cannot be drawn, so that its page's thumbnail fails.
+class FailingShape : public TdtpShape {
+ public:
+  void Paint32(TBitmap32& /*bitmap*/, const TdtpPaintInfo& /*info*/) override {
+    throw EDocumentError("cannot draw");
+  }
+};
+
+TEST_F(DocumentAnimationTest, AThumbnailThatFailsIsReportedOnceNotEveryTick) {
+  test::ManualTimers timers;
+  std::vector<std::string> errors;
+  SetErrorDisplay([&](const std::string& message) { errors.push_back(message); });
+  TdtpDocument doc;
+  Prepare(doc, 2);
+  auto shape = std::make_unique<FailingShape>();
+  shape->SetDocBounds(10, 10, 20, 20);
+  doc.AddShape(std::move(shape));
+  // Two seconds of rest, then many ticks: one report, and the other page
+  // still gets its thumbnail.
+  timers.Advance(2000);
+  timers.Advance(3000);
+  SetErrorDisplay(nullptr);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("cannot draw"), std::string::npos);
+  EXPECT_EQ(std::count(refreshed_.begin(), refreshed_.end(), doc.GetPage(1)), 1);
+}
+
+TEST_F(DocumentAnimationTest, NoTickWhileAPageIsBeingRead) {
+  // A load-error handler that shows a message box lets the timers run: a
+  // tick then must not take thumbnails of half-read pages.
+  testing::RegisterTestShapes();
+  test::ManualTimers timers;
+  TdtpDocument doc;
+  test::LoadBytes(doc, test::ArchiveBytes(
+                           {{kIndexMember, "<Document/>"},
+                            {PageMemberName(0), "<Page Index=\"1\"><ClassName>TdtpPage</ClassName></Page>"},
+                            {PageMemberName(1), "<Page Index=\"2\"><ClassName>TdtpPage</ClassName>"
+                                                "<Shape Index=\"1\"><ClassName>TdtpTestFailingShape</ClassName>"
+                                                "</Shape></Page>"}}));
+  doc.SetAutoPageUpdate(true);
+  doc.SetThumbnailWidth(40);  // every thumbnail is stale
+  doc.OnPageChanged = [this](TdtpDocument&, TdtpPage* p) { refreshed_.push_back(p); };
+  std::size_t refreshedInHandler = 0;
+  int errors = 0;
+  doc.OnLoadError = [&](TdtpDocument&, TdtpShape*, const std::string&) {
+    ++errors;
+    refreshed_.clear();
+    timers.Advance(5000);
+    refreshedInHandler = refreshed_.size();
+  };
+  doc.SetCurrentPageIndex(1);
+  EXPECT_EQ(errors, 1);
+  EXPECT_EQ(refreshedInHandler, 0u);
+  // Once the page is read, the ticks take their thumbnails again.
+  refreshed_.clear();
+  timers.Advance(5000);
+  EXPECT_FALSE(refreshed_.empty());
 }
 
 TEST_F(DocumentAnimationTest, HandlerDeletingPagesDuringATickIsSafe) {

@@ -444,6 +444,9 @@ TEST_F(DocumentUndo, PasteFromStringCountsOnlyWhatItAdded) {
   EXPECT_EQ(doc.UndoCount(), 0);
   EXPECT_EQ(Members(*doc.Storage()), members);
 
+  // What the pasted-shape handler changes on a new copy is part of the
+  // copy, not a step of its own.
+  doc.OnShapePasted = [](TdtpDocument&, TdtpShape* s) { s->SetDocWidth(s->DocWidth() + 1); };
   EXPECT_EQ(doc.PasteFromString(SelectionText({{"TdtpTestMemberShape", good},
                                                {"TdtpTestMemberShape", truncated},
                                                {"NoSuchClass", good}})),
@@ -452,11 +455,21 @@ TEST_F(DocumentUndo, PasteFromStringCountsOnlyWhatItAdded) {
   EXPECT_EQ(doc.GetShape(0)->ClassName(), "TdtpTestMemberShape");
   EXPECT_EQ(doc.GetShape(1)->ClassName(), "TdtpShape");  // unknown: the base kind
   EXPECT_FLOAT_EQ(doc.GetShape(1)->DocHeight(), 4);
+  EXPECT_FLOAT_EQ(doc.GetShape(1)->DocWidth(), 4);
   // Joining the page is all a paste records.
   EXPECT_EQ(doc.UndoCount(), 2);
+  doc.OnShapePasted = nullptr;
 
+  // Without a page nothing joins, and nothing is left in the archive.
   doc.SetPageCount(0);
-  EXPECT_EQ(doc.PasteFromString(SelectionText({{"TdtpShape", good}})), 0);
+  const auto membersWithoutPage = Members(*doc.Storage());
+  const std::string withPicture =
+      ShapeString({{"a.png", "picture"}}, "<shape><ArchiveName>a.png</ArchiveName></shape>");
+  EXPECT_EQ(doc.PasteFromString(SelectionText(
+                {{"TdtpShape", good},
+                 {"TdtpTestMemberShape", EncodeBase64(withPicture.data(), withPicture.size())}})),
+            0);
+  EXPECT_EQ(Members(*doc.Storage()), membersWithoutPage);
 }
 
 TEST_F(DocumentUndo, PastedImagesNeverShareTheOriginalsMember) {

@@ -292,6 +292,17 @@ TEST_F(DocumentViewTest, ZoomStaysWithinTheScalesAViewCanShow) {
     EXPECT_EQ(doc_->ZoomPercent(), percent) << bad;
     EXPECT_EQ(doc_->ScreenDpm(), dpm) << bad;
   }
+  // A factor past either end leaves the scale, the area and the scroll
+  // position as they were, so the page and the area keep one scale.
+  const float width = doc_->VirtualWidth(), height = doc_->VirtualHeight();
+  const float left = doc_->WindowLeft();
+  for (float factor : {1e6f, 1e-6f}) {
+    doc_->ZoomBy(factor);
+    EXPECT_EQ(doc_->ScreenDpm(), dpm) << factor;
+    EXPECT_EQ(doc_->VirtualWidth(), width) << factor;
+    EXPECT_EQ(doc_->VirtualHeight(), height) << factor;
+    EXPECT_EQ(doc_->WindowLeft(), left) << factor;
+  }
   EXPECT_TRUE(std::isfinite(doc_->WindowLeft()));
 }
 

@@ -165,6 +165,10 @@ TEST_F(RulerTest, NoScaleForNoUnitOrABrokenZoom) {
   Shape(far, rdTop, ruMilli, 5.9);
   far.SetOffset(1e300);
   EXPECT_FALSE(far.grab().isNull());
+  // So does a zoom so small that the label step needs 300 powers of ten.
+  TKdRuler tiny;
+  Shape(tiny, rdTop, ruMilli, 1e-300);
+  EXPECT_FALSE(tiny.grab().isNull());
 }
 
 TEST_F(RulerTest, HairLineIsInvertedOverTheScaleUntilTheNextFullRepaint) {

@@ -83,6 +83,14 @@ TEST_F(TextEditingTest, SelectCutAndBackspace) {
   EXPECT_EQ(t.CaretPos(), 0);
   Key(Qt::Key_Delete);
   EXPECT_EQ(t.Text(), u"");
+  // Delete as X11 delivers it, with the DEL character as its text: the
+  // key deletes and the character is not typed.
+  Type("xy");
+  Key(Qt::Key_Home);
+  QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QString(QChar(0x7F)));
+  QApplication::sendEvent(doc_, &del);
+  EXPECT_EQ(t.Text(), u"y");
+  EXPECT_EQ(t.CaretPos(), 0);
 }
 
 TEST_F(TextEditingTest, EscapeRestoresAndEnterAccepts) {
