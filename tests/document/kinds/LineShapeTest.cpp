@@ -304,6 +304,15 @@ TEST_F(LineShape, XmlWritesItsOwnElementsFirst) {
   EXPECT_EQ(odd.GetArrow(0)->Width(), 0);
   EXPECT_EQ(odd.GetArrow(1)->Width(), 5);
   EXPECT_EQ(odd.LineWidth(), 0);
+
+  // A style number past the table, from a caller, is ignored as well: the
+  // line keeps a style it can name when written.
+  odd.GetArrow(1)->SetStyle(asDiamond);
+  for (const int past : {7, 8, 255}) {
+    odd.GetArrow(1)->SetStyle(static_cast<std::uint8_t>(past));
+    EXPECT_EQ(odd.GetArrow(1)->Style(), asDiamond) << past;
+  }
+  EXPECT_NE(ShapeXml(odd).find("<Arrow1><Style>Diamond</Style>"), std::string::npos);
 }
 
 TEST_F(LineShape, FilesWithTooFewPointsStillHaveBothEnds) {
