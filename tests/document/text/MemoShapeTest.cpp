@@ -95,7 +95,11 @@ TEST(GlyphMemo, AttachingAcquiresTheFontAndRenamingReleasesIt) {
 // be had; the machine's configuration comes back after.
 class NoFonts {
  public:
-  NoFonts() : saved_(FcConfigReference(nullptr)) { FcConfigSetCurrent(FcConfigCreate()); }
+  NoFonts() : saved_(FcConfigReference(nullptr)) {
+    FcConfig* empty = FcConfigCreate();
+    FcConfigSetCurrent(empty);
+    FcConfigDestroy(empty);  // held by fontconfig while current
+  }
   ~NoFonts() {
     FcConfigSetCurrent(saved_);
     FcConfigDestroy(saved_);
