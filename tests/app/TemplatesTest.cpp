@@ -3,6 +3,7 @@
 // open and save twice.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <cmath>
 #include <map>
@@ -75,6 +76,36 @@ TEST_F(TemplatesTest, ASetBrokenOffPartWayIsWrittenAgainOnTheNextStart) {
               Text("Messages", "FileOpenError") + " \"" + (scratch.Path() / "Resources" / "default.jpg").string() +
                   "\"");
   }
+}
+
+// A template's page is its own even where the document's defaults happen
+// to equal it: changing the defaults later must not move its margins or
+// size, in the document or in the file.
+TEST_F(TemplatesTest, TemplatePagesKeepTheirSizeWhenTheDefaultsChange) {
+  // The CD Front's page, and the defaults equal to it while it is built.
+  const std::array<float, 6> own = {131, 130, 6, 6, 4, 4};
+  ASSERT_TRUE(doc->GetCurrentPage()->IsDefaultPage());
+  doc->SetDefaultPageWidth(own[0]);
+  doc->SetDefaultPageHeight(own[1]);
+  doc->SetDefaultMarginLeft(own[2]);
+  doc->SetDefaultMarginTop(own[3]);
+  doc->SetDefaultMarginRight(own[4]);
+  doc->SetDefaultMarginBottom(own[5]);
+  ASSERT_TRUE(CreateCDFrontTemplate(*doc));
+  doc->SetDefaultPageWidth(210);
+  doc->SetDefaultPageHeight(297);
+  for (auto set : {&TdtpDocument::SetDefaultMarginLeft, &TdtpDocument::SetDefaultMarginTop,
+                   &TdtpDocument::SetDefaultMarginRight, &TdtpDocument::SetDefaultMarginBottom})
+    (doc.get()->*set)(15);
+  const auto now = [](TdtpPage* p) {
+    return std::array<float, 6>{p->PageWidth(), p->PageHeight(), p->MarginLeft(),
+                                p->MarginTop(),   p->MarginRight(), p->MarginBottom()};
+  };
+  EXPECT_EQ(now(doc->GetCurrentPage()), own);
+  const std::string file = (scratch / "own.ovx").string();
+  ASSERT_TRUE(SaveProject(*doc, file));
+  ASSERT_TRUE(OpenProject(*doc, file));
+  EXPECT_EQ(now(doc->GetCurrentPage()), own);
 }
 
 void ExpectSameModel(TdtpDocument& built, TdtpDocument& loaded) {

@@ -123,6 +123,33 @@ TEST_F(ImageShapes, PaintStretchesTheImageOverTheFrame) {
   EXPECT_EQ(target.GetPixel(0, 49), 0xFF00FF00u);
 }
 
+// Bytes that do not decode: the frame paints nothing over what lies
+// beneath, the paint goes on, and repaints do not repeat the error.
+TEST_F(ImageShapes, UndecodableImageDrawsNothingAndIsReportedOnce) {
+  FakeDocument doc;
+  TdtpBitmapShape s;
+  s.SetDocument(&doc);
+  s.SetDocBounds(0, 0, 4, 3);
+  const auto broken = scratch_.Path() / "broken.png";
+  test::WriteFile(broken, "\x89PNG\r\n\x1a\n not a picture");
+  EXPECT_NO_THROW(s.Image().LoadFromFile(broken));
+  TBitmap32 target;
+  target.SetSize(60, 50);
+  s.SetPaintTransform(TAffineMatrix{10, 0, 0, 10, 5, 5});
+  int reports = 0;
+  for (int repaint = 0; repaint < 3; ++repaint) {
+    target.Clear(0xFF204060);
+    EXPECT_NO_THROW(s.Paint32(target, TdtpPaintInfo{})) << repaint;
+    for (std::int32_t y = 0; y < target.Height(); ++y)
+      for (std::int32_t x = 0; x < target.Width(); ++x) ASSERT_EQ(target.GetPixel(x, y), 0xFF204060u) << x << "," << y;
+    if (repaint == 0) reports = doc.CountEvents("LoadError");
+  }
+  // Heard at the load or the first paint, never again on a repaint.
+  EXPECT_GE(reports, 1);
+  EXPECT_EQ(doc.CountEvents("LoadError"), reports);
+  s.SetDocument(nullptr);
+}
+
 TEST_F(ImageShapes, XmlAlwaysHoldsTheImage) {
   TdtpBitmapShape s;
   const std::string golden =

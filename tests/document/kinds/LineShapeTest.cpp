@@ -273,6 +273,27 @@ TEST_F(LineShape, RandomChangesUndoneInReverse) {
   l.SetDocument(nullptr);
 }
 
+// One turn, undone once: both ends come back exactly, also where the turn
+// moves each end to another corner of the frame. Undoing the frame alone
+// would leave the ends on the turned corners.
+TEST_F(LineShape, ATurnUndoesToItsExactPoints) {
+  for (const float angle : {90.0f, 180.0f, -90.0f, 30.0f}) {
+    FakeDocument doc;
+    TdtpLineShape l;
+    l.SetDocument(&doc);
+    l.SetPoint(0, {10, 20});
+    l.SetPoint(1, {60, 40});
+    doc.ClearUndo();
+    l.SetDocAngle(angle);
+    ASSERT_NE(l.GetPoint(1), (TFloatPoint{60, 40})) << angle;
+    ASSERT_TRUE(doc.Undo(l)) << angle;
+    EXPECT_EQ(l.GetPoint(0), (TFloatPoint{10, 20})) << angle;
+    EXPECT_EQ(l.GetPoint(1), (TFloatPoint{60, 40})) << angle;
+    EXPECT_EQ(doc.UndoGroupCount(), 0) << angle;
+    l.SetDocument(nullptr);
+  }
+}
+
 constexpr const char* kLineGolden =
     "<shape><Arrow0><Style>Diamond</Style><Width>5</Width><Length>7</Length></Arrow0>"
     "<Arrow1><Style>StealthArrow</Style><Width>5</Width><Length>7</Length></Arrow1>"
@@ -304,6 +325,15 @@ TEST_F(LineShape, XmlWritesItsOwnElementsFirst) {
   EXPECT_EQ(odd.GetArrow(0)->Width(), 0);
   EXPECT_EQ(odd.GetArrow(1)->Width(), 5);
   EXPECT_EQ(odd.LineWidth(), 0);
+
+  // A style number past the table, from a caller, is ignored as well: the
+  // line keeps a style it can name when written.
+  odd.GetArrow(1)->SetStyle(asDiamond);
+  for (const int past : {7, 8, 255}) {
+    odd.GetArrow(1)->SetStyle(static_cast<std::uint8_t>(past));
+    EXPECT_EQ(odd.GetArrow(1)->Style(), asDiamond) << past;
+  }
+  EXPECT_NE(ShapeXml(odd).find("<Arrow1><Style>Diamond</Style>"), std::string::npos);
 }
 
 TEST_F(LineShape, FilesWithTooFewPointsStillHaveBothEnds) {

@@ -3,7 +3,9 @@
 // replay, and their XML against texts written out by hand.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <numbers>
 
@@ -238,6 +240,61 @@ TEST_F(PolygonShapes, UnusableStippleSizesDrawTheHairline) {
       auto s = StippleLine(std::string("<StippleSize>") + size + "</StippleSize>", outline, false, line);
       EXPECT_EQ(test::Pixels(*PaintedAt4(*s, 40, 10)), hairline) << size << " outline " << outline;
     }
+}
+
+// A closed 8 x 6 mm rectangle, filled white and outlined red, over grey.
+std::unique_ptr<TdtpPolygonShape> OutlinedBox(const std::string& extra) {
+  auto s = std::make_unique<TdtpPolygonShape>();
+  LoadShapeXml(*s, "<shape><ClassName>TdtpPolygonShape</ClassName><DocLeft>1</DocLeft><DocTop>1</DocTop>"
+                   "<DocWidth>8</DocWidth><DocHeight>6</DocHeight><FillColor>$00FFFFFF</FillColor>"
+                   "<UseFill>True</UseFill><FillAlpha>255</FillAlpha><OutlineColor>$000000FF</OutlineColor>"
+                   "<UseOutline>True</UseOutline>" +
+                       extra + "</shape>");
+  return s;
+}
+
+// A negative width has no ring to fill: the box paints as its fill alone.
+TEST_F(PolygonShapes, NegativeOutlineWidthPaintsTheFillAlone) {
+  auto filled = OutlinedBox("<OutlineWidth>1</OutlineWidth>");
+  filled->SetUseOutline(false);
+  const std::vector<TColor32> fillOnly = test::Pixels(*PaintedAt4(*filled, 48, 40));
+  auto fromFile = OutlinedBox("<OutlineWidth>-2</OutlineWidth>");
+  EXPECT_EQ(test::Pixels(*PaintedAt4(*fromFile, 48, 40)), fillOnly);
+  auto set = OutlinedBox("<OutlineWidth>1</OutlineWidth>");
+  set->SetOutlineWidth(-0.5f);
+  EXPECT_EQ(test::Pixels(*PaintedAt4(*set, 48, 40)), fillOnly);
+}
+
+// A width that is no number, from a file or a caller, leaves the outline
+// as it was: same margins, same pixels, nothing recorded.
+TEST_F(PolygonShapes, NonFiniteOutlineWidthsAreIgnored) {
+  auto reference = OutlinedBox("<OutlineWidth>1</OutlineWidth>");
+  const std::vector<TColor32> pixels = test::Pixels(*PaintedAt4(*reference, 48, 40));
+  const auto margins = [](const TdtpShape& s) {
+    return std::array{s.MarginLeft(), s.MarginTop(), s.MarginRight(), s.MarginBottom()};
+  };
+  for (const char* value : {"NaN", "INF", "-INF"}) {
+    FakeDocument doc;
+    auto set = OutlinedBox("<OutlineWidth>1</OutlineWidth>");
+    set->SetDocument(&doc);
+    set->SetOutlineWidth(std::strtof(value, nullptr));
+    EXPECT_EQ(set->OutlineWidth(), 1) << "set " << value;
+    EXPECT_TRUE(doc.UndoList().empty()) << "set " << value;
+    EXPECT_EQ(margins(*set), margins(*reference)) << "set " << value;
+    EXPECT_EQ(test::Pixels(*PaintedAt4(*set, 48, 40)), pixels) << "set " << value;
+    set->SetDocument(nullptr);
+
+    // Read over a shape whose width is 1: the width stays 1.
+    auto read = OutlinedBox("<OutlineWidth>1</OutlineWidth>");
+    std::string xml = ShapeXml(*reference);
+    const std::string one = "<OutlineWidth>1<";
+    ASSERT_NE(xml.find(one), std::string::npos);
+    xml.replace(xml.find(one), one.size(), std::string("<OutlineWidth>") + value + "<");
+    LoadShapeXml(*read, xml);
+    EXPECT_EQ(read->OutlineWidth(), 1) << "read " << value;
+    EXPECT_EQ(margins(*read), margins(*reference)) << "read " << value;
+    EXPECT_EQ(test::Pixels(*PaintedAt4(*read, 48, 40)), pixels) << "read " << value;
+  }
 }
 
 constexpr const char* kAnchors =

@@ -2,6 +2,7 @@
 // shapes: files written by hand read and write back unchanged, stored spans
 // are kept even where this machine measures otherwise, and damaged spans
 // cannot reach outside the text.
+#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -88,6 +89,58 @@ TEST(GlyphMemo, AttachingAcquiresTheFontAndRenamingReleasesIt) {
   memo.SetFontName("Liberation Serif");
   ASSERT_EQ(fonts.Fonts().size(), 1u);
   EXPECT_EQ(fonts.Fonts()[0]->Name(), "Liberation Serif");
+}
+
+// While it lives, fontconfig knows no fonts at all, so that no family can
+// be had; the machine's configuration comes back after.
+class NoFonts {
+ public:
+  NoFonts() : saved_(FcConfigReference(nullptr)) {
+    FcConfig* empty = FcConfigCreate();
+    FcConfigSetCurrent(empty);
+    FcConfigDestroy(empty);  // held by fontconfig while current
+  }
+  ~NoFonts() {
+    FcConfigSetCurrent(saved_);
+    FcConfigDestroy(saved_);
+  }
+  NoFonts(const NoFonts&) = delete;
+  NoFonts& operator=(const NoFonts&) = delete;
+
+ private:
+  FcConfig* saved_;
+};
+
+// A face that cannot be had: the memo measures and draws nothing, and the
+// document hears why once, not at every relayout and paint.
+TEST(GlyphMemo, AFontThatCannotBeLoadedIsReportedOnce) {
+  NoFonts none;
+  testing::FakeDocument doc;
+  TdtpPolygonMemo memo;
+  memo.SetDocBounds(5, 5, 30, 20);
+  memo.SetFontName("Liberation Sans");
+  memo.SetDocument(&doc);
+  memo.SetText(u"Words");
+  memo.SetFontHeight(7);
+  memo.SetText(u"More words");
+  EXPECT_EQ(memo.Font(), nullptr);
+  const TdtpTextSize e = memo.MeasureText(1, 5);
+  EXPECT_EQ(e.Width, 0);
+  EXPECT_EQ(e.Height, 0);
+  TBitmap32 b;
+  b.SetSize(40, 40);
+  TdtpPaintInfo info;
+  for (int paint = 0; paint < 3; ++paint) {
+    b.Clear(0x12345678u);
+    memo.Invalidate();
+    memo.Paint32(b, info);
+    for (int y = 0; y < 40; ++y)
+      for (int x = 0; x < 40; ++x) ASSERT_EQ(b.GetPixel(x, y), 0x12345678u);
+  }
+  ASSERT_EQ(doc.CountEvents("LoadError"), 1);
+  for (const auto& event : doc.Events)
+    if (event.Kind == "LoadError") EXPECT_EQ(event.Text, "Unable to create font with name \"Liberation Sans\"");
+  memo.SetDocument(nullptr);
 }
 
 TEST(GlyphMemo, CharacterSpacingWidensTheText) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -414,6 +415,26 @@ TEST(TextSetters, RecordTheirOldValuesAndReplayBack) {
   }
   EXPECT_EQ(testing::ShapeXml(s), before);
   EXPECT_EQ(doc.Refused, 0);
+}
+
+// A height that is no number, set directly or reached by resizing an
+// auto-size line, would give every span and the frame NaN sizes.
+TEST(TextSetters, BrokenFontHeightsChangeNothing) {
+  testing::FakeDocument doc;
+  GridText shape(false);
+  shape.SetDocument(&doc);
+  shape.SetFontHeight(8);
+  shape.SetText(u"abc");
+  doc.ClearUndo();
+  const std::string before = testing::ShapeXml(shape);
+  const float inf = std::numeric_limits<float>::infinity();
+  for (const float h : {std::numeric_limits<float>::quiet_NaN(), inf, -inf}) {
+    shape.SetFontHeight(h);
+    shape.SetDocSize(100, h);
+    EXPECT_EQ(testing::ShapeXml(shape), before) << h;
+    EXPECT_TRUE(std::isfinite(shape.DocWidth()) && std::isfinite(shape.DocHeight())) << h;
+  }
+  EXPECT_TRUE(doc.UndoList().empty());
 }
 
 TEST(TextSetters, PointsAndPasteOffset) {
