@@ -669,12 +669,16 @@ std::int64_t TqxStorage::FindFreeSpace(std::int64_t size, std::int64_t extraDire
   return std::max(occupied.rbegin()->second, dataStart);
 }
 
-void TqxStorage::SetWorkSize(std::int64_t newSize) {
+void TqxStorage::SetWorkSize(std::int64_t newSize, std::int64_t filledFrom) {
   const std::int64_t current = work_->Size();
   if (current == newSize) return;
   // A cut into the working directory as written means writing it all again.
   if (newSize < current && newSize < layout_->entryAt[layout_->dirtyFrom]) layout_->RewriteFrom(0);
   if (newSize > current && workInMemory_ && newSize > memoryCache_) SpillToTempFile();
+  // In memory the caller's write makes up the rest: the member's bytes are
+  // then written once, not zeroed and written. Should that write fail, the
+  // stream just stays shorter, and nothing refers to the bytes it lacks.
+  if (newSize > current && workInMemory_) newSize = std::clamp(filledFrom, current, newSize);
   work_->SetSize(newSize);
 }
 
@@ -864,7 +868,7 @@ void TqxStorage::DoDetachSource() {
     TqxIndexItem& item = items_[i];
     if (!item.InSource) continue;
     const std::int64_t place = FindFreeSpace(item.Size, 0);
-    if (UsedEnd() < place + item.Size) SetWorkSize(place + item.Size);
+    if (UsedEnd() < place + item.Size) SetWorkSize(place + item.Size, place);
     CopyBetween(*source_, item.Offset, *work_, place, item.Size);
     item.InSource = false;
     item.Offset = place;
@@ -901,7 +905,7 @@ void TqxStorage::WriteStream(const std::string& name, TStream& stream) {
                                                  : static_cast<std::int64_t>(items_[static_cast<std::size_t>(index)].Name.size());
     const std::int64_t extra = static_cast<std::int64_t>(name.size()) - oldNameLength;
     const std::int64_t place = FindFreeSpace(size, std::max<std::int64_t>(extra, 0));
-    if (UsedEnd() < place + size) SetWorkSize(place + size);
+    if (UsedEnd() < place + size) SetWorkSize(place + size, place);
     CopyBetween(stream, 0, *work_, place, size);
     TqxIndexItem entry{name, false, place, size};
     if (index < 0) {
@@ -921,7 +925,7 @@ void TqxStorage::WriteStream(const std::string& name, TStream& stream) {
     std::int64_t place = items_[at].Offset;
     if (size > items_[at].Size) {
       place = FindFreeSpace(size, 0);
-      if (UsedEnd() < place + size) SetWorkSize(place + size);
+      if (UsedEnd() < place + size) SetWorkSize(place + size, place);
     }
     CopyBetween(stream, 0, *work_, place, size);
     MoveEntry(at, place, size);

@@ -114,7 +114,11 @@ class TqxStorage {
   void DoOpenAutoSave(const std::filesystem::path& fileName);
   std::int64_t UsedEnd() const;
   std::int64_t FindFreeSpace(std::int64_t size, std::int64_t extraDirectory) const;
-  void SetWorkSize(std::int64_t newSize);
+  // Grows or cuts the working stream to newSize. The caller writes
+  // [filledFrom, newSize) at once; a working copy in memory leaves those
+  // bytes to that write instead of zeroing them first.
+  void SetWorkSize(std::int64_t newSize) { SetWorkSize(newSize, newSize); }
+  void SetWorkSize(std::int64_t newSize, std::int64_t filledFrom);
   void SpillToTempFile();
   void MoveBlock(std::int64_t count, std::int64_t dest, std::int64_t source);
   void CopyBetween(TStream& from, std::int64_t fromPos, TStream& to, std::int64_t toPos,
