@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 #include <system_error>
+#include <tuple>
 #include <typeinfo>
 
 #include "foundation/QuickMemStream.h"
@@ -207,7 +208,10 @@ class TGapTree {
     root_ = -1;
   }
 
+  // Gaps without length are not kept: only an empty member could use one,
+  // and FindFreeSpace finds those from the members themselves.
   void Insert(std::int64_t start, std::int64_t length) {
+    if (length <= 0) return;
     int node;
     if (!free_.empty()) {
       node = free_.back();
@@ -226,6 +230,7 @@ class TGapTree {
     root_ = Merge(Merge(less, node), rest);
   }
 
+  // A start that holds no gap changes nothing.
   void Erase(std::int64_t start) {
     int less, rest, same, more;
     Split(root_, start, less, rest);
@@ -422,10 +427,18 @@ void TqxStorage::RebuildLayout() {
 void TqxStorage::Track(std::size_t index) {
   TLayout& l = *layout_;
   const TqxIndexItem& item = items_[index];
-  l.byOffset.emplace(item.Offset, l.order[index]);
+  // A member behind all others, as most new ones are, goes in at the end
+  // without a search (the hint is checked, and only used when right).
+  l.byOffset.emplace_hint(l.byOffset.end(), item.Offset, l.order[index]);
   if (item.Size == 0) return;
-  const auto [at, added] = l.occupied.emplace(item.Offset, item.Offset + item.Size);
-  if (!added) throw Exception(kBlocksOverlap);
+  std::map<std::int64_t, std::int64_t>::iterator at;
+  if (!l.occupied.empty() && l.occupied.rbegin()->first < item.Offset) {
+    at = l.occupied.emplace_hint(l.occupied.end(), item.Offset, item.Offset + item.Size);
+  } else {
+    bool added = false;
+    std::tie(at, added) = l.occupied.emplace(item.Offset, item.Offset + item.Size);
+    if (!added) throw Exception(kBlocksOverlap);
+  }
   // The gap the member falls into splits in two.
   const auto next = std::next(at);
   if (at != l.occupied.begin()) {
@@ -468,7 +481,7 @@ std::size_t TqxStorage::IndexOfOrder(std::uint64_t order) const {
   return static_cast<std::size_t>(std::lower_bound(orders.begin(), orders.end(), order) - orders.begin());
 }
 
-void TqxStorage::AppendEntry(TqxIndexItem entry) {
+void TqxStorage::AppendEntry(TqxIndexItem entry, std::uint64_t nameHash) {
   TLayout& l = *layout_;
   items_.push_back(std::move(entry));
   const std::size_t index = items_.size() - 1;
@@ -481,7 +494,8 @@ void TqxStorage::AppendEntry(TqxIndexItem entry) {
     ++l.workingCount;
     Track(index);
   }
-  if (nameIndexValid_) IndexName(index);
+  // The caller found no entry of this name: nothing in the index to compare.
+  if (nameIndexValid_) nameIndex_.emplace(nameHash, index);
 }
 
 std::uint64_t StorageNameComparisons() { return tNameComparisons; }
@@ -500,7 +514,9 @@ void TqxStorage::IndexName(std::size_t index) const {
   nameIndex_.emplace(hash, index);
 }
 
-int TqxStorage::FindEntry(const std::string& name) const {
+int TqxStorage::FindEntry(const std::string& name) const { return FindEntry(name, FoldedNameHash(name)); }
+
+int TqxStorage::FindEntry(const std::string& name, std::uint64_t nameHash) const {
   if (!nameIndexValid_) {
     nameIndex_.clear();
     nameIndex_.reserve(items_.size());
@@ -510,7 +526,7 @@ int TqxStorage::FindEntry(const std::string& name) const {
   }
   // A loaded file may hold one name twice; the index holds the first in the
   // directory, which wins.
-  const auto [first, last] = nameIndex_.equal_range(FoldedNameHash(name));
+  const auto [first, last] = nameIndex_.equal_range(nameHash);
   for (auto it = first; it != last; ++it) {
     ++tNameComparisons;
     if (SameName(items_[it->second].Name, name)) return static_cast<int>(it->second);
@@ -664,8 +680,17 @@ std::int64_t TqxStorage::FindFreeSpace(std::int64_t size, std::int64_t extraDire
       above->first - dataStart >= size)
     return dataStart;
   // Then the whole gaps behind it, in address order.
-  const std::int64_t gap = layout_->gaps.FirstFit(dataStart, size);
-  if (gap >= 0) return gap;
+  if (size > 0) {
+    const std::int64_t gap = layout_->gaps.FirstFit(dataStart, size);
+    if (gap >= 0) return gap;
+  } else {
+    // Any gap fits an empty member, one without length too: the first one
+    // starts where the first member that ends at or after dataStart ends,
+    // unless that member is the last.
+    auto first = above;
+    if (first != occupied.begin() && std::prev(first)->second >= dataStart) first = std::prev(first);
+    if (first != occupied.end() && std::next(first) != occupied.end()) return first->second;
+  }
   return std::max(occupied.rbegin()->second, dataStart);
 }
 
@@ -898,7 +923,8 @@ void TqxStorage::ReadStream(const std::string& name, TStream& stream) {
 void TqxStorage::WriteStream(const std::string& name, TStream& stream) {
   TOperation op(*this);
   const std::int64_t size = stream.Size();
-  const int index = FindEntry(name);
+  const std::uint64_t nameHash = FoldedNameHash(name);
+  const int index = FindEntry(name, nameHash);
   if (index < 0 || items_[static_cast<std::size_t>(index)].InSource) {
     // A new member, or one that still lives in the source: a fresh place.
     const std::int64_t oldNameLength = index < 0 ? -kStorageEntryFixedSize
@@ -909,7 +935,7 @@ void TqxStorage::WriteStream(const std::string& name, TStream& stream) {
     CopyBetween(stream, 0, *work_, place, size);
     TqxIndexItem entry{name, false, place, size};
     if (index < 0) {
-      AppendEntry(std::move(entry));
+      AppendEntry(std::move(entry), nameHash);
     } else {
       // The new spelling folds to the same hash: the index stays as it is.
       const auto at = static_cast<std::size_t>(index);

@@ -123,7 +123,7 @@ class TqxStorage {
   void MoveBlock(std::int64_t count, std::int64_t dest, std::int64_t source);
   void CopyBetween(TStream& from, std::int64_t fromPos, TStream& to, std::int64_t toPos,
                    std::int64_t count);
-  void AppendEntry(TqxIndexItem entry);
+  void AppendEntry(TqxIndexItem entry, std::uint64_t nameHash);
   void RemoveEntry(int index);
   void RebuildLayout();
   void Track(std::size_t index);
@@ -131,6 +131,7 @@ class TqxStorage {
   void MoveEntry(std::size_t index, std::int64_t offset, std::int64_t size);
   std::size_t IndexOfOrder(std::uint64_t order) const;
   int FindEntry(const std::string& name) const;
+  int FindEntry(const std::string& name, std::uint64_t nameHash) const;
   void IndexName(std::size_t index) const;
 
   bool busy_ = false;
