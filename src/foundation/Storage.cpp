@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -309,17 +310,88 @@ class TGapTree {
 // and the count come first.
 constexpr std::int64_t kFirstEntryAt = kStorageHeaderSize + 4;
 
+// Nodes for the layout's ordered sets, which take one node per member and
+// give it back when the member goes: from a free list over blocks kept for
+// the layout's life, where the general heap cost more than the rest of a
+// small member's write. Larger requests go to the heap.
+class TNodePool {
+ public:
+  static constexpr std::size_t kNodeBytes = 64;
+
+  TNodePool() = default;
+  TNodePool(const TNodePool&) = delete;
+  TNodePool& operator=(const TNodePool&) = delete;
+
+  void* Take() {
+    if (free_) {
+      void* node = free_;
+      free_ = free_->next;
+      return node;
+    }
+    if (blocks_.empty() || used_ == kNodesPerBlock) {
+      blocks_.push_back(std::make_unique<Node[]>(kNodesPerBlock));
+      used_ = 0;
+    }
+    return &blocks_.back()[used_++];
+  }
+  void Give(void* node) {
+    auto* n = static_cast<Node*>(node);
+    n->next = free_;
+    free_ = n;
+  }
+
+ private:
+  union Node {
+    Node* next;
+    alignas(std::max_align_t) unsigned char bytes[kNodeBytes];
+  };
+  static constexpr std::size_t kNodesPerBlock = 256;
+
+  std::vector<std::unique_ptr<Node[]>> blocks_;
+  std::size_t used_ = 0;
+  Node* free_ = nullptr;
+};
+
+template <typename T>
+struct TPoolAllocator {
+  using value_type = T;
+  static constexpr bool kPooled = sizeof(T) <= TNodePool::kNodeBytes && alignof(T) <= alignof(std::max_align_t);
+
+  explicit TPoolAllocator(TNodePool& pool) : pool(&pool) {}
+  template <typename U>
+  TPoolAllocator(const TPoolAllocator<U>& other) : pool(other.pool) {}
+
+  T* allocate(std::size_t n) {
+    if (kPooled && n == 1) return static_cast<T*>(pool->Take());
+    return std::allocator<T>().allocate(n);
+  }
+  void deallocate(T* p, std::size_t n) {
+    if (kPooled && n == 1) pool->Give(p);
+    else std::allocator<T>().deallocate(p, n);
+  }
+  template <typename U>
+  bool operator==(const TPoolAllocator<U>& other) const { return pool == other.pool; }
+
+  TNodePool* pool;
+};
+
 }  // namespace
 
 struct TqxStorage::TLayout {
+  using OffsetOrder = std::pair<std::int64_t, std::uint64_t>;
+  using OffsetEnd = std::pair<const std::int64_t, std::int64_t>;
+
+  // Declared before the sets that use it, so it outlives them.
+  TNodePool nodes;
   // Per entry, rising in directory order: tells entries apart in the sets
   // below while positions in items_ shift.
   std::vector<std::uint64_t> order;
   std::uint64_t nextOrder = 0;
   // Every working member by offset, the first in directory order first.
-  std::set<std::pair<std::int64_t, std::uint64_t>> byOffset;
+  std::set<OffsetOrder, std::less<>, TPoolAllocator<OffsetOrder>> byOffset{TPoolAllocator<OffsetOrder>(nodes)};
   // Working members that hold bytes (they never share one): offset to end.
-  std::map<std::int64_t, std::int64_t> occupied;
+  std::map<std::int64_t, std::int64_t, std::less<>, TPoolAllocator<OffsetEnd>> occupied{
+      TPoolAllocator<OffsetEnd>(nodes)};
   TGapTree gaps;
   std::int64_t directorySize = 12;
   std::int32_t workingCount = 0;
@@ -431,7 +503,7 @@ void TqxStorage::Track(std::size_t index) {
   // without a search (the hint is checked, and only used when right).
   l.byOffset.emplace_hint(l.byOffset.end(), item.Offset, l.order[index]);
   if (item.Size == 0) return;
-  std::map<std::int64_t, std::int64_t>::iterator at;
+  decltype(l.occupied)::iterator at;
   if (!l.occupied.empty() && l.occupied.rbegin()->first < item.Offset) {
     at = l.occupied.emplace_hint(l.occupied.end(), item.Offset, item.Offset + item.Size);
   } else {
