@@ -352,6 +352,92 @@ class TNodePool {
   Node* free_ = nullptr;
 };
 
+// Folded-name hash to a position in items_, in one flat table probed in
+// line: a look-up reads a cache line or two and allocates nothing, where a
+// node-based map cost a small member's write more than its bytes did.
+// Kept at most half full, so every probe meets an empty slot.
+class TNameIndex {
+ public:
+  // Empties the table, sized for expected entries.
+  void Clear(std::size_t expected) {
+    int bits = 4;
+    while ((std::size_t{1} << bits) < 2 * expected) ++bits;
+    Resize(bits);
+    count_ = 0;
+  }
+
+  // Calls visit(index) for each position stored under hash, in probe order,
+  // until it returns true; visit may change the position it is given.
+  template <typename Visit>
+  void ForEach(std::uint64_t hash, Visit&& visit) {
+    if (slots_.empty()) return;
+    for (std::size_t i = Home(hash);; i = (i + 1) & Mask()) {
+      Slot& slot = slots_[i];
+      if (slot.index == kEmpty) return;
+      if (slot.hash == hash && visit(slot.index)) return;
+    }
+  }
+
+  void Insert(std::uint64_t hash, std::size_t index) {
+    if (2 * (count_ + 1) > slots_.size()) {
+      std::vector<Slot> old;
+      old.swap(slots_);
+      Resize(bits_ + 1);
+      for (const Slot& slot : old)
+        if (slot.index != kEmpty) Place(slot);
+    }
+    Place(Slot{hash, index});
+    ++count_;
+  }
+
+  // Removes the entry under hash that holds index, if there is one.
+  void Erase(std::uint64_t hash, std::size_t index) {
+    if (slots_.empty()) return;
+    std::size_t hole = Home(hash);
+    for (;; hole = (hole + 1) & Mask()) {
+      if (slots_[hole].index == kEmpty) return;
+      if (slots_[hole].hash == hash && slots_[hole].index == index) break;
+    }
+    // Entries further along the run move back into the hole unless their
+    // home lies after it, so no later probe stops short of them.
+    for (std::size_t j = (hole + 1) & Mask(); slots_[j].index != kEmpty; j = (j + 1) & Mask()) {
+      const std::size_t home = Home(slots_[j].hash);
+      const bool homeAfterHole = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+      if (homeAfterHole) continue;
+      slots_[hole] = slots_[j];
+      hole = j;
+    }
+    slots_[hole] = Slot{0, kEmpty};
+    --count_;
+  }
+
+ private:
+  struct Slot {
+    std::uint64_t hash;
+    std::size_t index;
+  };
+  static constexpr std::size_t kEmpty = std::numeric_limits<std::size_t>::max();
+
+  void Resize(int bits) {
+    bits_ = bits;
+    slots_.assign(std::size_t{1} << bits, Slot{0, kEmpty});
+  }
+  std::size_t Mask() const { return slots_.size() - 1; }
+  // The top bits of a Fibonacci product: every bit of the hash counts.
+  std::size_t Home(std::uint64_t hash) const {
+    return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> (64 - bits_));
+  }
+  void Place(const Slot& slot) {
+    std::size_t i = Home(slot.hash);
+    while (slots_[i].index != kEmpty) i = (i + 1) & Mask();
+    slots_[i] = slot;
+  }
+
+  std::vector<Slot> slots_;
+  int bits_ = 0;
+  std::size_t count_ = 0;
+};
+
 template <typename T>
 struct TPoolAllocator {
   using value_type = T;
@@ -383,6 +469,9 @@ struct TqxStorage::TLayout {
 
   // Declared before the sets that use it, so it outlives them.
   TNodePool nodes;
+  // Built by the first look-up and kept in step by every change of items_
+  // (or dropped, to be built again); see TqxStorage::nameIndexValid_.
+  TNameIndex names;
   // Per entry, rising in directory order: tells entries apart in the sets
   // below while positions in items_ shift.
   std::vector<std::uint64_t> order;
@@ -567,7 +656,7 @@ void TqxStorage::AppendEntry(TqxIndexItem entry, std::uint64_t nameHash) {
     Track(index);
   }
   // The caller found no entry of this name: nothing in the index to compare.
-  if (nameIndexValid_) nameIndex_.emplace(nameHash, index);
+  if (nameIndexValid_) l.names.Insert(nameHash, index);
 }
 
 std::uint64_t StorageNameComparisons() { return tNameComparisons; }
@@ -576,34 +665,36 @@ void TqxStorage::IndexName(std::size_t index) const {
   // Only the first entry of a name is indexed: a look-up then compares one
   // name however often a file repeats it.
   const std::uint64_t hash = FoldedNameHash(items_[index].Name);
-  const auto [first, last] = nameIndex_.equal_range(hash);
-  for (auto it = first; it != last; ++it) {
-    if (!SameName(items_[it->second].Name, items_[index].Name)) continue;
-    if (index < it->second) it->second = index;
-    ++nameRepeats_;
-    return;
-  }
-  nameIndex_.emplace(hash, index);
+  bool repeated = false;
+  layout_->names.ForEach(hash, [&](std::size_t& first) {
+    if (!SameName(items_[first].Name, items_[index].Name)) return false;
+    first = std::min(first, index);
+    repeated = true;
+    return true;
+  });
+  if (repeated) ++nameRepeats_;
+  else layout_->names.Insert(hash, index);
 }
 
 int TqxStorage::FindEntry(const std::string& name) const { return FindEntry(name, FoldedNameHash(name)); }
 
 int TqxStorage::FindEntry(const std::string& name, std::uint64_t nameHash) const {
   if (!nameIndexValid_) {
-    nameIndex_.clear();
-    nameIndex_.reserve(items_.size());
+    layout_->names.Clear(items_.size());
     nameRepeats_ = 0;
     for (std::size_t i = 0; i < items_.size(); ++i) IndexName(i);
     nameIndexValid_ = true;
   }
   // A loaded file may hold one name twice; the index holds the first in the
   // directory, which wins.
-  const auto [first, last] = nameIndex_.equal_range(nameHash);
-  for (auto it = first; it != last; ++it) {
+  int found = -1;
+  layout_->names.ForEach(nameHash, [&](std::size_t& index) {
     ++tNameComparisons;
-    if (SameName(items_[it->second].Name, name)) return static_cast<int>(it->second);
-  }
-  return -1;
+    if (!SameName(items_[index].Name, name)) return false;
+    found = static_cast<int>(index);
+    return true;
+  });
+  return found;
 }
 
 // ---- Directory ------------------------------------------------------------
@@ -1055,14 +1146,7 @@ void TqxStorage::RenameStream(const std::string& oldName, const std::string& new
   // With repeated names, which entry of a name comes first may change:
   // build the index again when next needed.
   if (nameRepeats_ > 0) nameIndexValid_ = false;
-  if (nameIndexValid_) {
-    const auto [first, last] = nameIndex_.equal_range(FoldedNameHash(item.Name));
-    for (auto it = first; it != last; ++it)
-      if (it->second == static_cast<std::size_t>(index)) {
-        nameIndex_.erase(it);
-        break;
-      }
-  }
+  if (nameIndexValid_) layout_->names.Erase(FoldedNameHash(item.Name), static_cast<std::size_t>(index));
   layout_->directorySize += static_cast<std::int64_t>(newName.size()) - static_cast<std::int64_t>(item.Name.size());
   item.Name = newName;
   layout_->RewriteFrom(static_cast<std::size_t>(index));

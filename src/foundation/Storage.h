@@ -150,11 +150,10 @@ class TqxStorage {
   // Where the working members lie and what the working directory holds,
   // kept in step with items_ so that no write walks the whole directory.
   std::unique_ptr<TLayout> layout_;
-  // Folded-name hash to the first position in items_ of each distinct name,
-  // built by the first look-up and kept in step by every change of items_
-  // (or dropped, to be built again). Later entries of a name a loaded file
-  // repeats are only counted.
-  mutable std::unordered_multimap<std::uint64_t, std::size_t> nameIndex_;
+  // The layout's name index holds the first position in items_ of each
+  // distinct name, built by the first look-up and kept in step by every
+  // change of items_ (or dropped, to be built again). Later entries of a
+  // name a loaded file repeats are only counted.
   mutable std::size_t nameRepeats_ = 0;
   mutable bool nameIndexValid_ = false;
   std::vector<unsigned char> copyBuffer_;

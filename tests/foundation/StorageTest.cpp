@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <future>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -483,6 +484,38 @@ TEST(StorageNames, LookUpsStayInStepWithWritesDeletesAndRenames) {
   EXPECT_EQ(storage.IndexOfStream("zeta"), 2);
   storage.Clear();
   EXPECT_FALSE(storage.StreamExists("Zeta"));
+}
+
+TEST(StorageNames, ThousandsOfRenamesKeepEveryLookUpRight) {
+  // Renames take names out of the index and put them back, thousands of
+  // times over a table that grows as members arrive: every name must still
+  // be found at its place in the directory, and no old name anywhere.
+  TqxStorage storage;
+  std::vector<std::string> names;  // by directory position
+  for (int i = 0; i < 1000; ++i) {
+    names.push_back("m" + std::to_string(i));
+    Put(storage, names.back(), "");
+  }
+  std::mt19937 rng(7);
+  for (int round = 0; round < 3000; ++round) {
+    const std::size_t at = rng() % names.size();
+    const std::string renamed = "r" + std::to_string(round);
+    storage.RenameStream(names[at], renamed);
+    EXPECT_FALSE(storage.StreamExists(names[at])) << names[at];
+    names[at] = renamed;
+  }
+  for (int gone = 0; gone < 100; ++gone) {
+    const std::size_t at = rng() % names.size();
+    storage.DeleteStream(names[at]);
+    names.erase(names.begin() + static_cast<std::ptrdiff_t>(at));
+  }
+  ASSERT_EQ(storage.StreamCount(), static_cast<int>(names.size()));
+  int wrong = 0;
+  for (std::size_t i = 0; i < names.size(); ++i) wrong += storage.IndexOfStream(names[i]) != static_cast<int>(i);
+  EXPECT_EQ(wrong, 0);
+  for (int i = 0; i < 1000; ++i) wrong += storage.StreamExists("m" + std::to_string(i)) &&
+                                          std::find(names.begin(), names.end(), "m" + std::to_string(i)) == names.end();
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST(StorageNames, ReadingEveryMemberByNameTakesLinearComparisons) {
