@@ -8,7 +8,6 @@
 #include <map>
 #include <set>
 #include <system_error>
-#include <tuple>
 #include <typeinfo>
 
 #include "foundation/QuickMemStream.h"
@@ -42,12 +41,16 @@ std::string Banner() {
 
 void PutInt32(std::string& out, std::int32_t v) {
   const auto u = static_cast<std::uint32_t>(v);
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
+  char bytes[4];
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((u >> (8 * i)) & 0xFF);
+  out.append(bytes, 4);
 }
 
 void PutInt64(std::string& out, std::int64_t v) {
   const auto u = static_cast<std::uint64_t>(v);
-  for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
+  char bytes[8];
+  for (int i = 0; i < 8; ++i) bytes[i] = static_cast<char>((u >> (8 * i)) & 0xFF);
+  out.append(bytes, 8);
 }
 
 std::int64_t GetInt(const unsigned char* p, int bytes) {
@@ -592,14 +595,15 @@ void TqxStorage::Track(std::size_t index) {
   // without a search (the hint is checked, and only used when right).
   l.byOffset.emplace_hint(l.byOffset.end(), item.Offset, l.order[index]);
   if (item.Size == 0) return;
-  decltype(l.occupied)::iterator at;
   if (!l.occupied.empty() && l.occupied.rbegin()->first < item.Offset) {
-    at = l.occupied.emplace_hint(l.occupied.end(), item.Offset, item.Offset + item.Size);
-  } else {
-    bool added = false;
-    std::tie(at, added) = l.occupied.emplace(item.Offset, item.Offset + item.Size);
-    if (!added) throw Exception(kBlocksOverlap);
+    // Behind all others: the one new gap is the one before it.
+    const std::int64_t previousEnd = l.occupied.rbegin()->second;
+    l.occupied.emplace_hint(l.occupied.end(), item.Offset, item.Offset + item.Size);
+    l.gaps.Insert(previousEnd, item.Offset - previousEnd);
+    return;
   }
+  const auto [at, added] = l.occupied.emplace(item.Offset, item.Offset + item.Size);
+  if (!added) throw Exception(kBlocksOverlap);
   // The gap the member falls into splits in two.
   const auto next = std::next(at);
   if (at != l.occupied.begin()) {
