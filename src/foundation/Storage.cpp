@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -40,12 +41,16 @@ std::string Banner() {
 
 void PutInt32(std::string& out, std::int32_t v) {
   const auto u = static_cast<std::uint32_t>(v);
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
+  char bytes[4];
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((u >> (8 * i)) & 0xFF);
+  out.append(bytes, 4);
 }
 
 void PutInt64(std::string& out, std::int64_t v) {
   const auto u = static_cast<std::uint64_t>(v);
-  for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
+  char bytes[8];
+  for (int i = 0; i < 8; ++i) bytes[i] = static_cast<char>((u >> (8 * i)) & 0xFF);
+  out.append(bytes, 8);
 }
 
 std::int64_t GetInt(const unsigned char* p, int bytes) {
@@ -207,7 +212,10 @@ class TGapTree {
     root_ = -1;
   }
 
+  // Gaps without length are not kept: only an empty member could use one,
+  // and FindFreeSpace finds those from the members themselves.
   void Insert(std::int64_t start, std::int64_t length) {
+    if (length <= 0) return;
     int node;
     if (!free_.empty()) {
       node = free_.back();
@@ -226,6 +234,7 @@ class TGapTree {
     root_ = Merge(Merge(less, node), rest);
   }
 
+  // A start that holds no gap changes nothing.
   void Erase(std::int64_t start) {
     int less, rest, same, more;
     Split(root_, start, less, rest);
@@ -304,17 +313,177 @@ class TGapTree {
 // and the count come first.
 constexpr std::int64_t kFirstEntryAt = kStorageHeaderSize + 4;
 
+// Nodes for the layout's ordered sets, which take one node per member and
+// give it back when the member goes: from a free list over blocks kept for
+// the layout's life, where the general heap cost more than the rest of a
+// small member's write. Larger requests go to the heap.
+class TNodePool {
+ public:
+  static constexpr std::size_t kNodeBytes = 64;
+
+  TNodePool() = default;
+  TNodePool(const TNodePool&) = delete;
+  TNodePool& operator=(const TNodePool&) = delete;
+
+  void* Take() {
+    if (free_) {
+      void* node = free_;
+      free_ = free_->next;
+      return node;
+    }
+    if (blocks_.empty() || used_ == kNodesPerBlock) {
+      blocks_.push_back(std::make_unique<Node[]>(kNodesPerBlock));
+      used_ = 0;
+    }
+    return &blocks_.back()[used_++];
+  }
+  void Give(void* node) {
+    auto* n = static_cast<Node*>(node);
+    n->next = free_;
+    free_ = n;
+  }
+
+ private:
+  union Node {
+    Node* next;
+    alignas(std::max_align_t) unsigned char bytes[kNodeBytes];
+  };
+  static constexpr std::size_t kNodesPerBlock = 256;
+
+  std::vector<std::unique_ptr<Node[]>> blocks_;
+  std::size_t used_ = 0;
+  Node* free_ = nullptr;
+};
+
+// Folded-name hash to a position in items_, in one flat table probed in
+// line: a look-up reads a cache line or two and allocates nothing, where a
+// node-based map cost a small member's write more than its bytes did.
+// Kept at most half full, so every probe meets an empty slot.
+class TNameIndex {
+ public:
+  // Empties the table, sized for expected entries.
+  void Clear(std::size_t expected) {
+    int bits = 4;
+    while ((std::size_t{1} << bits) < 2 * expected) ++bits;
+    Resize(bits);
+    count_ = 0;
+  }
+
+  // Calls visit(index) for each position stored under hash, in probe order,
+  // until it returns true; visit may change the position it is given.
+  template <typename Visit>
+  void ForEach(std::uint64_t hash, Visit&& visit) {
+    if (slots_.empty()) return;
+    for (std::size_t i = Home(hash);; i = (i + 1) & Mask()) {
+      Slot& slot = slots_[i];
+      if (slot.index == kEmpty) return;
+      if (slot.hash == hash && visit(slot.index)) return;
+    }
+  }
+
+  void Insert(std::uint64_t hash, std::size_t index) {
+    if (2 * (count_ + 1) > slots_.size()) {
+      std::vector<Slot> old;
+      old.swap(slots_);
+      Resize(bits_ + 1);
+      for (const Slot& slot : old)
+        if (slot.index != kEmpty) Place(slot);
+    }
+    Place(Slot{hash, index});
+    ++count_;
+  }
+
+  // Removes the entry under hash that holds index, if there is one.
+  void Erase(std::uint64_t hash, std::size_t index) {
+    if (slots_.empty()) return;
+    std::size_t hole = Home(hash);
+    for (;; hole = (hole + 1) & Mask()) {
+      if (slots_[hole].index == kEmpty) return;
+      if (slots_[hole].hash == hash && slots_[hole].index == index) break;
+    }
+    // Entries further along the run move back into the hole unless their
+    // home lies after it, so no later probe stops short of them.
+    for (std::size_t j = (hole + 1) & Mask(); slots_[j].index != kEmpty; j = (j + 1) & Mask()) {
+      const std::size_t home = Home(slots_[j].hash);
+      const bool homeAfterHole = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+      if (homeAfterHole) continue;
+      slots_[hole] = slots_[j];
+      hole = j;
+    }
+    slots_[hole] = Slot{0, kEmpty};
+    --count_;
+  }
+
+ private:
+  struct Slot {
+    std::uint64_t hash;
+    std::size_t index;
+  };
+  static constexpr std::size_t kEmpty = std::numeric_limits<std::size_t>::max();
+
+  void Resize(int bits) {
+    bits_ = bits;
+    slots_.assign(std::size_t{1} << bits, Slot{0, kEmpty});
+  }
+  std::size_t Mask() const { return slots_.size() - 1; }
+  // The top bits of a Fibonacci product: every bit of the hash counts.
+  std::size_t Home(std::uint64_t hash) const {
+    return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> (64 - bits_));
+  }
+  void Place(const Slot& slot) {
+    std::size_t i = Home(slot.hash);
+    while (slots_[i].index != kEmpty) i = (i + 1) & Mask();
+    slots_[i] = slot;
+  }
+
+  std::vector<Slot> slots_;
+  int bits_ = 0;
+  std::size_t count_ = 0;
+};
+
+template <typename T>
+struct TPoolAllocator {
+  using value_type = T;
+  static constexpr bool kPooled = sizeof(T) <= TNodePool::kNodeBytes && alignof(T) <= alignof(std::max_align_t);
+
+  explicit TPoolAllocator(TNodePool& pool) : pool(&pool) {}
+  template <typename U>
+  TPoolAllocator(const TPoolAllocator<U>& other) : pool(other.pool) {}
+
+  T* allocate(std::size_t n) {
+    if (kPooled && n == 1) return static_cast<T*>(pool->Take());
+    return std::allocator<T>().allocate(n);
+  }
+  void deallocate(T* p, std::size_t n) {
+    if (kPooled && n == 1) pool->Give(p);
+    else std::allocator<T>().deallocate(p, n);
+  }
+  template <typename U>
+  bool operator==(const TPoolAllocator<U>& other) const { return pool == other.pool; }
+
+  TNodePool* pool;
+};
+
 }  // namespace
 
 struct TqxStorage::TLayout {
+  using OffsetOrder = std::pair<std::int64_t, std::uint64_t>;
+  using OffsetEnd = std::pair<const std::int64_t, std::int64_t>;
+
+  // Declared before the sets that use it, so it outlives them.
+  TNodePool nodes;
+  // Built by the first look-up and kept in step by every change of items_
+  // (or dropped, to be built again); see TqxStorage::nameIndexValid_.
+  TNameIndex names;
   // Per entry, rising in directory order: tells entries apart in the sets
   // below while positions in items_ shift.
   std::vector<std::uint64_t> order;
   std::uint64_t nextOrder = 0;
   // Every working member by offset, the first in directory order first.
-  std::set<std::pair<std::int64_t, std::uint64_t>> byOffset;
+  std::set<OffsetOrder, std::less<>, TPoolAllocator<OffsetOrder>> byOffset{TPoolAllocator<OffsetOrder>(nodes)};
   // Working members that hold bytes (they never share one): offset to end.
-  std::map<std::int64_t, std::int64_t> occupied;
+  std::map<std::int64_t, std::int64_t, std::less<>, TPoolAllocator<OffsetEnd>> occupied{
+      TPoolAllocator<OffsetEnd>(nodes)};
   TGapTree gaps;
   std::int64_t directorySize = 12;
   std::int32_t workingCount = 0;
@@ -422,8 +591,17 @@ void TqxStorage::RebuildLayout() {
 void TqxStorage::Track(std::size_t index) {
   TLayout& l = *layout_;
   const TqxIndexItem& item = items_[index];
-  l.byOffset.emplace(item.Offset, l.order[index]);
+  // A member behind all others, as most new ones are, goes in at the end
+  // without a search (the hint is checked, and only used when right).
+  l.byOffset.emplace_hint(l.byOffset.end(), item.Offset, l.order[index]);
   if (item.Size == 0) return;
+  if (!l.occupied.empty() && l.occupied.rbegin()->first < item.Offset) {
+    // Behind all others: the one new gap is the one before it.
+    const std::int64_t previousEnd = l.occupied.rbegin()->second;
+    l.occupied.emplace_hint(l.occupied.end(), item.Offset, item.Offset + item.Size);
+    l.gaps.Insert(previousEnd, item.Offset - previousEnd);
+    return;
+  }
   const auto [at, added] = l.occupied.emplace(item.Offset, item.Offset + item.Size);
   if (!added) throw Exception(kBlocksOverlap);
   // The gap the member falls into splits in two.
@@ -468,7 +646,7 @@ std::size_t TqxStorage::IndexOfOrder(std::uint64_t order) const {
   return static_cast<std::size_t>(std::lower_bound(orders.begin(), orders.end(), order) - orders.begin());
 }
 
-void TqxStorage::AppendEntry(TqxIndexItem entry) {
+void TqxStorage::AppendEntry(TqxIndexItem entry, std::uint64_t nameHash) {
   TLayout& l = *layout_;
   items_.push_back(std::move(entry));
   const std::size_t index = items_.size() - 1;
@@ -481,7 +659,8 @@ void TqxStorage::AppendEntry(TqxIndexItem entry) {
     ++l.workingCount;
     Track(index);
   }
-  if (nameIndexValid_) IndexName(index);
+  // The caller found no entry of this name: nothing in the index to compare.
+  if (nameIndexValid_) l.names.Insert(nameHash, index);
 }
 
 std::uint64_t StorageNameComparisons() { return tNameComparisons; }
@@ -490,32 +669,36 @@ void TqxStorage::IndexName(std::size_t index) const {
   // Only the first entry of a name is indexed: a look-up then compares one
   // name however often a file repeats it.
   const std::uint64_t hash = FoldedNameHash(items_[index].Name);
-  const auto [first, last] = nameIndex_.equal_range(hash);
-  for (auto it = first; it != last; ++it) {
-    if (!SameName(items_[it->second].Name, items_[index].Name)) continue;
-    if (index < it->second) it->second = index;
-    ++nameRepeats_;
-    return;
-  }
-  nameIndex_.emplace(hash, index);
+  bool repeated = false;
+  layout_->names.ForEach(hash, [&](std::size_t& first) {
+    if (!SameName(items_[first].Name, items_[index].Name)) return false;
+    first = std::min(first, index);
+    repeated = true;
+    return true;
+  });
+  if (repeated) ++nameRepeats_;
+  else layout_->names.Insert(hash, index);
 }
 
-int TqxStorage::FindEntry(const std::string& name) const {
+int TqxStorage::FindEntry(const std::string& name) const { return FindEntry(name, FoldedNameHash(name)); }
+
+int TqxStorage::FindEntry(const std::string& name, std::uint64_t nameHash) const {
   if (!nameIndexValid_) {
-    nameIndex_.clear();
-    nameIndex_.reserve(items_.size());
+    layout_->names.Clear(items_.size());
     nameRepeats_ = 0;
     for (std::size_t i = 0; i < items_.size(); ++i) IndexName(i);
     nameIndexValid_ = true;
   }
   // A loaded file may hold one name twice; the index holds the first in the
   // directory, which wins.
-  const auto [first, last] = nameIndex_.equal_range(FoldedNameHash(name));
-  for (auto it = first; it != last; ++it) {
+  int found = -1;
+  layout_->names.ForEach(nameHash, [&](std::size_t& index) {
     ++tNameComparisons;
-    if (SameName(items_[it->second].Name, name)) return static_cast<int>(it->second);
-  }
-  return -1;
+    if (!SameName(items_[index].Name, name)) return false;
+    found = static_cast<int>(index);
+    return true;
+  });
+  return found;
 }
 
 // ---- Directory ------------------------------------------------------------
@@ -664,17 +847,30 @@ std::int64_t TqxStorage::FindFreeSpace(std::int64_t size, std::int64_t extraDire
       above->first - dataStart >= size)
     return dataStart;
   // Then the whole gaps behind it, in address order.
-  const std::int64_t gap = layout_->gaps.FirstFit(dataStart, size);
-  if (gap >= 0) return gap;
+  if (size > 0) {
+    const std::int64_t gap = layout_->gaps.FirstFit(dataStart, size);
+    if (gap >= 0) return gap;
+  } else {
+    // Any gap fits an empty member, one without length too: the first one
+    // starts where the first member that ends at or after dataStart ends,
+    // unless that member is the last.
+    auto first = above;
+    if (first != occupied.begin() && std::prev(first)->second >= dataStart) first = std::prev(first);
+    if (first != occupied.end() && std::next(first) != occupied.end()) return first->second;
+  }
   return std::max(occupied.rbegin()->second, dataStart);
 }
 
-void TqxStorage::SetWorkSize(std::int64_t newSize) {
+void TqxStorage::SetWorkSize(std::int64_t newSize, std::int64_t filledFrom) {
   const std::int64_t current = work_->Size();
   if (current == newSize) return;
   // A cut into the working directory as written means writing it all again.
   if (newSize < current && newSize < layout_->entryAt[layout_->dirtyFrom]) layout_->RewriteFrom(0);
   if (newSize > current && workInMemory_ && newSize > memoryCache_) SpillToTempFile();
+  // In memory the caller's write makes up the rest: the member's bytes are
+  // then written once, not zeroed and written. Should that write fail, the
+  // stream just stays shorter, and nothing refers to the bytes it lacks.
+  if (newSize > current && workInMemory_) newSize = std::clamp(filledFrom, current, newSize);
   work_->SetSize(newSize);
 }
 
@@ -864,7 +1060,7 @@ void TqxStorage::DoDetachSource() {
     TqxIndexItem& item = items_[i];
     if (!item.InSource) continue;
     const std::int64_t place = FindFreeSpace(item.Size, 0);
-    if (UsedEnd() < place + item.Size) SetWorkSize(place + item.Size);
+    if (UsedEnd() < place + item.Size) SetWorkSize(place + item.Size, place);
     CopyBetween(*source_, item.Offset, *work_, place, item.Size);
     item.InSource = false;
     item.Offset = place;
@@ -894,18 +1090,19 @@ void TqxStorage::ReadStream(const std::string& name, TStream& stream) {
 void TqxStorage::WriteStream(const std::string& name, TStream& stream) {
   TOperation op(*this);
   const std::int64_t size = stream.Size();
-  const int index = FindEntry(name);
+  const std::uint64_t nameHash = FoldedNameHash(name);
+  const int index = FindEntry(name, nameHash);
   if (index < 0 || items_[static_cast<std::size_t>(index)].InSource) {
     // A new member, or one that still lives in the source: a fresh place.
     const std::int64_t oldNameLength = index < 0 ? -kStorageEntryFixedSize
                                                  : static_cast<std::int64_t>(items_[static_cast<std::size_t>(index)].Name.size());
     const std::int64_t extra = static_cast<std::int64_t>(name.size()) - oldNameLength;
     const std::int64_t place = FindFreeSpace(size, std::max<std::int64_t>(extra, 0));
-    if (UsedEnd() < place + size) SetWorkSize(place + size);
+    if (UsedEnd() < place + size) SetWorkSize(place + size, place);
     CopyBetween(stream, 0, *work_, place, size);
     TqxIndexItem entry{name, false, place, size};
     if (index < 0) {
-      AppendEntry(std::move(entry));
+      AppendEntry(std::move(entry), nameHash);
     } else {
       // The new spelling folds to the same hash: the index stays as it is.
       const auto at = static_cast<std::size_t>(index);
@@ -921,7 +1118,7 @@ void TqxStorage::WriteStream(const std::string& name, TStream& stream) {
     std::int64_t place = items_[at].Offset;
     if (size > items_[at].Size) {
       place = FindFreeSpace(size, 0);
-      if (UsedEnd() < place + size) SetWorkSize(place + size);
+      if (UsedEnd() < place + size) SetWorkSize(place + size, place);
     }
     CopyBetween(stream, 0, *work_, place, size);
     MoveEntry(at, place, size);
@@ -953,14 +1150,7 @@ void TqxStorage::RenameStream(const std::string& oldName, const std::string& new
   // With repeated names, which entry of a name comes first may change:
   // build the index again when next needed.
   if (nameRepeats_ > 0) nameIndexValid_ = false;
-  if (nameIndexValid_) {
-    const auto [first, last] = nameIndex_.equal_range(FoldedNameHash(item.Name));
-    for (auto it = first; it != last; ++it)
-      if (it->second == static_cast<std::size_t>(index)) {
-        nameIndex_.erase(it);
-        break;
-      }
-  }
+  if (nameIndexValid_) layout_->names.Erase(FoldedNameHash(item.Name), static_cast<std::size_t>(index));
   layout_->directorySize += static_cast<std::int64_t>(newName.size()) - static_cast<std::int64_t>(item.Name.size());
   item.Name = newName;
   layout_->RewriteFrom(static_cast<std::size_t>(index));

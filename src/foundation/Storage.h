@@ -114,12 +114,16 @@ class TqxStorage {
   void DoOpenAutoSave(const std::filesystem::path& fileName);
   std::int64_t UsedEnd() const;
   std::int64_t FindFreeSpace(std::int64_t size, std::int64_t extraDirectory) const;
-  void SetWorkSize(std::int64_t newSize);
+  // Grows or cuts the working stream to newSize. The caller writes
+  // [filledFrom, newSize) at once; a working copy in memory leaves those
+  // bytes to that write instead of zeroing them first.
+  void SetWorkSize(std::int64_t newSize) { SetWorkSize(newSize, newSize); }
+  void SetWorkSize(std::int64_t newSize, std::int64_t filledFrom);
   void SpillToTempFile();
   void MoveBlock(std::int64_t count, std::int64_t dest, std::int64_t source);
   void CopyBetween(TStream& from, std::int64_t fromPos, TStream& to, std::int64_t toPos,
                    std::int64_t count);
-  void AppendEntry(TqxIndexItem entry);
+  void AppendEntry(TqxIndexItem entry, std::uint64_t nameHash);
   void RemoveEntry(int index);
   void RebuildLayout();
   void Track(std::size_t index);
@@ -127,6 +131,7 @@ class TqxStorage {
   void MoveEntry(std::size_t index, std::int64_t offset, std::int64_t size);
   std::size_t IndexOfOrder(std::uint64_t order) const;
   int FindEntry(const std::string& name) const;
+  int FindEntry(const std::string& name, std::uint64_t nameHash) const;
   void IndexName(std::size_t index) const;
 
   bool busy_ = false;
@@ -145,11 +150,10 @@ class TqxStorage {
   // Where the working members lie and what the working directory holds,
   // kept in step with items_ so that no write walks the whole directory.
   std::unique_ptr<TLayout> layout_;
-  // Folded-name hash to the first position in items_ of each distinct name,
-  // built by the first look-up and kept in step by every change of items_
-  // (or dropped, to be built again). Later entries of a name a loaded file
-  // repeats are only counted.
-  mutable std::unordered_multimap<std::uint64_t, std::size_t> nameIndex_;
+  // The layout's name index holds the first position in items_ of each
+  // distinct name, built by the first look-up and kept in step by every
+  // change of items_ (or dropped, to be built again). Later entries of a
+  // name a loaded file repeats are only counted.
   mutable std::size_t nameRepeats_ = 0;
   mutable bool nameIndexValid_ = false;
   std::vector<unsigned char> copyBuffer_;

@@ -78,37 +78,37 @@ void TMemoryStream::SetCapacity(std::int64_t capacity) {
     capacity_ = 0;
     return;
   }
-  Reallocate(capacity, 0, 0);
+  Reallocate(capacity);
 }
 
-void TMemoryStream::Reallocate(std::int64_t capacity, std::int64_t fillFrom, std::int64_t fillTo) {
+void TMemoryStream::Reallocate(std::int64_t capacity) {
   if (static_cast<std::uint64_t>(capacity) > std::numeric_limits<std::size_t>::max() / 2)
     throw EStreamError("Out of memory while expanding memory stream");
-  const auto bytes = static_cast<std::size_t>(capacity);
-  // A first block with nothing to fill comes zeroed from calloc, which for
-  // large blocks costs no pass; a block about to be filled skips the zeroing.
-  const bool zeroed = !memory_ && fillFrom >= fillTo;
-  auto* p = static_cast<unsigned char*>(zeroed ? std::calloc(bytes, 1)
-                                        : memory_ ? std::realloc(memory_, bytes)
-                                                  : std::malloc(bytes));
+  // Nothing new is zeroed here: the spare capacity is never read, and the
+  // bytes a growth of the size exposes are zeroed then (ZeroGap).
+  auto* p = static_cast<unsigned char*>(std::realloc(memory_, static_cast<std::size_t>(capacity)));
   if (!p) throw EStreamError("Out of memory while expanding memory stream");
-  if (!zeroed) ZeroGrownBytes(p, capacity_, capacity, fillFrom, fillTo);
   memory_ = p;
   capacity_ = capacity;
 }
 
-std::int64_t TMemoryStream::GrownCapacity(std::int64_t size) const {
-  // Geometric growth keeps a run of small writes linear.
-  return std::max({size, capacity_ + capacity_ / 2, std::int64_t{256}});
+void TMemoryStream::Reserve(std::int64_t end) {
+  if (end <= capacity_) return;
+  // Doubling: the copies on growth add up to less than the final size.
+  const std::int64_t doubled = capacity_ > std::numeric_limits<std::int64_t>::max() / 2
+                                   ? std::numeric_limits<std::int64_t>::max()
+                                   : capacity_ * 2;
+  Reallocate(std::max({end, doubled, std::int64_t{256}}));
+}
+
+void TMemoryStream::ZeroGap(std::int64_t end) {
+  if (end > size_) std::memset(memory_ + size_, 0, static_cast<std::size_t>(end - size_));
 }
 
 void TMemoryStream::SetSize(std::int64_t size) {
   if (size < 0) throw EStreamError("Invalid stream size");
-  if (size > capacity_) {
-    SetCapacity(GrownCapacity(size));
-  } else if (size < size_) {
-    std::memset(memory_ + size, 0, static_cast<std::size_t>(size_ - size));
-  }
+  Reserve(size);
+  ZeroGap(size);
   size_ = size;
   if (position_ > size_) position_ = size_;
 }
@@ -146,8 +146,11 @@ std::int64_t TMemoryStream::CopyFrom(TStream& source, std::int64_t count) {
   if (position_ > std::numeric_limits<std::int64_t>::max() - count) throw EStreamError("Stream too large");
   const std::int64_t at = position_;
   const std::int64_t end = at + count;
-  if (end > capacity_) Reallocate(GrownCapacity(end), at, end);
-  ReadIntoBlock(source, memory_, at, count, size_);
+  Reserve(end);
+  // A short source leaves the size as it was: whatever arrived past it is
+  // spare capacity again, never read.
+  ZeroGap(at);
+  source.ReadBuffer(memory_ + at, count);
   size_ = std::max(size_, end);
   position_ = end;
   return count;
@@ -173,9 +176,10 @@ std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
     throw EStreamError("Stream too large");
   const std::int64_t end = position_ + count;
   if (end > size_) {
-    // The bytes about to be written are not zeroed first; a gap before them
-    // is zero already, as everything past the size always is.
-    if (end > capacity_) Reallocate(GrownCapacity(end), position_, end);
+    // Only a gap between the old end and the write is zeroed; the bytes
+    // about to be written are not.
+    Reserve(end);
+    ZeroGap(position_);
     size_ = end;
   }
   std::memcpy(memory_ + position_, buffer, static_cast<std::size_t>(count));

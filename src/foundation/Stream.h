@@ -60,8 +60,10 @@ void ZeroGrownBytes(unsigned char* block, std::int64_t oldCapacity, std::int64_t
                     std::int64_t fillFrom, std::int64_t fillTo);
 
 // A growable stream in memory. Every byte it has not been given reads as
-// zero (growth zero-fills all but the bytes a write or copy fills at once),
-// so no stale heap bytes ever reach a file or the clipboard.
+// zero, so no stale heap bytes ever reach a file or the clipboard. Only the
+// bytes up to the size hold anything: the spare capacity behind them is
+// left as the allocator gave it, and a growth of the size (SetSize, or a
+// write or copy that starts past the end) zeroes just the bytes it exposes.
 class TMemoryStream : public TStream {
  public:
   TMemoryStream() = default;
@@ -79,6 +81,7 @@ class TMemoryStream : public TStream {
   // byte past it reads as zero again.
   std::int64_t CopyFrom(TStream& source, std::int64_t count) override;
 
+  // The block: Size() bytes of content, then spare capacity of no defined value.
   void* Memory() { return memory_; }
   const void* Memory() const { return memory_; }
   std::int64_t Capacity() const { return capacity_; }
@@ -91,10 +94,12 @@ class TMemoryStream : public TStream {
   void SaveToFile(const std::filesystem::path& fileName);
 
  private:
-  // Resizes the block to capacity. New bytes in [fillFrom, fillTo) are left
-  // for the caller to overwrite at once; all other new bytes are zeroed.
-  void Reallocate(std::int64_t capacity, std::int64_t fillFrom, std::int64_t fillTo);
-  std::int64_t GrownCapacity(std::int64_t size) const;
+  // Resizes the block to capacity, copying the content; new bytes stay as they come.
+  void Reallocate(std::int64_t capacity);
+  // Makes room for end bytes; growth is geometric, so a run of writes stays linear.
+  void Reserve(std::int64_t end);
+  // Zeroes [size_, end): the bytes a growth to end exposes before a write at end.
+  void ZeroGap(std::int64_t end);
 
   unsigned char* memory_ = nullptr;
   std::int64_t size_ = 0;

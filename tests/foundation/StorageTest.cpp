@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <future>
+#include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -202,6 +204,44 @@ TEST(Storage, EmptyMembersAndGrowingDirectoryTerminate) {
   loaded.LoadFromStream(s);
   EXPECT_EQ(loaded.StreamCount(), 41);
   EXPECT_EQ(Get(loaded, "data"), "payload");
+}
+
+TEST_F(StorageFiles, WriteFromAShortStreamKeepsEveryMemberAndTheArchiveSound) {
+  // A stream that promises more bytes than it gives: the member's copy fails
+  // after the working copy made room for it. Nothing may refer to the
+  // missing bytes, and what is written afterwards must land intact.
+  struct TShortStream : TMemoryStream {
+    std::int64_t Size() override { return TMemoryStream::Size() + 5000; }
+  };
+  const auto shortOf = [](const std::string& bytes) {
+    auto s = std::make_unique<TShortStream>();
+    s->WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    return s;
+  };
+  TqxStorage storage;
+  Put(storage, "a", std::string(1000, 'a'));
+  EXPECT_THROW(storage.WriteStream("new", *shortOf(std::string(300, 'n'))), EReadError);
+  EXPECT_THROW(storage.WriteStream("a", *shortOf(std::string(300, 'x'))), EReadError);  // would move
+  EXPECT_EQ(storage.StreamCount(), 1);
+  EXPECT_EQ(Get(storage, "a"), std::string(1000, 'a'));
+
+  Put(storage, "c", std::string(3000, 'c'));
+  Put(storage, "a", std::string(2000, 'A'));  // moves behind c
+  Put(storage, "d", std::string(10, 'd'));
+  EXPECT_EQ(Get(storage, "c"), std::string(3000, 'c'));
+  EXPECT_EQ(Get(storage, "a"), std::string(2000, 'A'));
+  const auto path = dir_ / "short.stor";
+  storage.SaveToFile(path);
+
+  int status = -1;
+  const std::string out = RunCommand(
+      "python3 " + std::string(KDL_SOURCE_DIR) + "/tests/foundation/storage_reader.py read " + path.string() + " 2>&1",
+      &status);
+  ASSERT_EQ(status, 0) << out;
+  const std::int64_t first = 73 + (20 + 1) * 3;
+  EXPECT_EQ(out, "a\t" + std::to_string(first) + "\t2000\t" + Hex(std::string(2000, 'A')) + "\n" +
+                     "c\t" + std::to_string(first + 2000) + "\t3000\t" + Hex(std::string(3000, 'c')) + "\n" +
+                     "d\t" + std::to_string(first + 5000) + "\t10\t" + Hex(std::string(10, 'd')) + "\n");
 }
 
 TEST_F(StorageFiles, SpillToTemporaryFileGivesSameBytesAndIsRemoved) {
@@ -444,6 +484,38 @@ TEST(StorageNames, LookUpsStayInStepWithWritesDeletesAndRenames) {
   EXPECT_EQ(storage.IndexOfStream("zeta"), 2);
   storage.Clear();
   EXPECT_FALSE(storage.StreamExists("Zeta"));
+}
+
+TEST(StorageNames, ThousandsOfRenamesKeepEveryLookUpRight) {
+  // Renames take names out of the index and put them back, thousands of
+  // times over a table that grows as members arrive: every name must still
+  // be found at its place in the directory, and no old name anywhere.
+  TqxStorage storage;
+  std::vector<std::string> names;  // by directory position
+  for (int i = 0; i < 1000; ++i) {
+    names.push_back("m" + std::to_string(i));
+    Put(storage, names.back(), "");
+  }
+  std::mt19937 rng(7);
+  for (int round = 0; round < 3000; ++round) {
+    const std::size_t at = rng() % names.size();
+    const std::string renamed = "r" + std::to_string(round);
+    storage.RenameStream(names[at], renamed);
+    EXPECT_FALSE(storage.StreamExists(names[at])) << names[at];
+    names[at] = renamed;
+  }
+  for (int gone = 0; gone < 100; ++gone) {
+    const std::size_t at = rng() % names.size();
+    storage.DeleteStream(names[at]);
+    names.erase(names.begin() + static_cast<std::ptrdiff_t>(at));
+  }
+  ASSERT_EQ(storage.StreamCount(), static_cast<int>(names.size()));
+  int wrong = 0;
+  for (std::size_t i = 0; i < names.size(); ++i) wrong += storage.IndexOfStream(names[i]) != static_cast<int>(i);
+  EXPECT_EQ(wrong, 0);
+  for (int i = 0; i < 1000; ++i) wrong += storage.StreamExists("m" + std::to_string(i)) &&
+                                          std::find(names.begin(), names.end(), "m" + std::to_string(i)) == names.end();
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST(StorageNames, ReadingEveryMemberByNameTakesLinearComparisons) {

@@ -117,6 +117,65 @@ TYPED_TEST(MemoryStreamCopy, GapBeforeAFirstCopyAndAfterAWritePastTheEndReadAsZe
   EXPECT_TRUE(AllZero(got, 1001, 20000));
 }
 
+TYPED_TEST(MemoryStreamCopy, BytesCutOffNeverComeBackThroughAnyGrowth) {
+  // A cut leaves the old bytes in the block's spare room; every way of growing
+  // the stream again must show zeros there, not those bytes.
+  const auto a = Pattern(20000, 11);
+  const auto b = Pattern(300, 12);
+  const auto load = [&](TypeParam& s) {
+    s.SetSize(0);
+    s.SetPosition(0);
+    s.WriteBuffer(a.data(), static_cast<std::int64_t>(a.size()));
+    s.SetSize(100);
+  };
+  const auto expectZeroFrom100 = [&](TypeParam& s, std::size_t to, const char* how) {
+    const auto got = Content(s);
+    ASSERT_GE(got.size(), to) << how;
+    EXPECT_TRUE(std::equal(a.begin(), a.begin() + 100, got.begin())) << how;
+    EXPECT_TRUE(AllZero(got, 100, to)) << how;
+  };
+
+  TypeParam s;
+  load(s);
+  s.SetSize(15000);
+  expectZeroFrom100(s, 15000, "SetSize");
+
+  load(s);
+  s.Seek(7000, soBeginning);
+  s.WriteBuffer(b.data(), static_cast<std::int64_t>(b.size()));
+  expectZeroFrom100(s, 7000, "write past the end");
+  EXPECT_EQ(s.Size(), 7300);
+  EXPECT_TRUE(std::equal(b.begin(), b.end(), Content(s).begin() + 7000));
+
+  load(s);
+  s.Seek(5000, soBeginning);
+  Source src(b);
+  EXPECT_EQ(s.CopyFrom(src, 0), 300);
+  expectZeroFrom100(s, 5000, "copy past the end");
+  EXPECT_EQ(s.Size(), 5300);
+
+  // A write from inside the content across the end: only the written bytes
+  // are new, and the bytes behind them are no longer the old ones either.
+  load(s);
+  s.Seek(50, soBeginning);
+  s.WriteBuffer(b.data(), static_cast<std::int64_t>(b.size()));
+  EXPECT_EQ(s.Size(), 350);
+  s.SetSize(18000);
+  auto got = Content(s);
+  EXPECT_TRUE(std::equal(b.begin(), b.end(), got.begin() + 50));
+  EXPECT_TRUE(AllZero(got, 350, 18000));
+
+  // A copy past the end that fails on a short source keeps the size; the
+  // zeroed gap and whatever arrived are spare room again.
+  load(s);
+  Source shortSrc(Pattern(200, 13));
+  s.Seek(3000, soBeginning);
+  EXPECT_THROW(s.CopyFrom(shortSrc, 4000), EReadError);
+  EXPECT_EQ(s.Size(), 100);
+  s.SetSize(19000);
+  expectZeroFrom100(s, 19000, "after a short copy");
+}
+
 TYPED_TEST(MemoryStreamCopy, ShortSourceRaisesAndLeavesNoBytesPastTheSize) {
   const auto a = Pattern(3000, 3);
   TypeParam s;
