@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <new>
 
 #include "ResourceTestUtil.h"
 #include "platform/TickCount.h"
@@ -16,6 +17,7 @@ using test::NewBitmapResource;
 class TSizedResource : public TdtpResource {
  public:
   std::int64_t ObjectSize = 0;
+  bool FailSize = false;
   void Modify() { MarkObjectModified(); }
 
  protected:
@@ -24,7 +26,10 @@ class TSizedResource : public TdtpResource {
     object = std::make_unique<TBitmap32>();
     object->SetSize(1, 1);
   }
-  std::int64_t GetObjectSize() override { return Object() ? ObjectSize : 0; }
+  std::int64_t GetObjectSize() override {
+    if (FailSize) throw std::bad_alloc();
+    return Object() ? ObjectSize : 0;
+  }
   template <class T>
   friend class TListedResource;
 };
@@ -141,6 +146,21 @@ TEST_F(ResourceCache, BracketedAndUnsavedResourcesStay) {
   EXPECT_EQ(bracketed.GetLoadState(), 1);
   EXPECT_EQ(modified.GetLoadState(), 1);
   EXPECT_EQ(test::DataBytes(modified), "xyz");
+}
+
+TEST_F(ResourceCache, AFailedTrimIsTriedAgainLater) {
+  // Whatever a trim raises stays in the loop: leaving the thread would end
+  // the program.
+  Make(11);
+  TSizedResource& failing = At(0);
+  failing.FailSize = true;
+  TouchUntil(21);
+  now_ = 3000;
+  EXPECT_NO_THROW(ResourceThread().Step());
+  EXPECT_EQ(State(10), 2);
+  failing.FailSize = false;
+  ResourceThread().Step();
+  EXPECT_EQ(State(10), 1);
 }
 
 TEST_F(ResourceCache, HundredMebibytesAmongTheMostRecent) {

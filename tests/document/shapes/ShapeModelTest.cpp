@@ -2,10 +2,13 @@
 
 #include <array>
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include "FakeDocument.h"
 #include "document/shapes/Shape.h"
+#include "foundation/BrenlowXml.h"
+#include "foundation/XmlNode.h"
 #include "platform/Exception.h"
 
 namespace kdl {
@@ -48,6 +51,19 @@ TEST(ShapeAngle, KeptInOneTurn) {
     ASSERT_GE(s.DocAngle(), 0);
     ASSERT_LT(s.DocAngle(), 360);
   }
+}
+
+TEST(ShapeAngle, NonFiniteAnglesChangeNothing) {
+  FakeDocument doc;
+  auto s = Frame(0, 0, 10, 10, 30);
+  s->SetDocument(&doc);
+  doc.ClearUndo();
+  for (const float a : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                        -std::numeric_limits<float>::infinity()}) {
+    s->SetDocAngle(a);
+    EXPECT_FLOAT_EQ(s->DocAngle(), 30) << a;
+  }
+  EXPECT_TRUE(doc.UndoList().empty());
 }
 
 TEST(ShapeFrame, OnlyChangedValuesNotifyAndRecord) {
@@ -101,6 +117,46 @@ TEST(ShapeConstraints, SizeNeverBelowFloor) {
   EXPECT_FALSE(s.ConstrainSize(w, h));
   EXPECT_FLOAT_EQ(w, 1000);
   EXPECT_FLOAT_EQ(h, 1);
+}
+
+TEST(ShapeConstraints, UnusableRatioIsNeverStored) {
+  // Locking the aspect of a shape without height (a level line) or without
+  // any size gives no ratio; none reaches the saved file either.
+  for (const auto& [w, h] : {std::pair{10.0f, 0.0f}, std::pair{0.0f, 0.0f}}) {
+    TdtpShape s;
+    s.SetDocSize(w, h);
+    s.SetPreserveAspect(true);
+    EXPECT_TRUE(s.PreserveAspect());
+    EXPECT_EQ(s.AspectRatio(), 0) << w << " x " << h;
+    TBrenlowXml xml("shape");
+    s.SaveToXml(xml.Root());
+    EXPECT_EQ(xml.Root()->ReadFloat("AspectRatio", -1), 0) << xml.Root()->WriteToString();
+  }
+}
+
+TEST(ShapeConstraints, BrokenStoredRatioIsIgnored) {
+  // A file may hold any ratio; one that is not finite and positive keeps
+  // the asked size instead of giving a negative or undefined side.
+  TdtpShape read;
+  TBrenlowXml xml;
+  xml.ReadFromString(
+      "<shape><ClassName>TdtpShape</ClassName><AspectRatio>-2</AspectRatio>"
+      "<DocWidth>10</DocWidth><DocHeight>5</DocHeight><PreserveAspect>True</PreserveAspect></shape>");
+  read.LoadFromXml(xml.Root());
+  ASSERT_TRUE(read.PreserveAspect());
+  ASSERT_EQ(read.AspectRatio(), -2);
+  float w = 3, h = 4;
+  read.ConstrainSize(w, h);
+  EXPECT_FLOAT_EQ(w, 3);
+  EXPECT_FLOAT_EQ(h, 4);
+  for (const float ratio : {std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN(),
+                            -std::numeric_limits<float>::infinity()}) {
+    read.SetAspectRatio(ratio);
+    w = 3, h = 4;
+    read.ConstrainSize(w, h);
+    EXPECT_FLOAT_EQ(w, 3) << ratio;
+    EXPECT_FLOAT_EQ(h, 4) << ratio;
+  }
 }
 
 TEST(ShapeAnchors, GroupedParentLaysOutChildren) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <map>
 
 #include "FakeDocument.h"
@@ -18,6 +19,10 @@ using testing::MemberShape;
 std::map<std::string, std::string> Members(TqxStorage& storage) { return testing::AllMembers(storage); }
 void Put(TqxStorage& storage, const std::string& name, const std::string& bytes) {
   testing::WriteMember(storage, name, bytes);
+}
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
 }
 
 // The strings written by Python's struct module, by case name.
@@ -125,6 +130,22 @@ TEST_F(ShapeString, AssignFromInsideItsOwnSubtree) {
   EXPECT_EQ(outer.Bytes(), "inner");
 }
 
+TEST_F(ShapeString, SelfAssignmentKeepsTheChildrenAndRecordsNothing) {
+  // Whoever holds a child (a selection, an undo record) finds it still
+  // there, under its own ID.
+  auto& outer = AddMemberShape(root, "outer");
+  auto& inner = AddMemberShape(outer, "inner");
+  const std::int32_t id = inner.ID();
+  doc.ClearUndo();
+  outer.Assign(outer);
+  ASSERT_EQ(outer.GetShapeCount(), 1);
+  ASSERT_EQ(outer.GetShape(0), &inner);
+  EXPECT_EQ(inner.ID(), id);
+  EXPECT_EQ(inner.Bytes(), "inner");
+  EXPECT_EQ(outer.Bytes(), "outer");
+  EXPECT_TRUE(doc.UndoList().empty());
+}
+
 TEST_F(ShapeString, NeverChangesAnExistingMember) {
   TqxStorage& archive = *doc.Storage();
   for (const char* name : {"Index.xml", "Page0001.xml", "Thumb0001.bmp", "Fonts.dat"})
@@ -153,6 +174,19 @@ TEST_F(ShapeString, LetterCaseVariantIsTheSameMember) {
   EXPECT_EQ(doc.Storage()->StreamCount(), 2);
   EXPECT_FALSE(doc.Storage()->GetStreamName(1) == "tmp1234567.png");
   EXPECT_EQ(s.Bytes(), "theirs");
+}
+
+TEST_F(ShapeString, RenamedMemberIsFollowedWhateverTheLetterCase) {
+  // The string's member collides with another shape's temporary member and
+  // goes under a fresh name; the XML spells the old name in other letters,
+  // and must still follow the rename instead of pointing at the other image.
+  Put(*doc.Storage(), "TMP0000001.png", "another shape's image");
+  MemberShape& s = Add(root);
+  s.LoadFromString(FromPython("renamed_other_case"));
+  EXPECT_TRUE(TqxStorage::IsTempStreamName(s.ArchiveName));
+  EXPECT_NE(Lower(s.ArchiveName), "tmp0000001.png");
+  EXPECT_EQ(s.Bytes(), "\x89PNG\r\n\x1a\nmember bytes");
+  EXPECT_EQ(Members(*doc.Storage())["TMP0000001.png"], "another shape's image");
 }
 
 TEST_F(ShapeString, SameBytesUnderAnOwnNameAreShared) {
@@ -188,6 +222,44 @@ TEST_F(ShapeString, CorruptStringsRaiseAndChangeNothing) {
   s.LoadFromString(valid);
   EXPECT_FLOAT_EQ(s.DocWidth(), 12);
   EXPECT_EQ(s.Bytes(), "\x89PNG\r\n\x1a\nmember bytes");
+}
+
+// A kind that tidies a value once it has been read, through its ordinary
+// setter, which records undo outside a load.
+class TidyingShape : public MemberShape {
+ public:
+  void Loaded() override { SetMasterAlpha(128); }
+};
+
+TEST_F(ShapeString, LoadingRecordsNoUndoEvenWhereTheKindTidiesUp) {
+  TidyingShape& s = Add<TidyingShape>(root);
+  doc.ClearUndo();
+  s.LoadFromString(FromPython("valid"));
+  EXPECT_EQ(s.MasterAlpha(), 128);
+  EXPECT_TRUE(doc.UndoList().empty());
+  // Outside a load the same setter records.
+  s.SetMasterAlpha(64);
+  EXPECT_EQ(doc.UndoList().size(), 1u);
+}
+
+TEST_F(ShapeString, CopyRepaintsTheMarginsItsCurbsGive) {
+  // Margins are not stored: a copy works them out from the curbs it reads.
+  // Mirrored, both sides take the larger of left and right.
+  TdtpShape& source = Add<TdtpShape>(root);
+  source.SetDocBounds(10, 20, 30, 40);
+  source.SetCurbs(1, 2, 3, 4);
+  source.SetMirrored(true);
+  TdtpShape& copy = Add<TdtpShape>(root);
+  copy.LoadFromString(source.SaveToString());
+  EXPECT_FLOAT_EQ(copy.MarginLeft(), 3);
+  EXPECT_FLOAT_EQ(copy.MarginTop(), 2);
+  EXPECT_FLOAT_EQ(copy.MarginRight(), 3);
+  EXPECT_FLOAT_EQ(copy.MarginBottom(), 4);
+  const TFloatRect b = copy.GetDocBounds(true);
+  EXPECT_FLOAT_EQ(b.Left, 7);
+  EXPECT_FLOAT_EQ(b.Top, 18);
+  EXPECT_FLOAT_EQ(b.Right, 43);
+  EXPECT_FLOAT_EQ(b.Bottom, 64);
 }
 
 TEST_F(ShapeString, FailedLoadLeavesNoOrphans) {

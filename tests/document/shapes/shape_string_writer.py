@@ -40,6 +40,9 @@ CASES = {
     # A letter-case variant of a member the document holds.
     'case_variant': string([entry(b'tmp1234567.png', b'theirs')],
                            XML.replace(b'TMP0000001.png', b'tmp1234567.png')),
+    # A member renamed on the way in, which the XML names in other letter case.
+    'renamed_other_case': string([entry(b'TMP0000001.png', PNG)],
+                                 XML.replace(b'TMP0000001.png', b'tmp0000001.PNG')),
 }
 
 for name, data in CASES.items():

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QPainter>
+#include <algorithm>
+#include <cstdlib>
 #include <set>
 
 #include "../resources/ResourceTestUtil.h"
@@ -15,6 +17,7 @@
 #include "document/view/Page.h"
 #include "foundation/BrenlowXml.h"
 #include "raster/Bitmap32.h"
+#include "support/AllocationMeter.h"
 
 namespace kdl {
 namespace {
@@ -259,6 +262,60 @@ TEST_F(PageTest, TiledBackgroundRepeatsWholeTilesAndCutsAtTheEdges) {
 
 // ---- Small contracts ---------------------------------------------------------------------
 
+// The largest difference of one channel, alpha included: stretching a
+// picture may round a level or two.
+int ChannelDistance(TColor32 a, TColor32 b) {
+  int d = 0;
+  for (int shift : {0, 8, 16, 24})
+    d = std::max(d, std::abs(static_cast<int>(a >> shift & 0xFF) - static_cast<int>(b >> shift & 0xFF)));
+  return d;
+}
+
+TEST_F(PageTest, TiledBackgroundAtATinyScaleStillCoversThePaper) {
+  // At 0.5 px/mm a 2 x 2 picture's tiles would be 0.17 px wide; each takes
+  // a whole pixel instead, so every pixel of the paper shows the picture.
+  auto page = AddPage();
+  page->SetMarginLeft(7);
+  TBitmap32 red;
+  red.SetSize(2, 2);
+  red.Clear(kRed32);
+  page->BackgroundResource().SetBitmap(&red);
+  page->SetBackgroundTiled(true);
+  TBitmap32 b;
+  b.SetSize(120, 160);
+  b.Clear(0xFF123456u);
+  page->SetPaintTransform({0.5, 0, 0, 0.5, 5, 5});
+  TdtpPaintInfo info;
+  info.Device = dtPrinter;
+  page->Paint32(b, info);
+  // The page covers x 5 .. 110 and y 5 .. 153.5.
+  for (int y = 6; y < 152; ++y)
+    for (int x = 6; x < 109; ++x) ASSERT_LE(ChannelDistance(b.GetPixel(x, y), kRed32), 2) << x << "," << y;
+}
+
+TEST_F(PageTest, TileWiderThanAnyPixelPositionShowsItsCorner) {
+  // At 10^10 px/mm one tile of a 2 x 1 picture would be 3.4 * 10^9 pixels
+  // wide, past what a pixel position holds; held at a billion pixels, the
+  // bitmap shows the first tile's top-left: the picture's red left half.
+  auto page = AddPage();
+  page->SetMarginLeft(7);
+  TBitmap32 picture;
+  picture.SetSize(2, 1);
+  picture.SetPixel(0, 0, kRed32);
+  picture.SetPixel(1, 0, kBlue32);
+  page->BackgroundResource().SetBitmap(&picture);
+  page->SetBackgroundTiled(true);
+  TBitmap32 b;
+  b.SetSize(40, 40);
+  b.Clear(0xFF123456u);
+  page->SetPaintTransform({1e10, 0, 0, 1e10, 5, 5});
+  TdtpPaintInfo info;
+  info.Device = dtPrinter;
+  page->Paint32(b, info);
+  EXPECT_LE(ChannelDistance(b.GetPixel(20, 20), kRed32), 2);
+  EXPECT_LE(ChannelDistance(b.GetPixel(39, 39), kRed32), 2);
+}
+
 TEST_F(PageTest, SnapHalvesToEvenAndNamesByIndex) {
   auto first = AddPage(), second = AddPage(), third = AddPage();
   EXPECT_EQ(third->GetDisplayName(), "Page 3");
@@ -331,6 +388,46 @@ TEST_F(PageTest, ZeroSizedPageNeitherCrashesNorDivides) {
 }
 
 // ---- Mended faults -------------------------------------------------------------------------
+
+TEST_F(PageTest, ThumbnailAtAHighZoomCostsOnlyItsOwnPixels) {
+  if (!test::AllocationMeter::Available()) GTEST_SKIP() << "needs the sanitizer's allocator hooks";
+  // At 20 px/mm the whole A4 page is 4200 x 5940 pixels (about 100 MB);
+  // the 80 x 60 thumbnail needs a few kilobytes of them.
+  auto page = AddPage();
+  doc_.ScreenDpmValue = 20;
+  test::AllocationMeter meter;
+  const QImage* t = page->GetThumbnail();
+  ASSERT_NE(t, nullptr);
+  EXPECT_LT(meter.Peak(), 4 << 20);
+  EXPECT_EQ(t->pixel(40, 30) & 0xFFFFFF, 0xFFFFFFu);  // the paper
+  EXPECT_EQ(t->pixel(19, 30) & 0xFFFFFF, 0u);         // the frame, as at any zoom
+}
+
+TEST_F(PageTest, UndecodableBackgroundLeavesThePaperBareAndKeepsItsBytes) {
+  auto page = AddPage();
+  page->SetMarginLeft(7);
+  test::ScratchDir dir;
+  const auto file = dir / "scan.png";
+  const std::string junk = "\x89PNG\r\n\x1a\n and nothing a decoder can read";
+  test::WriteFile(file, junk);
+  page->BackgroundResource().LoadFromFile(file);
+  // The first paint meets the decode error, the second the remembered one;
+  // neither ends the paint, and the page shows bare paper.
+  TBitmap32 b;
+  for (int pass = 0; pass < 2; ++pass) {
+    EXPECT_NO_THROW(PaintAt(b, *page, dtPrinter)) << pass;
+    EXPECT_EQ(b.GetPixel(100, 100), Color32(page->PageColor())) << pass;
+  }
+  EXPECT_FALSE(page->BackgroundResource().ErrorMessage().empty());
+  // The user's bytes are not dropped because they did not decode.
+  TBrenlowXml xml;
+  Saved(*page, xml);
+  const TXmlNode* image = xml.Root()->FindChild("BackgroundImage");
+  ASSERT_NE(image, nullptr);
+  const TXmlNode* data = image->FindChild("Data");
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(data->ReadInt64("Size", 0), static_cast<std::int64_t>(junk.size()));
+}
 
 TEST_F(PageTest, ImageLoadedIntoADefaultPageSurvivesLeavingTheDefaults) {
   auto page = AddPage();
