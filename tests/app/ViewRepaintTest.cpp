@@ -10,6 +10,7 @@
 #include <string>
 
 #include "ProjectTesting.h"
+#include "app/output/PdfExport.h"
 #include "app/project/DtpHelper.h"
 #include "app/project/Templates.h"
 #include "document/resources/RasterFormats.h"
@@ -100,6 +101,33 @@ TEST_F(ViewRepaintTest, KeptResamplingsShowWhatAFreshRepaintShows) {
     doc->ScrollBy(bx, by);
     expectSame(Shown(), fresh, what + " back");
   }
+  EXPECT_TRUE(Errors.empty());
+}
+
+// The export lets the window's pictures of the page go while it runs; the
+// window then shows the label as before.
+TEST_F(ViewRepaintTest, TheWindowShowsTheSameLabelAfterAnExport) {
+  ASSERT_TRUE(CreateDVDTemplate(*doc));
+  TBitmap32 photo;
+  photo.SetSize(300, 200);
+  for (int y = 0; y < 200; ++y)
+    for (int x = 0; x < 300; ++x)
+      photo.SetPixel(x, y, 0xFF000000u | static_cast<TColor32>((x * 5) ^ (y * 11)) << 8 | static_cast<TColor32>(y));
+  const std::string file = (scratch / "photo.png").string();
+  {
+    TdtpImageFiler filer;
+    filer.SetFileName(file);
+    filer.SaveBitmap(&photo);
+  }
+  ASSERT_TRUE(LoadImageIntoShape(*doc, kImageIndex, file));
+  doc->resize(640, 480);
+  doc->show();
+  View(100, 120, 80);
+  const QImage before = Shown();
+  ExportToPdf(*doc, (scratch / "label.pdf").string(), 0);
+  const QImage after = Shown();
+  ASSERT_EQ(before.size(), after.size());
+  EXPECT_TRUE(before == after);
   EXPECT_TRUE(Errors.empty());
 }
 

@@ -216,6 +216,9 @@ void ExportToPdf(TdtpDocument& project, const std::string& fileName, int preset)
     struct TRestore {
       ~TRestore() { QApplication::restoreOverrideCursor(); }
     } restore;
+    // The screen's pictures of the page are rebuilt at the next paint; the
+    // export's own bands need the memory while it runs.
+    if (TdtpPage* shown = project.GetCurrentPage()) shown->ClearCaches();
     std::unique_ptr<TdtpDocument> copy = CopyCurrentPage(project, false);
     PrepareForOutput(*copy, false);
     SaveDocumentToPdf(*copy, fileName, preset);
