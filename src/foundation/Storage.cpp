@@ -60,11 +60,19 @@ std::int64_t GetInt(const unsigned char* p, int bytes) {
   return static_cast<std::int64_t>(u);
 }
 
+void StoreLittleEndian(char* at, std::uint64_t u, int bytes) {
+  for (int i = 0; i < bytes; ++i) at[i] = static_cast<char>((u >> (8 * i)) & 0xFF);
+}
+
 void PutEntry(std::string& out, std::int64_t offset, std::int64_t size, const std::string& name) {
-  PutInt64(out, offset);
-  PutInt64(out, size);
-  PutInt32(out, static_cast<std::int32_t>(name.size()));
-  out += name;
+  // One growth per entry instead of four appends.
+  const std::size_t at = out.size();
+  out.resize(at + static_cast<std::size_t>(kStorageEntryFixedSize) + name.size());
+  char* p = out.data() + at;
+  StoreLittleEndian(p, static_cast<std::uint64_t>(offset), 8);
+  StoreLittleEndian(p + 8, static_cast<std::uint64_t>(size), 8);
+  StoreLittleEndian(p + 16, static_cast<std::uint32_t>(name.size()), 4);
+  if (!name.empty()) std::memcpy(p + kStorageEntryFixedSize, name.data(), name.size());
 }
 
 // Member names compare without regard to case. Names are UTF-8; letters of
@@ -118,8 +126,15 @@ std::uint64_t FoldedNameHash(const std::string& s) {
   std::uint64_t h = 14695981039346656037ull;
   for (std::size_t i = 0; i < s.size();) {
     const auto b = static_cast<unsigned char>(s[i]);
-    const char32_t c = b < 0x80 ? (++i, char32_t{b}) : NextCodePoint(s, i);
-    h = (h ^ FoldCase(c)) * 1099511628211ull;
+    char32_t c;
+    if (b < 0x80) {
+      // ASCII, which most names are entirely, folds without the table walk.
+      c = (b >= 'A' && b <= 'Z') ? char32_t{b} + 32 : char32_t{b};
+      ++i;
+    } else {
+      c = FoldCase(NextCodePoint(s, i));
+    }
+    h = (h ^ c) * 1099511628211ull;
   }
   return h;
 }
@@ -493,6 +508,7 @@ struct TqxStorage::TLayout {
   std::vector<std::int64_t> entryAt{kFirstEntryAt};
   std::size_t dirtyFrom = 0;
   std::vector<std::size_t> patched;
+  std::string entryBytes;
 
   void RewriteFrom(std::size_t index) { dirtyFrom = std::min(dirtyFrom, index); }
 };
@@ -780,21 +796,22 @@ void TqxStorage::WriteDirectory() {
   // The same bytes as writing the whole directory: the header fields, the
   // offsets and sizes that changed, and every entry from the first one whose
   // place or name changed.
-  std::string bytes;
-  PutInt64(bytes, kStorageWorkDirectory);
-  PutInt32(bytes, l.workingCount);
+  char fields[16];
+  StoreLittleEndian(fields, static_cast<std::uint64_t>(kStorageWorkDirectory), 8);
+  StoreLittleEndian(fields + 8, static_cast<std::uint32_t>(l.workingCount), 4);
   work_->Seek(6, soBeginning);
-  work_->WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  work_->WriteBuffer(fields, 12);
   for (const std::size_t index : l.patched) {
     if (index >= l.dirtyFrom) continue;
-    bytes.clear();
-    PutInt64(bytes, items_[index].Offset);
-    PutInt64(bytes, items_[index].Size);
+    StoreLittleEndian(fields, static_cast<std::uint64_t>(items_[index].Offset), 8);
+    StoreLittleEndian(fields + 8, static_cast<std::uint64_t>(items_[index].Size), 8);
     work_->Seek(l.entryAt[index], soBeginning);
-    work_->WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    work_->WriteBuffer(fields, 16);
   }
   l.patched.clear();
   if (l.dirtyFrom < items_.size()) {
+    // Kept between calls: a member's entry then costs no allocation.
+    std::string& bytes = l.entryBytes;
     bytes.clear();
     const std::int64_t start = l.entryAt[l.dirtyFrom];
     std::int64_t at = start;
@@ -808,6 +825,8 @@ void TqxStorage::WriteDirectory() {
     l.entryAt[items_.size()] = at;
     work_->Seek(start, soBeginning);
     work_->WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    // A whole directory's worth is not kept for the small writes that follow.
+    if (bytes.capacity() > kDirectoryReadChunk) std::string().swap(bytes);
   }
   l.dirtyFrom = items_.size();
 }
