@@ -1,7 +1,9 @@
 #include "raster/Transforms.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <memory>
 #include <numbers>
 #include <type_traits>
 
@@ -205,6 +207,17 @@ void StretchNearest(TBitmap32& dst, const TRect& dstRect, const TRect& clip, TBi
 // source row is reduced to the clip's columns once and kept in a small ring,
 // and each destination row adds up the cached rows of its row cluster.
 
+// Column clusters as windows of one width (2 or a multiple of 4) from
+// first[x], the weights of each window packed two to a word and repeated
+// four times for the 16-bit kernels. Repeated positions (clamped at the
+// edges) merge their weights; a window near the bitmap's right edge moves
+// left over zero weights.
+struct TWindowTable {
+  std::vector<std::int32_t> first;
+  std::vector<std::int32_t> wexp;
+  std::size_t pairs = 0;
+};
+
 // A mapping table in flat arrays, with the largest sum of absolute weights
 // of any cluster (which bounds every partial sum).
 struct TFlatTable {
@@ -214,6 +227,10 @@ struct TFlatTable {
   std::int64_t maxAbsSum = 0;
   std::int32_t lo = INT32_MAX;
   std::int32_t hi = INT32_MIN;
+  // Column windows for a bitmap of windowsWidth columns, once made.
+  mutable std::int32_t windowsWidth = -1;
+  mutable bool windowsMade = false;
+  mutable TWindowTable windows;
 };
 
 TFlatTable Flatten(const TMappingTable& table) {
@@ -253,17 +270,6 @@ std::int64_t ClusterSpan(const TFlatTable& t) {
   return span;
 }
 
-// Column clusters as windows of one width (2 or a multiple of 4) from
-// first[x], the weights of each window packed two to a word and repeated
-// four times for the 16-bit kernels. Repeated positions (clamped at the
-// edges) merge their weights; a window near the bitmap's right edge moves
-// left over zero weights.
-struct TWindowTable {
-  std::vector<std::int32_t> first;
-  std::vector<std::int32_t> wexp;
-  std::size_t pairs = 0;
-};
-
 // Windows wider than this take the general path.
 constexpr std::int64_t kMaxWindow = 64;
 
@@ -297,6 +303,18 @@ bool BuildWindows(const TFlatTable& cols, std::int32_t bitmapWidth, TWindowTable
   return true;
 }
 
+// The column windows for a bitmap of the given width, made once per table
+// and width (a kept column table serves band after band); null where the
+// weights do not fit windows.
+const TWindowTable* ColumnWindows(const TFlatTable& cols, std::int32_t bitmapWidth) {
+  if (cols.windowsWidth != bitmapWidth) {
+    cols.windows = {};
+    cols.windowsMade = BuildWindows(cols, bitmapWidth, cols.windows);
+    cols.windowsWidth = bitmapWidth;
+  }
+  return cols.windowsMade ? &cols.windows : nullptr;
+}
+
 // Pairs two 16-bit weights in one word, the first in the low half.
 std::int32_t WeightPair(std::int32_t a, std::int32_t b) {
   return static_cast<std::int32_t>((static_cast<std::uint32_t>(a) & 0xFFFF) |
@@ -318,8 +336,9 @@ bool WindowTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& src,
   const std::int64_t span = ClusterSpan(rows);
   if (span * static_cast<std::int64_t>(rowValues * sizeof(std::int16_t)) > kRowCacheBytes)
     return false;
-  TWindowTable windows;
-  if (!BuildWindows(cols, src.Width(), windows)) return false;
+  const TWindowTable* made = ColumnWindows(cols, src.Width());
+  if (made == nullptr) return false;
+  const TWindowTable& windows = *made;
 
   const std::size_t ringSize = static_cast<std::size_t>(span);
   std::vector<std::int16_t> cache(ringSize * rowValues);
@@ -502,12 +521,15 @@ bool VerticalFirstTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& s
     if (colSum >= 0 && sum != colSum) return false;
     colSum = sum;
   }
-  TWindowTable windows;
-  if (!BuildWindows(cols, src.Width(), windows)) return false;
+  const TWindowTable* made = ColumnWindows(cols, src.Width());
+  if (made == nullptr) return false;
+  const TWindowTable& windows = *made;
   const auto taps = static_cast<std::int32_t>(2 * windows.pairs);
   const std::int32_t lo = *std::min_element(windows.first.begin(), windows.first.end());
   const std::int32_t hi = *std::max_element(windows.first.begin(), windows.first.end()) + taps;
-  for (std::int32_t& f : windows.first) f -= lo;
+  // Window starts from the blended row's first column.
+  std::vector<std::int32_t> first(windows.first);
+  for (std::int32_t& f : first) f -= lo;
   const std::size_t n = static_cast<std::size_t>(hi - lo);
 
   std::vector<std::int16_t> blended(4 * n);
@@ -523,10 +545,10 @@ bool VerticalFirstTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& s
     kernels.blendRows(rowPtrs.data(), rows.weight.data() + from, count, n, blended.data());
     TColor32* d = dst.PixelPtr(clip.Left, y);
     if (op.mode == dmOpaque) {
-      kernels.reduceBlended(blended.data(), windows.first.data(), windows.wexp.data(), windows.pairs,
+      kernels.reduceBlended(blended.data(), first.data(), windows.wexp.data(), windows.pairs,
                             start, width, d);
     } else {
-      kernels.reduceBlended(blended.data(), windows.first.data(), windows.wexp.data(), windows.pairs,
+      kernels.reduceBlended(blended.data(), first.data(), windows.wexp.data(), windows.pairs,
                             start, width, packed.data());
       op.Row(packed.data(), d, width);
     }
@@ -644,18 +666,44 @@ void DraftResample(TBitmap32& dst, const TRect& dstRect, const TRect& clip, TBit
   EMMS();
 }
 
+// Banded drawing (page bands, strips of a picture) repeats the same column
+// geometry call after call, with only the rows changing; the flat column
+// tables of the last few geometries are kept per thread. Shared pointers
+// keep a table alive should a custom combine callback transfer again.
+std::shared_ptr<const TFlatTable> ColumnTable(std::int32_t dstLo, std::int32_t dstHi, std::int32_t clipLo,
+                                              std::int32_t clipHi, std::int32_t srcLo, std::int32_t srcHi,
+                                              TStretchFilter filter) {
+  struct TEntry {
+    std::array<std::int32_t, 7> key{};
+    std::shared_ptr<const TFlatTable> table;
+  };
+  constexpr std::size_t kEntries = 4;
+  thread_local std::array<TEntry, kEntries> entries;
+  thread_local std::size_t next = 0;
+  const std::array<std::int32_t, 7> key{dstLo, dstHi, clipLo, clipHi, srcLo, srcHi, static_cast<std::int32_t>(filter)};
+  for (const TEntry& e : entries)
+    if (e.table && e.key == key) return e.table;
+  auto table = std::make_shared<const TFlatTable>(
+      Flatten(BuildMappingTable(dstLo, dstHi, clipLo, clipHi, srcLo, srcHi, filter)));
+  TEntry& slot = entries[next];
+  next = (next + 1) % kEntries;
+  slot.key = key;
+  slot.table = table;
+  return table;
+}
+
 void Resample(TBitmap32& dst, const TRect& dstRect, const TRect& clip, TBitmap32& src,
               const TRect& srcRect, TStretchFilter filter, TCombineOp op) {
   if (op.mode == dmCustom && !*op.callback) op.mode = dmOpaque;
   if (op.mode == dmBlend && op.masterAlpha == 0) return;
-  const TMappingTable cols = BuildMappingTable(dstRect.Left, dstRect.Right, clip.Left, clip.Right,
-                                               srcRect.Left, srcRect.Right, filter);
+  const std::shared_ptr<const TFlatTable> cols =
+      ColumnTable(dstRect.Left, dstRect.Right, clip.Left, clip.Right, srcRect.Left, srcRect.Right, filter);
   const TMappingTable rows = BuildMappingTable(dstRect.Top, dstRect.Bottom, clip.Top, clip.Bottom,
                                                srcRect.Top, srcRect.Bottom, filter);
-  if (cols.empty() || rows.empty()) return;
+  if (cols->start.size() <= 1 || rows.empty()) return;
   // The sums truncate; the limits keep negative lobes and rounding from
   // wrapping a channel (for every filter, not only the ringing ones).
-  Separable(dst, clip, src, Flatten(cols), Flatten(rows), 0, op);
+  Separable(dst, clip, src, *cols, Flatten(rows), 0, op);
   EMMS();
 }
 
