@@ -42,6 +42,8 @@ class DecodeCountTest : public ProjectFixture {
     ProjectFixture::SetUp();
     SetPrinterNames(std::vector<std::string>{"Test printer"});
     QPrinter& printer = CurrentPrinter();
+    savedResolution_ = printer.resolution();
+    savedLayout_ = printer.pageLayout();
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(QString::fromStdString((scratch / "sheet.pdf").string()));
     printer.setResolution(100);
@@ -54,8 +56,13 @@ class DecodeCountTest : public ProjectFixture {
     SetPrinterNames(std::nullopt);
     CurrentPrinter().setOutputFileName({});
     CurrentPrinter().setOutputFormat(QPrinter::NativeFormat);
+    // The process's printer goes back as it was, for the tests after this.
+    CurrentPrinter().setResolution(savedResolution_);
+    CurrentPrinter().setPageLayout(savedLayout_);
     ProjectFixture::TearDown();
   }
+  int savedResolution_ = 0;
+  QPageLayout savedLayout_;
   // Decodes that body makes.
   template <typename Body>
   int Decodes(Body body) {
