@@ -40,28 +40,33 @@ class ViewRepaintTest : public ProjectFixture {
     doc->ScrollBy(dx, dy);  // left with the part actually scrolled
     QApplication::processEvents();
   }
+  // A DVD label whose frame holds a photo with fine detail, shown in a
+  // 640 x 480 window: larger than the frame at fit width and smaller at
+  // 400 %.
+  void ShowDVDWithAPhoto() {
+    ASSERT_TRUE(CreateDVDTemplate(*doc));
+    TBitmap32 photo;
+    photo.SetSize(640, 420);
+    for (int y = 0; y < 420; ++y)
+      for (int x = 0; x < 640; ++x)
+        photo.SetPixel(x, y, 0xFF000000u | static_cast<TColor32>((x * 7) ^ (y * 13)) << 8 |
+                                 static_cast<TColor32>(x * 255 / 640) << 16 | static_cast<TColor32>(y & 0xFF));
+    const std::string file = (scratch / "photo.png").string();
+    {
+      TdtpImageFiler filer;
+      filer.SetFileName(file);
+      filer.SaveBitmap(&photo);
+    }
+    ASSERT_TRUE(LoadImageIntoShape(*doc, kImageIndex, file));
+    doc->resize(640, 480);
+    doc->show();
+    QApplication::processEvents();
+  }
 };
 
 TEST_F(ViewRepaintTest, KeptResamplingsShowWhatAFreshRepaintShows) {
-  ASSERT_TRUE(CreateDVDTemplate(*doc));
-  // A photo with fine detail and translucent patches, larger than the
-  // frame at fit width and smaller at 400 %.
-  TBitmap32 photo;
-  photo.SetSize(640, 420);
-  for (int y = 0; y < 420; ++y)
-    for (int x = 0; x < 640; ++x)
-      photo.SetPixel(x, y, 0xFF000000u | static_cast<TColor32>((x * 7) ^ (y * 13)) << 8 |
-                               static_cast<TColor32>(x * 255 / 640) << 16 | static_cast<TColor32>(y & 0xFF));
-  const std::string file = (scratch / "photo.png").string();
-  {
-    TdtpImageFiler filer;
-    filer.SetFileName(file);
-    filer.SaveBitmap(&photo);
-  }
-  ASSERT_TRUE(LoadImageIntoShape(*doc, kImageIndex, file));
-  doc->resize(640, 480);
-  doc->show();
-  QApplication::processEvents();
+  ShowDVDWithAPhoto();
+  if (HasFatalFailure()) return;
 
   struct Step {
     int zoom;
@@ -109,21 +114,8 @@ TEST_F(ViewRepaintTest, KeptResamplingsShowWhatAFreshRepaintShows) {
 // a larger scale may serve a smaller one by design, so the view before is
 // drawn from none too.)
 TEST_F(ViewRepaintTest, TheWindowShowsTheSameLabelAfterAnExport) {
-  ASSERT_TRUE(CreateDVDTemplate(*doc));
-  TBitmap32 photo;
-  photo.SetSize(300, 200);
-  for (int y = 0; y < 200; ++y)
-    for (int x = 0; x < 300; ++x)
-      photo.SetPixel(x, y, 0xFF000000u | static_cast<TColor32>((x * 5) ^ (y * 11)) << 8 | static_cast<TColor32>(y));
-  const std::string file = (scratch / "photo.png").string();
-  {
-    TdtpImageFiler filer;
-    filer.SetFileName(file);
-    filer.SaveBitmap(&photo);
-  }
-  ASSERT_TRUE(LoadImageIntoShape(*doc, kImageIndex, file));
-  doc->resize(640, 480);
-  doc->show();
+  ShowDVDWithAPhoto();
+  if (HasFatalFailure()) return;
   View(100, 120, 80);
   doc->GetCurrentPage()->ClearCaches();
   const QImage before = Shown();

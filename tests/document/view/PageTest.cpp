@@ -271,23 +271,29 @@ int ChannelDistance(TColor32 a, TColor32 b) {
   return d;
 }
 
+// The page with picture as its tiled background, drawn for the printer at
+// scale px/mm from (5, 5) onto b, made w x h of another colour.
+void PaintTiledBackground(TdtpPage& page, const TBitmap32& picture, double scale, int w, int h, TBitmap32& b) {
+  page.SetMarginLeft(7);
+  page.BackgroundResource().SetBitmap(&picture);
+  page.SetBackgroundTiled(true);
+  b.SetSize(w, h);
+  b.Clear(0xFF123456u);
+  page.SetPaintTransform({scale, 0, 0, scale, 5, 5});
+  TdtpPaintInfo info;
+  info.Device = dtPrinter;
+  page.Paint32(b, info);
+}
+
 TEST_F(PageTest, TiledBackgroundAtATinyScaleStillCoversThePaper) {
   // At 0.5 px/mm a 2 x 2 picture's tiles would be 0.17 px wide; each takes
   // a whole pixel instead, so every pixel of the paper shows the picture.
   auto page = AddPage();
-  page->SetMarginLeft(7);
   TBitmap32 red;
   red.SetSize(2, 2);
   red.Clear(kRed32);
-  page->BackgroundResource().SetBitmap(&red);
-  page->SetBackgroundTiled(true);
   TBitmap32 b;
-  b.SetSize(120, 160);
-  b.Clear(0xFF123456u);
-  page->SetPaintTransform({0.5, 0, 0, 0.5, 5, 5});
-  TdtpPaintInfo info;
-  info.Device = dtPrinter;
-  page->Paint32(b, info);
+  PaintTiledBackground(*page, red, 0.5, 120, 160, b);
   // The page covers x 5 .. 110 and y 5 .. 153.5.
   for (int y = 6; y < 152; ++y)
     for (int x = 6; x < 109; ++x) ASSERT_LE(ChannelDistance(b.GetPixel(x, y), kRed32), 2) << x << "," << y;
@@ -298,20 +304,12 @@ TEST_F(PageTest, TileWiderThanAnyPixelPositionShowsItsCorner) {
   // wide, past what a pixel position holds; held at a billion pixels, the
   // bitmap shows the first tile's top-left: the picture's red left half.
   auto page = AddPage();
-  page->SetMarginLeft(7);
   TBitmap32 picture;
   picture.SetSize(2, 1);
   picture.SetPixel(0, 0, kRed32);
   picture.SetPixel(1, 0, kBlue32);
-  page->BackgroundResource().SetBitmap(&picture);
-  page->SetBackgroundTiled(true);
   TBitmap32 b;
-  b.SetSize(40, 40);
-  b.Clear(0xFF123456u);
-  page->SetPaintTransform({1e10, 0, 0, 1e10, 5, 5});
-  TdtpPaintInfo info;
-  info.Device = dtPrinter;
-  page->Paint32(b, info);
+  PaintTiledBackground(*page, picture, 1e10, 40, 40, b);
   EXPECT_LE(ChannelDistance(b.GetPixel(20, 20), kRed32), 2);
   EXPECT_LE(ChannelDistance(b.GetPixel(39, 39), kRed32), 2);
 }
