@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QImage>
 
 #include <string>
@@ -121,6 +122,9 @@ TEST_F(ViewRepaintTest, TheWindowShowsTheSameLabelAfterAnExport) {
   const QImage before = Shown();
   ExportToPdf(*doc, (scratch / "label.pdf").string(), 0);
   const QImage after = Shown();
+  // Kept for a reader to look at.
+  QDir().mkpath(QStringLiteral(KDL_BINARY_DIR "/artefacts"));
+  after.save(QStringLiteral(KDL_BINARY_DIR "/artefacts/window-after-export.png"));
   ASSERT_EQ(before.size(), after.size());
   EXPECT_TRUE(before == after);
   EXPECT_TRUE(Errors.empty());
