@@ -139,7 +139,9 @@ TEST(GlyphMemo, AFontThatCannotBeLoadedIsReportedOnce) {
   }
   ASSERT_EQ(doc.CountEvents("LoadError"), 1);
   for (const auto& event : doc.Events)
-    if (event.Kind == "LoadError") EXPECT_EQ(event.Text, "Unable to create font with name \"Liberation Sans\"");
+    if (event.Kind == "LoadError") {
+      EXPECT_EQ(event.Text, "Unable to create font with name \"Liberation Sans\"");
+    }
   memo.SetDocument(nullptr);
 }
 
