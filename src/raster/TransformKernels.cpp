@@ -533,6 +533,100 @@ __attribute__((target("avx2"))) void ReduceWindowAVX2(const TColor32* src,
   if (x < width) ReduceWindowSSE41(src, first + x, wexp + x * step, pairs, width - x, out + 4 * x);
 }
 
+// packWindow: the window sums of reduceWindow taken whole, times the one
+// row's weight plus bias, limited and shifted as combineWindow. The
+// saturating packs do the limiting.
+
+// One output of packWindow, shifted down but not yet limited.
+__attribute__((target("sse4.1"))) inline __m128i PackWindowPixelSSE41(const TColor32* p, const std::int32_t* w,
+                                                                      std::size_t pairs, __m128i weight,
+                                                                      __m128i start, __m128i spread) {
+  const __m128i sum = _mm_add_epi32(ReduceWindowPixelSSE41(p, w, pairs, spread), _mm_set1_epi32(32768));
+  return _mm_srai_epi32(_mm_add_epi32(start, _mm_mullo_epi32(sum, weight)), 16);
+}
+
+__attribute__((target("sse4.1"))) void PackWindowSSE41(const TColor32* src, const std::int32_t* first,
+                                                       const std::int32_t* wexp, std::size_t pairs,
+                                                       std::int32_t weight, std::int32_t bias,
+                                                       std::size_t width, TColor32* out) {
+  const __m128i spread = _mm_setr_epi8(KDL_SPREAD_PAIR);
+  const __m128i w = _mm_set1_epi32(weight);
+  const __m128i start = _mm_set1_epi32(bias);
+  const __m128i zero = _mm_setzero_si128();
+  const std::size_t step = 4 * pairs;
+#define one(x) PackWindowPixelSSE41(src + first[x], wexp + (x) * step, pairs, w, start, spread)
+  std::size_t x = 0;
+  for (; x + 2 <= width; x += 2)
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(_mm_packs_epi32(one(x), one(x + 1)), zero));
+  if (x < width)
+    out[x] = static_cast<TColor32>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(one(x), zero), zero)));
+#undef one
+}
+
+// Eight outputs in 32-bit channel sums, as pairs (x, x + 1) .. (x + 6,
+// x + 7), finished and stored in order: the packs work within lanes and
+// leave x, x + 2, x + 4, x + 6 | x + 1, x + 3, x + 5, x + 7.
+__attribute__((target("avx2"), always_inline)) inline void PackEightAVX2(__m256i s0, __m256i s1, __m256i s2,
+                                                                       __m256i s3, __m256i w, __m256i start,
+                                                                       TColor32* out) {
+#define finish(s) _mm256_srai_epi32(_mm256_add_epi32(start, _mm256_mullo_epi32(s, w)), 16)
+  const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(finish(s0), finish(s1)),
+                                            _mm256_packs_epi32(finish(s2), finish(s3)));
+#undef finish
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                      _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
+}
+
+// Windows of 4 x groups taps (G of them, or pairs / 2 for G = 0), eight
+// outputs at a time; returns how many outputs were done.
+template <std::size_t G>
+__attribute__((target("avx2"))) std::size_t PackGroupsAVX2(const TColor32* src, const std::int32_t* first,
+                                                           const std::int32_t* wexp, std::size_t pairs,
+                                                           __m256i w, __m256i start, std::size_t width,
+                                                           TColor32* out) {
+  const __m256i spread = _mm256_setr_epi8(KDL_SPREAD_PAIR, 8, -1, 12, -1, 9, -1, 13, -1, 10, -1,
+                                          14, -1, 11, -1, 15, -1);
+  const std::size_t groups = G != 0 ? G : pairs / 2;
+  const std::size_t step = 4 * pairs;
+  std::size_t x = 0;
+  for (; x + 8 <= width; x += 8) {
+    // Lane sums: outputs x + 2i and x + 2i + 1 in s[i].
+    __m256i s[4];
+    for (std::size_t i = 0; i < 4; ++i) {
+      const std::size_t o = x + 2 * i;
+      const __m256i a = ReduceFourTapsAVX2(src + first[o], wexp + o * step, groups, spread);
+      const __m256i b = ReduceFourTapsAVX2(src + first[o + 1], wexp + (o + 1) * step, groups, spread);
+      s[i] = _mm256_add_epi32(_mm256_permute2x128_si256(a, b, 0x20), _mm256_permute2x128_si256(a, b, 0x31));
+    }
+    PackEightAVX2(s[0], s[1], s[2], s[3], w, start, out + x);
+  }
+  return x;
+}
+
+__attribute__((target("avx2"))) void PackWindowAVX2(const TColor32* src, const std::int32_t* first,
+                                                    const std::int32_t* wexp, std::size_t pairs,
+                                                    std::int32_t weight, std::int32_t bias,
+                                                    std::size_t width, TColor32* out) {
+  const __m256i w = _mm256_set1_epi32(weight);
+  const __m256i start = _mm256_set1_epi32(bias);
+  const __m256i offset = _mm256_set1_epi32(32768);
+  std::size_t x = 0;
+  if (pairs == 1) {
+    const __m256i spread = _mm256_setr_epi8(KDL_SPREAD_PAIR, KDL_SPREAD_PAIR);
+#define two(i) _mm256_add_epi32(ReduceTwoTapsAVX2(src + first[i], src + first[(i) + 1], wexp + 4 * (i), spread), offset)
+    for (; x + 8 <= width; x += 8) PackEightAVX2(two(x), two(x + 2), two(x + 4), two(x + 6), w, start, out + x);
+#undef two
+  } else if (pairs % 2 == 0) {
+    switch (pairs / 2) {
+      case 1: x = PackGroupsAVX2<1>(src, first, wexp, 2, w, start, width, out); break;
+      case 2: x = PackGroupsAVX2<2>(src, first, wexp, 4, w, start, width, out); break;
+      default: x = PackGroupsAVX2<0>(src, first, wexp, pairs, w, start, width, out); break;
+    }
+  }
+  _mm256_zeroupper();  // see PackRowAVX2
+  if (x < width) PackWindowSSE41(src, first + x, wexp + x * 4 * pairs, pairs, weight, bias, width - x, out + x);
+}
+
 #undef KDL_SPREAD_PAIR
 
 // Pixels from..width of combineWindow.
@@ -852,7 +946,8 @@ TBilinearRunFunc BilinearRun = BilinearRunReference;
 TStretchRowKernels StretchRowKernels = {ReduceRowReference, AccumulateRowReference,
                                         PackRowReference,   CombineRowsReference,
                                         nullptr,            nullptr,
-                                        nullptr,            nullptr};
+                                        nullptr,            nullptr,
+                                        nullptr};
 TLinearInterpolatorFunc LinearInterpolator = LinearInterpolatorReference;
 
 void SetupTransformFunctions() { SetupTransformFunctions(ActiveSimdLevel()); }
@@ -869,14 +964,14 @@ void SetupTransformFunctions(TSimdLevel level) {
   if (level >= TSimdLevel::slAVX2)
     StretchRowKernels = {ReduceRowSSE41,   AccumulateRowAVX2, PackRowAVX2,
                          CombineRowsAVX2,  ReduceWindowAVX2,  CombineWindowAVX2,
-                         BlendRowsAVX2,    ReduceBlendedAVX2};
+                         PackWindowAVX2,   BlendRowsAVX2,     ReduceBlendedAVX2};
   else if (level >= TSimdLevel::slSSE41)
     StretchRowKernels = {ReduceRowSSE41,   AccumulateRowSSE41, PackRowSSE41,
                          CombineRowsSSE41, ReduceWindowSSE41,  CombineWindowSSE41,
-                         BlendRowsSSE41,   ReduceBlendedSSE41};
+                         PackWindowSSE41,  BlendRowsSSE41,     ReduceBlendedSSE41};
   else
     StretchRowKernels = {ReduceRowReference, AccumulateRowReference, PackRowReference,
-                         CombineRowsReference, nullptr, nullptr, nullptr, nullptr};
+                         CombineRowsReference, nullptr, nullptr, nullptr, nullptr, nullptr};
 }
 
 namespace {

@@ -40,6 +40,12 @@ struct TStretchRowKernels {
   // the weights' sum.
   void (*combineWindow)(const std::int16_t* const* rows, const std::int32_t* wpairs,
                         std::size_t count, std::int32_t bias, TColor32* out, std::size_t width);
+  // Both in one pass for a row cluster of one row: per channel, bias +
+  // weight x the window sum of reduceWindow (without its offset), limited
+  // and shifted as combine; the weight's absolute value at most 16384.
+  void (*packWindow)(const TColor32* src, const std::int32_t* first, const std::int32_t* wexp,
+                     std::size_t pairs, std::int32_t weight, std::int32_t bias, std::size_t width,
+                     TColor32* out);
 
   // The vertical-first order for reductions. blendRows: out[4c + k] = sum
   // over r < count of weights[r] x channel k of rows[r][c], less 32768, for

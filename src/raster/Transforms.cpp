@@ -361,6 +361,16 @@ bool WindowTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& src,
     const std::size_t j = static_cast<std::size_t>(y - clip.Top);
     const auto from = static_cast<std::size_t>(rows.start[j]);
     const auto count = static_cast<std::size_t>(rows.start[j + 1]) - from;
+    TColor32* d = dst.PixelPtr(clip.Left, y);
+    // A row taken whole (rows drawn one to one, as bands of a picture are)
+    // needs no reduced row kept: the window sums go straight to pixels.
+    if (count == 1 && kernels.packWindow != nullptr) {
+      TColor32* out = op.mode == dmOpaque ? d : packed.data();
+      kernels.packWindow(src.ScanLine(rows.pos[from]), windows.first.data(), windows.wexp.data(), windows.pairs,
+                         rows.weight[from], bias, width, out);
+      if (op.mode != dmOpaque) op.Row(packed.data(), d, width);
+      continue;
+    }
     // An odd cluster takes one more row with weight 0.
     rowPtrs.resize(count + (count & 1));
     wpairs.resize(rowPtrs.size() / 2);
@@ -375,7 +385,6 @@ bool WindowTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& src,
                              2 * k + 1 < count ? rows.weight[from + 2 * k + 1] : 0);
     // The stored values are 32768 short of the reduced sums.
     const std::int32_t start = bias + 32768 * weightSum;
-    TColor32* d = dst.PixelPtr(clip.Left, y);
     if (op.mode == dmOpaque) {
       kernels.combineWindow(rowPtrs.data(), wpairs.data(), rowPtrs.size(), start, d, width);
     } else {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "raster/Bitmap32.h"
+#include "raster/Blend.h"
 #include "raster/Transforms.h"
 
 namespace kdl {
@@ -151,6 +152,68 @@ TEST_P(StretchWindow, RepeatedColumnGeometriesGiveDirectSums) {
         ASSERT_EQ(band.GetPixel(x, y), Convolved(src, cols[static_cast<std::size_t>(x - clip.Left)],
                                                  rows[static_cast<std::size_t>(y)]))
             << "call " << i << " filter " << f << " width " << src.Width() << " at " << x << "," << y;
+  }
+}
+
+// Rows taken one to one while the columns resample (a picture's band drawn
+// into a page band): each row cluster is one row, so the window sums go to
+// pixels in one pass. Every window width the kernels specialise (two taps,
+// four, eight, more), outputs not a multiple of eight, the bitmap's right
+// edge, clips, saturated channels and blending over a background,
+// against the direct sums.
+TEST_P(StretchWindow, RowsOneToOneGiveDirectSums) {
+  SetupTransformFunctions(GetParam());
+  std::mt19937 rng(24);
+  TBitmap32 src;
+  src.SetSize(301, 12);
+  Fill(src, rng);
+  struct TCase {
+    TRect srcRect;
+    int frameWidth;
+    TStretchFilter filter;
+  };
+  const TCase kCases[] = {
+      {{0, 0, 300, 12}, 301, sfLinear},   // near one to one, as a picture's second pass: two taps
+      {{0, 0, 301, 12}, 287, sfLinear},   // a slight reduction: three taps in a window of four
+      {{1, 0, 301, 12}, 150, sfLinear},   // to half: windows of four reaching the right edge
+      {{0, 0, 301, 12}, 77, sfLinear},    // to a quarter: eight taps
+      {{0, 0, 301, 12}, 97, sfCosine},    // wider windows, still within the 16-bit bound
+      {{5, 0, 299, 12}, 1003, sfCosine},  // enlargement, clipped below
+      {{0, 0, 301, 12}, 13, sfLinear},    // windows wider than the kernels' unrolled ones
+  };
+  for (const TCase& c : kCases) {
+    for (const TDrawMode mode : {dmOpaque, dmBlend}) {
+      for (const int clipLeft : {0, 3}) {
+        const int w = c.frameWidth;
+        TBitmap32 band;
+        band.SetSize(w, 12);
+        Fill(band, rng);
+        TBitmap32 background;
+        background.Assign(&band);
+        // Rows of the frame and the source are the same: one to one.
+        const TRect frame{0, 0, w, 12};
+        const TRect clip{clipLeft, 0, w - (clipLeft != 0 ? 1 : 0), 12};
+        StretchTransfer(&band, frame, clip, &src, c.srcRect, c.filter, mode, nullptr);
+        const TMappingTable cols =
+            BuildMappingTable(0, w, clip.Left, clip.Right, c.srcRect.Left, c.srcRect.Right, c.filter);
+        const TMappingTable rows = BuildMappingTable(0, 12, 0, 12, 0, 12, c.filter);
+        for (int y = 0; y < 12; ++y) {
+          const TCluster& r = rows[static_cast<std::size_t>(y)];
+          ASSERT_TRUE(r.size() == 1 && r[0].Pos == y) << "filter " << c.filter << " row " << y;
+        }
+        for (int y = 0; y < 12; ++y)
+          for (int x = clip.Left; x < clip.Right; ++x) {
+            TColor32 want = Convolved(src, cols[static_cast<std::size_t>(x - clip.Left)], rows[static_cast<std::size_t>(y)]);
+            if (mode == dmBlend) {
+              TColor32 under = background.GetPixel(x, y);
+              BlendMemEx(want, under, src.MasterAlpha());
+              want = under;
+            }
+            ASSERT_EQ(band.GetPixel(x, y), want) << "width " << w << " filter " << c.filter << " mode " << mode
+                                                 << " at " << x << "," << y;
+          }
+      }
+    }
   }
 }
 
