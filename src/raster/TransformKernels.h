@@ -49,9 +49,11 @@ struct TStretchRowKernels {
 
   // The vertical-first order for reductions. blendRows: out[4c + k] = sum
   // over r < count of weights[r] x channel k of rows[r][c], less 32768, for
-  // c < n; the weights non-negative with a sum of at most 257.
+  // c < n; the weights non-negative with a sum of at most 257. ahead, if
+  // not null, is a row of at least n pixels that a later call reads: only
+  // fetched into the cache.
   void (*blendRows)(const TColor32* const* rows, const std::int32_t* weights, std::size_t count,
-                    std::size_t n, std::int16_t* out);
+                    std::size_t n, std::int16_t* out, const TColor32* ahead);
   // Then per output x: bias + sum over the window of w(x, t) x
   // v[first[x] + t], limited and shifted as combine, with first and wexp as
   // for reduceWindow; bias already holds 32768 x the weights' sum, the same
