@@ -216,6 +216,12 @@ struct TWindowTable {
   std::vector<std::int32_t> first;
   std::vector<std::int32_t> wexp;
   std::size_t pairs = 0;
+  // The columns all windows reach, [lo, hi), and first less lo.
+  std::int32_t lo = 0;
+  std::int32_t hi = 0;
+  std::vector<std::int32_t> fromLo;
+  // The weight sum shared by every window, or -1 where they differ.
+  std::int32_t sum = -1;
 };
 
 // A mapping table in flat arrays, with the largest sum of absolute weights
@@ -299,7 +305,17 @@ bool BuildWindows(const TFlatTable& cols, std::int32_t bitmapWidth, TWindowTable
       std::fill_n(out.wexp.begin() + static_cast<std::ptrdiff_t>(4 * (x * out.pairs + j)), 4,
                   static_cast<std::int32_t>(static_cast<std::uint32_t>(w[2 * j]) |
                                             static_cast<std::uint32_t>(w[2 * j + 1]) << 16));
+    std::int32_t sum = 0;
+    for (const std::int32_t v : w) sum += v;
+    if (x == 0) out.sum = sum;
+    else if (sum != out.sum) out.sum = -1;
   }
+  if (n > 0) {
+    out.lo = *std::min_element(out.first.begin(), out.first.end());
+    out.hi = *std::max_element(out.first.begin(), out.first.end()) + t;
+  }
+  out.fromLo = out.first;
+  for (std::int32_t& f : out.fromLo) f -= out.lo;
   return true;
 }
 
@@ -341,12 +357,14 @@ bool WindowTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& src,
   const TWindowTable& windows = *made;
 
   const std::size_t ringSize = static_cast<std::size_t>(span);
-  std::vector<std::int16_t> cache(ringSize * rowValues);
+  // Made on first use: rows taken whole need no ring.
+  std::vector<std::int16_t> cache;
   std::vector<std::int32_t> cached(ringSize, -1);
   std::vector<TColor32> packed(op.mode == dmOpaque ? 0 : width);
   std::vector<const std::int16_t*> rowPtrs;
   std::vector<std::int32_t> wpairs;
   auto reducedRow = [&](std::int32_t y) -> const std::int16_t* {
+    if (cache.empty()) cache.resize(ringSize * rowValues);
     const std::size_t slot = static_cast<std::size_t>(y) % ringSize;
     std::int16_t* h = cache.data() + slot * rowValues;
     if (cached[slot] != y) {
@@ -527,26 +545,17 @@ bool VerticalFirstTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& s
   // Every window must weigh the same, so that one constant undoes the
   // blended rows' offset.
   const std::size_t width = static_cast<std::size_t>(clip.Width());
-  std::int32_t colSum = -1;
-  for (std::size_t x = 0; x < width; ++x) {
-    std::int32_t sum = 0;
-    for (std::int32_t k = cols.start[x]; k < cols.start[x + 1]; ++k)
-      sum += cols.weight[static_cast<std::size_t>(k)];
-    if (colSum >= 0 && sum != colSum) return false;
-    colSum = sum;
-  }
   const TWindowTable* made = ColumnWindows(cols, src.Width());
-  if (made == nullptr) return false;
+  if (made == nullptr || made->sum < 0) return false;
   const TWindowTable& windows = *made;
-  const auto taps = static_cast<std::int32_t>(2 * windows.pairs);
-  const std::int32_t lo = *std::min_element(windows.first.begin(), windows.first.end());
-  const std::int32_t hi = *std::max_element(windows.first.begin(), windows.first.end()) + taps;
+  const std::int32_t colSum = windows.sum;
+  const std::int32_t lo = windows.lo;
   // Window starts from the blended row's first column.
-  std::vector<std::int32_t> first(windows.first);
-  for (std::int32_t& f : first) f -= lo;
-  const std::size_t n = static_cast<std::size_t>(hi - lo);
+  const std::int32_t* first = windows.fromLo.data();
+  const std::size_t n = static_cast<std::size_t>(windows.hi - lo);
 
-  std::vector<std::int16_t> blended(4 * n);
+  // Each row blends all n columns before they are read.
+  const std::unique_ptr<std::int16_t[]> blended(new std::int16_t[4 * n]);
   std::vector<TColor32> packed(op.mode == dmOpaque ? 0 : width);
   std::vector<const TColor32*> rowPtrs;
   const std::int32_t start = bias + 32768 * colSum;
@@ -563,13 +572,13 @@ bool VerticalFirstTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& s
         later < static_cast<std::size_t>(clip.Height())
             ? src.PixelPtr(lo, rows.pos[static_cast<std::size_t>(rows.start[later + 1]) - 1])
             : nullptr;
-    kernels.blendRows(rowPtrs.data(), rows.weight.data() + from, count, n, blended.data(), ahead);
+    kernels.blendRows(rowPtrs.data(), rows.weight.data() + from, count, n, blended.get(), ahead);
     TColor32* d = dst.PixelPtr(clip.Left, y);
     if (op.mode == dmOpaque) {
-      kernels.reduceBlended(blended.data(), first.data(), windows.wexp.data(), windows.pairs,
+      kernels.reduceBlended(blended.get(), first, windows.wexp.data(), windows.pairs,
                             start, width, d);
     } else {
-      kernels.reduceBlended(blended.data(), first.data(), windows.wexp.data(), windows.pairs,
+      kernels.reduceBlended(blended.get(), first, windows.wexp.data(), windows.pairs,
                             start, width, packed.data());
       op.Row(packed.data(), d, width);
     }
