@@ -847,6 +847,25 @@ __attribute__((target("avx2"))) std::size_t ReduceBlendedGroupsAVX2(
   const std::size_t groups = G != 0 ? G : pairs / 2;
   const std::size_t step = 4 * pairs;
   std::size_t x = 0;
+  for (; x + 8 <= width; x += 8) {
+    const std::int32_t* w = wexp + x * step;
+    __m256i s[8];
+    for (std::size_t i = 0; i < 8; ++i)
+      s[i] = ReduceBlendedFourAVX2(v + 4 * static_cast<std::size_t>(first[x + i]), w + i * step, groups, spread);
+    // Lane sums of outputs 2i and 2i + 1: the low lane of one and the high
+    // lane of the other by a blend, the other halves by one cross-lane
+    // move; output 2i + 1 comes out in the high lane.
+    __m256i t[4];
+    for (std::size_t i = 0; i < 4; ++i)
+      t[i] = _mm256_srai_epi32(
+          _mm256_add_epi32(start, _mm256_add_epi32(_mm256_blend_epi32(s[2 * i], s[2 * i + 1], 0xF0),
+                                                   _mm256_permute2x128_si256(s[2 * i], s[2 * i + 1], 0x21))),
+          16);
+    // The packs work within lanes: x, x + 2, x + 4, x + 6 | x + 1, x + 3, ...
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(t[0], t[1]), _mm256_packs_epi32(t[2], t[3]));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                        _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
+  }
   for (; x + 4 <= width; x += 4) {
     const std::int32_t* w = wexp + x * step;
     __m256i s[4];
