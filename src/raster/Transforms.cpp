@@ -533,8 +533,8 @@ constexpr std::size_t kFetchAheadRows = 3;
 // per source row. The totals are the same integers; false leaves the
 // transfer to the other paths.
 bool VerticalFirstTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& src,
-                           const TFlatTable& cols, const TFlatTable& rows, std::int32_t bias,
-                           const TCombineOp& op) {
+                           const TFlatTable& cols, const TFlatTable& rows, const std::vector<std::int32_t>& beyond,
+                           std::int32_t bias, const TCombineOp& op) {
   const TStretchRowKernels& kernels = StretchRowKernels;
   if (kernels.blendRows == nullptr || kernels.reduceBlended == nullptr) return false;
   if (cols.maxAbsSum > 257 || rows.maxAbsSum > 257 || rows.pos.empty()) return false;
@@ -568,10 +568,11 @@ bool VerticalFirstTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& s
     // A large source comes from memory row by row; the kernel fetches the
     // last row of a cluster a few rows down while it blends this one.
     const std::size_t later = j + kFetchAheadRows;
+    const std::size_t height = static_cast<std::size_t>(clip.Height());
     const TColor32* ahead =
-        later < static_cast<std::size_t>(clip.Height())
-            ? src.PixelPtr(lo, rows.pos[static_cast<std::size_t>(rows.start[later + 1]) - 1])
-            : nullptr;
+        later < height ? src.PixelPtr(lo, rows.pos[static_cast<std::size_t>(rows.start[later + 1]) - 1])
+        : later - height < beyond.size() ? src.PixelPtr(lo, beyond[later - height])
+                                         : nullptr;
     kernels.blendRows(rowPtrs.data(), rows.weight.data() + from, count, n, blended.get(), ahead);
     TColor32* d = dst.PixelPtr(clip.Left, y);
     if (op.mode == dmOpaque) {
@@ -590,8 +591,9 @@ bool VerticalFirstTransfer(TBitmap32& dst, const TRect& clip, const TBitmap32& s
 // case), 64-bit ones for extreme reductions whose many rounded weights
 // could overflow.
 void Separable(TBitmap32& dst, const TRect& clip, const TBitmap32& src, const TFlatTable& cols,
-               const TFlatTable& rows, std::int32_t bias, const TCombineOp& op) {
-  if (VerticalFirstTransfer(dst, clip, src, cols, rows, bias, op)) return;
+               const TFlatTable& rows, std::int32_t bias, const TCombineOp& op,
+               const std::vector<std::int32_t>& beyond = {}) {
+  if (VerticalFirstTransfer(dst, clip, src, cols, rows, beyond, bias, op)) return;
   if (WindowTransfer(dst, clip, src, cols, rows, bias, op)) return;
   const std::int64_t bound = cols.maxAbsSum * rows.maxAbsSum * 255 + bias;
   // The row kernels also take each column weight as a 16-bit word.
@@ -733,7 +735,15 @@ void Resample(TBitmap32& dst, const TRect& dstRect, const TRect& clip, TBitmap32
   if (cols->start.size() <= 1 || rows.empty()) return;
   // The sums truncate; the limits keep negative lobes and rounding from
   // wrapping a channel (for every filter, not only the ringing ones).
-  Separable(dst, clip, src, *cols, Flatten(rows), 0, op);
+  // The last source row of each of the next few destination rows below
+  // the clip, which the next band of a banded drawing reads first.
+  std::vector<std::int32_t> beyond;
+  const std::int32_t aheadEnd =
+      static_cast<std::int32_t>(std::min<std::int64_t>(dstRect.Bottom, std::int64_t{clip.Bottom} + kFetchAheadRows));
+  for (const TCluster& c : BuildMappingTable(dstRect.Top, dstRect.Bottom, clip.Bottom, aheadEnd, srcRect.Top,
+                                             srcRect.Bottom, filter))
+    beyond.push_back(c.empty() ? srcRect.Top : c.back().Pos);
+  Separable(dst, clip, src, *cols, Flatten(rows), 0, op, beyond);
   EMMS();
 }
 
