@@ -28,7 +28,9 @@ constexpr std::int64_t kWholeIntermediatePixels = 16LL * 1024 * 1024;
 // Like the intermediate, it is allocated without clearing, so only the
 // pages of the parts that were shown become resident.
 constexpr std::int64_t kKeptFramePixels = kWholeIntermediatePixels;
-// Pixels of one band of an intermediate that is drawn one to one.
+// Pixels of one band of an intermediate that is drawn one to one. Smaller
+// bands would stay in the cache, but an enlargement reduces the source rows
+// at each band's edge twice, and that costs more.
 constexpr std::int64_t kCropBandPixels = 256LL * 1024;
 
 std::int32_t RoundPixel(double v) {
@@ -235,9 +237,10 @@ void ForEachNewStrip(const TRect& filled, const TRect& grown, F&& make) {
   each({filled.Right, filled.Top, grown.Right, filled.Bottom});
 }
 
-// Rows and columns of a band, taken from the intermediate one to one.
+// Rows and columns of a band, taken from the intermediate one to one;
+// temp holds each band on its way.
 void PaintBands(TBitmap32& bitmap, TBitmap32& image, const TRect& crop, const TRect& dst, const TRect& shown,
-                std::int32_t iw, bool rowsOneToOne, TStretchFilter filter) {
+                std::int32_t iw, bool rowsOneToOne, TStretchFilter filter, TBitmap32& temp) {
   // Where the second resampling is one to one, only the part that lands
   // inside the target (for frames too large to resample twice it is made
   // so); where each target row comes from one intermediate row, the rows
@@ -245,21 +248,23 @@ void PaintBands(TBitmap32& bitmap, TBitmap32& image, const TRect& crop, const TR
   // frame's edge alone, so the pixels are the whole intermediate's, in
   // memory bounded by a band instead of a copy of a page-sized picture.
   const std::int32_t bandWidth = rowsOneToOne ? iw : shown.Width();
-  const std::int32_t bandRows =
-      static_cast<std::int32_t>(std::max<std::int64_t>(1, kCropBandPixels / bandWidth));
-  TBitmap32 temp;
+  const std::int32_t bandRows = static_cast<std::int32_t>(
+      std::clamp<std::int64_t>(kCropBandPixels / bandWidth, 1, shown.Height()));
+  // One allocation for all the bands: the last, shorter band uses the top
+  // of it, and so does the next page band of the same picture.
+  if (temp.Width() != bandWidth || temp.Height() < bandRows) SetSizeUninitialized(temp, bandWidth, bandRows);
+  if (temp.Empty()) return;
   for (std::int32_t top = shown.Top; top < shown.Bottom; top += bandRows) {
     const std::int32_t bottom = std::min(shown.Bottom, top + bandRows);
     // The frame covers the whole band, which the opaque transfer writes.
-    SetSizeUninitialized(temp, bandWidth, bottom - top);
-    if (temp.Empty()) return;
+    const TRect band{0, 0, bandWidth, bottom - top};
     const TRect frame = rowsOneToOne ? TRect{0, dst.Top - top, iw, dst.Bottom - top}
                                      : TRect{dst.Left - shown.Left, dst.Top - top, dst.Right - shown.Left,
                                              dst.Bottom - top};
-    StretchTransfer(&temp, frame, temp.BoundsRect(), &image, crop, sfLinear, dmOpaque, nullptr);
+    StretchTransfer(&temp, frame, band, &image, crop, sfLinear, dmOpaque, nullptr);
     const TRect rows =
         rowsOneToOne ? TRect{dst.Left, top, dst.Right, bottom} : TRect{shown.Left, top, shown.Right, bottom};
-    StretchTransfer(&bitmap, rows, bitmap.BoundsRect(), &temp, temp.BoundsRect(), filter, dmBlend, nullptr);
+    StretchTransfer(&bitmap, rows, bitmap.BoundsRect(), &temp, band, filter, dmBlend, nullptr);
   }
 }
 
@@ -274,6 +279,7 @@ void TdtpCropBitmapShape::ImageInvalidated() {
 
 void TdtpCropBitmapShape::ClearCaches() {
   intermediate_.reset();
+  bandScratch_.reset();
   TdtpSnapBitmap::ClearCaches();
 }
 
@@ -308,7 +314,8 @@ void TdtpCropBitmapShape::Paint32(TBitmap32& bitmap, const TdtpPaintInfo& info) 
   const bool keep = info.Device == dtScreen && !info.FreeCache;
   if (((sameSize || rowsOneToOne) && !keep) || static_cast<std::int64_t>(iw) * ih > kWholeIntermediatePixels) {
     intermediate_.reset();
-    PaintBands(bitmap, *image, crop, dst, shown, iw, rowsOneToOne, info.StretchFilter);
+    if (!bandScratch_) bandScratch_ = std::make_unique<TBitmap32>();
+    PaintBands(bitmap, *image, crop, dst, shown, iw, rowsOneToOne, info.StretchFilter, *bandScratch_);
     return;
   }
 

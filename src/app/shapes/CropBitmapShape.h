@@ -58,7 +58,7 @@ class TdtpCropBitmapShape : public TdtpSnapBitmap {
   void Paint32(TBitmap32& bitmap, const TdtpPaintInfo& info) override;
   void LoadFromXml(TXmlNode* node) override;
   void SaveToXml(TXmlNode* node) override;
-  // Also lets the kept intermediate go.
+  // Also lets the kept intermediate and band go.
   void ClearCaches() override;
 
  private:
@@ -66,6 +66,9 @@ class TdtpCropBitmapShape : public TdtpSnapBitmap {
   // The crop resampled to the paint scale, kept across bands and repaints
   // of the same image, crop and scale; null until a paint needs one.
   std::unique_ptr<TIntermediate> intermediate_;
+  // The band that picture bands are resampled through, kept from one page
+  // band to the next (its pixels never outlive a band); null until needed.
+  std::unique_ptr<TBitmap32> bandScratch_;
   TRect cropRect_;
   float pinnedHeight_ = 0;
   float pinnedLeft_ = 0;
