@@ -181,29 +181,36 @@ TEST_F(CropPaintTest, PrintBandsTopToBottomAndBackGiveTheReferencePixels) {
 // bands, the last one shorter, through memory the shape keeps from one page
 // band to the next: page bands of every height down and up, a frame whose
 // rows are taken one to one (wider than the intermediate) and one drawn at
-// the intermediate's own size, then a narrower frame and a wider one again.
-// No pixel of an earlier band may show.
+// the intermediate's own size, then a narrower frame and a wider one again,
+// for a crop whose rows are reduced (small bands) and one whose rows are
+// enlarged (larger bands). No pixel of an earlier band may show.
 TEST_F(CropPaintTest, WideFramesPrintInBandsOfEverySize) {
   TBitmap32 image;
   Photo(image, 640, 200, 5);
   TdtpCropBitmapShape shape;
   shape.Image().SetBitmap(&image);
-  shape.SetCropRect({3, 2, 637, 199});
   const TView stretched{6.2, 5.9, 3.3, 2.7, 5.9};
   const TView printed{5.9, 5.9, 3.3, 2.7, 5.9};
-  // 1100 wide: bands of 40 rows, so that a page band of 41 ends in a band
-  // of one row.
-  for (const float width : {1100.0f, 120.0f, 1100.0f}) {
-    // 16 high: the frame's rows and the intermediate's both round to 94.
-    shape.SetDocBounds(0, 0, width, 16);
-    const std::int32_t w = static_cast<std::int32_t>(std::ceil(width * 6.2 + 4));
-    for (const TView& v : {stretched, printed})
-      for (const TStretchFilter f : {sfLinear, sfLanczos}) {
-        const std::string what = "width " + std::to_string(width) + (v.A == printed.A ? " printed" : " stretched");
-        for (std::int32_t top = 0; top < 100; top += 41) ExpectWindow(shape, image, v, f, 0, top, w, 41, what, dtPrinter);
-        for (std::int32_t top = 90; top >= 0; top -= 23) ExpectWindow(shape, image, v, f, 0, top, w, 9, what, dtPrinter);
-        if (HasFatalFailure()) return;
-      }
+  // 197 and 58 rows of the crop become 94 of the frame.
+  for (const TRect crop : {TRect{3, 2, 637, 199}, TRect{3, 2, 637, 60}}) {
+    shape.SetCropRect(crop);
+    // 1100 wide: bands of 7 rows for the reduction and 40 for the
+    // enlargement, so that a page band of 41 ends in a shorter band.
+    for (const float width : {1100.0f, 120.0f, 1100.0f}) {
+      // 16 high: the frame's rows and the intermediate's both round to 94.
+      shape.SetDocBounds(0, 0, width, 16);
+      const std::int32_t w = static_cast<std::int32_t>(std::ceil(width * 6.2 + 4));
+      for (const TView& v : {stretched, printed})
+        for (const TStretchFilter f : {sfLinear, sfLanczos}) {
+          const std::string what = "crop rows " + std::to_string(crop.Height()) + " width " + std::to_string(width) +
+                                   (v.A == printed.A ? " printed" : " stretched");
+          for (std::int32_t top = 0; top < 100; top += 41)
+            ExpectWindow(shape, image, v, f, 0, top, w, 41, what, dtPrinter);
+          for (std::int32_t top = 90; top >= 0; top -= 23)
+            ExpectWindow(shape, image, v, f, 0, top, w, 9, what, dtPrinter);
+          if (HasFatalFailure()) return;
+        }
+    }
   }
 }
 

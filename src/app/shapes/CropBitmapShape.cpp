@@ -28,10 +28,13 @@ constexpr std::int64_t kWholeIntermediatePixels = 16LL * 1024 * 1024;
 // Like the intermediate, it is allocated without clearing, so only the
 // pages of the parts that were shown become resident.
 constexpr std::int64_t kKeptFramePixels = kWholeIntermediatePixels;
-// Pixels of one band of an intermediate that is drawn one to one. Smaller
-// bands would stay in the cache, but an enlargement reduces the source rows
-// at each band's edge twice, and that costs more.
+// Pixels of one band of an intermediate that is drawn one to one. A band
+// made by reducing the crop's rows is kept small, so that it stays in the
+// processor's cache between the two resamplings; one that enlarges them
+// reduces the source rows at each band's edge twice, so its bands are
+// larger.
 constexpr std::int64_t kCropBandPixels = 256LL * 1024;
+constexpr std::int64_t kReducedCropBandPixels = 48LL * 1024;
 
 std::int32_t RoundPixel(double v) {
   v = std::nearbyint(v);
@@ -248,8 +251,9 @@ void PaintBands(TBitmap32& bitmap, TBitmap32& image, const TRect& crop, const TR
   // frame's edge alone, so the pixels are the whole intermediate's, in
   // memory bounded by a band instead of a copy of a page-sized picture.
   const std::int32_t bandWidth = rowsOneToOne ? iw : shown.Width();
-  const std::int32_t bandRows = static_cast<std::int32_t>(
-      std::clamp<std::int64_t>(kCropBandPixels / bandWidth, 1, shown.Height()));
+  const std::int64_t bandPixels = dst.Height() <= crop.Height() ? kReducedCropBandPixels : kCropBandPixels;
+  const std::int32_t bandRows =
+      static_cast<std::int32_t>(std::clamp<std::int64_t>(bandPixels / bandWidth, 1, shown.Height()));
   // One allocation for all the bands: the last, shorter band uses the top
   // of it, and so does the next page band of the same picture.
   if (temp.Width() != bandWidth || temp.Height() < bandRows) SetSizeUninitialized(temp, bandWidth, bandRows);
