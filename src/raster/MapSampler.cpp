@@ -336,6 +336,10 @@ void TdtpMapSampler::Render(const TFloatRect& srcRect) {
                 clampTo(std::ceil(sx1) + 2, source_->Width()), clampTo(std::ceil(sy1) + 2, source_->Height())};
     else
       region = source_->BoundsRect();
+    if (hasInkBounds_)
+      region = {std::max(region.Left, inkBounds_.Left), std::max(region.Top, inkBounds_.Top),
+                std::min(region.Right, inkBounds_.Right), std::min(region.Bottom, inkBounds_.Bottom)};
+    if (region.Right <= region.Left || region.Bottom <= region.Top) return;
     const TRect ink = InkBounds(*source_, region);
     if (ink.Right <= ink.Left) return;
     const auto l = static_cast<float>(ink.Left - 2), t = static_cast<float>(ink.Top - 2);
