@@ -95,11 +95,12 @@ class TdtpMapSampler : public TdtpSampler {
   void SampleSpan(std::int32_t x, std::int32_t y, std::int32_t count, std::int32_t from, std::int32_t to);
   void SampleSpanOversampled(std::int32_t x, std::int32_t y, std::int32_t count, std::int32_t from,
                              std::int32_t to);
-  // Fills the step tables for a linear walk over the centres of count
-  // pixels of row y and gives the first centre's source position; false
-  // when the span is too far out for 24.8 integers and must be mapped pixel
-  // by pixel.
-  bool BuildSteps(std::int32_t x, std::int32_t y, std::int32_t count, TFloatPoint& p0);
+  // Fills entries from .. to − 1 of the step tables for a linear walk over
+  // the centres of count pixels of row y and gives the first centre's
+  // source position; false when the span is too far out for 24.8 integers
+  // and must be mapped pixel by pixel.
+  bool BuildSteps(std::int32_t x, std::int32_t y, std::int32_t count, std::int32_t from, std::int32_t to,
+                  TFloatPoint& p0);
   TColor32 Read(double sx, double sy) const;
 
   TBitmap32* source_ = nullptr;
