@@ -2,11 +2,11 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
-#include <vector>
-#include <algorithm>
 #include <new>
+#include <vector>
 
 namespace kdl {
 namespace {
