@@ -76,20 +76,50 @@ TBitmap32::~TBitmap32() {
 }
 
 namespace {
-// Set only for the duration of SetSizeUninitialized on this thread.
-thread_local bool tSkipClear = false;
+// How the next new storage is had, set only for the duration of
+// SetSizeUninitialized or SetSizeZeroed on this thread.
+enum class TNewStorage { Cleared, Uninitialized, Zeroed };
+thread_local TNewStorage tNewStorage = TNewStorage::Cleared;
+
+bool SetSizeWith(TBitmap32& bitmap, std::int32_t width, std::int32_t height, TNewStorage how) {
+  tNewStorage = how;
+  try {
+    const bool changed = bitmap.SetSize(width, height);
+    tNewStorage = TNewStorage::Cleared;
+    return changed;
+  } catch (...) {
+    tNewStorage = TNewStorage::Cleared;
+    throw;
+  }
+}
 }  // namespace
 
 bool SetSizeUninitialized(TBitmap32& bitmap, std::int32_t width, std::int32_t height) {
-  tSkipClear = true;
-  try {
-    const bool changed = bitmap.SetSize(width, height);
-    tSkipClear = false;
-    return changed;
-  } catch (...) {
-    tSkipClear = false;
-    throw;
+  return SetSizeWith(bitmap, width, height, TNewStorage::Uninitialized);
+}
+
+bool SetSizeZeroed(TBitmap32& bitmap, std::int32_t width, std::int32_t height) {
+  // The old storage goes first: its pixels are not zero, and it need not
+  // live beside the new.
+  if (bitmap.Width() == std::max(width, 0) && bitmap.Height() == std::max(height, 0)) bitmap.SetSize(0, 0);
+  return SetSizeWith(bitmap, width, height, TNewStorage::Zeroed);
+}
+
+void ReleaseZeroed(TBitmap32& bitmap, const TRect& written) {
+  const std::int32_t l = std::clamp(written.Left, 0, bitmap.Width());
+  const std::int32_t r = std::clamp(written.Right, l, bitmap.Width());
+  const std::int32_t t = std::clamp(written.Top, 0, bitmap.Height());
+  const std::int32_t b = std::clamp(written.Bottom, t, bitmap.Height());
+  // Clearing pays where little was written; a bitmap written all over goes
+  // back to the system instead.
+  const std::int64_t area = std::int64_t{r - l} * (b - t);
+  if (bitmap.bits_ && bitmap.bits_.get_deleter().Zeroed && 4 * area <= std::int64_t{bitmap.Width()} * bitmap.Height()) {
+    if (r > l)
+      for (std::int32_t y = t; y < b; ++y)
+        std::memset(bitmap.ScanLine(y) + l, 0, static_cast<std::size_t>(r - l) * sizeof(TColor32));
+    bitmap.bits_.get_deleter().ZeroAgain = true;
   }
+  bitmap.SetSize(0, 0);
 }
 
 void ClearRowsFrom(TBitmap32& bitmap, std::int32_t firstRow) {
@@ -105,10 +135,10 @@ bool TBitmap32::Empty() const { return TCustomMap::Empty() || !bits_; }
 
 void TBitmap32::ChangeSize(std::int32_t& width, std::int32_t& height, std::int32_t newWidth,
                            std::int32_t newHeight) {
-  // Only the resize made by SetSizeUninitialized itself skips the clear,
-  // not one that its events cause.
-  const bool clear = !tSkipClear;
-  tSkipClear = false;
+  // Only the resize made by SetSizeUninitialized or SetSizeZeroed itself
+  // has its storage so, not one that its events cause.
+  const TNewStorage how = tNewStorage;
+  tNewStorage = TNewStorage::Cleared;
   FontChanged();
   canvas_.reset();
   dc_.reset();
@@ -120,9 +150,12 @@ void TBitmap32::ChangeSize(std::int32_t& width, std::int32_t& height, std::int32
       const std::int64_t pixels = static_cast<std::int64_t>(newWidth) * newHeight;
       if (pixels > kMaxBitmapPixels) throw Exception("Can't allocate the DIB handle");
       const auto count = static_cast<std::size_t>(pixels);
-      bits_ = std::unique_ptr<TColor32, TPixelDeleter>(AllocatePixels(count), TPixelDeleter{count});
+      if (how == TNewStorage::Zeroed)
+        bits_ = std::unique_ptr<TColor32, TPixelDeleter>(AllocateZeroedPixels(count), TPixelDeleter{count, true});
+      else
+        bits_ = std::unique_ptr<TColor32, TPixelDeleter>(AllocatePixels(count), TPixelDeleter{count});
       if (!bits_) throw Exception("Can't allocate the DIB handle");
-      if (clear) std::memset(bits_.get(), 0, count * sizeof(TColor32));
+      if (how == TNewStorage::Cleared) std::memset(bits_.get(), 0, count * sizeof(TColor32));
       // The device views our memory; it never owns or copies it.
       dc_ = std::make_unique<QImage>(reinterpret_cast<uchar*>(bits_.get()), newWidth, newHeight,
                                      static_cast<qsizetype>(newWidth) * 4, QImage::Format_ARGB32);

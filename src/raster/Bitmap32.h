@@ -226,6 +226,7 @@ class TBitmap32 : public TCustomMap {
   virtual void HandleChanged();
 
  private:
+  friend void ReleaseZeroed(TBitmap32& bitmap, const TRect& written);
   void UpdateClipRects();
   void FontChanged();
 

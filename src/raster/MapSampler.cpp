@@ -68,6 +68,29 @@ bool StripExtent(const TFloatPoint (&q)[4], double y0, double y1, double& lo, do
   return lo <= hi;
 }
 
+// Entries from .. to − 1 (to <= n + 1) of what DistributeSteps(delta, n)
+// writes, for n >= 1: a span drawn only in part needs only its part's
+// steps. Step k is q·k + floor(k·r / n) of the magnitude, mirrored for a
+// negative delta, which makes step n the delta itself.
+void DistributeStepsPart(std::int32_t delta, std::int32_t n, std::int32_t from, std::int32_t to,
+                         std::int32_t* steps) {
+  if (delta == 0) {
+    std::fill(steps + from, steps + to, 0);
+    return;
+  }
+  const std::int64_t sign = delta < 0 ? -1 : 1;
+  const std::int64_t magnitude = sign * std::int64_t{delta};
+  const std::int64_t q = magnitude / n, r = magnitude % n;
+  std::int64_t total = q * from + (r * from) / n, acc = (r * from) % n;
+  for (std::int32_t k = from; k < to; ++k) {
+    steps[k] = static_cast<std::int32_t>(sign * total);
+    acc += r;
+    const std::int64_t carry = acc >= n ? 1 : 0;
+    total += q + carry;
+    acc -= carry * n;
+  }
+}
+
 }  // namespace
 
 void DistributeSteps(std::int32_t delta, std::int32_t n, std::int32_t* steps) {
@@ -173,7 +196,8 @@ TColor32 TdtpMapSampler::Read(double sx, double sy) const {
   return SampleBilinear256(*source_, Near(sx), Near(sy));
 }
 
-bool TdtpMapSampler::BuildSteps(std::int32_t x, std::int32_t y, std::int32_t count, TFloatPoint& p0) {
+bool TdtpMapSampler::BuildSteps(std::int32_t x, std::int32_t y, std::int32_t count, std::int32_t from,
+                                std::int32_t to, TFloatPoint& p0) {
   const TdtpTransform& inverse = *InverseTransform();
   p0 = inverse.Transform({static_cast<float>(x + 0.5), static_cast<float>(y + 0.5)});
   const TFloatPoint p1 = inverse.Transform(
@@ -184,8 +208,8 @@ bool TdtpMapSampler::BuildSteps(std::int32_t x, std::int32_t y, std::int32_t cou
   const auto n = static_cast<std::size_t>(count);
   if (xSteps_.size() < n + 1) xSteps_.resize(n + 1);
   if (ySteps_.size() < n + 1) ySteps_.resize(n + 1);
-  DistributeSteps(Near((static_cast<double>(p1.X) - p0.X) * 256.0), count - 1, xSteps_.data());
-  DistributeSteps(Near((static_cast<double>(p1.Y) - p0.Y) * 256.0), count - 1, ySteps_.data());
+  DistributeStepsPart(Near((static_cast<double>(p1.X) - p0.X) * 256.0), count - 1, from, to, xSteps_.data());
+  DistributeStepsPart(Near((static_cast<double>(p1.Y) - p0.Y) * 256.0), count - 1, from, to, ySteps_.data());
   return true;
 }
 
@@ -196,7 +220,7 @@ void TdtpMapSampler::SampleSpan(std::int32_t x, std::int32_t y, std::int32_t cou
   // An affine span is walked linearly in 24.8: two inverse mappings per row,
   // integer steps in between.
   TFloatPoint p0;
-  if (inverse.IsAffine() && count > 1 && BuildSteps(x, y, count, p0)) {
+  if (inverse.IsAffine() && count > 1 && BuildSteps(x, y, count, from, to, p0)) {
     BilinearRun(source_->Bits(), source_->Width(), source_->Height(), source_->OuterColor(),
                 Near(p0.X * 256.0), Near(p0.Y * 256.0), xSteps_.data() + from, ySteps_.data() + from, to - from,
                 out + from);
@@ -221,7 +245,7 @@ void TdtpMapSampler::SampleSpanOversampled(std::int32_t x, std::int32_t y, std::
 
   // Sub-sample k of pixel i lives at k·count + i: one run per sub-sample.
   TFloatPoint p0;
-  if (inverse.IsAffine() && count > 1 && BuildSteps(x, y, count, p0)) {
+  if (inverse.IsAffine() && count > 1 && BuildSteps(x, y, count, from, to, p0)) {
     for (std::size_t k = 0; k < s; ++k) {
       TColor32* plane = samples + k * n;
       const TFloatPoint p = inverse.Transform({static_cast<float>(x + 0.5 + sampleOffsets_[k].X),
@@ -336,6 +360,10 @@ void TdtpMapSampler::Render(const TFloatRect& srcRect) {
                 clampTo(std::ceil(sx1) + 2, source_->Width()), clampTo(std::ceil(sy1) + 2, source_->Height())};
     else
       region = source_->BoundsRect();
+    if (hasInkBounds_)
+      region = {std::max(region.Left, inkBounds_.Left), std::max(region.Top, inkBounds_.Top),
+                std::min(region.Right, inkBounds_.Right), std::min(region.Bottom, inkBounds_.Bottom)};
+    if (region.Right <= region.Left || region.Bottom <= region.Top) return;
     const TRect ink = InkBounds(*source_, region);
     if (ink.Right <= ink.Left) return;
     const auto l = static_cast<float>(ink.Left - 2), t = static_cast<float>(ink.Top - 2);

@@ -68,6 +68,13 @@ class TdtpMapSampler : public TdtpSampler {
   // into: a band of a taller picture, sampled exactly as the whole.
   std::int32_t TargetTop() const { return targetTop_; }
   void SetTargetTop(std::int32_t top) { targetTop_ = top; }
+  // Every pixel of the source outside bounds has alpha zero, as its maker
+  // knows: only the pixels inside are looked at for ink, so a large and
+  // mostly empty source is not read through. The whole source until set.
+  void SetInkBounds(const TRect& bounds) {
+    inkBounds_ = bounds;
+    hasInkBounds_ = true;
+  }
   // Samples per pixel and axis, 1..6 (2 at creation); raises Exception
   // "Illegal oversampling value" otherwise, keeping the previous setting.
   void SetOversampling(std::int32_t n);
@@ -88,15 +95,18 @@ class TdtpMapSampler : public TdtpSampler {
   void SampleSpan(std::int32_t x, std::int32_t y, std::int32_t count, std::int32_t from, std::int32_t to);
   void SampleSpanOversampled(std::int32_t x, std::int32_t y, std::int32_t count, std::int32_t from,
                              std::int32_t to);
-  // Fills the step tables for a linear walk over the centres of count
-  // pixels of row y and gives the first centre's source position; false
-  // when the span is too far out for 24.8 integers and must be mapped pixel
-  // by pixel.
-  bool BuildSteps(std::int32_t x, std::int32_t y, std::int32_t count, TFloatPoint& p0);
+  // Fills entries from .. to − 1 of the step tables for a linear walk over
+  // the centres of count pixels of row y and gives the first centre's
+  // source position; false when the span is too far out for 24.8 integers
+  // and must be mapped pixel by pixel.
+  bool BuildSteps(std::int32_t x, std::int32_t y, std::int32_t count, std::int32_t from, std::int32_t to,
+                  TFloatPoint& p0);
   TColor32 Read(double sx, double sy) const;
 
   TBitmap32* source_ = nullptr;
   std::int32_t targetTop_ = 0;
+  TRect inkBounds_{};
+  bool hasInkBounds_ = false;
   std::vector<TColor32> spanBuffer_;
   std::vector<TColor32> sampleBuffer_;
   TSpanRoutine spanRoutine_ = nullptr;

@@ -22,15 +22,31 @@ std::uint32_t* AllocatePixels(std::size_t count);
 // A block from AllocatePixels, of the count it was asked for.
 void FreePixels(std::uint32_t* pixels, std::size_t count) noexcept;
 
-// Frees the kept block, if any: for tests and memory reports.
+// Frees the kept blocks, if any: for tests and memory reports.
 void DropKeptPixels() noexcept;
 // Bytes of the kept block; 0 without one.
 std::size_t KeptPixelBytes() noexcept;
 
+// count pixels that read as zero without having been written; nullptr when
+// the memory cannot be had. A large block is mapped, so only the pages
+// written come into memory: a big picture drawn in a small part costs that
+// part. Blocks given back zeroed serve again, their pages already in.
+std::uint32_t* AllocateZeroedPixels(std::size_t count);
+// A block from AllocateZeroedPixels, of the count it was asked for; with
+// zeroed, its owner has set every pixel it wrote back to zero.
+void FreeZeroedPixels(std::uint32_t* pixels, std::size_t count, bool zeroed) noexcept;
+
 // The owner of a block, for std::unique_ptr.
 struct TPixelDeleter {
   std::size_t Count = 0;
-  void operator()(std::uint32_t* pixels) const noexcept { FreePixels(pixels, Count); }
+  bool Zeroed = false;  // from AllocateZeroedPixels
+  bool ZeroAgain = false;  // and every pixel is zero again
+  void operator()(std::uint32_t* pixels) const noexcept {
+    if (Zeroed)
+      FreeZeroedPixels(pixels, Count, ZeroAgain);
+    else
+      FreePixels(pixels, Count);
+  }
 };
 
 }  // namespace kdl

@@ -388,5 +388,67 @@ TEST(MapSampler, SparseInkRendersAsWholeRows) {
     }
 }
 
+// A source's maker may say where its ink lies: the pixels drawn must be
+// those of every row sampled whole, whether the bounds are tight, loose,
+// reach past the source or lie clear of a band's part of it.
+TEST(MapSampler, InkBoundsGiveTheSamePixels) {
+  struct Case {
+    double angle, scale, dx, dy;
+    std::int32_t targetTop;
+  };
+  const Case cases[] = {{0, 1, 3.5, 2.5, 0},      {30, 1.4, 40, -12, 0},  {90, 0.7, 60, 4, 0},
+                        {-20, 2.2, -15, 10, 37},  {180, 1, 110, 90, 51},  {45, 3.3, 20, -60, 80}};
+  const TRect bounds[] = {{12, 9, 30, 21}, {10, 7, 33, 25}, {-5, -9, 70, 60}, {12, 9, 30, 21}};
+  std::mt19937 rng(17);
+  for (int b = 0; b < 4; ++b)
+    for (const Case& c : cases) {
+      SamplerRig s;
+      s.src.SetSize(44, 33);
+      // Alpha 0 outside the ink's rectangle, with a colour of its own.
+      s.src.Clear(0x00A0B0C0u);
+      std::uniform_int_distribution<TColor32> any;
+      const TRect ink = b == 3 ? TRect{} : TRect{12, 9, 30, 21};
+      for (std::int32_t y = ink.Top; y < ink.Bottom; ++y)
+        for (std::int32_t x = ink.Left; x < ink.Right; ++x)
+          if ((x + y) % 3 != 0) s.src.SetPixel(x, y, any(rng) | 0x01000000u);
+      s.src.SetOuterColor(0);
+      test::FillRandom(s.dst, 120, 60, 9, false);
+      TBitmap32 want;
+      want.Assign(&s.dst);
+      s.t.Scale(c.scale, c.scale);
+      s.t.Rotate(c.angle, 0, 0);
+      s.t.Translate(c.dx, c.dy);
+      s.sampler.SetTargetTop(c.targetTop);
+      s.sampler.SetInkBounds(bounds[b]);
+      s.Render();
+
+      // Every row of the box of the mapped corners, whole.
+      TdtpMapSampler whole;
+      whole.SetSource(&s.src);
+      whole.SetTarget(&want);
+      whole.SetTransform(&s.t);
+      TFloatPoint corners[4] = {{0, 0}, {44, 0}, {44, 33}, {0, 33}};
+      s.t.TransformPoints(corners, 4);
+      double minX = corners[0].X, maxX = minX, minY = corners[0].Y, maxY = minY;
+      for (const TFloatPoint& p : corners) {
+        minX = std::min<double>(minX, p.X), maxX = std::max<double>(maxX, p.X);
+        minY = std::min<double>(minY, p.Y), maxY = std::max<double>(maxY, p.Y);
+      }
+      const auto x0 = static_cast<std::int32_t>(std::max(std::floor(minX), 0.0));
+      const auto x1 = static_cast<std::int32_t>(std::min(std::ceil(maxX), 119.0));
+      const auto y0 = static_cast<std::int32_t>(std::max(std::floor(minY), static_cast<double>(c.targetTop)));
+      const auto y1 = static_cast<std::int32_t>(std::min(std::ceil(maxY), c.targetTop + 59.0));
+      for (std::int32_t y = y0; y <= y1 && x1 >= x0; ++y) {
+        const TColor32* span = whole.GetSpan(x0, y, x1 - x0 + 1);
+        TColor32* row = want.ScanLine(y - c.targetTop);
+        for (std::int32_t x = x0; x <= x1; ++x) row[x] = MergeReg(span[x - x0], row[x]);
+      }
+      for (std::int32_t y = 0; y < 60; ++y)
+        for (std::int32_t x = 0; x < 120; ++x)
+          ASSERT_EQ(s.dst.ScanLine(y)[x], want.ScanLine(y)[x])
+              << "bounds " << b << " angle " << c.angle << " at " << x << "," << y;
+    }
+}
+
 }  // namespace
 }  // namespace kdl

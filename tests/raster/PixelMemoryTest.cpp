@@ -87,5 +87,73 @@ TEST_F(PixelMemoryTest, BitmapOnAKeptBlockStartsClear) {
   EXPECT_EQ(decoded.GetPixel(side - 1, side - 1), 0xFFFFFFFFu);
 }
 
+bool AllZero(const TBitmap32& b) {
+  const TColor32* p = b.Bits();
+  return std::all_of(p, p + std::int64_t{b.Width()} * b.Height(), [](TColor32 c) { return c == 0; });
+}
+
+// Zeroed storage reads as zero without being cleared; a bitmap given back
+// with what it wrote cleared serves the next one, and one given back any
+// other way never shows its pixels again.
+TEST_F(PixelMemoryTest, ZeroedBitmapsReadZeroWhateverCameBefore) {
+  // Small and mapped sizes, and the same size again (which must not keep
+  // the old pixels as SetSize would).
+  const std::int32_t sizes[][2] = {{40, 30}, {700, 500}, {700, 500}, {1500, 900}, {900, 700}, {2364, 711}};
+  TBitmap32 keep;
+  for (int round = 0; round < 3; ++round)
+    for (const auto& size : sizes) {
+      TBitmap32 b;
+      ASSERT_TRUE(SetSizeZeroed(b, size[0], size[1]));
+      ASSERT_TRUE(AllZero(b)) << size[0] << " x " << size[1] << ", round " << round;
+      // Written in a corner and given back cleared there.
+      const TRect written{size[0] / 3, size[1] / 4, size[0] / 2, size[1] / 2};
+      b.FillRectS(written.Left, written.Top, written.Right, written.Bottom, 0xFF102030u);
+      if (round == 0) {
+        ReleaseZeroed(b, written);
+      } else if (round == 1) {
+        // Written all over: the storage cannot come back zero cheaply.
+        b.Clear(0x80FFFFFFu);
+        ReleaseZeroed(b, b.BoundsRect());
+      } else {
+        // Emptied without a word: the pixels go with the storage.
+        b.SetSize(0, 0);
+      }
+      EXPECT_TRUE(b.Empty());
+    }
+  // Resized in place, a zeroed bitmap is zero again even at its own size.
+  ASSERT_TRUE(SetSizeZeroed(keep, 1000, 400));
+  keep.Clear(0xFFFFFFFFu);
+  SetSizeZeroed(keep, 1000, 400);
+  EXPECT_TRUE(AllZero(keep));
+  SetSizeZeroed(keep, 0, 0);
+  EXPECT_TRUE(keep.Empty());
+}
+
+TEST_F(PixelMemoryTest, ZeroedBlocksGivenBackZeroServeAgain) {
+  const std::size_t count = 300000;  // mapped: over 1 MB
+  std::uint32_t* a = AllocateZeroedPixels(count);
+  ASSERT_NE(a, nullptr);
+  a[count - 1] = 5;
+  a[count - 1] = 0;
+  FreeZeroedPixels(a, count, true);
+  // A request of a nearby size has the same block, zero throughout.
+  std::uint32_t* b = AllocateZeroedPixels(count - 1000);
+  EXPECT_EQ(b, a);
+  EXPECT_TRUE(std::all_of(b, b + count - 1000, [](std::uint32_t v) { return v == 0; }));
+  // Given back dirty, it is not kept.
+  b[10] = 9;
+  FreeZeroedPixels(b, count - 1000, false);
+  std::uint32_t* c = AllocateZeroedPixels(count);
+  ASSERT_NE(c, nullptr);
+  EXPECT_TRUE(std::all_of(c, c + count, [](std::uint32_t v) { return v == 0; }));
+  FreeZeroedPixels(c, count, true);
+  // A block given back that was never given out is left alone.
+  std::uint32_t stranger[1] = {3};
+  FreeZeroedPixels(stranger, count, true);
+  EXPECT_EQ(stranger[0], 3u);
+  EXPECT_EQ(AllocateZeroedPixels(0), nullptr);
+  EXPECT_EQ(AllocateZeroedPixels(SIZE_MAX / 2), nullptr);
+}
+
 }  // namespace
 }  // namespace kdl

@@ -12,6 +12,19 @@ namespace kdl {
 // Overlays are drawn only for the screen.
 enum TDeviceType : std::uint8_t { dtScreen = 0, dtPrinter = 1, dtTransparent = 2 };
 
+// What content drawn into its new, zeroed cache tells of the pixels it
+// left. Outside Written they were never written and read zero, where a
+// bitmap cleared first would hold Rest: both transparent, but a read that
+// mixes colours must see Rest, so the cache is exact for reads that mix
+// only pixels within Margin of Ink.
+struct TdtpInkReport {
+  // Outside it every pixel's alpha is zero.
+  TRect Ink;
+  TRect Written;
+  TColor32 Rest = 0;
+  std::int32_t Margin = 0;
+};
+
 struct TdtpPaintInfo {
   TDeviceType Device = dtScreen;
   // A new cache is cleared to it; also the cache's outer colour.
@@ -32,6 +45,13 @@ struct TdtpPaintInfo {
   // whole picture's. 0 draws the target as the whole picture.
   std::int32_t PictureHeight = 0;
   std::int32_t BandTop = 0;
+  // For a shape's own content drawn into its new cache: the target reads as
+  // transparent black without having been written, so content that would
+  // clear it first need not, and touches only the pages it draws on.
+  bool TargetZeroed = false;
+  // Where set, content that knows where it draws narrows the report, which
+  // starts as the whole target written; content that does not leaves it.
+  TdtpInkReport* Ink = nullptr;
 };
 
 // The most pixels one render cache may have. A larger request is rendered

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "document/shapes/Rendering.h"
 #include "document/shapes/ScreenRegion.h"
 #include "raster/AffineTransform.h"
 #include "raster/Types.h"
@@ -310,6 +311,9 @@ class TdtpShape {
   // The pixels of the frame's corners (0, 0) and (DocWidth, DocHeight).
   TRect GetPixelRect() const;
   virtual void Paint32(TBitmap32& /*bitmap*/, const TdtpPaintInfo& /*info*/) {}
+  // Whether Paint32 fills in info.Ink: the shape's cache is then made of
+  // zeroed storage and written only where the content draws.
+  virtual bool ReportsInk() const { return false; }
   virtual bool NeedsCanvas() const { return false; }
   virtual void PaintCanvas(TCanvas& /*canvas*/, const TdtpPaintInfo& /*info*/) {}
   virtual void PaintAfterShapes(TBitmap32& /*bitmap*/, const TdtpPaintInfo& /*info*/) {}
@@ -560,6 +564,10 @@ class TdtpShape {
   float cacheAskedScale_ = 0;
   double cacheOriginX_ = 0;
   double cacheOriginY_ = 0;
+  // What the cache's content told of its pixels.
+  TdtpInkReport cacheInk_{};
+  // Writes Rest wherever the cache's content left the zeroed storage.
+  void SettleCache();
   TAffineMatrix paintTransform_;
   // Handles and the running drag.
   std::unique_ptr<TdtpHandlePainter> handlePainter_;

@@ -130,19 +130,30 @@ void TdtpShape::RenderContent(TBitmap32& target, const TFloatRect& localView,
   // A band lies whole rows up from its place in the picture.
   if (info.PictureHeight > 0) m.Translate(0, -static_cast<double>(info.BandTop));
   SetPaintTransform(m.Matrix());
-  Paint32(target, info);
+  // What draws after the content finds the target written and does not say
+  // where it draws: with any of it, the content reports nothing either.
+  TdtpPaintInfo after = info;
+  after.TargetZeroed = false;
+  after.Ink = nullptr;
+  if (NeedsCanvas() || !children_.empty()) {
+    TdtpPaintInfo own = info;
+    own.Ink = nullptr;
+    Paint32(target, own);
+  } else {
+    Paint32(target, info);
+  }
 
   // Qt writes real alpha, so drawn pixels come out as drawn without the
   // alpha inversion that a device writing alpha 0 would need.
   if (NeedsCanvas()) {
     const bool hadCanvas = target.CanvasAllocated();
-    PaintCanvas(target.Canvas(), info);
+    PaintCanvas(target.Canvas(), after);
     if (!hadCanvas) target.DeleteCanvas();
   }
 
   for (const auto& child : children_)
-    if (child->Visible()) child->Paint(target, localView, false, info);
-  PaintAfterShapes(target, info);
+    if (child->Visible()) child->Paint(target, localView, false, after);
+  PaintAfterShapes(target, after);
 }
 
 void TdtpShape::PaintCached(TBitmap32& target, const TFloatRect& viewRect, bool localOnly,
@@ -208,6 +219,22 @@ void TdtpShape::PaintCached(TBitmap32& target, const TFloatRect& viewRect, bool 
   }
   if (!usable && !PrepareCache(info)) return;
 
+  // The sampler mixes the pixels of a 2 x 2 grid of reads per target pixel,
+  // each over 2 x 2 cache pixels: with the grid's spread of half a target
+  // pixel, turned by up to 45 degrees, they lie within 2 + ceil(r) cache
+  // pixels of one another, r cache pixels running to one target pixel. A
+  // cache read more coarsely than its content's margin allows, such as one
+  // kept from a larger scale, has the rest of its pixels written first.
+  const TRect whole = cache_->BoundsRect();
+  const TRect& written = cacheInk_.Written;
+  if (cacheInk_.Rest != 0 && (written.Left > 0 || written.Top > 0 || written.Right < whole.Right ||
+                              written.Bottom < whole.Bottom)) {
+    const double perX = cacheScale_ * (static_cast<double>(viewRect.Right) - viewRect.Left) / target.Width();
+    const double perY =
+        cacheScale_ * (static_cast<double>(viewRect.Bottom) - viewRect.Top) / PictureHeight(target, info);
+    if (!(2 + std::ceil(std::max(perX, perY)) <= cacheInk_.Margin)) SettleCache();
+  }
+
   // 3.
   cache_->SetMasterAlpha(static_cast<std::uint32_t>(std::clamp(masterAlpha_, 0, 255)));
 
@@ -219,12 +246,30 @@ void TdtpShape::PaintCached(TBitmap32& target, const TFloatRect& viewRect, bool 
   sampler.SetTarget(&target);
   sampler.SetClipRect(target.BoundsRect());
   sampler.SetSource(cache_.get());
+  sampler.SetInkBounds(cacheInk_.Ink);
   sampler.SetTransform(&t);
   sampler.SetTargetTop(info.PictureHeight > 0 ? info.BandTop : 0);
   sampler.Render({0, 0, static_cast<float>(cache_->Width()), static_cast<float>(cache_->Height())});
 
   // 6.
   if (info.FreeCache && lastBand) ClearCache();
+}
+
+void TdtpShape::SettleCache() {
+  if (!cache_) return;
+  const TRect w = cacheInk_.Written;
+  const std::int32_t width = cache_->Width(), height = cache_->Height();
+  for (std::int32_t y = 0; y < height; ++y) {
+    TColor32* row = cache_->ScanLine(y);
+    if (y < w.Top || y >= w.Bottom || w.Right <= w.Left) {
+      std::fill(row, row + width, cacheInk_.Rest);
+    } else {
+      std::fill(row, row + std::clamp(w.Left, 0, width), cacheInk_.Rest);
+      std::fill(row + std::clamp(w.Right, 0, width), row + width, cacheInk_.Rest);
+    }
+  }
+  cacheInk_.Written = cache_->BoundsRect();
+  cache_->Changed();
 }
 
 bool TdtpShape::PrepareCache(const TdtpPaintInfo& info) {
@@ -235,10 +280,21 @@ bool TdtpShape::PrepareCache(const TdtpPaintInfo& info) {
     ClearCache();
     return false;
   }
-  if (!cache_) cache_ = std::make_unique<TBitmap32>();
-  // Clear writes every pixel: the new storage need not be zeroed first.
-  SetSizeUninitialized(*cache_, l.Width(), l.Height());
-  cache_->Clear(info.BackColor);
+  // Transparent black is what zeroed storage reads as: at the printer's
+  // scale a text's cache is mostly empty, and is then never written there.
+  // Otherwise the back colour is written everywhere, over storage not
+  // cleared first.
+  const bool zeroed = info.BackColor == 0 && ReportsInk();
+  if (!cache_)
+    cache_ = std::make_unique<TBitmap32>();
+  else if (zeroed)
+    ReleaseZeroed(*cache_, cacheInk_.Written);
+  if (zeroed) {
+    SetSizeZeroed(*cache_, l.Width(), l.Height());
+  } else {
+    SetSizeUninitialized(*cache_, l.Width(), l.Height());
+    cache_->Clear(info.BackColor);
+  }
   cache_->SetOuterColor(info.BackColor);
   cache_->SetCombineMode(cmMerge);
   cache_->SetDrawMode(dmBlend);
@@ -250,12 +306,22 @@ bool TdtpShape::PrepareCache(const TdtpPaintInfo& info) {
   copy.Scale = cacheScale_;
   copy.PictureHeight = 0;
   copy.BandTop = 0;
+  copy.TargetZeroed = zeroed;
+  // Where the content's ink lies is known only of the content as drawn:
+  // effects, mirroring and overlays move or add ink.
+  TdtpInkReport ink{cache_->BoundsRect(), cache_->BoundsRect()};
+  cacheInk_ = ink;
+  const bool narrow = !NeedsPostProcess() && info.Device != dtScreen;
+  copy.Ink = narrow ? &ink : nullptr;
   const TFloatRect local{static_cast<float>(-l.LeftPx / l.Scale), static_cast<float>(-l.TopPx / l.Scale),
                          static_cast<float>(l.RightPx / l.Scale),
                          static_cast<float>(l.BottomPx / l.Scale)};
   RenderContent(*cache_, local, copy);
+  copy.TargetZeroed = false;
+  copy.Ink = nullptr;
   PostProcess(*cache_, copy);
   if (info.Device == dtScreen) PaintOverlay(*cache_, local);
+  cacheInk_ = ink;
 
   // Mirroring turns the cache about its own centre; the frame's corner then
   // lies as far from the far edge as it lay from the near one.
@@ -278,6 +344,8 @@ bool TdtpShape::NeedsCache() const {
 bool TdtpShape::IsCacheValid() const { return cache_ && cacheScale_ > 0; }
 
 void TdtpShape::ClearCache() {
+  // Storage that comes back zero serves the next cache without page faults.
+  if (cache_) ReleaseZeroed(*cache_, cacheInk_.Written);
   cache_.reset();
   cacheScale_ = 0;
   cacheAskedScale_ = 0;

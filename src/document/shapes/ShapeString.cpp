@@ -154,15 +154,23 @@ std::string WriteStoredString(TqxStorage* storage, const std::function<std::vect
   save(xml.Root());
   const std::vector<std::string> members = storage && names ? names() : std::vector<std::string>{};
 
+  // The XML text on its own first, so that the string is made at its final
+  // size and a picture's bytes in it are never moved to a larger one.
+  std::string text;
+  {
+    TStringSinkStream sink(text);
+    xml.SaveToStream(sink);
+  }
+
   std::vector<std::int64_t> sizes;
-  std::size_t total = 8;
+  std::size_t total = 8 + text.size();
   for (const std::string& name : members) {
     const int index = storage->IndexOfStream(name);
     sizes.push_back(index < 0 ? 0 : storage->Items()[static_cast<std::size_t>(index)].Size);
     total += 8 + name.size() + static_cast<std::size_t>(sizes.back());
   }
   std::string out;
-  out.reserve(total + 4096);
+  out.reserve(total);
   AppendInt(out, static_cast<std::int64_t>(members.size()));
   for (std::size_t i = 0; i < members.size(); ++i) {
     AppendInt(out, static_cast<std::int64_t>(members[i].size()));
@@ -174,15 +182,8 @@ std::string WriteStoredString(TqxStorage* storage, const std::function<std::vect
     }
   }
 
-  const std::size_t lengthAt = out.size();
-  AppendInt(out, 0);
-  {
-    TStringSinkStream sink(out);
-    xml.SaveToStream(sink);
-  }
-  std::string length;
-  AppendInt(length, static_cast<std::int64_t>(out.size() - lengthAt - 4));
-  out.replace(lengthAt, 4, length);
+  AppendInt(out, static_cast<std::int64_t>(text.size()));
+  out += text;
   return out;
 }
 

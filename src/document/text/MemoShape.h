@@ -50,6 +50,7 @@ class TdtpPolygonMemo : public TdtpMemoShape {
 
   void Loaded() override;
   void Paint32(TBitmap32& bitmap, const TdtpPaintInfo& info) override;
+  bool ReportsInk() const override { return false; }
   void SetDocument(TdtpDocumentServices* document) override;
   void PrepareMeasure() override {}
   void PrepareRender(double /*scale*/) override {}

@@ -53,6 +53,10 @@ std::int32_t FirstTrue(std::int32_t n, Pred pred) {
 // may lie up to two pixels further out than the measured ink says.
 constexpr float kInkSlack = 2 * 25.4f / 96;
 
+// Pixels around the drawn part of a new cache that are written in full:
+// enough for a cache read at up to two of its pixels to a target pixel.
+constexpr std::int32_t kInkMargin = 4;
+
 }  // namespace
 
 std::int32_t FontPixels(double value) {
@@ -148,8 +152,9 @@ double TdtpTextShape::FitFontToSpan(TFont& font, const std::u16string& text, dou
   return 0;
 }
 
-void TdtpTextShape::DrawSpans(TBitmap32& bitmap, double scale) {
-  if (bitmap.Empty() || !(scale > 0) || !std::isfinite(scale)) return;
+TRect TdtpTextShape::DrawSpans(TBitmap32& bitmap, double scale) {
+  QRect drawn;
+  if (bitmap.Empty() || !(scale > 0) || !std::isfinite(scale)) return {};
   // A view that ignores the alpha byte: a cleared pixel reads black and the
   // anti-aliased white text leaves its coverage in every channel.
   QImage view(reinterpret_cast<uchar*>(bitmap.Bits()), bitmap.Width(), bitmap.Height(),
@@ -176,18 +181,41 @@ void TdtpTextShape::DrawSpans(TBitmap32& bitmap, double scale) {
     // below the descent: the clip takes the ink too.
     QRect ink = TextInkBounds(font, q);
     ink.translate(a.x(), a.y() + QFontMetrics(font.ToQFont()).ascent());
-    DrawText(view, box, DT_NOPREFIX, q, font, box.united(ink));
+    const QRect clip = box.united(ink);
+    DrawText(view, box, DT_NOPREFIX, q, font, clip);
+    drawn = drawn.united(clip);
   }
+  // Qt draws nothing outside the clips, and nothing outside the bitmap.
+  drawn = drawn.intersected(view.rect());
+  if (drawn.isEmpty()) return {};
+  return {drawn.left(), drawn.top(), drawn.right() + 1, drawn.bottom() + 1};
 }
 
 void TdtpTextShape::Paint32(TBitmap32& bitmap, const TdtpPaintInfo& info) {
-  bitmap.Clear(0);
-  DrawSpans(bitmap, info.Scale);
+  // A new cache reads zero already; writing it would bring in every page.
+  if (!info.TargetZeroed) bitmap.Clear(0);
+  const TRect drawn = DrawSpans(bitmap, info.Scale);
   // The blue channel of the white text becomes the alpha of the font colour.
+  // Outside what the spans drew every pixel is 0 and becomes c: black text
+  // leaves it as it is, so only the drawn part need be visited. A cache
+  // that can take a report need have c written only near the ink, where the
+  // sampler mixes colours; the rest of its storage stays unwritten.
   const TColor32 c = Color32(GetFontColor()) & 0x00FFFFFFu;
-  TColor32* p = bitmap.Bits();
-  const std::int64_t n = std::int64_t{bitmap.Width()} * bitmap.Height();
-  for (std::int64_t i = 0; i < n; ++i) p[i] = ((p[i] & 0xFFu) << 24) | c;
+  TRect pass = bitmap.BoundsRect();
+  if (c == 0) {
+    pass = drawn;
+  } else if (info.TargetZeroed && info.Ink) {
+    pass = drawn.Right > drawn.Left
+               ? TRect{std::max(drawn.Left - kInkMargin, 0), std::max(drawn.Top - kInkMargin, 0),
+                       std::min(drawn.Right + kInkMargin, bitmap.Width()),
+                       std::min(drawn.Bottom + kInkMargin, bitmap.Height())}
+               : TRect{};
+  }
+  for (std::int32_t y = pass.Top; y < pass.Bottom; ++y) {
+    TColor32* p = bitmap.ScanLine(y);
+    for (std::int32_t x = pass.Left; x < pass.Right; ++x) p[x] = ((p[x] & 0xFFu) << 24) | c;
+  }
+  if (info.Ink) *info.Ink = {drawn, c == 0 ? drawn : pass, c, kInkMargin};
   bitmap.Changed();
 }
 

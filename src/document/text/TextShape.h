@@ -26,6 +26,7 @@ class TdtpTextShape : public TdtpTextBaseShape {
   std::string ClassName() const override { return "TdtpTextShape"; }
 
   void Paint32(TBitmap32& bitmap, const TdtpPaintInfo& info) override;
+  bool ReportsInk() const override { return true; }
   void PrepareMeasure() override;
   TdtpTextSize MeasureText(std::int32_t charPos, std::int32_t charCount) override;
   void PrepareRender(double scale) override;
@@ -36,7 +37,8 @@ class TdtpTextShape : public TdtpTextBaseShape {
 
   // White text on black into bitmap at scale pixels per mm, each span in
   // its own rectangle with the font fitted to it: blue holds the coverage.
-  void DrawSpans(TBitmap32& bitmap, double scale);
+  // The rectangle of the bitmap the spans may have drawn on.
+  TRect DrawSpans(TBitmap32& bitmap, double scale);
   // Changes font in one-pixel steps until text fits span at scale; the
   // horizontal offset (mm) that the alignment asks for.
   double FitFontToSpan(TFont& font, const std::u16string& text, double scale,

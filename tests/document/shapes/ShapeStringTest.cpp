@@ -103,6 +103,41 @@ TEST_F(ShapeString, CarriesMembersIntoAnotherDocument) {
   EXPECT_EQ(loose.SaveToString().substr(0, 4), std::string(4, '\0'));
 }
 
+// Read back by the layout alone, a written string ends exactly where its
+// XML block says, whatever the sizes of the members before it and of the
+// XML (here far more than a few kilobytes of both).
+TEST_F(ShapeString, WrittenStringFollowsTheLayoutToItsLastByte) {
+  auto& a = AddMemberShape(root, std::string(200000, '\x5a'));
+  for (int i = 0; i < 150; ++i) Add(a);
+  AddMemberShape(a, "second");
+  const std::string data = a.SaveToString();
+  std::size_t at = 0;
+  auto int32 = [&] {
+    EXPECT_LE(at + 4, data.size());
+    if (at + 4 > data.size()) return std::uint32_t{0};
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(data[at + static_cast<std::size_t>(i)]);
+    at += 4;
+    return v;
+  };
+  const std::uint32_t count = int32();
+  ASSERT_EQ(count, 2u);
+  std::map<std::string, std::string> members;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint32_t nameLength = int32();
+    const std::string name = data.substr(at, nameLength);
+    at += nameLength;
+    const std::uint32_t size = int32();
+    members[name] = data.substr(at, size);
+    at += size;
+  }
+  const std::uint32_t xmlLength = int32();
+  EXPECT_GT(xmlLength, 4096u);
+  EXPECT_EQ(at + xmlLength, data.size());
+  EXPECT_LE(data.find('<', at), at + 3);  // after a byte-order mark at most
+  EXPECT_EQ(members, Members(*doc.Storage()));
+}
+
 TEST_F(ShapeString, CopiesInOneDocumentOwnTheirMembers) {
   auto& original = AddMemberShape(root, "pixels");
   auto& copy1 = AddMemberShape(root, "x");
