@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <string>
+#include <utility>
 
 namespace kdl {
 
@@ -25,6 +27,56 @@ std::int64_t PageSize() {
   return size;
 }
 
+// One run given back is kept mapped for the next stream that needs about as
+// much: a resource's bytes are often dropped and read again at the same size
+// (each export copies the page's pictures), and taking fresh pages costs far
+// more than the copy into them. Only the bytes the stream held are cleared
+// again, when the run is taken.
+constexpr std::int64_t kKeptRunLimit = std::int64_t{32} << 20;
+
+struct TKeptRun {
+  std::mutex Mutex;
+  unsigned char* Base = nullptr;
+  std::int64_t Bytes = 0;
+  std::int64_t Dirty = 0;  // bytes from Base on that may hold data
+};
+
+TKeptRun& KeptRun() {
+  static TKeptRun kept;
+  return kept;
+}
+
+// Takes the kept run when it holds at least need bytes and at most limit.
+unsigned char* TakeKeptRun(std::int64_t need, std::int64_t limit, std::int64_t grain, std::int64_t& bytes) {
+  TKeptRun& kept = KeptRun();
+  unsigned char* base = nullptr;
+  std::int64_t dirty = 0;
+  {
+    std::lock_guard<std::mutex> guard(kept.Mutex);
+    if (!kept.Base || kept.Bytes < need || kept.Bytes > limit || kept.Bytes % grain != 0) return nullptr;
+    base = std::exchange(kept.Base, nullptr);
+    bytes = std::exchange(kept.Bytes, 0);
+    dirty = std::exchange(kept.Dirty, 0);
+  }
+  std::memset(base, 0, static_cast<std::size_t>(dirty));
+  return base;
+}
+
+// Keeps the run in place of the one kept before, which is unmapped.
+void GiveBackRun(unsigned char* base, std::int64_t bytes, std::int64_t dirty) {
+  unsigned char* stale = base;
+  std::int64_t staleBytes = bytes;
+  if (bytes <= kKeptRunLimit) {
+    TKeptRun& kept = KeptRun();
+    std::lock_guard<std::mutex> guard(kept.Mutex);
+    stale = std::exchange(kept.Base, base);
+    staleBytes = std::exchange(kept.Bytes, bytes);
+    kept.Dirty = std::clamp<std::int64_t>(dirty, 0, bytes);
+  }
+  // munmap fails only for arguments we never pass.
+  if (stale) ::munmap(stale, static_cast<std::size_t>(staleBytes));
+}
+
 }  // namespace
 
 TMapStream::TMapStream(std::int64_t blockSize) : blockSize_(blockSize) {
@@ -36,10 +88,11 @@ TMapStream::~TMapStream() { UnmapRunsFrom(0); }
 void TMapStream::UnmapRunsFrom(std::size_t firstRun) {
   for (std::size_t i = runs_.size(); i > firstRun; --i) {
     const TRun& run = runs_[i - 1];
-    // munmap fails only for arguments we never pass; the blocks are gone
-    // from our books either way.
-    ::munmap(run.Base, static_cast<std::size_t>(run.Blocks * blockSize_));
+    const std::int64_t bytes = run.Blocks * blockSize_;
     blocks_.resize(blocks_.size() - static_cast<std::size_t>(run.Blocks));
+    // Bytes past the stream's size are zero already.
+    const std::int64_t runStart = static_cast<std::int64_t>(blocks_.size()) * blockSize_;
+    GiveBackRun(run.Base, bytes, size_ - runStart);
     runs_.pop_back();
   }
 }
@@ -54,7 +107,14 @@ void TMapStream::MapBlocks(std::int64_t wanted) {
   std::int64_t blocks = std::max(needed, have);
   void* base = MAP_FAILED;
   int error = 0;
-  for (;;) {
+  // A kept run serves when it is no more than twice what would be mapped.
+  if (std::int64_t keptBytes = 0; blocks <= std::numeric_limits<std::int64_t>::max() / 2 / blockSize_) {
+    if (unsigned char* kept = TakeKeptRun(needed * blockSize_, 2 * blocks * blockSize_, blockSize_, keptBytes)) {
+      base = kept;
+      blocks = keptBytes / blockSize_;
+    }
+  }
+  while (base == MAP_FAILED) {
     if (blocks <= std::numeric_limits<std::int64_t>::max() / blockSize_) {
       base = ::mmap(nullptr, static_cast<std::size_t>(blocks * blockSize_), PROT_READ | PROT_WRITE,
                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
