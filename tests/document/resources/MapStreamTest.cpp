@@ -107,5 +107,52 @@ TEST(MapStream, MappingsGrowGeometrically) {
   EXPECT_EQ(s.Size(), 0);
 }
 
+// A run given back by one stream serves the next of about its size: every
+// byte that stream was not given must read as zero, whatever the stream
+// before it held, and two streams alive at once never share bytes.
+TEST(MapStream, RunsGivenBackComeBackCleared) {
+  std::mt19937 rng(7);
+  auto randomBytes = [&](std::size_t n) {
+    std::vector<unsigned char> out(n);
+    for (auto& b : out) b = static_cast<unsigned char>(rng() | 1);  // never zero
+    return out;
+  };
+  for (const std::int64_t blockSize : {std::int64_t{3000}, std::int64_t{4096}, kMapStreamBlockSize}) {
+    SCOPED_TRACE(blockSize);
+    const std::int64_t size = 40 * blockSize + 123;
+    // Filled whole, then gone: its run is kept dirty.
+    {
+      TMapStream full(blockSize);
+      const auto bytes = randomBytes(static_cast<std::size_t>(size));
+      full.WriteBuffer(bytes.data(), size);
+    }
+    // Grown by a seek, written in the middle only.
+    TMapStream sparse(blockSize);
+    const auto middle = randomBytes(static_cast<std::size_t>(blockSize));
+    sparse.Seek(size - 1, soBeginning);
+    sparse.SetPosition(5 * blockSize - 17);
+    sparse.WriteBuffer(middle.data(), blockSize);
+    std::vector<unsigned char> expected(static_cast<std::size_t>(size - 1), 0);
+    std::memcpy(expected.data() + 5 * blockSize - 17, middle.data(), middle.size());
+    EXPECT_EQ(Contents(sparse), expected);
+
+    // Cut short, the runs past the cut go back dirty; a stream made now and
+    // grown without writing reads zeros, while the cut one keeps its head.
+    sparse.SetSize(5 * blockSize);
+    TMapStream grown(blockSize);
+    grown.SetSize(size);
+    EXPECT_EQ(Contents(grown), std::vector<unsigned char>(static_cast<std::size_t>(size), 0));
+    expected.resize(static_cast<std::size_t>(5 * blockSize));
+    EXPECT_EQ(Contents(sparse), expected);
+
+    // Both alive: writing one leaves the other as it was.
+    const auto other = randomBytes(static_cast<std::size_t>(size));
+    grown.SetPosition(0);
+    grown.WriteBuffer(other.data(), size);
+    EXPECT_EQ(Contents(sparse), expected);
+    EXPECT_EQ(Contents(grown), other);
+  }
+}
+
 }  // namespace
 }  // namespace kdl
