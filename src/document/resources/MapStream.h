@@ -1,6 +1,7 @@
 // A growable stream whose bytes live in anonymous memory mappings rather
 // than the heap, so that large resource bytes neither fragment nor bloat it
-// and go back to the system whole.
+// and go back to the system whole (but for one run, kept for the next
+// stream that needs about as much).
 //
 // The stream is cut into blocks (64 KiB by default). Blocks are mapped in
 // runs that grow geometrically, because Linux caps the number of mappings a
