@@ -500,6 +500,14 @@ struct TqxStorage::TLayout {
   std::map<std::int64_t, std::int64_t, std::less<>, TPoolAllocator<OffsetEnd>> occupied{
       TPoolAllocator<OffsetEnd>(nodes)};
   TGapTree gaps;
+  // Members that hold bytes, appended back to back behind all others, as
+  // an archive mostly grows: kept in a plain array, the first in directory
+  // order first, and moved into the sets above only when one of them goes or
+  // moves, or a place is sought among them. A run of appends then costs no
+  // tree insertions. They end at runEnd; any gap before the first one is in
+  // gaps like every other.
+  std::vector<OffsetOrder> run;
+  std::int64_t runEnd = 0;
   std::int64_t directorySize = 12;
   std::int32_t workingCount = 0;
   // The working directory as last written: where each entry starts (one
@@ -511,6 +519,25 @@ struct TqxStorage::TLayout {
   std::string entryBytes;
 
   void RewriteFrom(std::size_t index) { dirtyFrom = std::min(dirtyFrom, index); }
+
+  // Every member in the sets ends at or before the run's start, so each goes
+  // in at the end; the gaps between run members are all empty.
+  void FlushRun() {
+    for (std::size_t k = 0; k < run.size(); ++k) {
+      const auto [offset, id] = run[k];
+      const std::int64_t end = k + 1 < run.size() ? run[k + 1].first : runEnd;
+      byOffset.emplace_hint(byOffset.end(), offset, id);
+      occupied.emplace_hint(occupied.end(), offset, end);
+    }
+    run.clear();
+  }
+
+  // The member of lowest offset, the first in directory order among equals.
+  const OffsetOrder* Lowest() const {
+    const OffsetOrder* lowest = byOffset.empty() ? nullptr : &*byOffset.begin();
+    if (!run.empty() && (!lowest || run.front() < *lowest)) lowest = &run.front();
+    return lowest;
+  }
 };
 
 // Brackets every public operation: takes the lock, refuses a call that comes
@@ -576,6 +603,7 @@ std::int64_t TqxStorage::UsedEnd() const {
   std::int64_t end = 6;
   if (!layout_->occupied.empty()) end = std::max(end, layout_->occupied.rbegin()->second);
   if (!layout_->byOffset.empty()) end = std::max(end, layout_->byOffset.rbegin()->first);
+  if (!layout_->run.empty()) end = std::max(end, layout_->runEnd);
   return end;
 }
 
@@ -586,6 +614,7 @@ void TqxStorage::RebuildLayout() {
   l.order.resize(items_.size());
   for (std::size_t i = 0; i < items_.size(); ++i) l.order[i] = i;
   l.nextOrder = items_.size();
+  l.run.clear();
   l.byOffset.clear();
   l.occupied.clear();
   l.gaps.Clear();
@@ -607,8 +636,25 @@ void TqxStorage::RebuildLayout() {
 void TqxStorage::Track(std::size_t index) {
   TLayout& l = *layout_;
   const TqxIndexItem& item = items_[index];
-  // A member behind all others, as most new ones are, goes in at the end
-  // without a search (the hint is checked, and only used when right).
+  if (item.Size > 0) {
+    // Straight behind the run: it just grows.
+    if (!l.run.empty() && item.Offset == l.runEnd) {
+      l.run.emplace_back(item.Offset, l.order[index]);
+      l.runEnd += item.Size;
+      return;
+    }
+    // Behind every member: a new run, after the one gap this leaves.
+    const std::int64_t lastEnd = l.occupied.empty() ? item.Offset : l.occupied.rbegin()->second;
+    if (l.run.empty() && item.Offset >= lastEnd) {
+      l.gaps.Insert(lastEnd, item.Offset - lastEnd);
+      l.run.emplace_back(item.Offset, l.order[index]);
+      l.runEnd = item.Offset + item.Size;
+      return;
+    }
+  }
+  l.FlushRun();
+  // A member behind all others goes in at the end without a search (the
+  // hint is checked, and only used when right).
   l.byOffset.emplace_hint(l.byOffset.end(), item.Offset, l.order[index]);
   if (item.Size == 0) return;
   if (!l.occupied.empty() && l.occupied.rbegin()->first < item.Offset) {
@@ -633,6 +679,7 @@ void TqxStorage::Track(std::size_t index) {
 void TqxStorage::Untrack(std::size_t index) {
   TLayout& l = *layout_;
   const TqxIndexItem& item = items_[index];
+  if (item.Size > 0 && !l.run.empty() && item.Offset >= l.run.front().first) l.FlushRun();
   l.byOffset.erase({item.Offset, l.order[index]});
   if (item.Size == 0) return;
   const auto at = l.occupied.find(item.Offset);
@@ -781,8 +828,8 @@ void TqxStorage::WriteDirectory() {
   TLayout& l = *layout_;
   // Make room: a longer directory must not run into the lowest members
   // (the first in directory order among those of the lowest offset).
-  while (!l.byOffset.empty()) {
-    const auto [offset, order] = *l.byOffset.begin();
+  while (const TLayout::OffsetOrder* lowest = l.Lowest()) {
+    const auto [offset, order] = *lowest;
     if (offset >= DirectorySize() + kDirectoryHeadroom) break;
     const std::size_t index = IndexOfOrder(order);
     const std::int64_t size = items_[index].Size;
@@ -858,13 +905,21 @@ std::int64_t TqxStorage::FindFreeSpace(std::int64_t size, std::int64_t extraDire
   // the directory (extraDirectory: bytes the directory is about to grow by).
   // Empty members occupy nothing and are left out.
   const std::int64_t dataStart = DirectorySize() + extraDirectory + kDirectoryHeadroom;
-  const auto& occupied = layout_->occupied;
-  if (occupied.empty()) return std::max(DirectorySize() + kFirstMemberGap, dataStart);
-  // The gap that dataStart falls into counts from dataStart and comes first.
+  TLayout& l = *layout_;
+  // The run holds no gap: only a search that starts inside it, or that takes
+  // gaps without length, needs its members in the sets.
+  if (!l.run.empty() && (size == 0 || dataStart > l.run.front().first)) l.FlushRun();
+  const auto& occupied = l.occupied;
+  if (occupied.empty() && l.run.empty()) return std::max(DirectorySize() + kFirstMemberGap, dataStart);
+  // The gap that dataStart falls into counts from dataStart and comes first;
+  // past the sets' last member the run's first one closes it.
   const auto above = occupied.lower_bound(dataStart);
-  if (above != occupied.begin() && above != occupied.end() && std::prev(above)->second < dataStart &&
-      above->first - dataStart >= size)
-    return dataStart;
+  if (above != occupied.begin() && std::prev(above)->second < dataStart) {
+    const std::int64_t next = above != occupied.end() ? above->first
+                              : l.run.empty()         ? -1
+                                                      : l.run.front().first;
+    if (next >= 0 && next - dataStart >= size) return dataStart;
+  }
   // Then the whole gaps behind it, in address order.
   if (size > 0) {
     const std::int64_t gap = layout_->gaps.FirstFit(dataStart, size);
@@ -877,7 +932,7 @@ std::int64_t TqxStorage::FindFreeSpace(std::int64_t size, std::int64_t extraDire
     if (first != occupied.begin() && std::prev(first)->second >= dataStart) first = std::prev(first);
     if (first != occupied.end() && std::next(first) != occupied.end()) return first->second;
   }
-  return std::max(occupied.rbegin()->second, dataStart);
+  return std::max(l.run.empty() ? occupied.rbegin()->second : l.runEnd, dataStart);
 }
 
 void TqxStorage::SetWorkSize(std::int64_t newSize, std::int64_t filledFrom) {
