@@ -679,7 +679,10 @@ void TqxStorage::Track(std::size_t index) {
 void TqxStorage::Untrack(std::size_t index) {
   TLayout& l = *layout_;
   const TqxIndexItem& item = items_[index];
-  if (item.Size > 0 && !l.run.empty() && item.Offset >= l.run.front().first) l.FlushRun();
+  // A member of the run, or the one before it whose gaps reach the run.
+  if (item.Size > 0 && !l.run.empty() &&
+      (item.Offset >= l.run.front().first || (!l.occupied.empty() && l.occupied.rbegin()->first == item.Offset)))
+    l.FlushRun();
   l.byOffset.erase({item.Offset, l.order[index]});
   if (item.Size == 0) return;
   const auto at = l.occupied.find(item.Offset);
@@ -906,9 +909,10 @@ std::int64_t TqxStorage::FindFreeSpace(std::int64_t size, std::int64_t extraDire
   // Empty members occupy nothing and are left out.
   const std::int64_t dataStart = DirectorySize() + extraDirectory + kDirectoryHeadroom;
   TLayout& l = *layout_;
-  // The run holds no gap: only a search that starts inside it, or that takes
-  // gaps without length, needs its members in the sets.
-  if (!l.run.empty() && (size == 0 || dataStart > l.run.front().first)) l.FlushRun();
+  // The run holds no gap with length, so a search for one needs nothing from
+  // it but where it starts and ends; an empty member takes gaps without
+  // length too, and needs its members in the sets.
+  if (!l.run.empty() && size == 0) l.FlushRun();
   const auto& occupied = l.occupied;
   if (occupied.empty() && l.run.empty()) return std::max(DirectorySize() + kFirstMemberGap, dataStart);
   // The gap that dataStart falls into counts from dataStart and comes first;
