@@ -6,6 +6,9 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <new>
 #include <set>
 #include <system_error>
 #include <typeinfo>
@@ -157,10 +160,222 @@ bool SameName(const std::string& a, const std::string& b) {
   return i == a.size() && j == b.size();
 }
 
+constexpr int kBlockBits = 16;
+constexpr std::int64_t kBlockBytes = std::int64_t{1} << kBlockBits;
+
+// Blocks of closed working copies, kept for the next ones up to a limit: the
+// allocator would hand so many freed blocks back to the system at once, and
+// touching fresh pages again costs far more than the blocks save. Shared by
+// every storage, on any thread.
+class TBlockCache {
+ public:
+  static constexpr std::size_t kKeptBlocks = 256;  // 16 MiB
+
+  unsigned char* Take() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (!free_.empty()) {
+        unsigned char* block = free_.back();
+        free_.pop_back();
+        return block;
+      }
+    }
+    // Not zeroed: a block stream never shows bytes it was not given.
+    return new unsigned char[static_cast<std::size_t>(kBlockBytes)];
+  }
+
+  void Give(unsigned char* block) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (free_.size() < kKeptBlocks) {
+        free_.push_back(block);
+        return;
+      }
+    }
+    delete[] block;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<unsigned char*> free_;
+};
+
+// Never destroyed, so that a storage that outlives static destruction can
+// still give its blocks back.
+TBlockCache& BlockCache() {
+  static TBlockCache* const cache = [] {
+    auto* c = new TBlockCache;
+    return c;
+  }();
+  return *cache;
+}
+
+// The working copy in memory, in blocks of a fixed size: growing it never
+// copies what it holds, where one block copied its whole content at every
+// growth. As in a memory stream, every byte it has not been given reads as
+// zero: the bytes past the size are left as they come and zeroed only when a
+// growth exposes them.
+class TBlockStream final : public TStream {
+ public:
+  TBlockStream() = default;
+  ~TBlockStream() override { Release(0); }
+  TBlockStream(const TBlockStream&) = delete;
+  TBlockStream& operator=(const TBlockStream&) = delete;
+
+  std::int64_t Read(void* buffer, std::int64_t count) override {
+    if (count <= 0 || position_ >= size_) return 0;
+    const std::int64_t n = std::min(count, size_ - position_);
+    auto* out = static_cast<unsigned char*>(buffer);
+    ForSpans(position_, n, [&](unsigned char* span, std::int64_t length) {
+      std::memcpy(out, span, static_cast<std::size_t>(length));
+      out += length;
+    });
+    position_ += n;
+    return n;
+  }
+
+  std::int64_t Write(const void* buffer, std::int64_t count) override {
+    if (count <= 0) return 0;
+    const std::int64_t end = Grow(count);
+    const auto* in = static_cast<const unsigned char*>(buffer);
+    ForSpans(position_, count, [&](unsigned char* span, std::int64_t length) {
+      std::memcpy(span, in, static_cast<std::size_t>(length));
+      in += length;
+    });
+    position_ = end;
+    return count;
+  }
+
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
+    const std::int64_t base = origin == soBeginning ? 0 : origin == soCurrent ? position_ : size_;
+    if (base + offset < 0) throw EStreamError("Invalid stream position");
+    // Past the end is allowed; the next write zeroes the gap.
+    position_ = base + offset;
+    return position_;
+  }
+
+  std::int64_t Size() override { return size_; }
+
+  void SetSize(std::int64_t size) override {
+    if (size < 0) throw EStreamError("Invalid stream size");
+    Reserve(size);
+    Zero(size_, size);
+    size_ = size;
+    if (position_ > size_) position_ = size_;
+    // Blocks wholly past the end go back: a cut frees its memory.
+    Release(static_cast<std::size_t>((size_ + kBlockBytes - 1) >> kBlockBits));
+  }
+
+  // Reads the source straight into the blocks. A short source raises
+  // EReadError and keeps the old size.
+  std::int64_t CopyFrom(TStream& source, std::int64_t count) override {
+    // From itself it could read bytes it is overwriting.
+    if (&source == this) return TStream::CopyFrom(source, count);
+    if (count == 0) {
+      source.SetPosition(0);
+      count = source.Size();
+    }
+    if (count <= 0) return 0;
+    const std::int64_t at = position_;
+    const std::int64_t oldSize = size_;
+    const std::int64_t end = Grow(count);
+    try {
+      ForSpans(at, count, [&](unsigned char* span, std::int64_t length) { source.ReadBuffer(span, length); });
+    } catch (...) {
+      size_ = oldSize;
+      throw;
+    }
+    position_ = end;
+    return count;
+  }
+
+  // Moves count bytes within the stream, piece by piece from low to high
+  // addresses: dest must lie below source, or the two apart.
+  void Move(std::int64_t count, std::int64_t dest, std::int64_t source) {
+    if (source + count > size_ || dest + count > size_) throw EReadError("Stream read error");
+    for (std::int64_t done = 0; done < count;) {
+      const std::int64_t from = source + done, to = dest + done;
+      const std::int64_t n = std::min({count - done, kBlockBytes - (from & (kBlockBytes - 1)),
+                                       kBlockBytes - (to & (kBlockBytes - 1))});
+      std::memmove(At(to), At(from), static_cast<std::size_t>(n));
+      done += n;
+    }
+  }
+
+  // Hands [from, from + count) to write piece by piece, in order.
+  template <typename Write>
+  void WriteRange(std::int64_t from, std::int64_t count, Write&& write) {
+    if (from > size_ || count > size_ - from) throw EReadError("Stream read error");
+    ForSpans(from, count, [&](unsigned char* span, std::int64_t length) { write(span, length); });
+  }
+
+ private:
+  unsigned char* At(std::int64_t pos) {
+    return blocks_[static_cast<std::size_t>(pos >> kBlockBits)] + (pos & (kBlockBytes - 1));
+  }
+
+  template <typename Visit>
+  void ForSpans(std::int64_t pos, std::int64_t count, Visit&& visit) {
+    while (count > 0) {
+      const std::int64_t n = std::min(count, kBlockBytes - (pos & (kBlockBytes - 1)));
+      visit(At(pos), n);
+      pos += n;
+      count -= n;
+    }
+  }
+
+  // Makes room for count bytes at the position and takes them into the
+  // size, zeroing any gap before them; returns their end.
+  std::int64_t Grow(std::int64_t count) {
+    if (position_ > std::numeric_limits<std::int64_t>::max() - count) throw EStreamError("Stream too large");
+    const std::int64_t end = position_ + count;
+    if (end > size_) {
+      Reserve(end);
+      Zero(size_, position_);
+      size_ = end;
+    }
+    return end;
+  }
+
+  void Reserve(std::int64_t end) {
+    const auto needed = static_cast<std::size_t>((end + kBlockBytes - 1) >> kBlockBits);
+    if (needed <= blocks_.size()) return;
+    try {
+      blocks_.reserve(std::max(needed, 2 * blocks_.size()));
+      while (blocks_.size() < needed) {
+        blocks_.push_back(nullptr);
+        blocks_.back() = BlockCache().Take();
+      }
+    } catch (const std::bad_alloc&) {
+      if (!blocks_.empty() && !blocks_.back()) blocks_.pop_back();
+      throw EStreamError("Out of memory while expanding memory stream");
+    }
+  }
+
+  void Release(std::size_t keep) {
+    while (blocks_.size() > keep) {
+      BlockCache().Give(blocks_.back());
+      blocks_.pop_back();
+    }
+  }
+
+  void Zero(std::int64_t from, std::int64_t to) {
+    if (to > from)
+      ForSpans(from, to - from, [](unsigned char* span, std::int64_t length) {
+        std::memset(span, 0, static_cast<std::size_t>(length));
+      });
+  }
+
+  std::vector<unsigned char*> blocks_;
+  std::int64_t size_ = 0;
+  std::int64_t position_ = 0;
+};
+
 // Memory streams read a copy straight into their block (CopyFrom), growing
 // as they go.
 bool GrowsByCopy(TStream& stream) {
-  return typeid(stream) == typeid(TMemoryStream) || typeid(stream) == typeid(TQuickMemStream);
+  return typeid(stream) == typeid(TMemoryStream) || typeid(stream) == typeid(TQuickMemStream) ||
+         typeid(stream) == typeid(TBlockStream);
 }
 
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
@@ -585,7 +800,7 @@ void TqxStorage::Reset() {
   items_.clear();
   RebuildLayout();
   nameIndexValid_ = false;
-  work_ = std::make_unique<TMemoryStream>();
+  work_ = std::make_unique<TBlockStream>();
   workInMemory_ = true;
 }
 
@@ -962,8 +1177,9 @@ void TqxStorage::SpillToTempFile() {
   }
   try {
     auto file = std::make_unique<TFileStream>(path, fmOpenReadWrite);
-    auto& memory = static_cast<TMemoryStream&>(*work_);
-    file->WriteBuffer(memory.Memory(), memory.Size());
+    auto& memory = static_cast<TBlockStream&>(*work_);
+    memory.WriteRange(0, memory.Size(),
+                      [&](const unsigned char* span, std::int64_t length) { file->WriteBuffer(span, length); });
     work_ = std::move(file);
     workInMemory_ = false;
     workFileName_ = path;
@@ -980,11 +1196,7 @@ void TqxStorage::MoveBlock(std::int64_t count, std::int64_t dest, std::int64_t s
   // Chunks go from low to high addresses, which is safe only downwards.
   if (dest > source && dest < source + count) throw Exception(kBlocksOverlap);
   if (workInMemory_) {
-    auto& memory = static_cast<TMemoryStream&>(*work_);
-    if (source + count > memory.Size() || dest + count > memory.Size())
-      throw EReadError("Stream read error");
-    auto* base = static_cast<unsigned char*>(memory.Memory());
-    std::memmove(base + dest, base + source, static_cast<std::size_t>(count));
+    static_cast<TBlockStream&>(*work_).Move(count, dest, source);
     return;
   }
   for (std::int64_t done = 0; done < count;) {
@@ -1013,6 +1225,12 @@ void TqxStorage::CopyBetween(TStream& from, std::int64_t fromPos, TStream& to, s
   }
   if (GrowsByCopy(to)) {
     to.CopyFrom(from, count);
+    return;
+  }
+  // The working copy in memory hands out its blocks in place.
+  if (auto* blocksFrom = typeid(from) == typeid(TBlockStream) ? static_cast<TBlockStream*>(&from) : nullptr) {
+    blocksFrom->WriteRange(fromPos, count,
+                           [&](const unsigned char* span, std::int64_t length) { to.WriteBuffer(span, length); });
     return;
   }
   // Between files the bytes go in large pieces: the page cache then holds the
