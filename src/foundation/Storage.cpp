@@ -124,8 +124,29 @@ char32_t FoldCase(char32_t c) {
 
 thread_local std::uint64_t tNameComparisons = 0;
 
+// An ASCII name, as most are, hashes eight bytes at a time: its capitals
+// fold by bit arithmetic on the word. Only another ASCII name can equal it
+// under SameName (any other byte either joins others into one code point or
+// stands for one no ASCII letter folds to), so the two hashes need not agree.
+bool AsciiNameHash(const std::string& s, std::uint64_t& hash) {
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  std::uint64_t h = 0x243F6A8885A308D3ull ^ s.size();
+  for (std::size_t i = 0; i < s.size(); i += 8) {
+    std::uint64_t w = 0;
+    std::memcpy(&w, s.data() + i, std::min<std::size_t>(8, s.size() - i));
+    if (w & kHigh) return false;
+    // A byte at or above 'A' and below '[' gets 0x20: no carry crosses bytes below 0x80.
+    const std::uint64_t capitals = (w + 0x3F3F3F3F3F3F3F3Full) & ~(w + 0x2525252525252525ull) & kHigh;
+    h = (h ^ (w | (capitals >> 2))) * 0x9E3779B97F4A7C15ull;
+    h ^= h >> 29;
+  }
+  hash = h;
+  return true;
+}
+
 // A hash that agrees with SameName: over the folded code points.
 std::uint64_t FoldedNameHash(const std::string& s) {
+  if (std::uint64_t ascii; AsciiNameHash(s, ascii)) return ascii;
   std::uint64_t h = 14695981039346656037ull;
   for (std::size_t i = 0; i < s.size();) {
     const auto b = static_cast<unsigned char>(s[i]);
@@ -779,7 +800,7 @@ class TqxStorage::TOperation {
 };
 
 TqxStorage::TqxStorage()
-    : layout_(std::make_unique<TLayout>()), copyBuffer_(static_cast<std::size_t>(kStorageCopyBufferSize)) {
+    : layout_(std::make_unique<TLayout>()) {
   Reset();
 }
 
@@ -1199,6 +1220,9 @@ void TqxStorage::MoveBlock(std::int64_t count, std::int64_t dest, std::int64_t s
     static_cast<TBlockStream&>(*work_).Move(count, dest, source);
     return;
   }
+  // Only a working copy on disk needs the buffer: a storage that never has
+  // one does not allocate and clear it.
+  if (copyBuffer_.empty()) copyBuffer_.resize(static_cast<std::size_t>(kStorageCopyBufferSize));
   for (std::int64_t done = 0; done < count;) {
     const std::int64_t n = std::min(count - done, kStorageCopyBufferSize);
     work_->Seek(source + done, soBeginning);
