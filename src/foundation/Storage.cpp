@@ -224,10 +224,7 @@ class TBlockCache {
 // Never destroyed, so that a storage that outlives static destruction can
 // still give its blocks back.
 TBlockCache& BlockCache() {
-  static TBlockCache* const cache = [] {
-    auto* c = new TBlockCache;
-    return c;
-  }();
+  static TBlockCache* const cache = new TBlockCache;
   return *cache;
 }
 
@@ -362,13 +359,10 @@ class TBlockStream final : public TStream {
     const auto needed = static_cast<std::size_t>((end + kBlockBytes - 1) >> kBlockBits);
     if (needed <= blocks_.size()) return;
     try {
+      // Reserved first, so that no block taken can be lost to a failed push.
       blocks_.reserve(std::max(needed, 2 * blocks_.size()));
-      while (blocks_.size() < needed) {
-        blocks_.push_back(nullptr);
-        blocks_.back() = BlockCache().Take();
-      }
+      while (blocks_.size() < needed) blocks_.push_back(BlockCache().Take());
     } catch (const std::bad_alloc&) {
-      if (!blocks_.empty() && !blocks_.back()) blocks_.pop_back();
       throw EStreamError("Out of memory while expanding memory stream");
     }
   }
@@ -1251,10 +1245,31 @@ void TqxStorage::CopyBetween(TStream& from, std::int64_t fromPos, TStream& to, s
     to.CopyFrom(from, count);
     return;
   }
-  // The working copy in memory hands out its blocks in place.
+  // The working copy in memory hands out its blocks in place; a longer
+  // range is gathered into large pieces first, for the reason below.
   if (auto* blocksFrom = typeid(from) == typeid(TBlockStream) ? static_cast<TBlockStream*>(&from) : nullptr) {
-    blocksFrom->WriteRange(fromPos, count,
-                           [&](const unsigned char* span, std::int64_t length) { to.WriteBuffer(span, length); });
+    if (count <= kBlockBytes) {
+      blocksFrom->WriteRange(fromPos, count,
+                             [&](const unsigned char* span, std::int64_t length) { to.WriteBuffer(span, length); });
+      return;
+    }
+    const std::int64_t chunk = std::min(count, kFileCopyChunk);
+    const std::unique_ptr<unsigned char[]> buffer(new unsigned char[static_cast<std::size_t>(chunk)]);
+    std::int64_t filled = 0;
+    blocksFrom->WriteRange(fromPos, count, [&](const unsigned char* span, std::int64_t length) {
+      while (length > 0) {
+        const std::int64_t n = std::min(length, chunk - filled);
+        std::memcpy(buffer.get() + filled, span, static_cast<std::size_t>(n));
+        filled += n;
+        span += n;
+        length -= n;
+        if (filled == chunk) {
+          to.WriteBuffer(buffer.get(), chunk);
+          filled = 0;
+        }
+      }
+    });
+    if (filled > 0) to.WriteBuffer(buffer.get(), filled);
     return;
   }
   // Between files the bytes go in large pieces: the page cache then holds the

@@ -277,6 +277,14 @@ TEST(StorageBlocks, WorkingCopyInMemoryMatchesTheOneOnDisk) {
       ASSERT_EQ(a[i].Size, b[i].Size) << "step " << step << ", " << a[i].Name;
     }
   };
+  {
+    // One member longer than the pieces a save writes at once.
+    const std::string b = bytes(5000000);
+    TMemoryStream s;
+    memory.WriteStream("large", test::Fill(s, b));
+    disk.WriteStream("large", test::Fill(s, b));
+    model["large"] = b;
+  }
   for (int step = 0; step < 400 && !HasFatalFailure(); ++step) {
     const int op = pick(12);
     if (op < 6) {
