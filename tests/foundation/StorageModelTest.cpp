@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <limits>
 #include <map>
 #include <random>
@@ -344,6 +345,39 @@ TEST(StorageBlocks, WorkingCopyInMemoryMatchesTheOneOnDisk) {
   TMemoryStream again;
   reloaded.SaveToStream(again);
   EXPECT_TRUE(test::Text(again) == saved) << "archive changed on its way through memory";
+}
+
+TEST(StorageBlocks, StoragesOnSeveralThreadsShareBlocksSafely) {
+  // Blocks a closed working copy gives back are taken by the next one, on
+  // whichever thread: each storage must read back only its own bytes.
+  auto work = [](int seed) {
+    int wrong = 0;
+    for (int round = 0; round < 6; ++round) {
+      TqxStorage storage;
+      std::map<std::string, std::string> model;
+      for (int i = 0; i < 60; ++i) {
+        std::string b(static_cast<std::size_t>(1000 + (i * 7919 + seed * 104729) % 50000), '\0');
+        for (std::size_t k = 0; k < b.size(); ++k) b[k] = static_cast<char>(seed * 31 + round * 7 + i + k);
+        const std::string n = "m" + std::to_string(i % 40);
+        TMemoryStream s;
+        storage.WriteStream(n, test::Fill(s, b));
+        model[n] = b;
+        if (i % 9 == 8) {
+          storage.DeleteStream("m" + std::to_string(i / 2));
+          model.erase("m" + std::to_string(i / 2));
+        }
+      }
+      for (const auto& [n, b] : model) {
+        TMemoryStream s;
+        storage.ReadStream(n, s);
+        wrong += test::Text(s) != b;
+      }
+    }
+    return wrong;
+  };
+  std::vector<std::future<int>> results;
+  for (int t = 0; t < 4; ++t) results.push_back(std::async(std::launch::async, work, t));
+  for (auto& r : results) EXPECT_EQ(r.get(), 0);
 }
 
 }  // namespace
