@@ -1241,18 +1241,21 @@ void TqxStorage::CopyBetween(TStream& from, std::int64_t fromPos, TStream& to, s
     to.WriteBuffer(static_cast<const unsigned char*>(memFrom->Memory()) + fromPos, count);
     return;
   }
+  // The working copy in memory hands out its blocks in place, as a memory
+  // stream does its block; a range longer than a block is read straight
+  // into a memory stream, or gathered into large pieces for a file, for
+  // the reason below.
+  auto* blocksFrom = typeid(from) == typeid(TBlockStream) ? static_cast<TBlockStream*>(&from) : nullptr;
+  if (blocksFrom && count <= kBlockBytes) {
+    blocksFrom->WriteRange(fromPos, count,
+                           [&](const unsigned char* span, std::int64_t length) { to.WriteBuffer(span, length); });
+    return;
+  }
   if (GrowsByCopy(to)) {
     to.CopyFrom(from, count);
     return;
   }
-  // The working copy in memory hands out its blocks in place; a longer
-  // range is gathered into large pieces first, for the reason below.
-  if (auto* blocksFrom = typeid(from) == typeid(TBlockStream) ? static_cast<TBlockStream*>(&from) : nullptr) {
-    if (count <= kBlockBytes) {
-      blocksFrom->WriteRange(fromPos, count,
-                             [&](const unsigned char* span, std::int64_t length) { to.WriteBuffer(span, length); });
-      return;
-    }
+  if (blocksFrom) {
     const std::int64_t chunk = std::min(count, kFileCopyChunk);
     const std::unique_ptr<unsigned char[]> buffer(new unsigned char[static_cast<std::size_t>(chunk)]);
     std::int64_t filled = 0;
