@@ -6,6 +6,9 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <new>
 #include <set>
 #include <system_error>
 #include <typeinfo>
@@ -121,8 +124,29 @@ char32_t FoldCase(char32_t c) {
 
 thread_local std::uint64_t tNameComparisons = 0;
 
+// An ASCII name, as most are, hashes eight bytes at a time: its capitals
+// fold by bit arithmetic on the word. Only another ASCII name can equal it
+// under SameName (any other byte either joins others into one code point or
+// stands for one no ASCII letter folds to), so the two hashes need not agree.
+bool AsciiNameHash(const std::string& s, std::uint64_t& hash) {
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  std::uint64_t h = 0x243F6A8885A308D3ull ^ s.size();
+  for (std::size_t i = 0; i < s.size(); i += 8) {
+    std::uint64_t w = 0;
+    std::memcpy(&w, s.data() + i, std::min<std::size_t>(8, s.size() - i));
+    if (w & kHigh) return false;
+    // A byte at or above 'A' and below '[' gets 0x20: no carry crosses bytes below 0x80.
+    const std::uint64_t capitals = (w + 0x3F3F3F3F3F3F3F3Full) & ~(w + 0x2525252525252525ull) & kHigh;
+    h = (h ^ (w | (capitals >> 2))) * 0x9E3779B97F4A7C15ull;
+    h ^= h >> 29;
+  }
+  hash = h;
+  return true;
+}
+
 // A hash that agrees with SameName: over the folded code points.
 std::uint64_t FoldedNameHash(const std::string& s) {
+  if (std::uint64_t ascii; AsciiNameHash(s, ascii)) return ascii;
   std::uint64_t h = 14695981039346656037ull;
   for (std::size_t i = 0; i < s.size();) {
     const auto b = static_cast<unsigned char>(s[i]);
@@ -157,10 +181,216 @@ bool SameName(const std::string& a, const std::string& b) {
   return i == a.size() && j == b.size();
 }
 
+constexpr int kBlockBits = 16;
+constexpr std::int64_t kBlockBytes = std::int64_t{1} << kBlockBits;
+
+// Blocks of closed working copies, kept for the next ones up to a limit: the
+// allocator would hand so many freed blocks back to the system at once, and
+// touching fresh pages again costs far more than the blocks save. Shared by
+// every storage, on any thread.
+class TBlockCache {
+ public:
+  static constexpr std::size_t kKeptBlocks = 256;  // 16 MiB
+
+  unsigned char* Take() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (!free_.empty()) {
+        unsigned char* block = free_.back();
+        free_.pop_back();
+        return block;
+      }
+    }
+    // Not zeroed: a block stream never shows bytes it was not given.
+    return new unsigned char[static_cast<std::size_t>(kBlockBytes)];
+  }
+
+  void Give(unsigned char* block) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (free_.size() < kKeptBlocks) {
+        free_.push_back(block);
+        return;
+      }
+    }
+    delete[] block;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<unsigned char*> free_;
+};
+
+// Never destroyed, so that a storage that outlives static destruction can
+// still give its blocks back.
+TBlockCache& BlockCache() {
+  static TBlockCache* const cache = new TBlockCache;
+  return *cache;
+}
+
+// The working copy in memory, in blocks of a fixed size: growing it never
+// copies what it holds, where one block copied its whole content at every
+// growth. As in a memory stream, every byte it has not been given reads as
+// zero: the bytes past the size are left as they come and zeroed only when a
+// growth exposes them.
+class TBlockStream final : public TStream {
+ public:
+  TBlockStream() = default;
+  ~TBlockStream() override { Release(0); }
+  TBlockStream(const TBlockStream&) = delete;
+  TBlockStream& operator=(const TBlockStream&) = delete;
+
+  std::int64_t Read(void* buffer, std::int64_t count) override {
+    if (count <= 0 || position_ >= size_) return 0;
+    const std::int64_t n = std::min(count, size_ - position_);
+    auto* out = static_cast<unsigned char*>(buffer);
+    ForSpans(position_, n, [&](unsigned char* span, std::int64_t length) {
+      std::memcpy(out, span, static_cast<std::size_t>(length));
+      out += length;
+    });
+    position_ += n;
+    return n;
+  }
+
+  std::int64_t Write(const void* buffer, std::int64_t count) override {
+    if (count <= 0) return 0;
+    const std::int64_t end = Grow(count);
+    const auto* in = static_cast<const unsigned char*>(buffer);
+    ForSpans(position_, count, [&](unsigned char* span, std::int64_t length) {
+      std::memcpy(span, in, static_cast<std::size_t>(length));
+      in += length;
+    });
+    position_ = end;
+    return count;
+  }
+
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
+    const std::int64_t base = origin == soBeginning ? 0 : origin == soCurrent ? position_ : size_;
+    if (base + offset < 0) throw EStreamError("Invalid stream position");
+    // Past the end is allowed; the next write zeroes the gap.
+    position_ = base + offset;
+    return position_;
+  }
+
+  std::int64_t Size() override { return size_; }
+
+  void SetSize(std::int64_t size) override {
+    if (size < 0) throw EStreamError("Invalid stream size");
+    Reserve(size);
+    Zero(size_, size);
+    size_ = size;
+    if (position_ > size_) position_ = size_;
+    // Blocks wholly past the end go back: a cut frees its memory.
+    Release(static_cast<std::size_t>((size_ + kBlockBytes - 1) >> kBlockBits));
+  }
+
+  // Reads the source straight into the blocks. A short source raises
+  // EReadError and keeps the old size.
+  std::int64_t CopyFrom(TStream& source, std::int64_t count) override {
+    // From itself it could read bytes it is overwriting.
+    if (&source == this) return TStream::CopyFrom(source, count);
+    if (count == 0) {
+      source.SetPosition(0);
+      count = source.Size();
+    }
+    if (count <= 0) return 0;
+    const std::int64_t at = position_;
+    const std::int64_t oldSize = size_;
+    const std::int64_t end = Grow(count);
+    try {
+      ForSpans(at, count, [&](unsigned char* span, std::int64_t length) { source.ReadBuffer(span, length); });
+    } catch (...) {
+      size_ = oldSize;
+      throw;
+    }
+    position_ = end;
+    return count;
+  }
+
+  // Moves count bytes within the stream, piece by piece from low to high
+  // addresses: dest must lie below source, or the two apart.
+  void Move(std::int64_t count, std::int64_t dest, std::int64_t source) {
+    if (source + count > size_ || dest + count > size_) throw EReadError("Stream read error");
+    for (std::int64_t done = 0; done < count;) {
+      const std::int64_t from = source + done, to = dest + done;
+      const std::int64_t n = std::min({count - done, kBlockBytes - (from & (kBlockBytes - 1)),
+                                       kBlockBytes - (to & (kBlockBytes - 1))});
+      std::memmove(At(to), At(from), static_cast<std::size_t>(n));
+      done += n;
+    }
+  }
+
+  // Hands [from, from + count) to write piece by piece, in order.
+  template <typename Write>
+  void WriteRange(std::int64_t from, std::int64_t count, Write&& write) {
+    if (from > size_ || count > size_ - from) throw EReadError("Stream read error");
+    ForSpans(from, count, [&](unsigned char* span, std::int64_t length) { write(span, length); });
+  }
+
+ private:
+  unsigned char* At(std::int64_t pos) {
+    return blocks_[static_cast<std::size_t>(pos >> kBlockBits)] + (pos & (kBlockBytes - 1));
+  }
+
+  template <typename Visit>
+  void ForSpans(std::int64_t pos, std::int64_t count, Visit&& visit) {
+    while (count > 0) {
+      const std::int64_t n = std::min(count, kBlockBytes - (pos & (kBlockBytes - 1)));
+      visit(At(pos), n);
+      pos += n;
+      count -= n;
+    }
+  }
+
+  // Makes room for count bytes at the position and takes them into the
+  // size, zeroing any gap before them; returns their end.
+  std::int64_t Grow(std::int64_t count) {
+    if (position_ > std::numeric_limits<std::int64_t>::max() - count) throw EStreamError("Stream too large");
+    const std::int64_t end = position_ + count;
+    if (end > size_) {
+      Reserve(end);
+      Zero(size_, position_);
+      size_ = end;
+    }
+    return end;
+  }
+
+  void Reserve(std::int64_t end) {
+    const auto needed = static_cast<std::size_t>((end + kBlockBytes - 1) >> kBlockBits);
+    if (needed <= blocks_.size()) return;
+    try {
+      // Reserved first, so that no block taken can be lost to a failed push.
+      blocks_.reserve(std::max(needed, 2 * blocks_.size()));
+      while (blocks_.size() < needed) blocks_.push_back(BlockCache().Take());
+    } catch (const std::bad_alloc&) {
+      throw EStreamError("Out of memory while expanding memory stream");
+    }
+  }
+
+  void Release(std::size_t keep) {
+    while (blocks_.size() > keep) {
+      BlockCache().Give(blocks_.back());
+      blocks_.pop_back();
+    }
+  }
+
+  void Zero(std::int64_t from, std::int64_t to) {
+    if (to > from)
+      ForSpans(from, to - from, [](unsigned char* span, std::int64_t length) {
+        std::memset(span, 0, static_cast<std::size_t>(length));
+      });
+  }
+
+  std::vector<unsigned char*> blocks_;
+  std::int64_t size_ = 0;
+  std::int64_t position_ = 0;
+};
+
 // Memory streams read a copy straight into their block (CopyFrom), growing
 // as they go.
 bool GrowsByCopy(TStream& stream) {
-  return typeid(stream) == typeid(TMemoryStream) || typeid(stream) == typeid(TQuickMemStream);
+  return typeid(stream) == typeid(TMemoryStream) || typeid(stream) == typeid(TQuickMemStream) ||
+         typeid(stream) == typeid(TBlockStream);
 }
 
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
@@ -500,6 +730,14 @@ struct TqxStorage::TLayout {
   std::map<std::int64_t, std::int64_t, std::less<>, TPoolAllocator<OffsetEnd>> occupied{
       TPoolAllocator<OffsetEnd>(nodes)};
   TGapTree gaps;
+  // Members that hold bytes, appended back to back behind all others, as
+  // an archive mostly grows: kept in a plain array, the first in directory
+  // order first, and moved into the sets above only when one of them goes or
+  // moves, or a place is sought among them. A run of appends then costs no
+  // tree insertions. They end at runEnd; any gap before the first one is in
+  // gaps like every other.
+  std::vector<OffsetOrder> run;
+  std::int64_t runEnd = 0;
   std::int64_t directorySize = 12;
   std::int32_t workingCount = 0;
   // The working directory as last written: where each entry starts (one
@@ -511,6 +749,25 @@ struct TqxStorage::TLayout {
   std::string entryBytes;
 
   void RewriteFrom(std::size_t index) { dirtyFrom = std::min(dirtyFrom, index); }
+
+  // Every member in the sets ends at or before the run's start, so each goes
+  // in at the end; the gaps between run members are all empty.
+  void FlushRun() {
+    for (std::size_t k = 0; k < run.size(); ++k) {
+      const auto [offset, id] = run[k];
+      const std::int64_t end = k + 1 < run.size() ? run[k + 1].first : runEnd;
+      byOffset.emplace_hint(byOffset.end(), offset, id);
+      occupied.emplace_hint(occupied.end(), offset, end);
+    }
+    run.clear();
+  }
+
+  // The member of lowest offset, the first in directory order among equals.
+  const OffsetOrder* Lowest() const {
+    const OffsetOrder* lowest = byOffset.empty() ? nullptr : &*byOffset.begin();
+    if (!run.empty() && (!lowest || run.front() < *lowest)) lowest = &run.front();
+    return lowest;
+  }
 };
 
 // Brackets every public operation: takes the lock, refuses a call that comes
@@ -537,7 +794,7 @@ class TqxStorage::TOperation {
 };
 
 TqxStorage::TqxStorage()
-    : layout_(std::make_unique<TLayout>()), copyBuffer_(static_cast<std::size_t>(kStorageCopyBufferSize)) {
+    : layout_(std::make_unique<TLayout>()) {
   Reset();
 }
 
@@ -558,7 +815,7 @@ void TqxStorage::Reset() {
   items_.clear();
   RebuildLayout();
   nameIndexValid_ = false;
-  work_ = std::make_unique<TMemoryStream>();
+  work_ = std::make_unique<TBlockStream>();
   workInMemory_ = true;
 }
 
@@ -576,6 +833,7 @@ std::int64_t TqxStorage::UsedEnd() const {
   std::int64_t end = 6;
   if (!layout_->occupied.empty()) end = std::max(end, layout_->occupied.rbegin()->second);
   if (!layout_->byOffset.empty()) end = std::max(end, layout_->byOffset.rbegin()->first);
+  if (!layout_->run.empty()) end = std::max(end, layout_->runEnd);
   return end;
 }
 
@@ -586,6 +844,7 @@ void TqxStorage::RebuildLayout() {
   l.order.resize(items_.size());
   for (std::size_t i = 0; i < items_.size(); ++i) l.order[i] = i;
   l.nextOrder = items_.size();
+  l.run.clear();
   l.byOffset.clear();
   l.occupied.clear();
   l.gaps.Clear();
@@ -607,8 +866,25 @@ void TqxStorage::RebuildLayout() {
 void TqxStorage::Track(std::size_t index) {
   TLayout& l = *layout_;
   const TqxIndexItem& item = items_[index];
-  // A member behind all others, as most new ones are, goes in at the end
-  // without a search (the hint is checked, and only used when right).
+  if (item.Size > 0) {
+    // Straight behind the run: it just grows.
+    if (!l.run.empty() && item.Offset == l.runEnd) {
+      l.run.emplace_back(item.Offset, l.order[index]);
+      l.runEnd += item.Size;
+      return;
+    }
+    // Behind every member: a new run, after the one gap this leaves.
+    const std::int64_t lastEnd = l.occupied.empty() ? item.Offset : l.occupied.rbegin()->second;
+    if (l.run.empty() && item.Offset >= lastEnd) {
+      l.gaps.Insert(lastEnd, item.Offset - lastEnd);
+      l.run.emplace_back(item.Offset, l.order[index]);
+      l.runEnd = item.Offset + item.Size;
+      return;
+    }
+  }
+  l.FlushRun();
+  // A member behind all others goes in at the end without a search (the
+  // hint is checked, and only used when right).
   l.byOffset.emplace_hint(l.byOffset.end(), item.Offset, l.order[index]);
   if (item.Size == 0) return;
   if (!l.occupied.empty() && l.occupied.rbegin()->first < item.Offset) {
@@ -633,6 +909,10 @@ void TqxStorage::Track(std::size_t index) {
 void TqxStorage::Untrack(std::size_t index) {
   TLayout& l = *layout_;
   const TqxIndexItem& item = items_[index];
+  // A member of the run, or the one before it whose gaps reach the run.
+  if (item.Size > 0 && !l.run.empty() &&
+      (item.Offset >= l.run.front().first || (!l.occupied.empty() && l.occupied.rbegin()->first == item.Offset)))
+    l.FlushRun();
   l.byOffset.erase({item.Offset, l.order[index]});
   if (item.Size == 0) return;
   const auto at = l.occupied.find(item.Offset);
@@ -781,8 +1061,8 @@ void TqxStorage::WriteDirectory() {
   TLayout& l = *layout_;
   // Make room: a longer directory must not run into the lowest members
   // (the first in directory order among those of the lowest offset).
-  while (!l.byOffset.empty()) {
-    const auto [offset, order] = *l.byOffset.begin();
+  while (const TLayout::OffsetOrder* lowest = l.Lowest()) {
+    const auto [offset, order] = *lowest;
     if (offset >= DirectorySize() + kDirectoryHeadroom) break;
     const std::size_t index = IndexOfOrder(order);
     const std::int64_t size = items_[index].Size;
@@ -858,13 +1138,22 @@ std::int64_t TqxStorage::FindFreeSpace(std::int64_t size, std::int64_t extraDire
   // the directory (extraDirectory: bytes the directory is about to grow by).
   // Empty members occupy nothing and are left out.
   const std::int64_t dataStart = DirectorySize() + extraDirectory + kDirectoryHeadroom;
-  const auto& occupied = layout_->occupied;
-  if (occupied.empty()) return std::max(DirectorySize() + kFirstMemberGap, dataStart);
-  // The gap that dataStart falls into counts from dataStart and comes first.
+  TLayout& l = *layout_;
+  // The run holds no gap with length, so a search for one needs nothing from
+  // it but where it starts and ends; an empty member takes gaps without
+  // length too, and needs its members in the sets.
+  if (!l.run.empty() && size == 0) l.FlushRun();
+  const auto& occupied = l.occupied;
+  if (occupied.empty() && l.run.empty()) return std::max(DirectorySize() + kFirstMemberGap, dataStart);
+  // The gap that dataStart falls into counts from dataStart and comes first;
+  // past the sets' last member the run's first one closes it.
   const auto above = occupied.lower_bound(dataStart);
-  if (above != occupied.begin() && above != occupied.end() && std::prev(above)->second < dataStart &&
-      above->first - dataStart >= size)
-    return dataStart;
+  if (above != occupied.begin() && std::prev(above)->second < dataStart) {
+    const std::int64_t next = above != occupied.end() ? above->first
+                              : l.run.empty()         ? -1
+                                                      : l.run.front().first;
+    if (next >= 0 && next - dataStart >= size) return dataStart;
+  }
   // Then the whole gaps behind it, in address order.
   if (size > 0) {
     const std::int64_t gap = layout_->gaps.FirstFit(dataStart, size);
@@ -877,7 +1166,7 @@ std::int64_t TqxStorage::FindFreeSpace(std::int64_t size, std::int64_t extraDire
     if (first != occupied.begin() && std::prev(first)->second >= dataStart) first = std::prev(first);
     if (first != occupied.end() && std::next(first) != occupied.end()) return first->second;
   }
-  return std::max(occupied.rbegin()->second, dataStart);
+  return std::max(l.run.empty() ? occupied.rbegin()->second : l.runEnd, dataStart);
 }
 
 void TqxStorage::SetWorkSize(std::int64_t newSize, std::int64_t filledFrom) {
@@ -903,8 +1192,9 @@ void TqxStorage::SpillToTempFile() {
   }
   try {
     auto file = std::make_unique<TFileStream>(path, fmOpenReadWrite);
-    auto& memory = static_cast<TMemoryStream&>(*work_);
-    file->WriteBuffer(memory.Memory(), memory.Size());
+    auto& memory = static_cast<TBlockStream&>(*work_);
+    memory.WriteRange(0, memory.Size(),
+                      [&](const unsigned char* span, std::int64_t length) { file->WriteBuffer(span, length); });
     work_ = std::move(file);
     workInMemory_ = false;
     workFileName_ = path;
@@ -921,13 +1211,12 @@ void TqxStorage::MoveBlock(std::int64_t count, std::int64_t dest, std::int64_t s
   // Chunks go from low to high addresses, which is safe only downwards.
   if (dest > source && dest < source + count) throw Exception(kBlocksOverlap);
   if (workInMemory_) {
-    auto& memory = static_cast<TMemoryStream&>(*work_);
-    if (source + count > memory.Size() || dest + count > memory.Size())
-      throw EReadError("Stream read error");
-    auto* base = static_cast<unsigned char*>(memory.Memory());
-    std::memmove(base + dest, base + source, static_cast<std::size_t>(count));
+    static_cast<TBlockStream&>(*work_).Move(count, dest, source);
     return;
   }
+  // Only a working copy on disk needs the buffer: a storage that never has
+  // one does not allocate and clear it.
+  if (copyBuffer_.empty()) copyBuffer_.resize(static_cast<std::size_t>(kStorageCopyBufferSize));
   for (std::int64_t done = 0; done < count;) {
     const std::int64_t n = std::min(count - done, kStorageCopyBufferSize);
     work_->Seek(source + done, soBeginning);
@@ -952,8 +1241,38 @@ void TqxStorage::CopyBetween(TStream& from, std::int64_t fromPos, TStream& to, s
     to.WriteBuffer(static_cast<const unsigned char*>(memFrom->Memory()) + fromPos, count);
     return;
   }
+  // The working copy in memory hands out its blocks in place, as a memory
+  // stream does its block; a range longer than a block is read straight
+  // into a memory stream, or gathered into large pieces for a file, for
+  // the reason below.
+  auto* blocksFrom = typeid(from) == typeid(TBlockStream) ? static_cast<TBlockStream*>(&from) : nullptr;
+  if (blocksFrom && count <= kBlockBytes) {
+    blocksFrom->WriteRange(fromPos, count,
+                           [&](const unsigned char* span, std::int64_t length) { to.WriteBuffer(span, length); });
+    return;
+  }
   if (GrowsByCopy(to)) {
     to.CopyFrom(from, count);
+    return;
+  }
+  if (blocksFrom) {
+    const std::int64_t chunk = std::min(count, kFileCopyChunk);
+    const std::unique_ptr<unsigned char[]> buffer(new unsigned char[static_cast<std::size_t>(chunk)]);
+    std::int64_t filled = 0;
+    blocksFrom->WriteRange(fromPos, count, [&](const unsigned char* span, std::int64_t length) {
+      while (length > 0) {
+        const std::int64_t n = std::min(length, chunk - filled);
+        std::memcpy(buffer.get() + filled, span, static_cast<std::size_t>(n));
+        filled += n;
+        span += n;
+        length -= n;
+        if (filled == chunk) {
+          to.WriteBuffer(buffer.get(), chunk);
+          filled = 0;
+        }
+      }
+    });
+    if (filled > 0) to.WriteBuffer(buffer.get(), filled);
     return;
   }
   // Between files the bytes go in large pieces: the page cache then holds the
