@@ -157,7 +157,7 @@ TEST_P(StretchWindow, RepeatedColumnGeometriesGiveDirectSums) {
 
 // Rows taken one to one while the columns resample (a picture's band drawn
 // into a page band): each row cluster is one row, so the window sums go to
-// pixels in one pass. Every window width the kernels specialise (two taps,
+// pixels in one pass. Every window width the kernels handle on their own (two taps,
 // four, eight, more), outputs not a multiple of eight, the bitmap's right
 // edge, clips, saturated channels and blending over a background,
 // against the direct sums.
