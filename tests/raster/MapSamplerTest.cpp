@@ -98,6 +98,36 @@ TEST(MapSampler, OversamplingOutsideOneToSixIsRefused) {
   EXPECT_THROW(s.SetOversampling(0), Exception);
 }
 
+// The reference both sparse-source tests compare with: every row of the box
+// of the source's mapped corners, clipped to the target (whose first row is
+// picture row targetTop), sampled whole and blended pixel by pixel.
+void BlendWholeRows(const TBitmap32& src, const TdtpAffineTransform& t, TBitmap32& want, std::int32_t targetTop,
+                    int oversampling, std::uint32_t masterAlpha) {
+  TdtpMapSampler whole;
+  whole.SetOversampling(oversampling);
+  whole.SetSource(const_cast<TBitmap32*>(&src));
+  whole.SetTarget(&want);
+  whole.SetTransform(const_cast<TdtpAffineTransform*>(&t));
+  const auto w = static_cast<float>(src.Width()), h = static_cast<float>(src.Height());
+  TFloatPoint corners[4] = {{0, 0}, {w, 0}, {w, h}, {0, h}};
+  t.TransformPoints(corners, 4);
+  double minX = corners[0].X, maxX = minX, minY = corners[0].Y, maxY = minY;
+  for (const TFloatPoint& p : corners) {
+    minX = std::min<double>(minX, p.X), maxX = std::max<double>(maxX, p.X);
+    minY = std::min<double>(minY, p.Y), maxY = std::max<double>(maxY, p.Y);
+  }
+  const auto x0 = static_cast<std::int32_t>(std::max(std::floor(minX), 0.0));
+  const auto x1 = static_cast<std::int32_t>(std::min(std::ceil(maxX), want.Width() - 1.0));
+  const auto y0 = static_cast<std::int32_t>(std::max(std::floor(minY), static_cast<double>(targetTop)));
+  const auto y1 = static_cast<std::int32_t>(std::min(std::ceil(maxY), targetTop + want.Height() - 1.0));
+  for (std::int32_t y = y0; y <= y1 && x1 >= x0; ++y) {
+    const TColor32* span = whole.GetSpan(x0, y, x1 - x0 + 1);
+    TColor32* row = want.ScanLine(y - targetTop);
+    for (std::int32_t x = x0; x <= x1; ++x)
+      row[x] = masterAlpha == 255 ? MergeReg(span[x - x0], row[x]) : MergeRegEx(span[x - x0], row[x], masterAlpha);
+  }
+}
+
 struct SamplerRig {
   TBitmap32 src, dst;
   TdtpAffineTransform t;
@@ -357,30 +387,7 @@ TEST(MapSampler, SparseInkRendersAsWholeRows) {
       s.sampler.SetOversampling(c.oversampling);
       s.Render();
 
-      // The box of the mapped corners, clipped to the target, every row whole.
-      TdtpMapSampler whole;
-      whole.SetOversampling(c.oversampling);
-      whole.SetSource(&s.src);
-      whole.SetTarget(&want);
-      whole.SetTransform(&s.t);
-      TFloatPoint corners[4] = {{0, 0}, {61, 0}, {61, 47}, {0, 47}};
-      s.t.TransformPoints(corners, 4);
-      double minX = corners[0].X, maxX = minX, minY = corners[0].Y, maxY = minY;
-      for (const TFloatPoint& p : corners) {
-        minX = std::min<double>(minX, p.X), maxX = std::max<double>(maxX, p.X);
-        minY = std::min<double>(minY, p.Y), maxY = std::max<double>(maxY, p.Y);
-      }
-      const auto x0 = static_cast<std::int32_t>(std::max(std::floor(minX), 0.0));
-      const auto x1 = static_cast<std::int32_t>(std::min(std::ceil(maxX), 159.0));
-      const auto y0 = static_cast<std::int32_t>(std::max(std::floor(minY), 0.0));
-      const auto y1 = static_cast<std::int32_t>(std::min(std::ceil(maxY), 129.0));
-      for (std::int32_t y = y0; y <= y1 && x1 >= x0; ++y) {
-        const TColor32* span = whole.GetSpan(x0, y, x1 - x0 + 1);
-        for (std::int32_t x = x0; x <= x1; ++x) {
-          TColor32& d = want.ScanLine(y)[x];
-          d = c.masterAlpha == 255 ? MergeReg(span[x - x0], d) : MergeRegEx(span[x - x0], d, c.masterAlpha);
-        }
-      }
+      BlendWholeRows(s.src, s.t, want, 0, c.oversampling, c.masterAlpha);
       for (std::int32_t y = 0; y < 130; ++y)
         for (std::int32_t x = 0; x < 160; ++x)
           ASSERT_EQ(s.dst.ScanLine(y)[x], want.ScanLine(y)[x])
@@ -422,27 +429,7 @@ TEST(MapSampler, InkBoundsGiveTheSamePixels) {
       s.sampler.SetInkBounds(bounds[b]);
       s.Render();
 
-      // Every row of the box of the mapped corners, whole.
-      TdtpMapSampler whole;
-      whole.SetSource(&s.src);
-      whole.SetTarget(&want);
-      whole.SetTransform(&s.t);
-      TFloatPoint corners[4] = {{0, 0}, {44, 0}, {44, 33}, {0, 33}};
-      s.t.TransformPoints(corners, 4);
-      double minX = corners[0].X, maxX = minX, minY = corners[0].Y, maxY = minY;
-      for (const TFloatPoint& p : corners) {
-        minX = std::min<double>(minX, p.X), maxX = std::max<double>(maxX, p.X);
-        minY = std::min<double>(minY, p.Y), maxY = std::max<double>(maxY, p.Y);
-      }
-      const auto x0 = static_cast<std::int32_t>(std::max(std::floor(minX), 0.0));
-      const auto x1 = static_cast<std::int32_t>(std::min(std::ceil(maxX), 119.0));
-      const auto y0 = static_cast<std::int32_t>(std::max(std::floor(minY), static_cast<double>(c.targetTop)));
-      const auto y1 = static_cast<std::int32_t>(std::min(std::ceil(maxY), c.targetTop + 59.0));
-      for (std::int32_t y = y0; y <= y1 && x1 >= x0; ++y) {
-        const TColor32* span = whole.GetSpan(x0, y, x1 - x0 + 1);
-        TColor32* row = want.ScanLine(y - c.targetTop);
-        for (std::int32_t x = x0; x <= x1; ++x) row[x] = MergeReg(span[x - x0], row[x]);
-      }
+      BlendWholeRows(s.src, s.t, want, c.targetTop, 2, 255);
       for (std::int32_t y = 0; y < 60; ++y)
         for (std::int32_t x = 0; x < 120; ++x)
           ASSERT_EQ(s.dst.ScanLine(y)[x], want.ScanLine(y)[x])
