@@ -24,7 +24,7 @@ run: build
 # benchmarks are compiled too, so that they never rot. Then the tests that
 # run threads against each other, under ThreadSanitizer in a second tree.
 TSAN_TARGETS ?= tests_foundation tests_document_resources tests_document_view
-TSAN_TESTS ?= ResourceStress|PageStress|StorageBlocks.StoragesOnSeveralThreads
+TSAN_TESTS ?= ResourceStress|PageStress|StorageBlocks.StoragesOnSeveralThreads|StorageBlocks.OneStorageShared
 test: deps
 	cmake -S . -B build/test $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
 	  -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DKDL_SANITIZE=ON

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstddef>
 #include <cstring>
 #include <limits>
@@ -11,7 +12,12 @@
 #include <new>
 #include <set>
 #include <system_error>
+#include <thread>
 #include <typeinfo>
+
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 #include "foundation/QuickMemStream.h"
 #include "platform/TempFiles.h"
@@ -130,10 +136,22 @@ thread_local std::uint64_t tNameComparisons = 0;
 // stands for one no ASCII letter folds to), so the two hashes need not agree.
 bool AsciiNameHash(const std::string& s, std::uint64_t& hash) {
   constexpr std::uint64_t kHigh = 0x8080808080808080ull;
-  std::uint64_t h = 0x243F6A8885A308D3ull ^ s.size();
-  for (std::size_t i = 0; i < s.size(); i += 8) {
+  const std::size_t size = s.size();
+  const char* data = s.data();
+  std::uint64_t h = 0x243F6A8885A308D3ull ^ size;
+  for (std::size_t i = 0; i < size; i += 8) {
+    // The word of the bytes from i, zero above the name's end. A short tail
+    // is read as the last eight bytes, shifted down: fixed-size loads stay
+    // single moves where a copy of varying length is a call.
     std::uint64_t w = 0;
-    std::memcpy(&w, s.data() + i, std::min<std::size_t>(8, s.size() - i));
+    if (size - i >= 8) {
+      std::memcpy(&w, data + i, 8);
+    } else if (size >= 8) {
+      std::memcpy(&w, data + size - 8, 8);
+      w >>= 8 * (8 - (size - i));
+    } else {
+      for (std::size_t k = size; k-- > 0;) w = (w << 8) | static_cast<unsigned char>(data[k]);
+    }
     if (w & kHigh) return false;
     // A byte at or above 'A' and below '[' gets 0x20: no carry crosses bytes below 0x80.
     const std::uint64_t capitals = (w + 0x3F3F3F3F3F3F3F3Full) & ~(w + 0x2525252525252525ull) & kHigh;
@@ -183,6 +201,30 @@ bool SameName(const std::string& a, const std::string& b) {
 
 constexpr int kBlockBits = 16;
 constexpr std::int64_t kBlockBytes = std::int64_t{1} << kBlockBits;
+
+#if defined(__x86_64__)
+bool FastStringMoves() {
+  static const bool fast = [] {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    return __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 && (b & (1u << 9)) != 0;
+  }();
+  return fast;
+}
+#endif
+
+// Bytes into the working copy. From a kilobyte on, where the processor moves
+// strings fast, its string move writes whole cache lines without fetching
+// them first: a member copied into a working copy that has left the caches
+// then costs one pass over memory instead of two.
+inline void CopyInto(unsigned char* to, const unsigned char* from, std::size_t count) {
+#if defined(__x86_64__)
+  if (count >= 1024 && FastStringMoves()) {
+    asm volatile("rep movsb" : "+D"(to), "+S"(from), "+c"(count) : : "memory");
+    return;
+  }
+#endif
+  std::memcpy(to, from, count);
+}
 
 // Blocks of closed working copies, kept for the next ones up to a limit: the
 // allocator would hand so many freed blocks back to the system at once, and
@@ -257,7 +299,7 @@ class TBlockStream final : public TStream {
     const std::int64_t end = Grow(count);
     const auto* in = static_cast<const unsigned char*>(buffer);
     ForSpans(position_, count, [&](unsigned char* span, std::int64_t length) {
-      std::memcpy(span, in, static_cast<std::size_t>(length));
+      CopyInto(span, in, static_cast<std::size_t>(length));
       in += length;
     });
     position_ = end;
@@ -602,8 +644,10 @@ class TNodePool {
 
 // Folded-name hash to a position in items_, in one flat table probed in
 // line: a look-up reads a cache line or two and allocates nothing, where a
-// node-based map cost a small member's write more than its bytes did.
-// Kept at most half full, so every probe meets an empty slot.
+// node-based map cost a small member's write more than its bytes did. A slot
+// keeps 32 bits of the hash and the position, eight bytes, so that the table
+// of a large archive stays in the caches. Kept at most half full, so every
+// probe meets an empty slot.
 class TNameIndex {
  public:
   // Empties the table, sized for expected entries.
@@ -619,10 +663,15 @@ class TNameIndex {
   template <typename Visit>
   void ForEach(std::uint64_t hash, Visit&& visit) {
     if (slots_.empty()) return;
-    for (std::size_t i = Home(hash);; i = (i + 1) & Mask()) {
+    const std::uint32_t tag = Tag(hash);
+    for (std::size_t i = Home(tag);; i = (i + 1) & Mask()) {
       Slot& slot = slots_[i];
-      if (slot.index == kEmpty) return;
-      if (slot.hash == hash && visit(slot.index)) return;
+      if (slot.entry == 0) return;
+      if (slot.tag != tag) continue;
+      std::size_t index = slot.entry - 1;
+      const bool done = visit(index);
+      slot.entry = static_cast<std::uint32_t>(index + 1);
+      if (done) return;
     }
   }
 
@@ -632,52 +681,55 @@ class TNameIndex {
       old.swap(slots_);
       Resize(bits_ + 1);
       for (const Slot& slot : old)
-        if (slot.index != kEmpty) Place(slot);
+        if (slot.entry != 0) Place(slot);
     }
-    Place(Slot{hash, index});
+    Place(Slot{Tag(hash), static_cast<std::uint32_t>(index + 1)});
     ++count_;
   }
 
   // Removes the entry under hash that holds index, if there is one.
   void Erase(std::uint64_t hash, std::size_t index) {
     if (slots_.empty()) return;
-    std::size_t hole = Home(hash);
+    const Slot gone{Tag(hash), static_cast<std::uint32_t>(index + 1)};
+    std::size_t hole = Home(gone.tag);
     for (;; hole = (hole + 1) & Mask()) {
-      if (slots_[hole].index == kEmpty) return;
-      if (slots_[hole].hash == hash && slots_[hole].index == index) break;
+      if (slots_[hole].entry == 0) return;
+      if (slots_[hole].tag == gone.tag && slots_[hole].entry == gone.entry) break;
     }
     // Entries further along the run move back into the hole unless their
     // home lies after it, so no later probe stops short of them.
-    for (std::size_t j = (hole + 1) & Mask(); slots_[j].index != kEmpty; j = (j + 1) & Mask()) {
-      const std::size_t home = Home(slots_[j].hash);
+    for (std::size_t j = (hole + 1) & Mask(); slots_[j].entry != 0; j = (j + 1) & Mask()) {
+      const std::size_t home = Home(slots_[j].tag);
       const bool homeAfterHole = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
       if (homeAfterHole) continue;
       slots_[hole] = slots_[j];
       hole = j;
     }
-    slots_[hole] = Slot{0, kEmpty};
+    slots_[hole] = Slot{};
     --count_;
   }
 
  private:
+  // entry: the position plus one; 0 marks an empty slot, so a new table is
+  // just zeroed memory.
   struct Slot {
-    std::uint64_t hash;
-    std::size_t index;
+    std::uint32_t tag = 0;
+    std::uint32_t entry = 0;
   };
-  static constexpr std::size_t kEmpty = std::numeric_limits<std::size_t>::max();
 
+  static std::uint32_t Tag(std::uint64_t hash) { return static_cast<std::uint32_t>(hash ^ (hash >> 32)); }
   void Resize(int bits) {
     bits_ = bits;
-    slots_.assign(std::size_t{1} << bits, Slot{0, kEmpty});
+    slots_ = std::vector<Slot>(std::size_t{1} << bits);
   }
   std::size_t Mask() const { return slots_.size() - 1; }
-  // The top bits of a Fibonacci product: every bit of the hash counts.
-  std::size_t Home(std::uint64_t hash) const {
-    return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> (64 - bits_));
+  // The top bits of a Fibonacci product: every bit of the tag counts.
+  std::size_t Home(std::uint32_t tag) const {
+    return static_cast<std::size_t>((tag * 0x9E3779B97F4A7C15ull) >> (64 - bits_));
   }
   void Place(const Slot& slot) {
-    std::size_t i = Home(slot.hash);
-    while (slots_[i].index != kEmpty) i = (i + 1) & Mask();
+    std::size_t i = Home(slot.tag);
+    while (slots_[i].entry != 0) i = (i + 1) & Mask();
     slots_[i] = slot;
   }
 
@@ -770,22 +822,31 @@ struct TqxStorage::TLayout {
   }
 };
 
+bool TStorageLock::Enter() {
+  const std::thread::id self = std::this_thread::get_id();
+  bool held = false;
+  if (!held_.compare_exchange_strong(held, true, std::memory_order_acquire)) {
+    if (owner_.load(std::memory_order_relaxed) == self) return false;
+    // Spins a little, then yields, then sleeps ever longer, up to a millisecond.
+    for (int round = 0;; round = std::min(round + 1, 256)) {
+      if (!held_.load(std::memory_order_relaxed) && !held_.exchange(true, std::memory_order_acquire)) break;
+      if (round < 64) continue;
+      if (round < 128) std::this_thread::yield();
+      else std::this_thread::sleep_for(std::chrono::microseconds(std::min(1000, 10 << std::min(round - 128, 7))));
+    }
+  }
+  owner_.store(self, std::memory_order_relaxed);
+  return true;
+}
+
 // Brackets every public operation: takes the lock, refuses a call that comes
 // back in on the same thread while an operation runs, and always lets go.
 class TqxStorage::TOperation {
  public:
   explicit TOperation(TqxStorage& storage) : storage_(storage) {
-    storage_.lock_.Enter();
-    if (storage_.busy_) {
-      storage_.lock_.Leave();
-      throw Exception(kRecursiveCall);
-    }
-    storage_.busy_ = true;
+    if (!storage_.lock_.Enter()) throw Exception(kRecursiveCall);
   }
-  ~TOperation() {
-    storage_.busy_ = false;
-    storage_.lock_.Leave();
-  }
+  ~TOperation() { storage_.lock_.Leave(); }
   TOperation(const TOperation&) = delete;
   TOperation& operator=(const TOperation&) = delete;
 
@@ -942,9 +1003,10 @@ std::size_t TqxStorage::IndexOfOrder(std::uint64_t order) const {
   return static_cast<std::size_t>(std::lower_bound(orders.begin(), orders.end(), order) - orders.begin());
 }
 
-void TqxStorage::AppendEntry(TqxIndexItem entry, std::uint64_t nameHash) {
+void TqxStorage::AppendEntry(const std::string& name, std::int64_t offset, std::int64_t size,
+                             std::uint64_t nameHash) {
   TLayout& l = *layout_;
-  items_.push_back(std::move(entry));
+  items_.emplace_back(name, false, offset, size);
   const std::size_t index = items_.size() - 1;
   l.order.push_back(l.nextOrder++);
   // The new entry starts where the directory ended.
@@ -1072,7 +1134,14 @@ void TqxStorage::WriteDirectory() {
     MoveBlock(size, place, offset);
     MoveEntry(index, place, size);
   }
+  // Nothing reads the directory of a working copy in memory. Its entries
+  // stay marked as unwritten, and the first call once the copy is on file
+  // writes them all.
+  if (!workInMemory_) WriteDirectoryBytes();
+}
 
+void TqxStorage::WriteDirectoryBytes() {
+  TLayout& l = *layout_;
   // The same bytes as writing the whole directory: the header fields, the
   // offsets and sizes that changed, and every entry from the first one whose
   // place or name changed.
@@ -1426,6 +1495,13 @@ void TqxStorage::ReadStream(const std::string& name, TStream& stream) {
 }
 
 void TqxStorage::WriteStream(const std::string& name, TStream& stream) {
+  // The first bytes of a memory stream are on their way while the place is
+  // sought: a small member's bytes, read cold, cost more than finding its place.
+  if (typeid(stream) == typeid(TMemoryStream)) {
+    const auto* bytes = static_cast<const char*>(static_cast<TMemoryStream&>(stream).Memory());
+    const std::int64_t ahead = std::min<std::int64_t>(stream.Size(), 4096);
+    for (std::int64_t i = 0; i < ahead; i += 64) __builtin_prefetch(bytes + i, 0, 3);
+  }
   TOperation op(*this);
   const std::int64_t size = stream.Size();
   const std::uint64_t nameHash = FoldedNameHash(name);
@@ -1438,10 +1514,10 @@ void TqxStorage::WriteStream(const std::string& name, TStream& stream) {
     const std::int64_t place = FindFreeSpace(size, std::max<std::int64_t>(extra, 0));
     if (UsedEnd() < place + size) SetWorkSize(place + size, place);
     CopyBetween(stream, 0, *work_, place, size);
-    TqxIndexItem entry{name, false, place, size};
     if (index < 0) {
-      AppendEntry(std::move(entry), nameHash);
+      AppendEntry(name, place, size, nameHash);
     } else {
+      TqxIndexItem entry{name, false, place, size};
       // The new spelling folds to the same hash: the index stays as it is.
       const auto at = static_cast<std::size_t>(index);
       layout_->directorySize += static_cast<std::int64_t>(name.size()) - oldNameLength;

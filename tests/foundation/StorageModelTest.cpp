@@ -380,5 +380,63 @@ TEST(StorageBlocks, StoragesOnSeveralThreadsShareBlocksSafely) {
   for (auto& r : results) EXPECT_EQ(r.get(), 0);
 }
 
+TEST(StorageBlocks, OneStorageSharedByThreadsKeepsEveryMember) {
+  // Four threads write, read, rename and delete members of their own in one
+  // storage, and one of them saves it now and then: every operation must
+  // see the storage whole, and each thread its own bytes.
+  TqxStorage storage;
+  auto work = [&](int t) {
+    int wrong = 0;
+    std::map<std::string, std::string> model;
+    const std::string prefix = "t" + std::to_string(t) + "/";
+    for (int i = 0; i < 300; ++i) {
+      std::string b(static_cast<std::size_t>(200 + (i * 7919 + t * 104729) % 6000), '\0');
+      for (std::size_t k = 0; k < b.size(); ++k) b[k] = static_cast<char>(t * 31 + i + k);
+      const std::string n = prefix + std::to_string(i % 12);
+      TMemoryStream s;
+      storage.WriteStream(n, test::Fill(s, b));
+      model[n] = b;
+      TMemoryStream back;
+      storage.ReadStream(n, back);
+      wrong += test::Text(back) != b;
+      if (i % 7 == 6 && model.count(prefix + "3")) {
+        storage.RenameStream(prefix + "3", prefix + "renamed");
+        model[prefix + "renamed"] = model[prefix + "3"];
+        model.erase(prefix + "3");
+      }
+      if (i % 11 == 10) {
+        storage.DeleteStream(prefix + std::to_string(i % 5));
+        model.erase(prefix + std::to_string(i % 5));
+      }
+      if (t == 0 && i % 50 == 49) {
+        TMemoryStream saved;
+        storage.SaveToStream(saved);
+        TqxStorage loaded;
+        loaded.LoadFromStream(saved);
+        for (const auto& [n, b] : model) {
+          TMemoryStream s;
+          loaded.ReadStream(n, s);
+          wrong += test::Text(s) != b;
+        }
+      }
+    }
+    for (const auto& [n, b] : model) {
+      TMemoryStream s;
+      storage.ReadStream(n, s);
+      wrong += test::Text(s) != b;
+    }
+    return std::make_pair(wrong, model.size());
+  };
+  std::vector<std::future<std::pair<int, std::size_t>>> results;
+  for (int t = 0; t < 4; ++t) results.push_back(std::async(std::launch::async, work, t));
+  std::size_t members = 0;
+  for (auto& r : results) {
+    const auto [wrong, count] = r.get();
+    EXPECT_EQ(wrong, 0);
+    members += count;
+  }
+  EXPECT_EQ(static_cast<std::size_t>(storage.StreamCount()), members);
+}
+
 }  // namespace
 }  // namespace kdl
