@@ -1248,7 +1248,7 @@ void TqxStorage::SetWorkSize(std::int64_t newSize, std::int64_t filledFrom) {
   // then written once, not zeroed and written. Should that write fail, the
   // stream just stays shorter, and nothing refers to the bytes it lacks.
   if (newSize > current && workInMemory_) newSize = std::clamp(filledFrom, current, newSize);
-  work_->SetSize(newSize);
+  if (newSize != current) work_->SetSize(newSize);
 }
 
 void TqxStorage::SpillToTempFile() {
