@@ -679,7 +679,8 @@ class TNameIndex {
     if (2 * (count_ + 1) > slots_.size()) {
       std::vector<Slot> old;
       old.swap(slots_);
-      Resize(bits_ + 1);
+      // Small tables grow fourfold: a run of appends then rebuilds them fewer times.
+      Resize(bits_ + (bits_ < 12 ? 2 : 1));
       for (const Slot& slot : old)
         if (slot.entry != 0) Place(slot);
     }
