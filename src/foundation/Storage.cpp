@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <cstddef>
 #include <cstring>
 #include <limits>
@@ -12,7 +11,6 @@
 #include <new>
 #include <set>
 #include <system_error>
-#include <thread>
 #include <typeinfo>
 
 #if defined(__x86_64__)
@@ -823,31 +821,22 @@ struct TqxStorage::TLayout {
   }
 };
 
-bool TStorageLock::Enter() {
-  const std::thread::id self = std::this_thread::get_id();
-  bool held = false;
-  if (!held_.compare_exchange_strong(held, true, std::memory_order_acquire)) {
-    if (owner_.load(std::memory_order_relaxed) == self) return false;
-    // Spins a little, then yields, then sleeps ever longer, up to a millisecond.
-    for (int round = 0;; round = std::min(round + 1, 256)) {
-      if (!held_.load(std::memory_order_relaxed) && !held_.exchange(true, std::memory_order_acquire)) break;
-      if (round < 64) continue;
-      if (round < 128) std::this_thread::yield();
-      else std::this_thread::sleep_for(std::chrono::microseconds(std::min(1000, 10 << std::min(round - 128, 7))));
-    }
-  }
-  owner_.store(self, std::memory_order_relaxed);
-  return true;
-}
-
 // Brackets every public operation: takes the lock, refuses a call that comes
 // back in on the same thread while an operation runs, and always lets go.
 class TqxStorage::TOperation {
  public:
   explicit TOperation(TqxStorage& storage) : storage_(storage) {
-    if (!storage_.lock_.Enter()) throw Exception(kRecursiveCall);
+    storage_.lock_.Enter();
+    if (storage_.busy_) {
+      storage_.lock_.Leave();
+      throw Exception(kRecursiveCall);
+    }
+    storage_.busy_ = true;
   }
-  ~TOperation() { storage_.lock_.Leave(); }
+  ~TOperation() {
+    storage_.busy_ = false;
+    storage_.lock_.Leave();
+  }
   TOperation(const TOperation&) = delete;
   TOperation& operator=(const TOperation&) = delete;
 

@@ -15,17 +15,16 @@
 // are refused.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "foundation/Stream.h"
+#include "platform/CriticalSection.h"
 
 namespace kdl {
 
@@ -49,27 +48,6 @@ struct TqxIndexItem {
 // Member names compared by look-ups on this thread so far; tests read it to
 // show that a look-up does not walk the directory.
 std::uint64_t StorageNameComparisons();
-
-// The lock around every storage operation. Letting go is a plain store:
-// a locked instruction there would wait for every byte the operation just
-// wrote to reach the cache, which cost a small member's write about as much
-// as its copy. Without a word to wake them by, waiting threads poll, soon
-// at intervals of up to a millisecond; waits are rare and operations short.
-// A thread that already holds the lock is told so instead of being let in
-// again.
-class TStorageLock {
- public:
-  // False when the calling thread holds the lock already.
-  bool Enter();
-  void Leave() {
-    owner_.store(std::thread::id(), std::memory_order_relaxed);
-    held_.store(false, std::memory_order_release);
-  }
-
- private:
-  std::atomic<bool> held_{false};
-  std::atomic<std::thread::id> owner_{};
-};
 
 class TqxStorage {
  public:
@@ -159,8 +137,9 @@ class TqxStorage {
   int FindEntry(const std::string& name, std::uint64_t nameHash) const;
   void IndexName(std::size_t index) const;
 
+  bool busy_ = false;
   bool autoSave_ = false;
-  TStorageLock lock_;
+  TCriticalSection lock_;
   std::int32_t memoryCache_ = kStorageDefaultMemoryCache;
   std::unique_ptr<TStream> work_;
   bool workInMemory_ = true;
