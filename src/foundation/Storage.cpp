@@ -1507,11 +1507,10 @@ void TqxStorage::WriteStream(const std::string& name, TStream& stream) {
     if (index < 0) {
       AppendEntry(name, place, size, nameHash);
     } else {
-      TqxIndexItem entry{name, false, place, size};
       // The new spelling folds to the same hash: the index stays as it is.
       const auto at = static_cast<std::size_t>(index);
       layout_->directorySize += static_cast<std::int64_t>(name.size()) - oldNameLength;
-      items_[at] = std::move(entry);
+      items_[at] = TqxIndexItem{name, false, place, size};
       ++layout_->workingCount;
       Track(at);
       layout_->RewriteFrom(at);

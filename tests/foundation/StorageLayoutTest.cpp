@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "foundation/Storage.h"
+#include "support/StorageReader.h"
 #include "support/StreamText.h"
 #include "support/TestFiles.h"
 
@@ -306,24 +307,9 @@ TEST(StorageLayout, AppendedRunsPlaceMembersAsThePlainScansSay) {
   EXPECT_TRUE(ReadFile(file) == ReadFile(kData / "layout_runs.stor")) << "auto-save file differs";
 
   // The packed copy read by the independent reader holds exactly the model.
-  int status = -1;
-  const std::string out = RunCommand("python3 " + std::string(KDL_SOURCE_DIR) +
-                                         "/tests/foundation/storage_reader.py read " + packed.string() + " 2>&1",
-                                     &status);
-  ASSERT_EQ(status, 0) << out.substr(0, 400);
-  std::map<std::string, std::string> read;
-  std::size_t at = 0;
-  while (at < out.size()) {
-    const std::size_t end = out.find('\n', at);
-    const std::string line = out.substr(at, end - at);
-    at = end == std::string::npos ? out.size() : end + 1;
-    const std::size_t t1 = line.find('\t'), t2 = line.find('\t', t1 + 1), t3 = line.find('\t', t2 + 1);
-    ASSERT_NE(t3, std::string::npos) << line;
-    std::string data;
-    for (std::size_t k = t3 + 1; k + 1 < line.size(); k += 2)
-      data.push_back(static_cast<char>(std::stoi(line.substr(k, 2), nullptr, 16)));
-    read[line.substr(0, t1)] = data;
-  }
+  std::string error;
+  const auto read = ReadWithIndependentReader(packed, error);
+  ASSERT_TRUE(error.empty()) << error;
   EXPECT_TRUE(read == model) << read.size() << " members read, " << model.size() << " written";
 }
 

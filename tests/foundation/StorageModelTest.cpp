@@ -15,6 +15,7 @@
 
 #include "support/StreamText.h"
 #include "foundation/Storage.h"
+#include "support/StorageReader.h"
 #include "support/TestFiles.h"
 
 namespace kdl {
@@ -223,30 +224,6 @@ class LyingStream : public TStream {
   std::int64_t pos_ = 0;
 };
 
-std::map<std::string, std::string> ReadWithIndependentReader(const fs::path& file, std::string& error) {
-  std::map<std::string, std::string> members;
-  int status = -1;
-  const std::string out = test::RunCommand(
-      "python3 " + std::string(KDL_SOURCE_DIR) + "/tests/foundation/storage_reader.py read " + file.string() + " 2>&1",
-      &status);
-  if (status != 0) error = out.substr(0, 400);
-  for (std::size_t at = 0; at < out.size();) {
-    const std::size_t end = std::min(out.find('\n', at), out.size());
-    const std::string line = out.substr(at, end - at);
-    at = end + 1;
-    const std::size_t t1 = line.find('\t'), t2 = line.find('\t', t1 + 1), t3 = line.find('\t', t2 + 1);
-    if (t3 == std::string::npos) {
-      error = "unreadable line: " + line.substr(0, 100);
-      break;
-    }
-    std::string data;
-    for (std::size_t k = t3 + 1; k + 1 < line.size(); k += 2)
-      data.push_back(static_cast<char>(std::stoi(line.substr(k, 2), nullptr, 16)));
-    members[line.substr(0, t1)] = data;
-  }
-  return members;
-}
-
 TEST(StorageBlocks, WorkingCopyInMemoryMatchesTheOneOnDisk) {
   test::ScratchDir dir;
   TqxStorage memory, disk;
@@ -330,7 +307,7 @@ TEST(StorageBlocks, WorkingCopyInMemoryMatchesTheOneOnDisk) {
   const std::string saved = test::ReadFile(dir / "from-memory.stor");
   EXPECT_TRUE(saved == test::ReadFile(dir / "from-disk.stor")) << "saved archives differ";
   std::string error;
-  EXPECT_TRUE(ReadWithIndependentReader(dir / "from-memory.stor", error) == model) << error;
+  EXPECT_TRUE(test::ReadWithIndependentReader(dir / "from-memory.stor", error) == model) << error;
 
   // Loaded back through a stream the archive becomes the working copy in
   // memory; moved to a temporary file it stays the same.

@@ -15,6 +15,7 @@
 #include "support/StreamText.h"
 #include "foundation/Storage.h"
 #include "platform/TempFiles.h"
+#include "support/StorageReader.h"
 #include "support/TestFiles.h"
 
 namespace kdl {
@@ -99,9 +100,7 @@ TEST_F(StorageFiles, IndependentReaderReadsSavedArchive) {
   storage.SaveToFile(path);
 
   int status = -1;
-  const std::string out = RunCommand(
-      "python3 " + std::string(KDL_SOURCE_DIR) + "/tests/foundation/storage_reader.py read " + path.string() + " 2>&1",
-      &status);
+  const std::string out = RunStorageReader(path, status);
   ASSERT_EQ(status, 0) << out;
   const std::int64_t first = 73 + (20 + 9) + (20 + 5) + (20 + 9);
   const std::string bin = std::string("\0\x01\xFF\x80", 4) + std::string(700, 'z');
@@ -235,9 +234,7 @@ TEST_F(StorageFiles, WriteFromAShortStreamKeepsEveryMemberAndTheArchiveSound) {
   storage.SaveToFile(path);
 
   int status = -1;
-  const std::string out = RunCommand(
-      "python3 " + std::string(KDL_SOURCE_DIR) + "/tests/foundation/storage_reader.py read " + path.string() + " 2>&1",
-      &status);
+  const std::string out = RunStorageReader(path, status);
   ASSERT_EQ(status, 0) << out;
   const std::int64_t first = 73 + (20 + 1) * 3;
   EXPECT_EQ(out, "a\t" + std::to_string(first) + "\t2000\t" + Hex(std::string(2000, 'A')) + "\n" +
